@@ -1,0 +1,33 @@
+// Calendar records as seconds since 1961, the unit in which the start-up check compares them.
+#ifndef TIMEWARD_CLOCK_SECONDS_H
+#define TIMEWARD_CLOCK_SECONDS_H
+
+#include "platform.h"
+
+// 1961-01-01 00:00:00 is second 0.
+static const DWORD BASE_YEAR = 1961;
+
+extern "C" {
+
+// Month lengths, January first.
+extern const WORD MonthDaysLeap[12];
+extern const WORD MonthDaysCommon[12];
+
+// Gregorian rule: divisible by 4 and not by 100, or divisible by 400.
+BOOL IsLeapYear(DWORD dwYear);
+
+// TRUE when every field a clock reading can hold is in range: month 1 to 12, a day that
+// exists in that month of that year, hour below 24, minute and second below 60,
+// milliseconds below 1000. The year and the day of the week are not checked.
+BOOL IsValidCalendarRecord(const SYSTEMTIME* pTime);
+
+// Seconds from 1961-01-01 00:00:00 to the record's time in the proleptic Gregorian calendar,
+// modulo 2^32: the last second that fits is 2097-02-06 06:28:15. A year below 1961 is first
+// raised to 1961 in the caller's record. The day of the week and the milliseconds play no
+// part. Defined for months 1 to 12; a month above 12 counts as twelve whole months, and the
+// month tables are never read outside their twelve entries.
+void SecondsSince1961(SYSTEMTIME* pTime, DWORD* pdwSeconds);
+
+}  // extern "C"
+
+#endif  // TIMEWARD_CLOCK_SECONDS_H

@@ -1,0 +1,20 @@
+// The start-up check: the switch, the saver, and the restore of a clock that fell back.
+#ifndef TIMEWARD_CLOCK_STARTUP_H
+#define TIMEWARD_CLOCK_STARTUP_H
+
+#include "platform.h"
+
+// A snapshot must be later than the clock by more than this to be restored.
+static const DWORD RESTORE_MARGIN_SECONDS = 300;
+
+extern "C" {
+
+// The work of RTC_Init. Returns 0 when "TimewardImplemented" is 1 (nothing is started), else
+// starts the saver, sets the clock to the snapshot if the snapshot is more than
+// RESTORE_MARGIN_SECONDS later than the clock, and returns 1, the device context. The clock
+// is only ever moved forward.
+DWORD StartClockKeeping(void);
+
+}  // extern "C"
+
+#endif  // TIMEWARD_CLOCK_STARTUP_H

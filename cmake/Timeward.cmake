@@ -1,0 +1,25 @@
+# Compiler settings shared by every target, set once here.
+
+set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+set(CMAKE_CXX_VISIBILITY_PRESET hidden)
+set(CMAKE_VISIBILITY_INLINES_HIDDEN ON)
+
+# Driver code (clock/, driver/ and the platform header they include) must build with a
+# Windows CE 5 toolchain: C++03, no exceptions, no RTTI, no C++ runtime.
+set(TIMEWARD_DRIVER_FLAGS
+    -std=c++03 -pedantic -fno-exceptions -fno-rtti -Wall -Wextra -Werror)
+if(TIMEWARD_BACKEND STREQUAL "host")
+  # Wide text is UTF-16 on every backend; on the host that takes a 16-bit wchar_t.
+  list(APPEND TIMEWARD_DRIVER_FLAGS -fshort-wchar)
+endif()
+
+function(timeward_driver_code target)
+  target_compile_options(${target} PRIVATE ${TIMEWARD_DRIVER_FLAGS})
+endfunction()
+
+# Host code: the simulated platform, tools and tests.
+function(timeward_host_code target)
+  target_compile_features(${target} PRIVATE cxx_std_20)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()

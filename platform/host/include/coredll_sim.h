@@ -1,0 +1,172 @@
+// Controls of the simulated core library, for tests and tools; driver code never sees them.
+#ifndef TIMEWARD_COREDLL_SIM_H
+#define TIMEWARD_COREDLL_SIM_H
+
+#include <timeward_backend.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#define SIM_API __attribute__((visibility("default")))
+
+namespace sim {
+
+// --- Text -------------------------------------------------------------------------------
+
+SIM_API std::u16string Utf16(std::string_view utf8);
+SIM_API std::string Utf8(std::u16string_view utf16);
+
+// --- Whole library ----------------------------------------------------------------------
+
+// Brings the library back to its state at load: empty registry, manual clock at
+// 2026-01-01 00:00:00, no events, no records. No simulated thread may be alive.
+SIM_API void Reset();
+
+// --- Registry ---------------------------------------------------------------------------
+
+struct RegValue {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+struct RegCounters {
+    uint64_t opens = 0;  // successful opens and creates
+    uint64_t closes = 0;
+    uint64_t queries = 0;
+    uint64_t sets = 0;
+    uint64_t flushes = 0;  // successful flushes
+    uint64_t open_handles = 0;
+};
+
+// Registry calls as the call hook sees them.
+enum class RegCall { kOpen, kCreate, kQuery, kSet, kDeleteValue, kDeleteKey, kFlush, kClose };
+
+namespace reg {
+
+// Values and keys as they are now (the working copy, flushed or not). Paths are below
+// HKEY_LOCAL_MACHINE, with backslashes, matched without regard to case.
+SIM_API void CreateKey(std::string_view path);
+SIM_API bool KeyExists(std::string_view path);
+SIM_API void DeleteKey(std::string_view path);
+SIM_API void SetValue(std::string_view path, std::string_view name, RegValue value);
+SIM_API void SetDword(std::string_view path, std::string_view name, DWORD value);
+SIM_API void SetString(std::string_view path, std::string_view name, std::string_view value);
+SIM_API std::optional<RegValue> GetValue(std::string_view path, std::string_view name);
+SIM_API std::optional<DWORD> GetDword(std::string_view path, std::string_view name);
+SIM_API std::optional<std::string> GetString(std::string_view path, std::string_view name);
+SIM_API std::vector<std::string> SubKeys(std::string_view path);
+SIM_API std::vector<std::string> ValueNames(std::string_view path);
+
+// The hive. Until a flush, values live only in memory; a flush makes the whole working copy
+// the persisted one, and writes it to the hive file when one is attached (atomically: a
+// temporary file, fsync, rename). A power cut throws away what was not flushed.
+SIM_API void Flush();
+SIM_API void PowerCut();
+
+// Loads a hive file in .reg syntax as both the working and the persisted copy, and attaches
+// it: later flushes write it. On a malformed file, returns false with a message naming the
+// file, the line and what was expected, and changes nothing.
+SIM_API bool LoadHiveFile(const std::filesystem::path& file, std::string* error);
+// Merges a .reg file into the working copy (as an image's platform.reg is merged at build).
+SIM_API bool MergeRegFile(const std::filesystem::path& file, std::string* error);
+// Parses .reg text; on success the tree it describes can be merged. For tests and fuzzing.
+SIM_API bool ParseRegText(std::string_view text, std::string_view file_name, std::string* error);
+// The working copy, or the persisted one, as .reg text.
+SIM_API std::string ExportText(bool persisted = false);
+// Detaches the hive file: flushes then stay in memory.
+SIM_API void DetachHiveFile();
+
+// Fault switches.
+SIM_API void FailOpens(bool fail);              // every open and create fails
+SIM_API void FailSetOf(std::string_view name);  // sets of this value name fail ("" = none)
+SIM_API void FailFlushes(bool fail);            // flushes fail and persist nothing
+SIM_API RegCounters Counters();
+SIM_API void ResetCounters();
+
+// Called after every registry call with the call and its result, on the calling thread,
+// outside the registry's lock (the hook may call the registry and the rest of the library).
+using CallHook = std::function<void(RegCall call, std::u16string_view value_name, LONG result)>;
+SIM_API void SetCallHook(CallHook hook);
+
+}  // namespace reg
+
+// --- Clock and scheduler ----------------------------------------------------------------
+
+namespace clock {
+
+// Manual mode: virtual time moves only by Advance. Scaled mode: it runs at `scale` virtual
+// seconds per real second.
+SIM_API void SetManual();
+SIM_API void SetScaled(double scale);
+SIM_API bool IsManual();
+
+// Virtual monotonic milliseconds since the library was reset.
+SIM_API uint64_t NowMs();
+
+// Moves virtual time forward. In manual mode, returns only once every simulated thread that
+// the advance woke has run and is blocked again (in a wait, a sleep, or ended).
+SIM_API void Advance(uint64_t ms);
+// Waits until every simulated thread is blocked or ended.
+SIM_API void Settle();
+
+// The wall clock (UTC), read and set without going through SetSystemTime's record.
+SIM_API SYSTEMTIME Now();
+SIM_API void SetWall(const SYSTEMTIME& st);
+// Milliseconds since 1601-01-01, and back; false for an impossible record.
+SIM_API bool ToMs(const SYSTEMTIME& st, int64_t* ms);
+SIM_API SYSTEMTIME FromMs(int64_t ms);
+SIM_API bool IsValidRecord(const SYSTEMTIME& st);
+
+struct SetCall {
+    SYSTEMTIME requested;
+    BOOL result;
+};
+SIM_API std::vector<SetCall> SetSystemTimeCalls();
+
+}  // namespace clock
+
+namespace threads {
+
+SIM_API int Alive();         // simulated threads started by CreateThread and not yet ended
+SIM_API uint64_t Started();  // threads ever started since reset
+SIM_API int OpenHandles();   // open event and thread handles
+SIM_API bool EventExists(std::u16string_view name);
+SIM_API void FailEventCreation(bool fail);
+SIM_API void FailThreadCreation(bool fail);
+
+}  // namespace threads
+
+// --- Debug output and the rest ----------------------------------------------------------
+
+namespace debug {
+
+struct Line {
+    uint64_t at_ms;       // virtual monotonic time
+    SYSTEMTIME wall;      // the wall clock when it was written
+    std::u16string text;  // as written, "\r\n" included
+};
+SIM_API std::vector<Line> Lines();
+SIM_API std::vector<std::string> Texts();  // the lines as UTF-8
+SIM_API void Clear();
+SIM_API void EchoToStderr(bool echo);
+// Called for each line as it is written, on the writing thread.
+SIM_API void SetListener(std::function<void(const Line&)> listener);
+
+}  // namespace debug
+
+namespace modules {
+
+SIM_API void SetSearchPath(const std::filesystem::path& dir);
+SIM_API std::vector<HMODULE> ThreadCallsDisabled();  // DisableThreadLibraryCalls, in order
+SIM_API bool IsLoaded(std::u16string_view dll_name);
+
+}  // namespace modules
+
+}  // namespace sim
+
+#endif  // TIMEWARD_COREDLL_SIM_H

@@ -1,0 +1,188 @@
+// Host backend: the Windows CE types and COREDLL calls, provided by the simulated core library.
+//
+// This header is read by driver code compiled as C++03 (with a 16-bit wchar_t) and by the host
+// library, tools and tests compiled as C++20 (with char16_t). Both spellings of a wide character
+// are 16-bit unsigned code units, and every call is extern "C", so the two sides meet in one ABI.
+#ifndef TIMEWARD_HOST_BACKEND_H
+#define TIMEWARD_HOST_BACKEND_H
+
+#if defined(__cplusplus) && __cplusplus >= 201103L
+typedef char16_t WCHAR;
+#define TIMEWARD_WIDE(x) u##x
+#else
+typedef wchar_t WCHAR;
+#define TIMEWARD_WIDE(x) L##x
+#endif
+#define TEXT(x) TIMEWARD_WIDE(x)
+
+#define WINAPI
+#define COREDLL_API extern "C" __attribute__((visibility("default")))
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef unsigned char UCHAR;
+typedef unsigned short WORD;
+typedef unsigned int DWORD;  // 32 bits, as on Windows, not unsigned long
+typedef int LONG;
+typedef unsigned int UINT;
+typedef unsigned long ULONG_PTR;
+typedef DWORD REGSAM;
+typedef BYTE* PBYTE;
+typedef BYTE* LPBYTE;
+typedef DWORD* PDWORD;
+typedef DWORD* LPDWORD;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef void* HANDLE;
+typedef WCHAR TCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef const WCHAR* LPCTSTR;
+typedef const char* LPCSTR;
+typedef volatile LONG* LPLONG;
+
+struct HKEY__;
+typedef HKEY__* HKEY;
+typedef HKEY* PHKEY;
+struct HINSTANCE__;
+typedef HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
+typedef void* FARPROC;
+
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+
+#define TRUE 1
+#define FALSE 0
+#ifndef NULL
+#define NULL 0
+#endif
+#define INFINITE 0xFFFFFFFFU
+
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002UL)
+#define KEY_ALL_ACCESS 0xF003FU
+#define REG_NONE 0U
+#define REG_SZ 1U
+#define REG_EXPAND_SZ 2U
+#define REG_BINARY 3U
+#define REG_DWORD 4U
+#define REG_MULTI_SZ 7U
+#define REG_OPTION_NON_VOLATILE 0U
+
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_WRITE_FAULT 29L
+#define ERROR_GEN_FAILURE 31L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_MORE_DATA 234L
+#define ERROR_KEY_DELETED 1018L
+
+#define WAIT_OBJECT_0 0x00000000U
+#define WAIT_TIMEOUT 0x00000102U
+#define WAIT_FAILED 0xFFFFFFFFU
+
+#define EVENT_PULSE 1
+#define EVENT_RESET 2
+#define EVENT_SET 3
+
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
+
+// Device power management, as the Power Manager's header declares it.
+typedef enum _CEDEVICE_POWER_STATE {
+    PwrDeviceUnspecified = -1,
+    D0 = 0,
+    D1,
+    D2,
+    D3,
+    D4,
+    PwrDeviceMaximum
+} CEDEVICE_POWER_STATE,
+    *PCEDEVICE_POWER_STATE;
+
+typedef struct _POWER_CAPABILITIES {
+    UCHAR DeviceDx;
+    UCHAR WakeFromDx;
+    UCHAR InrushDx;
+    DWORD Power[PwrDeviceMaximum];
+    DWORD Latency[PwrDeviceMaximum];
+    DWORD Flags;
+} POWER_CAPABILITIES, *PPOWER_CAPABILITIES;
+
+#define DX_MASK(d) (0x01U << (d))
+
+#define IOCTL_POWER_CAPABILITIES 0x00321000U
+#define IOCTL_POWER_QUERY 0x00321004U
+#define IOCTL_POWER_SET 0x00321008U
+#define IOCTL_POWER_GET 0x0032100CU
+
+#define PMCLASS_GENERIC_DEVICE_TEXT "{A32942B7-920C-486b-B0E6-92A702A99B35}"
+
+// Registry.
+COREDLL_API LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                               PHKEY phkResult);
+COREDLL_API LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
+                                 DWORD dwOptions, REGSAM samDesired,
+                                 LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                                 LPDWORD lpdwDisposition);
+COREDLL_API LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
+                                  LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+COREDLL_API LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                                const BYTE* lpData, DWORD cbData);
+COREDLL_API LONG RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
+COREDLL_API LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
+COREDLL_API LONG RegFlushKey(HKEY hKey);
+COREDLL_API LONG RegCloseKey(HKEY hKey);
+
+// Clock.
+COREDLL_API void GetSystemTime(LPSYSTEMTIME lpSystemTime);
+COREDLL_API BOOL SetSystemTime(const SYSTEMTIME* lpSystemTime);
+COREDLL_API DWORD GetTickCount(void);
+
+// Events, waits and threads.
+COREDLL_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
+                                BOOL bInitialState, LPCWSTR lpName);
+COREDLL_API BOOL EventModify(HANDLE hEvent, DWORD func);
+COREDLL_API BOOL SetEvent(HANDLE hEvent);
+COREDLL_API BOOL ResetEvent(HANDLE hEvent);
+COREDLL_API DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+COREDLL_API void Sleep(DWORD dwMilliseconds);
+COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, DWORD dwStackSize,
+                                LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
+                                DWORD dwCreationFlags, LPDWORD lpThreadId);
+COREDLL_API BOOL CloseHandle(HANDLE hObject);
+COREDLL_API LONG InterlockedExchange(LPLONG Target, LONG Value);
+COREDLL_API LONG InterlockedCompareExchange(LPLONG Destination, LONG Exchange, LONG Comperand);
+
+// Debug output, last-error code, guarded copy, modules.
+COREDLL_API void NKDbgPrintfW(LPCWSTR lpszFmt, ...);
+COREDLL_API void SetLastError(DWORD dwErrCode);
+COREDLL_API DWORD GetLastError(void);
+COREDLL_API BOOL CeSafeCopyMemory(LPVOID pDest, LPCVOID pSrc, DWORD cbSize);
+COREDLL_API BOOL DisableThreadLibraryCalls(HMODULE hLibModule);
+COREDLL_API HMODULE LoadLibraryW(LPCWSTR lpLibFileName);
+COREDLL_API FARPROC GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName);
+COREDLL_API BOOL FreeLibrary(HMODULE hLibModule);
+
+#endif  // TIMEWARD_HOST_BACKEND_H

@@ -1,0 +1,238 @@
+// Tests of the simulated kernel: events, waits in virtual time, threads, the clock, and the
+// guarded copy.
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "sim_fixture.h"
+
+namespace {
+
+using namespace timeward_test;
+
+class Kernel : public SimTest {};
+
+struct Ticker {
+    HANDLE event;
+    DWORD timeout;
+    std::atomic<int> wakes{0};
+    std::atomic<int> signaled{0};
+    std::atomic<bool> stop{false};
+    int limit = -1;  // wakes after which the thread ends by itself
+};
+
+DWORD WINAPI TickerProc(LPVOID p) {
+    Ticker* t = static_cast<Ticker*>(p);
+    while (!t->stop) {
+        DWORD r = WaitForSingleObject(t->event, t->timeout);
+        t->wakes++;
+        if (r == WAIT_OBJECT_0)
+            t->signaled++;
+        if (t->wakes == t->limit)
+            break;
+    }
+    return 0;
+}
+
+void Join(HANDLE thread) {
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    CloseHandle(thread);
+}
+
+TEST_F(Kernel, AutoResetEventReleasesOneWaitThenClears) {
+    HANDLE e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT);
+    EXPECT_TRUE(SetEvent(e));
+    EXPECT_TRUE(SetEvent(e));
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT) << "two sets, one wait";
+    EXPECT_TRUE(EventModify(e, EVENT_SET));
+    EXPECT_TRUE(EventModify(e, EVENT_RESET));
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT);
+    CloseHandle(e);
+}
+
+TEST_F(Kernel, ManualResetEventStaysSetForEveryWait) {
+    HANDLE e = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_OBJECT_0);
+    ResetEvent(e);
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT);
+    CloseHandle(e);
+}
+
+TEST_F(Kernel, NamedEventIsSharedUntilItsLastHandleCloses) {
+    HANDLE a = CreateEventW(nullptr, FALSE, FALSE, u"Shared");
+    EXPECT_EQ(GetLastError(), 0u);
+    HANDLE b = CreateEventW(nullptr, FALSE, FALSE, u"Shared");
+    EXPECT_EQ(GetLastError(), 183u);
+    EXPECT_NE(a, b);
+    SetEvent(b);
+    EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_OBJECT_0);
+    CloseHandle(a);
+    EXPECT_TRUE(sim::threads::EventExists(u"Shared"));
+    CloseHandle(b);
+    EXPECT_FALSE(sim::threads::EventExists(u"Shared"));
+    EXPECT_FALSE(CloseHandle(b));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(Kernel, WaitOnABadHandleFailsAtOnce) {
+    EXPECT_EQ(WaitForSingleObject(nullptr, INFINITE), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_FALSE(EventModify(nullptr, EVENT_SET));
+}
+
+TEST_F(Kernel, TimeoutsRunInVirtualTimeAndAdvanceRunsEachWakeToTheNextWait) {
+    Ticker t{CreateEventW(nullptr, FALSE, FALSE, nullptr), 100};
+    HANDLE thread = CreateThread(nullptr, 0, TickerProc, &t, 0, nullptr);
+    sim::clock::Settle();
+    EXPECT_EQ(t.wakes, 0);
+    sim::clock::Advance(99);
+    EXPECT_EQ(t.wakes, 0);
+    sim::clock::Advance(1);
+    EXPECT_EQ(t.wakes, 1);
+    sim::clock::Advance(1000);
+    EXPECT_EQ(t.wakes, 11);
+    EXPECT_EQ(sim::clock::NowMs(), 1100u);
+
+    SetEvent(t.event);
+    sim::clock::Settle();
+    EXPECT_EQ(t.signaled, 1);
+    t.stop = true;
+    SetEvent(t.event);
+    Join(thread);
+    EXPECT_EQ(sim::threads::Alive(), 0);
+    CloseHandle(t.event);
+}
+
+TEST_F(Kernel, WokenThreadsWaitForTheDrivingThreadToLetThemRun) {
+    Ticker t{CreateEventW(nullptr, FALSE, FALSE, nullptr), INFINITE};
+    HANDLE thread = CreateThread(nullptr, 0, TickerProc, &t, 0, nullptr);
+    sim::clock::Settle();
+    SetEvent(t.event);  // releases the waiter, which does not run yet
+    SetEvent(t.event);  // finds no waiter: the event stays set
+    EXPECT_EQ(t.wakes, 0);
+    sim::clock::Settle();
+    EXPECT_EQ(t.signaled, 2);
+    t.stop = true;
+    SetEvent(t.event);
+    Join(thread);
+    CloseHandle(t.event);
+}
+
+TEST_F(Kernel, ScaledModeRunsVirtualTimeFasterThanReal) {
+    sim::clock::SetScaled(1e6);
+    Ticker t{CreateEventW(nullptr, FALSE, FALSE, nullptr), 60000};
+    t.limit = 10;
+    // Ten virtual minutes of one-minute time-outs: about six real milliseconds.
+    Join(CreateThread(nullptr, 0, TickerProc, &t, 0, nullptr));
+    EXPECT_EQ(t.wakes, 10);
+    EXPECT_EQ(t.signaled, 0);
+    EXPECT_GE(sim::clock::NowMs(), 600000u);
+    CloseHandle(t.event);
+    sim::clock::SetManual();
+}
+
+TEST_F(Kernel, SetSystemTimeValidatesAsWindowsDoes) {
+    EXPECT_FALSE(SetSystemTime(nullptr));
+    for (SYSTEMTIME bad : {Record(2026, 2, 29), Record(2026, 13, 1), Record(2026, 1, 1, 24),
+                           Record(2026, 1, 1, 0, 60), Record(2026, 1, 1, 0, 0, 0, 1000),
+                           Record(1600, 12, 31), Record(2026, 4, 31)}) {
+        EXPECT_FALSE(SetSystemTime(&bad)) << Show(bad);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    }
+    SYSTEMTIME good = Record(2024, 2, 29, 23, 59, 59, 999);
+    good.wDayOfWeek = 6;  // ignored
+    EXPECT_TRUE(SetSystemTime(&good));
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    EXPECT_TRUE(SameTime(now, good));
+    EXPECT_EQ(now.wDayOfWeek, 4) << "29 February 2024 was a Thursday";
+    EXPECT_EQ(sim::clock::SetSystemTimeCalls().size(), 8u);
+    sim::clock::Advance(1);
+    GetSystemTime(&now);
+    EXPECT_TRUE(SameTime(now, Record(2024, 3, 1)));
+    EXPECT_EQ(now.wDayOfWeek, 5);
+}
+
+TEST_F(Kernel, WallClockStartsAtNewYear2026) {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    EXPECT_TRUE(SameTime(now, Record(2026, 1, 1)));
+    EXPECT_EQ(now.wDayOfWeek, 4);
+    for (int64_t ms : {0LL, 1LL, 86399999LL, 12622780800000LL, 13000000000123LL}) {
+        int64_t back = -1;
+        ASSERT_TRUE(sim::clock::ToMs(sim::clock::FromMs(ms), &back));
+        EXPECT_EQ(back, ms);
+    }
+}
+
+TEST_F(Kernel, LastErrorIsPerThread) {
+    SetLastError(5);
+    std::thread([] {
+        EXPECT_EQ(GetLastError(), 0u);
+        SetLastError(7);
+    }).join();
+    EXPECT_EQ(GetLastError(), 5u);
+}
+
+TEST_F(Kernel, DebugPrintFormatsAndRecordsEachLineWithItsTime) {
+    sim::clock::Advance(42);
+    NKDbgPrintfW(u"plain\r\n");
+    NKDbgPrintfW(u"%s=%d %u %04x %X %c %S 100%% %q\r\n", u"w", -12, 7u, 0xabu, 0xCDu, 'z', "n");
+    std::vector<sim::debug::Line> lines = sim::debug::Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].text, u"plain\r\n");
+    EXPECT_EQ(lines[0].at_ms, 42u);
+    EXPECT_EQ(lines[1].text, u"w=-12 7 00ab CD z n 100% %q\r\n");
+}
+
+class SafeCopy : public SimTest {
+  protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        map_ = static_cast<char*>(
+            mmap(nullptr, 3 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        ASSERT_NE(map_, MAP_FAILED);
+        std::memset(map_, 0x5A, 3 * page_);
+        mprotect(map_ + page_, page_, PROT_READ);      // read-only
+        mprotect(map_ + 2 * page_, page_, PROT_NONE);  // unmapped in effect
+    }
+    void TearDown() override {
+        munmap(map_, 3 * page_);
+        SimTest::TearDown();
+    }
+    size_t page_ = 0;
+    char* map_ = nullptr;
+};
+
+TEST_F(SafeCopy, CopiesWhatItCanReachAndFailsWithoutFaultOtherwise) {
+    char src[16] = "fifteen bytes!!";
+    char dst[16] = {};
+    EXPECT_TRUE(CeSafeCopyMemory(dst, src, 16));
+    EXPECT_STREQ(dst, src);
+    EXPECT_TRUE(CeSafeCopyMemory(nullptr, nullptr, 0));
+    EXPECT_FALSE(CeSafeCopyMemory(nullptr, src, 4));
+    EXPECT_FALSE(CeSafeCopyMemory(dst, nullptr, 4));
+    EXPECT_FALSE(CeSafeCopyMemory(map_ + page_, src, 4)) << "read-only destination";
+    EXPECT_FALSE(CeSafeCopyMemory(map_ + 2 * page_, src, 4)) << "inaccessible destination";
+    EXPECT_FALSE(CeSafeCopyMemory(dst, map_ + 2 * page_, 4)) << "inaccessible source";
+    EXPECT_TRUE(CeSafeCopyMemory(dst, map_ + page_, 4)) << "read-only source";
+    EXPECT_EQ(map_[page_], 0x5A);
+}
+
+TEST_F(SafeCopy, DestinationWritableOnlyInPartKeepsItsOldBytes) {
+    char src[8] = "abcdefg";
+    char* straddle = map_ + page_ - 4;
+    EXPECT_FALSE(CeSafeCopyMemory(straddle, src, 8));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(straddle[i], 0x5A);
+}
+
+}  // namespace

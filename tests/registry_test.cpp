@@ -1,0 +1,250 @@
+// Tests of the simulated registry: Windows result codes, handles, the hive and its file.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "sim_fixture.h"
+
+namespace {
+
+using namespace timeward_test;
+namespace fs = std::filesystem;
+
+class Registry : public SimTest {
+  protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        dir_ = fs::temp_directory_path() /
+               ("timeward-reg-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        SimTest::TearDown();
+        fs::remove_all(dir_);
+    }
+    fs::path Write(const std::string& name, const std::string& text) {
+        fs::path p = dir_ / name;
+        std::ofstream(p, std::ios::binary) << text;
+        return p;
+    }
+    static std::string Read(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    HKEY Open(const char16_t* path) {
+        HKEY h = nullptr;
+        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
+        return h;
+    }
+    fs::path dir_;
+};
+
+TEST_F(Registry, OpenNeverCreatesAndAnswersFileNotFound) {
+    HKEY h = reinterpret_cast<HKEY>(1);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Absent", 0, KEY_ALL_ACCESS, &h),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(h, nullptr);
+    EXPECT_FALSE(sim::reg::KeyExists("SOFTWARE\\Absent"));
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE", 0, 0, nullptr),
+              ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(Registry, NamesMatchWithoutRegardToCase) {
+    sim::reg::SetDword(kKey, "RTCYear", 5);
+    HKEY h = Open(u"software\\ORVEX\\timeward");
+    DWORD v = 0, cb = 4;
+    EXPECT_EQ(RegQueryValueExW(h, u"rtcyear", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb),
+              ERROR_SUCCESS);
+    EXPECT_EQ(v, 5u);
+    RegCloseKey(h);
+}
+
+TEST_F(Registry, QueryReportsSizeTypeAndMoreData) {
+    sim::reg::SetString(kKey, "Name", "abcdef");  // 14 bytes with the terminator
+    HKEY h = Open(u"SOFTWARE\\Orvex\\Timeward");
+    DWORD type = 0, cb = 0;
+    EXPECT_EQ(RegQueryValueExW(h, u"Name", nullptr, &type, nullptr, &cb), ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(cb, 14u);
+
+    BYTE buf[8];
+    std::memset(buf, 0xCC, sizeof buf);
+    cb = sizeof buf;
+    EXPECT_EQ(RegQueryValueExW(h, u"Name", nullptr, nullptr, buf, &cb), ERROR_MORE_DATA);
+    EXPECT_EQ(cb, 14u);
+    for (BYTE b : buf)
+        EXPECT_EQ(b, 0xCC) << "the buffer stays untouched";
+
+    EXPECT_EQ(RegQueryValueExW(h, u"Absent", nullptr, nullptr, buf, &cb), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegQueryValueExW(h, u"Name", nullptr, nullptr, buf, nullptr),
+              ERROR_INVALID_PARAMETER);
+    RegCloseKey(h);
+}
+
+TEST_F(Registry, ClosedOrUnknownHandlesAreInvalid) {
+    HKEY h = Open(u"SOFTWARE\\Orvex\\Timeward");
+    EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(h), ERROR_INVALID_HANDLE);
+    DWORD v = 1, cb = 4;
+    EXPECT_EQ(RegQueryValueExW(h, u"X", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb),
+              ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegSetValueExW(h, u"X", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4),
+              ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegFlushKey(h), ERROR_INVALID_HANDLE);
+    HKEY sub;
+    EXPECT_EQ(RegOpenKeyExW(h, u"Sub", 0, 0, &sub), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(sim::reg::Counters().open_handles, 0u);
+}
+
+TEST_F(Registry, HandleOfADeletedKeyAnswersKeyDeleted) {
+    HKEY h = Open(u"SOFTWARE\\Orvex\\Timeward");
+    sim::reg::DeleteKey(kKey);
+    DWORD v = 1;
+    EXPECT_EQ(RegSetValueExW(h, u"X", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4),
+              ERROR_KEY_DELETED);
+    EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+}
+
+TEST_F(Registry, FaultSwitchesAndCounters) {
+    sim::reg::ResetCounters();
+    sim::reg::FailOpens(true);
+    HKEY h;
+    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE", 0, 0, &h), ERROR_SUCCESS);
+    sim::reg::FailOpens(false);
+    h = Open(u"SOFTWARE\\Orvex\\Timeward");
+    DWORD v = 3;
+    sim::reg::FailSetOf("Bad");
+    EXPECT_NE(RegSetValueExW(h, u"bad", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4),
+              ERROR_SUCCESS);
+    EXPECT_FALSE(sim::reg::GetValue(kKey, "Bad"));
+    EXPECT_EQ(RegSetValueExW(h, u"Good", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4),
+              ERROR_SUCCESS);
+    sim::reg::FailFlushes(true);
+    EXPECT_NE(RegFlushKey(h), ERROR_SUCCESS);
+    sim::reg::PowerCut();
+    EXPECT_FALSE(sim::reg::GetValue(kKey, "Good")) << "a failed flush persists nothing";
+    sim::RegCounters c = sim::reg::Counters();
+    EXPECT_EQ(c.opens, 2u);
+    EXPECT_EQ(c.sets, 2u);
+    EXPECT_EQ(c.flushes, 0u);
+    EXPECT_EQ(c.open_handles, 1u);
+    RegCloseKey(h);
+}
+
+TEST_F(Registry, HiveFileRoundTripsEveryType) {
+    fs::path hive = Write("hive.reg",
+                          "; a device\n"
+                          "[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Timeward]\n"
+                          "\"Prefix\"=\"RTC\"\n"
+                          "\"Order\"=dword:0000012c\n"
+                          "\"IClass\"=multi_sz:\"{A32942B7-920C-486b-B0E6-92A702A99B35}\",\"x\"\n"
+                          "\"Blob\"=hex:01,02,\\\n"
+                          "  ff\n"
+                          "\"Odd\"=hex(8):00,01\n"
+                          "@=\"quote \\\" and \\\\ and \xc3\xa9\"\n"
+                          "[HKEY_LOCAL_MACHINE\\Empty]\n");
+    std::string error;
+    ASSERT_TRUE(sim::reg::LoadHiveFile(hive, &error)) << error;
+    EXPECT_EQ(sim::reg::GetString("Drivers\\BuiltIn\\Timeward", "Prefix"), "RTC");
+    EXPECT_EQ(sim::reg::GetDword("Drivers\\BuiltIn\\Timeward", "Order"), 300u);
+    EXPECT_EQ(sim::reg::GetString("Drivers\\BuiltIn\\Timeward", ""),
+              "quote \" and \\ and \xc3\xa9");
+    std::optional<sim::RegValue> blob = sim::reg::GetValue("Drivers\\BuiltIn\\Timeward", "Blob");
+    ASSERT_TRUE(blob);
+    EXPECT_EQ(blob->data, (std::vector<BYTE>{1, 2, 0xff}));
+    EXPECT_EQ(sim::reg::GetValue("Drivers\\BuiltIn\\Timeward", "Odd")->type, 8u);
+    EXPECT_TRUE(sim::reg::KeyExists("Empty"));
+
+    const std::string before = sim::reg::ExportText();
+    sim::reg::Flush();
+    std::string error2;
+    sim::Reset();
+    ASSERT_TRUE(sim::reg::LoadHiveFile(hive, &error2)) << error2;
+    EXPECT_EQ(sim::reg::ExportText(), before);
+    EXPECT_FALSE(fs::exists(dir_ / "hive.reg.tmp"));
+}
+
+TEST_F(Registry, FlushWritesTheFileAndPowerCutKeepsOnlyWhatWasFlushed) {
+    fs::path hive = Write("hive.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward]\n");
+    ASSERT_TRUE(sim::reg::LoadHiveFile(hive, nullptr));
+    sim::reg::SetDword(kKey, "A", 1);
+    EXPECT_EQ(Read(hive).find("\"A\""), std::string::npos)
+        << "nothing reaches the file before a flush";
+    HKEY h = Open(u"SOFTWARE\\Orvex\\Timeward");
+    EXPECT_EQ(RegFlushKey(h), ERROR_SUCCESS);
+    RegCloseKey(h);
+    EXPECT_NE(Read(hive).find("\"A\"=dword:00000001"), std::string::npos);
+    sim::reg::SetDword(kKey, "B", 2);
+    sim::reg::PowerCut();
+    EXPECT_EQ(sim::reg::GetDword(kKey, "A"), 1u);
+    EXPECT_FALSE(sim::reg::GetValue(kKey, "B"));
+}
+
+TEST_F(Registry, MalformedFilesNameTheLineAndChangeNothing) {
+    struct Case {
+        const char* text;
+        const char* message;
+    } cases[] = {
+        {"\"A\"=dword:1\n", "bad.reg:1: expected a [key] line before the first value"},
+        {"[HKEY_LOCAL_MACHINE\\K]\n\"A\"=dword:123456789\n",
+         "bad.reg:2: expected dword: followed by 1 to 8 hex digits"},
+        {"[HKEY_LOCAL_MACHINE\\K]\n\n\"A\"=dword:xyz\n",
+         "bad.reg:3: expected dword: followed by 1 to 8 hex digits"},
+        {"[HKEY_CURRENT_USER\\K]\n", "bad.reg:1: expected a key under HKEY_LOCAL_MACHINE"},
+        {"[HKEY_LOCAL_MACHINE\\K\n", "bad.reg:1: expected a key line closed by ']'"},
+        {"[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"open\n",
+         "bad.reg:2: expected a string closed by \" (escape \\ and \" with \\)"},
+        {"[HKEY_LOCAL_MACHINE\\K]\n\"A\"=hex:1,zz\n",
+         "bad.reg:2: expected a hex byte (two hex digits)"},
+        {"[HKEY_LOCAL_MACHINE\\K]\n\"A\"=dword:1 junk\n",
+         "bad.reg:2: expected the end of the line after the value"},
+        {"[HKEY_LOCAL_MACHINE\\K]\n\"A\" dword:1\n",
+         "bad.reg:2: expected '=' after the value name"},
+        {"[HKEY_LOCAL_MACHINE\\K]\nA=dword:1\n",
+         "bad.reg:2: expected a value name in quotes, @, a [key] line or a ; comment"},
+        {"[HKEY_LOCAL_MACHINE\\K]\n\"A\"=hex:01,\\\n",
+         "bad.reg:2: expected a continuation line after '\\'"},
+        {"[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"\xff\"\n", "bad.reg:2: expected UTF-8 text"},
+        {"[HKEY_LOCAL_MACHINE\\K]\n\"A\"=word:1\n",
+         "bad.reg:2: expected a value: \"string\", dword:, hex:, hex(N): or multi_sz:"},
+    };
+    sim::reg::SetDword(kKey, "Keep", 9);
+    sim::reg::Flush();
+    const std::string before = sim::reg::ExportText();
+    for (const Case& c : cases) {
+        fs::path bad = Write("bad.reg", c.text);
+        std::string error;
+        EXPECT_FALSE(sim::reg::LoadHiveFile(bad, &error)) << c.text;
+        EXPECT_EQ(error, (dir_ / c.message).string()) << c.text;
+        EXPECT_FALSE(sim::reg::MergeRegFile(bad, &error));
+        EXPECT_EQ(sim::reg::ExportText(), before) << c.text;
+    }
+    std::string error;
+    EXPECT_FALSE(sim::reg::LoadHiveFile(dir_ / "absent.reg", &error));
+    EXPECT_NE(error.find("absent.reg: cannot read"), std::string::npos) << error;
+}
+
+TEST_F(Registry, ExportedTextParsesBackToTheSameTree) {
+    sim::reg::SetValue("A\\B", "ctl", {REG_SZ, {'a', 0, '\n', 0, 0, 0}});  // not quotable
+    sim::reg::SetValue("A\\B", "odd", {REG_SZ, {'a'}});                    // odd length
+    sim::reg::SetValue("A\\B", "dw5", {REG_DWORD, {1, 2, 3, 4, 5}});
+    sim::reg::SetValue("A", "multi", {REG_MULTI_SZ, {'x', 0, 0, 0, 'y', 0, 0, 0, 0, 0}});
+    sim::reg::SetValue("A", "empty", {REG_BINARY, {}});
+    const std::string text = sim::reg::ExportText();
+    fs::path p = Write("x.reg", text);
+    sim::Reset();
+    std::string error;
+    ASSERT_TRUE(sim::reg::LoadHiveFile(p, &error)) << error << "\n" << text;
+    EXPECT_EQ(sim::reg::ExportText(), text);
+    EXPECT_EQ(sim::reg::GetValue("A\\B", "ctl")->data, (std::vector<BYTE>{'a', 0, '\n', 0, 0, 0}));
+    EXPECT_EQ(sim::reg::GetValue("A", "multi")->type, REG_MULTI_SZ);
+}
+
+}  // namespace

@@ -1,0 +1,151 @@
+// Tests of the start-up sequence: the switch, the start of the saver, and the restore.
+#include <gtest/gtest.h>
+
+#include "saver.h"
+#include "sim_fixture.h"
+#include "startup.h"
+
+namespace {
+
+using namespace timeward_test;
+
+class Startup : public SimTest {
+  protected:
+    void StopDriver() override {
+        StopSaver();
+    }
+    // The clock now, and a snapshot `ahead` seconds later.
+    void ClockAndSnapshot(int64_t ahead) {
+        clock_ = Record(2026, 4, 10, 8, 0, 0);
+        sim::clock::SetWall(clock_);
+        int64_t ms;
+        ASSERT_TRUE(sim::clock::ToMs(clock_, &ms));
+        snapshot_ = sim::clock::FromMs(ms + ahead * 1000);
+        StoreSnapshot(snapshot_);
+    }
+    SYSTEMTIME clock_{};
+    SYSTEMTIME snapshot_{};
+};
+
+TEST_F(Startup, SwitchAtOneRefusesAndStartsNothing) {
+    sim::reg::SetDword(kKey, "TimewardImplemented", 1);
+    StoreSnapshot(Record(2030, 1, 1));
+    EXPECT_EQ(StartClockKeeping(), 0u);
+    EXPECT_EQ(sim::debug::Texts(), std::vector<std::string>{"Timeward is already implemented\r\n"});
+    EXPECT_EQ(sim::threads::Started(), 0u);
+    EXPECT_FALSE(sim::threads::EventExists(u"SaveRTCEvent"));
+    EXPECT_EQ(g_hSaveEvent, nullptr);
+    EXPECT_TRUE(sim::clock::SetSystemTimeCalls().empty());
+}
+
+TEST_F(Startup, SwitchOtherThanOneRunsNormally) {
+    for (DWORD value : {0u, 2u, 0x101u}) {
+        sim::reg::SetDword(kKey, "TimewardImplemented", value);
+        EXPECT_EQ(StartClockKeeping(), 1u) << value;
+        EXPECT_TRUE(IsSaverRunning());
+        StopSaver();
+    }
+    // A switch that is not a readable DWORD leaves the driver on as well.
+    sim::reg::SetValue(kKey, "TimewardImplemented", {REG_BINARY, {1, 0, 0, 0, 0}});
+    EXPECT_EQ(StartClockKeeping(), 1u);
+}
+
+TEST_F(Startup, NoSnapshotSaysSoAndStillStartsTheSaver) {
+    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(sim::debug::Texts(), std::vector<std::string>{"We did not save RTC before\r\n"});
+    EXPECT_TRUE(sim::threads::EventExists(u"SaveRTCEvent"));
+    EXPECT_EQ(sim::threads::Alive(), 1);
+    EXPECT_TRUE(sim::clock::SetSystemTimeCalls().empty());
+}
+
+TEST_F(Startup, SnapshotThreeHundredSecondsAheadIsNotRestored) {
+    ClockAndSnapshot(300);
+    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_TRUE(sim::clock::SetSystemTimeCalls().empty());
+    EXPECT_TRUE(sim::debug::Texts().empty());
+}
+
+TEST_F(Startup, SnapshotThreeHundredAndOneSecondsAheadIsRestored) {
+    ClockAndSnapshot(301);
+    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(sim::debug::Texts(),
+              std::vector<std::string>{"SavedTime is bigger than CurrentTime for more than 5 "
+                                       "minutes\r\n"});
+    std::vector<sim::clock::SetCall> calls = sim::clock::SetSystemTimeCalls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_TRUE(SameTime(calls[0].requested, snapshot_)) << Show(calls[0].requested);
+    EXPECT_EQ(calls[0].requested.wDayOfWeek, snapshot_.wDayOfWeek);
+    EXPECT_TRUE(SameTime(sim::clock::Now(), snapshot_)) << Show(sim::clock::Now());
+}
+
+TEST_F(Startup, ClockAheadOfTheSnapshotIsNeverMovedBack) {
+    for (int64_t behind : {1, 301, 86400 * 365}) {
+        ClockAndSnapshot(-behind);
+        EXPECT_EQ(StartClockKeeping(), 1u);
+        StopSaver();
+    }
+    EXPECT_TRUE(sim::clock::SetSystemTimeCalls().empty());
+    for (const std::string& line : sim::debug::Texts())
+        EXPECT_EQ(line, "RTC is saved\r\n");
+}
+
+TEST_F(Startup, RestoresAfterTheRealTimeClockWasReset) {
+    sim::clock::SetWall(Record(2003, 1, 1));
+    StoreSnapshot(Record(2026, 11, 30, 22, 15, 0, 250));
+    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_TRUE(SameTime(sim::clock::Now(), Record(2026, 11, 30, 22, 15, 0, 250)));
+}
+
+TEST_F(Startup, RestoredYearBefore1961ComesBackAs1961) {
+    sim::clock::SetWall(Record(1700, 1, 1));
+    StoreSnapshot(Record(1900, 6, 1));
+    EXPECT_EQ(StartClockKeeping(), 1u);
+    std::vector<sim::clock::SetCall> calls = sim::clock::SetSystemTimeCalls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].requested.wYear, 1961);
+    EXPECT_EQ(calls[0].requested.wMonth, 6);
+}
+
+TEST_F(Startup, InvalidSnapshotIsNotRestored) {
+    sim::clock::SetWall(Record(2003, 1, 1));
+    StoreSnapshot(Record(2026, 13, 1));
+    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_TRUE(sim::clock::SetSystemTimeCalls().empty());
+    EXPECT_EQ(CountLines("We did not save RTC before\r\n"), 1);
+}
+
+TEST_F(Startup, WithoutAnEventStillRestoresAndStartsNoThread) {
+    sim::threads::FailEventCreation(true);
+    sim::clock::SetWall(Record(2003, 1, 1));
+    StoreSnapshot(Record(2026, 1, 1));
+    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(sim::threads::Started(), 0u);
+    EXPECT_FALSE(IsSaverRunning());
+    EXPECT_EQ(sim::clock::SetSystemTimeCalls().size(), 1u);
+    RequestSave();  // harmless without a saver
+    sim::clock::Advance(3 * SAVE_INTERVAL_MS);
+    EXPECT_EQ(CountLines("RTC is saved\r\n"), 0);
+
+    sim::threads::FailEventCreation(false);
+    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_TRUE(IsSaverRunning()) << "the next start-up tries again";
+}
+
+TEST_F(Startup, WithoutAThreadStillRestoresAndLeavesNoEvent) {
+    sim::threads::FailThreadCreation(true);
+    sim::clock::SetWall(Record(2003, 1, 1));
+    StoreSnapshot(Record(2026, 1, 1));
+    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(sim::clock::SetSystemTimeCalls().size(), 1u);
+    EXPECT_FALSE(IsSaverRunning());
+    EXPECT_EQ(sim::threads::OpenHandles(), 0);
+}
+
+TEST_F(Startup, SecondStartWhileTheSaverRunsStartsNoSecondSaver) {
+    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(sim::threads::Started(), 1u);
+    EXPECT_EQ(sim::threads::Alive(), 1);
+}
+
+}  // namespace

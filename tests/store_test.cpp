@@ -1,0 +1,209 @@
+// Tests of the saved-time store: the one-value operations, the snapshot writer and reader.
+#include <gtest/gtest.h>
+
+#include "sim_fixture.h"
+#include "store.h"
+
+namespace {
+
+using namespace timeward_test;
+
+const char* const kClockValues[] = {"RTCYear", "RTCMonth",  "RTCDayOfWeek", "RTCDay",
+                                    "RTCHour", "RTCMinute", "RTCSecond",    "RTCMilliseconds"};
+
+class Store : public SimTest {
+  protected:
+    // Every operation opens and closes its own handle; none may stay open.
+    void TearDown() override {
+        EXPECT_EQ(sim::reg::Counters().open_handles, 0u);
+        SimTest::TearDown();
+    }
+};
+
+TEST_F(Store, ReadDwordReadsAnyTypeOfFourBytesOrFewer) {
+    sim::reg::SetDword(kKey, "A", 0x12345678);
+    sim::reg::SetValue(kKey, "B", {REG_BINARY, {0x01, 0x02, 0x03, 0x04}});
+    sim::reg::SetValue(kKey, "C", {REG_BINARY, {0xAB}});
+    DWORD v = 0;
+    ASSERT_TRUE(RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"A", &v));
+    EXPECT_EQ(v, 0x12345678u);
+    ASSERT_TRUE(RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"B", &v));
+    EXPECT_EQ(v, 0x04030201u);
+    ASSERT_TRUE(RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"C", &v));
+    EXPECT_EQ(v, 0xABu) << "short data reads zero-extended";
+}
+
+TEST_F(Store, ReadDwordFailsAndLeavesTheOutValueOnAbsenceOrLongData) {
+    sim::reg::SetValue(kKey, "Long", {REG_BINARY, {1, 2, 3, 4, 5}});
+    DWORD v = 77;
+    EXPECT_FALSE(RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"Long", &v));
+    EXPECT_FALSE(RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"Missing", &v));
+    EXPECT_FALSE(RegReadDword(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Nowhere", u"A", &v));
+    sim::reg::FailOpens(true);
+    EXPECT_FALSE(RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"Long", &v));
+    EXPECT_EQ(v, 77u);
+}
+
+TEST_F(Store, WriteDwordNeverCreatesTheKey) {
+    sim::reg::DeleteKey(kKey);
+    EXPECT_FALSE(RegWriteDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"RTCYear", 2026));
+    EXPECT_FALSE(sim::reg::KeyExists(kKey));
+    sim::reg::CreateKey(kKey);
+    EXPECT_TRUE(RegWriteDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"RTCYear", 2026));
+    std::optional<sim::RegValue> v = sim::reg::GetValue(kKey, "RTCYear");
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->type, REG_DWORD);
+    EXPECT_EQ(v->data.size(), 4u);
+}
+
+TEST_F(Store, EmptyKeyHasNoSnapshot) {
+    SYSTEMTIME st = Record(1999, 9, 9);
+    EXPECT_FALSE(ReadSnapshot(&st));
+    EXPECT_EQ(st.wYear, 1999);
+}
+
+TEST_F(Store, SnapshotHoldsTheClockAndReadsBack) {
+    sim::clock::SetWall(Record(2026, 12, 8, 13, 14, 15, 167));
+    const SYSTEMTIME clock = sim::clock::Now();
+    SaveCurrentTime();
+    const DWORD expected[] = {clock.wYear, clock.wMonth,  clock.wDayOfWeek, clock.wDay,
+                              clock.wHour, clock.wMinute, clock.wSecond,    clock.wMilliseconds};
+    for (int i = 0; i < 8; ++i) {
+        std::optional<sim::RegValue> v = sim::reg::GetValue(kKey, kClockValues[i]);
+        ASSERT_TRUE(v) << kClockValues[i];
+        EXPECT_EQ(v->type, REG_DWORD);
+        EXPECT_EQ(sim::reg::GetDword(kKey, kClockValues[i]), expected[i]) << kClockValues[i];
+    }
+    EXPECT_EQ(sim::reg::GetDword(kKey, "TimewardSignature"), kSignature);
+    EXPECT_EQ(CountLines("RTC is saved\r\n"), 1);
+
+    SYSTEMTIME read{};
+    ASSERT_TRUE(ReadSnapshot(&read));
+    EXPECT_TRUE(SameTime(read, clock)) << Show(read);
+    EXPECT_EQ(read.wDayOfWeek, clock.wDayOfWeek);
+}
+
+TEST_F(Store, OneSnapshotIsTenOpensNineSetsOneFlushTenCloses) {
+    SaveCurrentTime();
+    sim::RegCounters c = sim::reg::Counters();
+    EXPECT_EQ(c.opens, 10u);
+    EXPECT_EQ(c.sets, 9u);
+    EXPECT_EQ(c.flushes, 1u);
+    EXPECT_EQ(c.closes, 10u);
+}
+
+TEST_F(Store, SignatureDifferingInAnyBitIsNoSnapshot) {
+    for (int bit = 0; bit < 32; ++bit) {
+        StoreSnapshot(Record(2026, 5, 5), kSignature ^ (1u << bit));
+        SYSTEMTIME st;
+        EXPECT_FALSE(ReadSnapshot(&st)) << "bit " << bit;
+    }
+    StoreSnapshot(Record(2026, 5, 5));
+    SYSTEMTIME st;
+    EXPECT_TRUE(ReadSnapshot(&st));
+}
+
+TEST_F(Store, ClockValueAbove65535ReadsAsItsLow16Bits) {
+    StoreSnapshot(Record(2026, 5, 5, 1, 2, 3));
+    sim::reg::SetDword(kKey, "RTCYear", 0x10000u + 2026);
+    sim::reg::SetDword(kKey, "RTCHour", 0xABCD0000u + 7);
+    SYSTEMTIME st{};
+    ASSERT_TRUE(ReadSnapshot(&st));
+    EXPECT_EQ(st.wYear, 2026);
+    EXPECT_EQ(st.wHour, 7);
+}
+
+TEST_F(Store, MissingClockValueIsNoSnapshot) {
+    for (const char* name : kClockValues) {
+        StoreSnapshot(Record(2026, 5, 5));
+        sim::reg::SetValue(kKey, name, {REG_BINARY, {1, 2, 3, 4, 5, 6}});  // unreadable
+        SYSTEMTIME st;
+        EXPECT_FALSE(ReadSnapshot(&st)) << name << " too long to read";
+        sim::reg::DeleteKey(kKey);
+        sim::reg::CreateKey(kKey);
+    }
+    StoreSnapshot(Record(2026, 5, 5));
+    HKEY h;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, 0, 0, &h), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteValueW(h, u"RTCSecond"), ERROR_SUCCESS);
+    RegCloseKey(h);
+    SYSTEMTIME st;
+    EXPECT_FALSE(ReadSnapshot(&st));
+}
+
+TEST_F(Store, FieldOutOfRangeIsNoSnapshot) {
+    struct Case {
+        const char* name;
+        DWORD value;
+    } cases[] = {{"RTCMonth", 0},   {"RTCMonth", 13},          {"RTCDay", 0},
+                 {"RTCDay", 32},    {"RTCHour", 24},           {"RTCMinute", 60},
+                 {"RTCSecond", 60}, {"RTCMilliseconds", 1000}, {"RTCMonth", 0x1000D}};
+    for (const Case& c : cases) {
+        StoreSnapshot(Record(2026, 1, 31, 23, 59, 59, 999));
+        sim::reg::SetDword(kKey, c.name, c.value);
+        SYSTEMTIME st;
+        EXPECT_FALSE(ReadSnapshot(&st)) << c.name << "=" << c.value;
+    }
+    StoreSnapshot(Record(2026, 2, 29));  // 2026 is a common year
+    SYSTEMTIME st;
+    EXPECT_FALSE(ReadSnapshot(&st));
+}
+
+TEST_F(Store, AbsentKeyReadsNothingWritesNothingFlushesNothing) {
+    sim::reg::DeleteKey(kKey);
+    SYSTEMTIME st;
+    EXPECT_FALSE(ReadSnapshot(&st));
+    SaveCurrentTime();
+    EXPECT_FALSE(sim::reg::KeyExists(kKey));
+    EXPECT_EQ(sim::reg::Counters().flushes, 0u);
+    EXPECT_EQ(CountLines("RTC is saved\r\n"), 1);
+}
+
+TEST_F(Store, SavingNeverWritesTheSwitch) {
+    SaveCurrentTime();
+    EXPECT_FALSE(sim::reg::GetValue(kKey, "TimewardImplemented"));
+    sim::reg::SetDword(kKey, "TimewardImplemented", 7);
+    SaveCurrentTime();
+    EXPECT_EQ(sim::reg::GetDword(kKey, "TimewardImplemented"), 7u);
+}
+
+TEST_F(Store, FailedWriteLeavesThatValueAndTheRestGoOn) {
+    StoreSnapshot(Record(2020, 2, 2, 2, 2, 2));
+    sim::clock::SetWall(Record(2026, 6, 6, 6, 6, 6));
+    sim::reg::FailSetOf("RTCHour");
+    SaveCurrentTime();
+    EXPECT_EQ(sim::reg::GetDword(kKey, "RTCHour"), 2u);
+    EXPECT_EQ(sim::reg::GetDword(kKey, "RTCYear"), 2026u);
+    EXPECT_EQ(sim::reg::GetDword(kKey, "RTCMinute"), 6u);
+    EXPECT_EQ(sim::reg::Counters().flushes, 1u);
+}
+
+TEST_F(Store, PowerCutBeforeTheFlushLosesTheSnapshot) {
+    sim::reg::Flush();  // the key itself is on storage, no snapshot yet
+    sim::reg::FailFlushes(true);
+    SaveCurrentTime();
+    SYSTEMTIME st;
+    EXPECT_TRUE(ReadSnapshot(&st)) << "the working copy holds it";
+    sim::reg::PowerCut();
+    EXPECT_FALSE(ReadSnapshot(&st));
+}
+
+TEST_F(Store, PowerCutAfterTheFlushKeepsTheSnapshot) {
+    sim::clock::SetWall(Record(2026, 3, 3, 3, 3, 3));
+    SaveCurrentTime();
+    sim::reg::SetDword(kKey, "RTCYear", 1999);  // unflushed, lost below
+    sim::reg::PowerCut();
+    SYSTEMTIME st{};
+    ASSERT_TRUE(ReadSnapshot(&st));
+    EXPECT_TRUE(SameTime(st, Record(2026, 3, 3, 3, 3, 3))) << Show(st);
+}
+
+TEST_F(Store, NoHandleStaysOpenWhenOpensFail) {
+    sim::reg::FailOpens(true);
+    SaveCurrentTime();
+    SYSTEMTIME st;
+    EXPECT_FALSE(ReadSnapshot(&st));
+    EXPECT_EQ(sim::reg::Counters().closes, 0u);
+}
+
+}  // namespace
