@@ -1,0 +1,176 @@
+// The host's Device Manager and Power Manager, working as the Windows CE ones do with a
+// built-in stream driver.
+#include "devmgr.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "coredll_sim.h"
+
+namespace sim {
+namespace {
+
+constexpr std::string_view kBuiltIn = "Drivers\\BuiltIn";
+constexpr std::string_view kActive = "Drivers\\Active";
+constexpr std::u16string_view kPowerClass = u"" PMCLASS_GENERIC_DEVICE_TEXT;
+
+bool IEquals(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
+               auto up = [](char16_t c) { return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c; };
+               return up(x) == up(y);
+           });
+}
+
+// "IClass" is a string or a list of strings; any of them may name the class.
+bool NamesPowerClass(const std::optional<RegValue>& v) {
+    if (!v || (v->type != REG_SZ && v->type != REG_MULTI_SZ)) return false;
+    std::u16string all;
+    for (size_t i = 0; i + 1 < v->data.size(); i += 2) {
+        all.push_back(static_cast<char16_t>(v->data[i] | (v->data[i + 1] << 8)));
+    }
+    size_t start = 0;
+    while (start < all.size()) {
+        size_t end = all.find(u'\0', start);
+        if (end == std::u16string::npos) end = all.size();
+        std::u16string_view item(all.data() + start, end - start);
+        // An entry may carry a name after the class: "{GUID}=Name".
+        item = item.substr(0, item.find(u'='));
+        if (IEquals(item, kPowerClass)) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+template <typename Fn>
+void Resolve(HMODULE module, const std::string& prefix, const char* op, Fn** slot) {
+    std::u16string name = Utf16(prefix + "_" + op);
+    *slot = reinterpret_cast<Fn*>(GetProcAddressW(module, name.c_str()));
+}
+
+}  // namespace
+
+DeviceManager::~DeviceManager() {
+    DeactivateAll();
+}
+
+int DeviceManager::LoadBuiltIn(std::vector<std::string>* errors) {
+    std::vector<std::pair<DWORD, std::string>> drivers;
+    for (const std::string& name : reg::SubKeys(kBuiltIn)) {
+        std::string key = std::string(kBuiltIn) + "\\" + name;
+        drivers.emplace_back(reg::GetDword(key, "Order").value_or(0xFFFFFFFF), name);
+    }
+    std::stable_sort(drivers.begin(), drivers.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    int activated = 0;
+    for (const auto& [order, name] : drivers) {
+        std::string error;
+        if (Activate(name, &error)) {
+            ++activated;
+        } else if (errors) {
+            errors->push_back(error);
+        }
+    }
+    return activated;
+}
+
+bool DeviceManager::Activate(std::string_view name, std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = std::string(name) + ": " + why;
+        return false;
+    };
+    if (Find(name)) return fail("already active");
+    const std::string key = std::string(kBuiltIn) + "\\" + std::string(name);
+    if (!reg::KeyExists(key)) return fail("no key " + key);
+    auto d = std::make_unique<ActiveDriver>();
+    d->name = std::string(name);
+    d->prefix = reg::GetString(key, "Prefix").value_or("");
+    d->dll = reg::GetString(key, "Dll").value_or("");
+    d->order = reg::GetDword(key, "Order").value_or(0);
+    d->index = reg::GetDword(key, "Index").value_or(1);
+    d->power_manageable = NamesPowerClass(reg::GetValue(key, "IClass"));
+    if (d->prefix.size() != 3) return fail("\"Prefix\" must be three letters");
+    if (d->dll.empty()) return fail("no \"Dll\"");
+    d->device = d->prefix + std::to_string(d->index) + ":";
+
+    d->module = LoadLibraryW(Utf16(d->dll).c_str());
+    if (!d->module) return fail("cannot load " + d->dll);
+    StreamEntryPoints& e = d->entry;
+    Resolve(d->module, d->prefix, "Init", &e.Init);
+    Resolve(d->module, d->prefix, "Deinit", &e.Deinit);
+    Resolve(d->module, d->prefix, "Open", &e.Open);
+    Resolve(d->module, d->prefix, "Close", &e.Close);
+    Resolve(d->module, d->prefix, "Read", &e.Read);
+    Resolve(d->module, d->prefix, "Write", &e.Write);
+    Resolve(d->module, d->prefix, "Seek", &e.Seek);
+    Resolve(d->module, d->prefix, "IOControl", &e.IOControl);
+    Resolve(d->module, d->prefix, "PowerUp", &e.PowerUp);
+    Resolve(d->module, d->prefix, "PowerDown", &e.PowerDown);
+    if (!e.Init || !e.Deinit) {
+        FreeLibrary(d->module);
+        return fail(d->dll + " exports no " + d->prefix + "_Init and " + d->prefix + "_Deinit");
+    }
+
+    char active[32];
+    std::snprintf(active, sizeof active, "%s\\%02d", std::string(kActive).c_str(), next_active_++);
+    d->active_key = active;
+    reg::SetString(d->active_key, "Key", key);
+    reg::SetString(d->active_key, "Name", d->device);
+
+    d->context = e.Init(Utf16(d->active_key).c_str(), nullptr);
+    if (d->context == 0) {
+        reg::DeleteKey(d->active_key);
+        FreeLibrary(d->module);
+        return fail(d->prefix + "_Init refused initialisation");
+    }
+    if (d->power_manageable && e.IOControl) {
+        DWORD actual = 0;
+        d->caps_known = e.IOControl(d->context, IOCTL_POWER_CAPABILITIES, nullptr, 0,
+                                    reinterpret_cast<PBYTE>(&d->caps), sizeof d->caps, &actual) &&
+                        actual == sizeof d->caps;
+    }
+    active_.push_back(std::move(d));
+    return true;
+}
+
+bool DeviceManager::Deactivate(std::string_view name) {
+    ActiveDriver* d = Find(name);
+    if (!d) return false;
+    d->entry.Deinit(d->context);
+    reg::DeleteKey(d->active_key);
+    FreeLibrary(d->module);
+    active_.erase(std::find_if(active_.begin(), active_.end(),
+                               [&](const auto& p) { return p.get() == d; }));
+    return true;
+}
+
+void DeviceManager::DeactivateAll() {
+    while (!active_.empty()) Deactivate(active_.back()->name);
+}
+
+int DeviceManager::SetDevicePower(CEDEVICE_POWER_STATE requested) {
+    int sent = 0;
+    for (const auto& d : active_) {
+        if (!d->power_manageable || !d->caps_known || !d->entry.IOControl) continue;
+        int state = requested;
+        while (state < D4 && !(d->caps.DeviceDx & DX_MASK(state))) ++state;
+        if (state == d->power) continue;
+        DWORD value = static_cast<DWORD>(state);
+        DWORD actual = 0;
+        ++sent;
+        if (d->entry.IOControl(d->context, IOCTL_POWER_SET, nullptr, 0,
+                               reinterpret_cast<PBYTE>(&value), sizeof value, &actual) &&
+            value <= D4) {
+            d->power = static_cast<CEDEVICE_POWER_STATE>(value);
+        }
+    }
+    return sent;
+}
+
+ActiveDriver* DeviceManager::Find(std::string_view name_or_device) {
+    for (const auto& d : active_) {
+        if (d->name == name_or_device || d->device == name_or_device) return d.get();
+    }
+    return nullptr;
+}
+
+}  // namespace sim

@@ -1,0 +1,250 @@
+// Tests of the Timeward module as the Device Manager loads, drives and unloads it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "elf_symbols.h"
+#include "module_fixture.h"
+
+namespace {
+
+using namespace timeward_test;
+namespace fs = std::filesystem;
+
+int Snapshots() {
+    return CountLines("RTC is saved\r\n");
+}
+
+std::set<std::string> DefExports() {
+    std::set<std::string> names;
+    std::stringstream s(TIMEWARD_DEF_EXPORTS);
+    for (std::string name; std::getline(s, name, ',');) names.insert(name);
+    return names;
+}
+
+TEST(ModuleFile, ExportsExactlyTheTenEntryPoints) {
+    const std::set<std::string> ten = {"RTC_Init",  "RTC_Deinit", "RTC_Open",      "RTC_Close",
+                                       "RTC_Read",  "RTC_Write",  "RTC_Seek",      "RTC_IOControl",
+                                       "RTC_PowerUp", "RTC_PowerDown"};
+    EXPECT_EQ(DefExports(), ten) << "Timeward.def";
+    DynamicInfo info;
+    ASSERT_TRUE(ReadDynamicInfo(TIMEWARD_MODULE_FILE, &info));
+    EXPECT_EQ(info.defined, ten);
+}
+
+TEST(ModuleFile, NeedsNoCppRuntime) {
+    DynamicInfo info;
+    ASSERT_TRUE(ReadDynamicInfo(TIMEWARD_MODULE_FILE, &info));
+    EXPECT_TRUE(info.needed.count("libcoredll.so"));
+    for (const std::string& lib : info.needed) {
+        EXPECT_EQ(lib.find("stdc++"), std::string::npos) << lib;
+        EXPECT_EQ(lib.find("libgcc_s"), std::string::npos) << lib;
+    }
+}
+
+class Driver : public ModuleTest {};
+
+TEST_F(Driver, LoadTurnsOffThreadNotificationsForItsOwnHandle) {
+    HMODULE h = LoadLibraryW(u"Timeward.dll");
+    ASSERT_NE(h, nullptr);
+    std::vector<HMODULE> disabled = sim::modules::ThreadCallsDisabled();
+    ASSERT_EQ(disabled.size(), 1u);
+    EXPECT_EQ(disabled[0], h);
+    EXPECT_TRUE(FreeLibrary(h));
+    EXPECT_FALSE(sim::modules::IsLoaded(u"Timeward.dll"));
+}
+
+TEST_F(Driver, DeviceManagerActivatesTheShippedEntry) {
+    std::vector<std::string> errors;
+    EXPECT_EQ(dm_.LoadBuiltIn(&errors), 1);
+    EXPECT_TRUE(errors.empty());
+    sim::ActiveDriver* d = dm_.Find("RTC1:");
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->context, 1u);
+    EXPECT_EQ(sim::reg::GetString(d->active_key, "Name"), "RTC1:");
+    EXPECT_EQ(sim::debug::Texts(), std::vector<std::string>{"We did not save RTC before\r\n"});
+    EXPECT_TRUE(sim::modules::IsLoaded(u"Timeward.dll"));
+    EXPECT_TRUE(sim::threads::EventExists(u"SaveRTCEvent"));
+    EXPECT_EQ(sim::threads::Alive(), 1);
+    for (auto fn : {(void*)d->entry.Open, (void*)d->entry.Close, (void*)d->entry.Read,
+                    (void*)d->entry.Write, (void*)d->entry.Seek, (void*)d->entry.PowerUp,
+                    (void*)d->entry.PowerDown, (void*)d->entry.IOControl}) {
+        EXPECT_NE(fn, nullptr);
+    }
+}
+
+TEST_F(Driver, InertEntryPointsSucceedAndTouchNothing) {
+    sim::ActiveDriver& d = Start();
+    sim::clock::Settle();
+    const std::string registry = sim::reg::ExportText();
+    const size_t lines = sim::debug::Lines().size();
+    DWORD open = d.entry.Open(d.context, 0xC0000000, 0);
+    EXPECT_EQ(open, 1u);
+    std::array<BYTE, 100> buf;
+    buf.fill(0x3C);
+    EXPECT_EQ(d.entry.Read(open, buf.data(), 100), 1u);
+    for (BYTE b : buf) ASSERT_EQ(b, 0x3C);
+    EXPECT_EQ(d.entry.Write(open, buf.data(), 0), 1u);
+    EXPECT_EQ(d.entry.Write(open, buf.data(), 100), 1u);
+    for (LONG amount : {0, -1, 1 << 30}) {
+        for (DWORD method : {0u, 1u, 2u, 99u}) EXPECT_EQ(d.entry.Seek(open, amount, method), 1u);
+    }
+    d.entry.PowerDown(d.context);
+    d.entry.PowerUp(d.context);
+    EXPECT_TRUE(d.entry.Close(open));
+    sim::clock::Settle();
+    EXPECT_EQ(sim::reg::ExportText(), registry);
+    EXPECT_EQ(sim::debug::Lines().size(), lines);
+}
+
+TEST_F(Driver, ReadAndWriteIgnoreUnreachableBuffers) {
+    sim::ActiveDriver& d = Start();
+    Pages pages;
+    for (BYTE* p : {static_cast<BYTE*>(nullptr), pages.ReadOnly(), pages.Unmapped()}) {
+        EXPECT_EQ(d.entry.Read(1, p, 100), 1u);
+        EXPECT_EQ(d.entry.Write(1, p, 100), 1u);
+    }
+    EXPECT_TRUE(pages.ReadOnlyUntouched());
+}
+
+TEST_F(Driver, SwitchAtOneLeavesNoModuleNoEventNoThread) {
+    sim::reg::SetDword(kKey, "TimewardImplemented", 1);
+    std::string error;
+    EXPECT_FALSE(dm_.Activate("Timeward", &error));
+    EXPECT_NE(error.find("refused"), std::string::npos) << error;
+    EXPECT_EQ(sim::debug::Texts(), std::vector<std::string>{"Timeward is already implemented\r\n"});
+    EXPECT_FALSE(sim::modules::IsLoaded(u"Timeward.dll"));
+    EXPECT_FALSE(sim::threads::EventExists(u"SaveRTCEvent"));
+    EXPECT_EQ(sim::threads::Started(), 0u);
+    EXPECT_TRUE(dm_.Active().empty());
+    EXPECT_TRUE(sim::reg::SubKeys("Drivers\\Active").empty());
+}
+
+TEST_F(Driver, DeinitTakesALastSnapshotEndsTheSaverAndInitWorksAgain) {
+    sim::ActiveDriver& d = Start();
+    sim::clock::Advance(1000);
+    EXPECT_TRUE(d.entry.Deinit(d.context));
+    EXPECT_EQ(Snapshots(), 1);
+    EXPECT_EQ(sim::threads::Alive(), 0);
+    EXPECT_EQ(sim::threads::OpenHandles(), 0);
+    EXPECT_FALSE(sim::threads::EventExists(u"SaveRTCEvent"));
+
+    EXPECT_EQ(d.entry.Init(u"Drivers\\Active\\01", nullptr), 1u);
+    EXPECT_EQ(sim::threads::Alive(), 1);
+    sim::clock::Advance(300000);
+    EXPECT_EQ(Snapshots(), 2);
+}
+
+TEST_F(Driver, SecondInitStartsNoSecondSaver) {
+    sim::ActiveDriver& d = Start();
+    EXPECT_EQ(d.entry.Init(u"Drivers\\Active\\02", nullptr), 1u);
+    EXPECT_EQ(sim::threads::Started(), 1u);
+    sim::clock::Advance(300000);
+    EXPECT_EQ(Snapshots(), 1);
+}
+
+class DeviceLife : public ModuleTest {
+protected:
+    void SetUp() override {
+        ModuleTest::SetUp();
+        dir_ = fs::temp_directory_path() / ("timeward-life-" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+        hive_ = dir_ / "hive.reg";
+        sim::reg::Flush();
+        std::ofstream(hive_) << sim::reg::ExportText();
+        std::string error;
+        ASSERT_TRUE(sim::reg::LoadHiveFile(hive_, &error)) << error;
+    }
+    void TearDown() override {
+        ModuleTest::TearDown();
+        fs::remove_all(dir_);
+    }
+    // Boots a fresh core library from what is on storage, as the next boot will.
+    std::optional<DWORD> Reboot(const char* name) {
+        sim::Reset();
+        sim::debug::EchoToStderr(false);
+        sim::modules::SetSearchPath(TIMEWARD_MODULE_DIR);
+        std::string error;
+        EXPECT_TRUE(sim::reg::LoadHiveFile(hive_, &error)) << error;
+        return sim::reg::GetDword(kKey, name);
+    }
+    fs::path dir_, hive_;
+};
+
+TEST_F(DeviceLife, SuspendSnapshotReachesTheHiveFileAndTheNextBootRestoresIt) {
+    sim::clock::SetWall(Record(2026, 12, 8, 9, 30));
+    Start();
+    sim::clock::Advance(60000);
+    EXPECT_EQ(dm_.SetDevicePower(D3), 1);  // suspend: the driver supports D4 only
+    sim::clock::Settle();
+    EXPECT_EQ(Snapshots(), 1);
+    EXPECT_EQ(dm_.Find("RTC1:")->power, D4);
+    EXPECT_EQ(dm_.SetDevicePower(D4), 0) << "no change, no request";
+    EXPECT_EQ(dm_.SetDevicePower(D0), 1);
+    dm_.DeactivateAll();
+    EXPECT_FALSE(sim::modules::IsLoaded(u"Timeward.dll"));
+    EXPECT_EQ(sim::threads::Alive(), 0);
+    EXPECT_EQ(Snapshots(), 2) << "the last one at deactivation";
+
+    // Battery pulled: the next boot starts in 2003, with the hive as stored.
+    EXPECT_EQ(Reboot("RTCMinute"), 31u);
+    sim::clock::SetWall(Record(2003, 1, 1));
+    Start();
+    EXPECT_EQ(CountLines("SavedTime is bigger than CurrentTime for more than 5 minutes\r\n"), 1);
+    EXPECT_TRUE(SameTime(sim::clock::Now(), Record(2026, 12, 8, 9, 31))) << Show(sim::clock::Now());
+}
+
+TEST_F(DeviceLife, PowerCutLosesOnlyWhatWasNotFlushed) {
+    sim::clock::SetWall(Record(2026, 12, 8, 9, 30));
+    Start();
+    sim::clock::Advance(300000);  // periodic snapshot at 09:35, flushed
+    sim::reg::FailFlushes(true);
+    sim::clock::Advance(300000);  // 09:40, not flushed
+    EXPECT_EQ(Snapshots(), 2);
+    sim::reg::PowerCut();
+    EXPECT_EQ(sim::reg::GetDword(kKey, "RTCMinute"), 35u);
+    sim::reg::FailFlushes(false);
+}
+
+// Many callers at once while the saver runs: no crash, no race (under ThreadSanitizer), no
+// more snapshots than requests, and a snapshot after the last request.
+TEST_F(Driver, ConcurrentPowerRequestsWhileTheSaverRuns) {
+    sim::ActiveDriver& d = Start();
+    sim::clock::SetScaled(1.0);
+    constexpr int kThreads = 6, kRounds = 200;
+    std::atomic<int> requests{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < kThreads; ++t) {
+        callers.emplace_back([&, t] {
+            HANDLE named = CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent");
+            for (int i = 0; i < kRounds; ++i) {
+                DWORD state = (i + t) % 3 == 0 ? D0 : D4, actual = 0;
+                EXPECT_TRUE(d.entry.IOControl(d.context, IOCTL_POWER_SET, nullptr, 0,
+                                              reinterpret_cast<PBYTE>(&state), 4, &actual));
+                if (state == D4) requests++;
+                DWORD got = 9;
+                EXPECT_TRUE(d.entry.IOControl(d.context, IOCTL_POWER_GET, nullptr, 0,
+                                              reinterpret_cast<PBYTE>(&got), 4, &actual));
+                EXPECT_TRUE(got == D0 || got == D4);
+                if (i % 10 == 0) {
+                    SetEvent(named);
+                    requests++;
+                }
+            }
+            CloseHandle(named);
+        });
+    }
+    for (std::thread& c : callers) c.join();
+    sim::clock::Settle();
+    const int snapshots = Snapshots();
+    EXPECT_GE(snapshots, 1);
+    EXPECT_LE(snapshots, requests.load());
+    EXPECT_EQ(sim::reg::GetDword(kKey, "TimewardSignature"), kSignature);
+    sim::clock::SetManual();
+}
+
+}  // namespace

@@ -1,0 +1,20 @@
+// Reads a shared object's dynamic symbol table and its needed libraries.
+#ifndef TIMEWARD_TESTS_ELF_SYMBOLS_H
+#define TIMEWARD_TESTS_ELF_SYMBOLS_H
+
+#include <set>
+#include <string>
+
+namespace timeward_test {
+
+struct DynamicInfo {
+    std::set<std::string> defined;  // global and weak symbols the object defines
+    std::set<std::string> needed;   // DT_NEEDED entries
+};
+
+// False when the file is not a readable 64-bit ELF object.
+bool ReadDynamicInfo(const std::string& path, DynamicInfo* info);
+
+}  // namespace timeward_test
+
+#endif  // TIMEWARD_TESTS_ELF_SYMBOLS_H
