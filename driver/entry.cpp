@@ -5,8 +5,7 @@
 #include "saver.h"
 #include "startup.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved)
-{
+extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved) {
     (void)lpvReserved;
     if (fdwReason == DLL_PROCESS_ATTACH) {
         DisableThreadLibraryCalls((HMODULE)hinstDLL);
@@ -14,8 +13,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvRe
     return TRUE;
 }
 
-extern "C" DWORD RTC_Init(LPCTSTR pContext, LPCVOID lpvBusContext)
-{
+extern "C" DWORD RTC_Init(LPCTSTR pContext, LPCVOID lpvBusContext) {
     (void)pContext;
     (void)lpvBusContext;
     const DWORD dwContext = StartClockKeeping();
@@ -25,58 +23,50 @@ extern "C" DWORD RTC_Init(LPCTSTR pContext, LPCVOID lpvBusContext)
     return dwContext;
 }
 
-extern "C" BOOL RTC_Deinit(DWORD hDeviceContext)
-{
+extern "C" BOOL RTC_Deinit(DWORD hDeviceContext) {
     (void)hDeviceContext;
     // The Device Manager unloads the module next: no saver may run on in unmapped code.
     StopSaver();
     return TRUE;
 }
 
-extern "C" DWORD RTC_Open(DWORD hDeviceContext, DWORD AccessCode, DWORD ShareMode)
-{
+extern "C" DWORD RTC_Open(DWORD hDeviceContext, DWORD AccessCode, DWORD ShareMode) {
     (void)hDeviceContext;
     (void)AccessCode;
     (void)ShareMode;
     return 1;
 }
 
-extern "C" BOOL RTC_Close(DWORD hOpenContext)
-{
+extern "C" BOOL RTC_Close(DWORD hOpenContext) {
     (void)hOpenContext;
     return TRUE;
 }
 
-extern "C" DWORD RTC_Read(DWORD hOpenContext, LPVOID pBuffer, DWORD Count)
-{
+extern "C" DWORD RTC_Read(DWORD hOpenContext, LPVOID pBuffer, DWORD Count) {
     (void)hOpenContext;
     (void)pBuffer;
     (void)Count;
     return 1;
 }
 
-extern "C" DWORD RTC_Write(DWORD hOpenContext, LPCVOID pBuffer, DWORD Count)
-{
+extern "C" DWORD RTC_Write(DWORD hOpenContext, LPCVOID pBuffer, DWORD Count) {
     (void)hOpenContext;
     (void)pBuffer;
     (void)Count;
     return 1;
 }
 
-extern "C" DWORD RTC_Seek(DWORD hOpenContext, LONG Amount, DWORD Type)
-{
+extern "C" DWORD RTC_Seek(DWORD hOpenContext, LONG Amount, DWORD Type) {
     (void)hOpenContext;
     (void)Amount;
     (void)Type;
     return 1;
 }
 
-extern "C" void RTC_PowerUp(DWORD hDeviceContext)
-{
+extern "C" void RTC_PowerUp(DWORD hDeviceContext) {
     (void)hDeviceContext;
 }
 
-extern "C" void RTC_PowerDown(DWORD hDeviceContext)
-{
+extern "C" void RTC_PowerDown(DWORD hDeviceContext) {
     (void)hDeviceContext;
 }

@@ -11,23 +11,20 @@
 typedef char POWER_CAPABILITIES_IS_48_BYTES[sizeof(POWER_CAPABILITIES) == 48 ? 1 : -1];
 
 // The device knows D0 and D4; every other field is zero.
-static const POWER_CAPABILITIES POWER_CAPS = {
-    DX_MASK(D0) | DX_MASK(D4), 0, 0, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}, 0};
+static const POWER_CAPABILITIES POWER_CAPS = {DX_MASK(D0) | DX_MASK(D4), 0, 0, {0, 0, 0, 0, 0},
+                                              {0, 0, 0, 0, 0},           0};
 
 static volatile LONG g_lPowerState = D0;
 
-extern "C" void ResetPowerState(void)
-{
+extern "C" void ResetPowerState(void) {
     InterlockedExchange(&g_lPowerState, D0);
 }
 
-static BOOL StoreCount(PDWORD pdwActualOut, DWORD dwCount)
-{
+static BOOL StoreCount(PDWORD pdwActualOut, DWORD dwCount) {
     return CeSafeCopyMemory(pdwActualOut, &dwCount, sizeof(dwCount));
 }
 
-static BOOL GetCapabilities(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut)
-{
+static BOOL GetCapabilities(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut) {
     if (pBufOut == NULL || dwLenOut < sizeof(POWER_CAPS) ||
         !CeSafeCopyMemory(pBufOut, &POWER_CAPS, sizeof(POWER_CAPS))) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -42,8 +39,7 @@ static BOOL GetCapabilities(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut)
 
 // The requested state comes in the out buffer, which also carries the answer back. Failures
 // set no error code; a save already requested and a state already written back stay.
-static BOOL SetPowerState(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut)
-{
+static BOOL SetPowerState(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut) {
     DWORD dwState;
     if (pBufOut == NULL || dwLenOut < sizeof(dwState)) {
         return FALSE;
@@ -67,8 +63,7 @@ static BOOL SetPowerState(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut)
     return pdwActualOut != NULL && StoreCount(pdwActualOut, sizeof(dwState));
 }
 
-static BOOL GetPowerState(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut)
-{
+static BOOL GetPowerState(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut) {
     const DWORD dwState = (DWORD)InterlockedCompareExchange(&g_lPowerState, 0, 0);
     if (pdwActualOut == NULL || pBufOut == NULL || dwLenOut < sizeof(dwState) ||
         !CeSafeCopyMemory(pBufOut, &dwState, sizeof(dwState)) ||
@@ -80,8 +75,7 @@ static BOOL GetPowerState(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut)
 }
 
 extern "C" BOOL RTC_IOControl(DWORD hOpenContext, DWORD dwCode, PBYTE pBufIn, DWORD dwLenIn,
-                              PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut)
-{
+                              PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut) {
     (void)hOpenContext;
     (void)pBufIn;
     (void)dwLenIn;

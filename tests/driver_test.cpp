@@ -22,13 +22,14 @@ int Snapshots() {
 std::set<std::string> DefExports() {
     std::set<std::string> names;
     std::stringstream s(TIMEWARD_DEF_EXPORTS);
-    for (std::string name; std::getline(s, name, ',');) names.insert(name);
+    for (std::string name; std::getline(s, name, ',');)
+        names.insert(name);
     return names;
 }
 
 TEST(ModuleFile, ExportsExactlyTheTenEntryPoints) {
-    const std::set<std::string> ten = {"RTC_Init",  "RTC_Deinit", "RTC_Open",      "RTC_Close",
-                                       "RTC_Read",  "RTC_Write",  "RTC_Seek",      "RTC_IOControl",
+    const std::set<std::string> ten = {"RTC_Init",    "RTC_Deinit",   "RTC_Open", "RTC_Close",
+                                       "RTC_Read",    "RTC_Write",    "RTC_Seek", "RTC_IOControl",
                                        "RTC_PowerUp", "RTC_PowerDown"};
     EXPECT_EQ(DefExports(), ten) << "Timeward.def";
     DynamicInfo info;
@@ -87,11 +88,13 @@ TEST_F(Driver, InertEntryPointsSucceedAndTouchNothing) {
     std::array<BYTE, 100> buf;
     buf.fill(0x3C);
     EXPECT_EQ(d.entry.Read(open, buf.data(), 100), 1u);
-    for (BYTE b : buf) ASSERT_EQ(b, 0x3C);
+    for (BYTE b : buf)
+        ASSERT_EQ(b, 0x3C);
     EXPECT_EQ(d.entry.Write(open, buf.data(), 0), 1u);
     EXPECT_EQ(d.entry.Write(open, buf.data(), 100), 1u);
     for (LONG amount : {0, -1, 1 << 30}) {
-        for (DWORD method : {0u, 1u, 2u, 99u}) EXPECT_EQ(d.entry.Seek(open, amount, method), 1u);
+        for (DWORD method : {0u, 1u, 2u, 99u})
+            EXPECT_EQ(d.entry.Seek(open, amount, method), 1u);
     }
     d.entry.PowerDown(d.context);
     d.entry.PowerUp(d.context);
@@ -148,7 +151,7 @@ TEST_F(Driver, SecondInitStartsNoSecondSaver) {
 }
 
 class DeviceLife : public ModuleTest {
-protected:
+  protected:
     void SetUp() override {
         ModuleTest::SetUp();
         dir_ = fs::temp_directory_path() / ("timeward-life-" + std::to_string(::getpid()));
@@ -225,7 +228,8 @@ TEST_F(Driver, ConcurrentPowerRequestsWhileTheSaverRuns) {
                 DWORD state = (i + t) % 3 == 0 ? D0 : D4, actual = 0;
                 EXPECT_TRUE(d.entry.IOControl(d.context, IOCTL_POWER_SET, nullptr, 0,
                                               reinterpret_cast<PBYTE>(&state), 4, &actual));
-                if (state == D4) requests++;
+                if (state == D4)
+                    requests++;
                 DWORD got = 9;
                 EXPECT_TRUE(d.entry.IOControl(d.context, IOCTL_POWER_GET, nullptr, 0,
                                               reinterpret_cast<PBYTE>(&got), 4, &actual));
@@ -238,7 +242,8 @@ TEST_F(Driver, ConcurrentPowerRequestsWhileTheSaverRuns) {
             CloseHandle(named);
         });
     }
-    for (std::thread& c : callers) c.join();
+    for (std::thread& c : callers)
+        c.join();
     sim::clock::Settle();
     const int snapshots = Snapshots();
     EXPECT_GE(snapshots, 1);

@@ -23,13 +23,15 @@ bool ReadDynamicInfo(const std::string& path, DynamicInfo* info) {
     Elf64_Ehdr eh;
     std::memcpy(&eh, file.data(), sizeof eh);
     std::vector<Elf64_Shdr> sections(eh.e_shnum);
-    if (!at(eh.e_shoff, sizeof(Elf64_Shdr) * eh.e_shnum)) return false;
+    if (!at(eh.e_shoff, sizeof(Elf64_Shdr) * eh.e_shnum))
+        return false;
     std::memcpy(sections.data(), file.data() + eh.e_shoff, sizeof(Elf64_Shdr) * eh.e_shnum);
     auto str = [&](const Elf64_Shdr& strtab, size_t off) {
         return std::string(file.c_str() + strtab.sh_offset + off);
     };
     for (const Elf64_Shdr& sh : sections) {
-        if (sh.sh_link >= sections.size() || !at(sh.sh_offset, sh.sh_size)) continue;
+        if (sh.sh_link >= sections.size() || !at(sh.sh_offset, sh.sh_size))
+            continue;
         const Elf64_Shdr& strtab = sections[sh.sh_link];
         if (sh.sh_type == SHT_DYNSYM) {
             for (size_t off = 0; off + sizeof(Elf64_Sym) <= sh.sh_size; off += sizeof(Elf64_Sym)) {
@@ -44,7 +46,8 @@ bool ReadDynamicInfo(const std::string& path, DynamicInfo* info) {
             for (size_t off = 0; off + sizeof(Elf64_Dyn) <= sh.sh_size; off += sizeof(Elf64_Dyn)) {
                 Elf64_Dyn dyn;
                 std::memcpy(&dyn, file.data() + sh.sh_offset + off, sizeof dyn);
-                if (dyn.d_tag == DT_NEEDED) info->needed.insert(str(strtab, dyn.d_un.d_val));
+                if (dyn.d_tag == DT_NEEDED)
+                    info->needed.insert(str(strtab, dyn.d_un.d_val));
             }
         }
     }

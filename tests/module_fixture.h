@@ -14,7 +14,7 @@
 namespace timeward_test {
 
 class ModuleTest : public SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         sim::modules::SetSearchPath(TIMEWARD_MODULE_DIR);
@@ -29,7 +29,8 @@ protected:
         std::string error;
         EXPECT_TRUE(dm_.Activate("Timeward", &error)) << error;
         sim::ActiveDriver* d = dm_.Find("RTC1:");
-        if (!d) throw std::runtime_error("the driver did not start: " + error);
+        if (!d)
+            throw std::runtime_error("the driver did not start: " + error);
         return *d;
     }
     sim::DeviceManager dm_;
@@ -37,10 +38,10 @@ protected:
 
 // Three pages: writable, read-only, and inaccessible.
 class Pages {
-public:
+  public:
     Pages() : size_(static_cast<size_t>(sysconf(_SC_PAGESIZE))) {
-        base_ = static_cast<BYTE*>(mmap(nullptr, 3 * size_, PROT_READ | PROT_WRITE,
-                                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        base_ = static_cast<BYTE*>(
+            mmap(nullptr, 3 * size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
         std::memset(base_, 0xA5, 2 * size_);
         mprotect(base_ + size_, size_, PROT_READ);
         mprotect(base_ + 2 * size_, size_, PROT_NONE);
@@ -59,12 +60,13 @@ public:
     // Whether the read-only page still holds only its fill.
     bool ReadOnlyUntouched() const {
         for (size_t i = 0; i < size_; ++i) {
-            if (base_[size_ + i] != 0xA5) return false;
+            if (base_[size_ + i] != 0xA5)
+                return false;
         }
         return true;
     }
 
-private:
+  private:
     size_t size_;
     BYTE* base_;
 };

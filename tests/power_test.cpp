@@ -13,7 +13,7 @@ constexpr DWORD kNoError = 0xBEEF;
 constexpr DWORD kCapsSize = 48;
 
 class Power : public ModuleTest {
-protected:
+  protected:
     void SetUp() override {
         ModuleTest::SetUp();
         d_ = &Start();
@@ -61,8 +61,10 @@ TEST_F(Power, CapabilitiesNeedFortyEightBytes) {
         EXPECT_TRUE(Ioctl(IOCTL_POWER_CAPABILITIES, out.data(), len, &actual)) << len;
         EXPECT_EQ(actual, kCapsSize);
         EXPECT_EQ(out[0], 0x11);
-        for (DWORD i = 1; i < kCapsSize; ++i) EXPECT_EQ(out[i], 0) << "byte " << i;
-        for (DWORD i = kCapsSize; i < out.size(); ++i) EXPECT_EQ(out[i], 0xEE) << "byte " << i;
+        for (DWORD i = 1; i < kCapsSize; ++i)
+            EXPECT_EQ(out[i], 0) << "byte " << i;
+        for (DWORD i = kCapsSize; i < out.size(); ++i)
+            EXPECT_EQ(out[i], 0xEE) << "byte " << i;
     }
     EXPECT_TRUE(Ioctl(IOCTL_POWER_CAPABILITIES, out.data(), 48, nullptr));
     EXPECT_EQ(GetLastError(), kNoError);

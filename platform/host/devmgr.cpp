@@ -15,7 +15,8 @@ constexpr std::string_view kActive = "Drivers\\Active";
 constexpr std::u16string_view kPowerClass = u"" PMCLASS_GENERIC_DEVICE_TEXT;
 
 bool IEquals(std::u16string_view a, std::u16string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
                auto up = [](char16_t c) { return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c; };
                return up(x) == up(y);
            });
@@ -23,7 +24,8 @@ bool IEquals(std::u16string_view a, std::u16string_view b) {
 
 // "IClass" is a string or a list of strings; any of them may name the class.
 bool NamesPowerClass(const std::optional<RegValue>& v) {
-    if (!v || (v->type != REG_SZ && v->type != REG_MULTI_SZ)) return false;
+    if (!v || (v->type != REG_SZ && v->type != REG_MULTI_SZ))
+        return false;
     std::u16string all;
     for (size_t i = 0; i + 1 < v->data.size(); i += 2) {
         all.push_back(static_cast<char16_t>(v->data[i] | (v->data[i + 1] << 8)));
@@ -31,11 +33,13 @@ bool NamesPowerClass(const std::optional<RegValue>& v) {
     size_t start = 0;
     while (start < all.size()) {
         size_t end = all.find(u'\0', start);
-        if (end == std::u16string::npos) end = all.size();
+        if (end == std::u16string::npos)
+            end = all.size();
         std::u16string_view item(all.data() + start, end - start);
         // An entry may carry a name after the class: "{GUID}=Name".
         item = item.substr(0, item.find(u'='));
-        if (IEquals(item, kPowerClass)) return true;
+        if (IEquals(item, kPowerClass))
+            return true;
         start = end + 1;
     }
     return false;
@@ -75,12 +79,15 @@ int DeviceManager::LoadBuiltIn(std::vector<std::string>* errors) {
 
 bool DeviceManager::Activate(std::string_view name, std::string* error) {
     auto fail = [&](const std::string& why) {
-        if (error) *error = std::string(name) + ": " + why;
+        if (error)
+            *error = std::string(name) + ": " + why;
         return false;
     };
-    if (Find(name)) return fail("already active");
+    if (Find(name))
+        return fail("already active");
     const std::string key = std::string(kBuiltIn) + "\\" + std::string(name);
-    if (!reg::KeyExists(key)) return fail("no key " + key);
+    if (!reg::KeyExists(key))
+        return fail("no key " + key);
     auto d = std::make_unique<ActiveDriver>();
     d->name = std::string(name);
     d->prefix = reg::GetString(key, "Prefix").value_or("");
@@ -88,12 +95,15 @@ bool DeviceManager::Activate(std::string_view name, std::string* error) {
     d->order = reg::GetDword(key, "Order").value_or(0);
     d->index = reg::GetDword(key, "Index").value_or(1);
     d->power_manageable = NamesPowerClass(reg::GetValue(key, "IClass"));
-    if (d->prefix.size() != 3) return fail("\"Prefix\" must be three letters");
-    if (d->dll.empty()) return fail("no \"Dll\"");
+    if (d->prefix.size() != 3)
+        return fail("\"Prefix\" must be three letters");
+    if (d->dll.empty())
+        return fail("no \"Dll\"");
     d->device = d->prefix + std::to_string(d->index) + ":";
 
     d->module = LoadLibraryW(Utf16(d->dll).c_str());
-    if (!d->module) return fail("cannot load " + d->dll);
+    if (!d->module)
+        return fail("cannot load " + d->dll);
     StreamEntryPoints& e = d->entry;
     Resolve(d->module, d->prefix, "Init", &e.Init);
     Resolve(d->module, d->prefix, "Deinit", &e.Deinit);
@@ -134,26 +144,31 @@ bool DeviceManager::Activate(std::string_view name, std::string* error) {
 
 bool DeviceManager::Deactivate(std::string_view name) {
     ActiveDriver* d = Find(name);
-    if (!d) return false;
+    if (!d)
+        return false;
     d->entry.Deinit(d->context);
     reg::DeleteKey(d->active_key);
     FreeLibrary(d->module);
-    active_.erase(std::find_if(active_.begin(), active_.end(),
-                               [&](const auto& p) { return p.get() == d; }));
+    active_.erase(
+        std::find_if(active_.begin(), active_.end(), [&](const auto& p) { return p.get() == d; }));
     return true;
 }
 
 void DeviceManager::DeactivateAll() {
-    while (!active_.empty()) Deactivate(active_.back()->name);
+    while (!active_.empty())
+        Deactivate(active_.back()->name);
 }
 
 int DeviceManager::SetDevicePower(CEDEVICE_POWER_STATE requested) {
     int sent = 0;
     for (const auto& d : active_) {
-        if (!d->power_manageable || !d->caps_known || !d->entry.IOControl) continue;
+        if (!d->power_manageable || !d->caps_known || !d->entry.IOControl)
+            continue;
         int state = requested;
-        while (state < D4 && !(d->caps.DeviceDx & DX_MASK(state))) ++state;
-        if (state == d->power) continue;
+        while (state < D4 && !(d->caps.DeviceDx & DX_MASK(state)))
+            ++state;
+        if (state == d->power)
+            continue;
         DWORD value = static_cast<DWORD>(state);
         DWORD actual = 0;
         ++sent;
@@ -168,7 +183,8 @@ int DeviceManager::SetDevicePower(CEDEVICE_POWER_STATE requested) {
 
 ActiveDriver* DeviceManager::Find(std::string_view name_or_device) {
     for (const auto& d : active_) {
-        if (d->name == name_or_device || d->device == name_or_device) return d.get();
+        if (d->name == name_or_device || d->device == name_or_device)
+            return d.get();
     }
     return nullptr;
 }

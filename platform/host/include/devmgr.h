@@ -28,15 +28,15 @@ struct StreamEntryPoints {
 
 // One active driver instance.
 struct ActiveDriver {
-    std::string name;        // its key under Drivers\BuiltIn
-    std::string prefix;      // "RTC"
-    std::string dll;         // "Timeward.dll"
+    std::string name;    // its key under Drivers\BuiltIn
+    std::string prefix;  // "RTC"
+    std::string dll;     // "Timeward.dll"
     DWORD order = 0;
     DWORD index = 0;
     std::string device;      // "RTC1:"
     std::string active_key;  // "Drivers\Active\NN"
     HMODULE module = nullptr;
-    DWORD context = 0;       // what Init returned
+    DWORD context = 0;  // what Init returned
     StreamEntryPoints entry;
     bool power_manageable = false;  // "IClass" names the power-manageable devices class
     POWER_CAPABILITIES caps{};
@@ -45,7 +45,7 @@ struct ActiveDriver {
 };
 
 class DeviceManager {
-public:
+  public:
     DeviceManager() = default;
     ~DeviceManager();  // deactivates whatever is still active
     DeviceManager(const DeviceManager&) = delete;
@@ -75,7 +75,7 @@ public:
         return active_;
     }
 
-private:
+  private:
     std::vector<std::unique_ptr<ActiveDriver>> active_;
     int next_active_ = 1;
 };
