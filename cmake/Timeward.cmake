@@ -23,3 +23,15 @@ function(timeward_host_code target)
   target_compile_features(${target} PRIVATE cxx_std_20)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
 endfunction()
+
+# Makes a header holding a text file as the string constant `name`.
+function(timeward_embed target file name header)
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/generated/${header})
+  add_custom_command(OUTPUT ${out}
+    COMMAND ${CMAKE_COMMAND} -DIN=${file} -DOUT=${out} -DNAME=${name}
+            -P ${PROJECT_SOURCE_DIR}/cmake/Embed.cmake
+    DEPENDS ${file} ${PROJECT_SOURCE_DIR}/cmake/Embed.cmake
+    VERBATIM)
+  target_sources(${target} PRIVATE ${out})
+  target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/generated)
+endfunction()

@@ -446,10 +446,10 @@ void SetString(std::string_view path, std::string_view name, std::string_view va
     SetValue(path, name, std::move(v));
 }
 
-std::optional<RegValue> GetValue(std::string_view path, std::string_view name) {
+std::optional<RegValue> GetValue(std::string_view path, std::string_view name, bool persisted) {
     RegState& r = R();
     std::lock_guard<std::mutex> lock(r.mu);
-    RegKey* key = Find(&r.live, ToPath(path));
+    RegKey* key = Find(persisted ? &r.persisted : &r.live, ToPath(path));
     if (!key)
         return std::nullopt;
     auto it = key->values.find(FoldCase(Utf16(name)));
@@ -458,8 +458,8 @@ std::optional<RegValue> GetValue(std::string_view path, std::string_view name) {
     return it->second.value;
 }
 
-std::optional<DWORD> GetDword(std::string_view path, std::string_view name) {
-    std::optional<RegValue> v = GetValue(path, name);
+std::optional<DWORD> GetDword(std::string_view path, std::string_view name, bool persisted) {
+    std::optional<RegValue> v = GetValue(path, name, persisted);
     if (!v || v->type != REG_DWORD || v->data.size() != 4)
         return std::nullopt;
     return static_cast<DWORD>(v->data[0] | (v->data[1] << 8) | (v->data[2] << 16) |

@@ -56,8 +56,10 @@ SIM_API void DeleteKey(std::string_view path);
 SIM_API void SetValue(std::string_view path, std::string_view name, RegValue value);
 SIM_API void SetDword(std::string_view path, std::string_view name, DWORD value);
 SIM_API void SetString(std::string_view path, std::string_view name, std::string_view value);
-SIM_API std::optional<RegValue> GetValue(std::string_view path, std::string_view name);
-SIM_API std::optional<DWORD> GetDword(std::string_view path, std::string_view name);
+SIM_API std::optional<RegValue> GetValue(std::string_view path, std::string_view name,
+                                         bool persisted = false);
+SIM_API std::optional<DWORD> GetDword(std::string_view path, std::string_view name,
+                                      bool persisted = false);
 SIM_API std::optional<std::string> GetString(std::string_view path, std::string_view name);
 SIM_API std::vector<std::string> SubKeys(std::string_view path);
 SIM_API std::vector<std::string> ValueNames(std::string_view path);

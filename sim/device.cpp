@@ -1,0 +1,164 @@
+// Keeps a simulated device's registry hive and real-time clock in its directory.
+#include "device.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "coredll_sim.h"
+#include "scenario.h"
+#include "timeward_reg.h"
+
+namespace tws {
+namespace {
+
+constexpr char kRtcHeader[] = "# Timeward simulated device: the battery-backed real-time clock\n";
+
+}  // namespace
+
+SYSTEMTIME DefaultResetDate() {
+    SYSTEMTIME st;
+    ParseDate("2003-01-01", &st);
+    return st;
+}
+
+bool WriteFileAtomically(const std::filesystem::path& file, const std::string& text,
+                         std::string* error) {
+    std::filesystem::path tmp = file;
+    tmp += ".tmp";
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool ok = fd >= 0;
+    size_t done = 0;
+    while (ok && done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += static_cast<size_t>(n);
+    }
+    if (fd >= 0) {
+        ok = ::fsync(fd) == 0 && ok;
+        ok = ::close(fd) == 0 && ok;
+    }
+    if (!ok || ::rename(tmp.c_str(), file.c_str()) != 0) {
+        if (error)
+            *error = file.string() + ": cannot write: " + std::strerror(errno);
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool ReadWholeFile(const std::filesystem::path& file, std::string* text, std::string* error) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        if (error)
+            *error = file.string() + ": cannot read: " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream s;
+    s << in.rdbuf();
+    *text = s.str();
+    return true;
+}
+
+bool Device::Exists() const {
+    return std::filesystem::exists(hive()) || std::filesystem::exists(rtc_file());
+}
+
+bool Device::Check(std::string* error) const {
+    if (!Exists())
+        return true;
+    std::string text;
+    if (!ReadWholeFile(hive(), &text, error))
+        return false;
+    if (!sim::reg::ParseRegText(text, hive().string(), error))
+        return false;
+    Rtc rtc;
+    return ReadRtc(&rtc, error);
+}
+
+bool Device::Create(const SYSTEMTIME& start, bool* created, std::string* error) const {
+    *created = false;
+    if (Exists())
+        return true;
+    std::error_code ec;
+    std::filesystem::create_directories(dir_, ec);
+    if (ec) {
+        *error = dir_.string() + ": cannot create: " + ec.message();
+        return false;
+    }
+    Rtc rtc;
+    rtc.time = start;
+    rtc.reset_to = DefaultResetDate();
+    if (!WriteFileAtomically(hive(), kTimewardReg, error) || !WriteRtc(rtc, error))
+        return false;
+    *created = true;
+    return true;
+}
+
+void Device::Wipe() const {
+    for (const char* name : {"hive.reg", "hive.reg.tmp", "rtc", "rtc.tmp"}) {
+        std::filesystem::remove(dir_ / name);
+    }
+}
+
+bool Device::ReadRtc(Rtc* rtc, std::string* error) const {
+    std::string text;
+    if (!ReadWholeFile(rtc_file(), &text, error))
+        return false;
+    std::istringstream in(text);
+    std::string line;
+    int n = 0;
+    bool have_time = false, have_battery = false;
+    Rtc out;
+    out.reset_to = DefaultResetDate();
+    auto fail = [&](const std::string& expected) {
+        *error = rtc_file().string() + ":" + std::to_string(n) + ": expected " + expected;
+        return false;
+    };
+    while (std::getline(in, line)) {
+        ++n;
+        if (line.empty() || line[0] == '#')
+            continue;
+        size_t sp = line.find(' ');
+        std::string key = line.substr(0, sp);
+        std::string value = sp == std::string::npos ? "" : line.substr(sp + 1);
+        if (key == "time" || key == "reset-to") {
+            SYSTEMTIME st;
+            if (!ParseDate(value, &st))
+                return fail("a date like 2026-12-08 09:30:00.000 after " + key);
+            (key == "time" ? out.time : out.reset_to) = st;
+            have_time |= key == "time";
+        } else if (key == "battery") {
+            if (value != "ok" && value != "lost")
+                return fail("ok or lost after battery");
+            out.battery_ok = value == "ok";
+            have_battery = true;
+        } else {
+            return fail("time, battery or reset-to");
+        }
+    }
+    ++n;
+    if (!have_time)
+        return fail("a time line");
+    if (!have_battery)
+        return fail("a battery line");
+    *rtc = out;
+    return true;
+}
+
+bool Device::WriteRtc(const Rtc& rtc, std::string* error) const {
+    std::string text = kRtcHeader;
+    text += "time " + FormatDate(rtc.time, true) + "\n";
+    text += std::string("battery ") + (rtc.battery_ok ? "ok" : "lost") + "\n";
+    text += "reset-to " + FormatDate(rtc.reset_to, true) + "\n";
+    return WriteFileAtomically(rtc_file(), text, error);
+}
+
+}  // namespace tws

@@ -1,0 +1,63 @@
+// Scenarios for the simulated device: the steps, and their parser for files and command lines.
+#ifndef TIMEWARD_SIM_SCENARIO_H
+#define TIMEWARD_SIM_SCENARIO_H
+
+#include <timeward_backend.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tws {
+
+enum class StepKind {
+    kBoot,         // the Device Manager loads the drivers listed in the hive
+    kRun,          // time passes
+    kSuspend,      // the Power Manager's D4
+    kResume,       // and D0
+    kEvent,        // another process sets "SaveRTCEvent"
+    kShutdown,     // orderly: deactivation, registry flush
+    kPowerCut,     // what the hive did not flush is lost
+    kPullBattery,  // a power cut, and the real-time clock loses its time
+    kOff,          // time passes while the device is off
+    kSetClock,     // the real-time clock is set, as at the factory
+    kSwitch,       // "TimewardImplemented" in the image: on (0) or off (1)
+    kStatus,
+    kExpectClock,            // the clock (the real-time clock while off)
+    kExpectClockAtSnapshot,  // the clock equals the stored snapshot
+    kExpectLine,             // a debug line since the last boot, `count` times (or at least once)
+    kExpectNoLine,
+    kExpectSnapshot,  // the snapshot as stored: a date, or none
+    kExpectSwitch,
+};
+
+struct Step {
+    StepKind kind = StepKind::kStatus;
+    std::string where;  // "file:line" or "argument N", for messages
+    int64_t ms = 0;     // durations and tolerances
+    std::optional<SYSTEMTIME> date;
+    std::string text;
+    int count = -1;   // -1: at least once
+    bool on = false;  // for the switch
+};
+
+// Dates as "2026-12-08", "2026-12-08 09:30", "2026-12-08T09:30:15.250" (UTC); durations as
+// "250ms", "90s", "5m", "2h", "1d" or sums such as "1h30m".
+bool ParseDate(std::string_view text, SYSTEMTIME* out);
+std::string FormatDate(const SYSTEMTIME& st, bool with_ms = false);
+bool ParseDuration(std::string_view text, int64_t* ms);
+std::string FormatDuration(int64_t ms);
+
+// Parses steps and checks that each fits the device's state when it comes (no boot while
+// the device is on, no run while it is off); the device is off before the first step.
+// On error, returns false with a message that names where and what was expected.
+bool ParseScenario(std::string_view text, std::string_view file_name, std::vector<Step>* steps,
+                   std::string* error);
+bool ParseCommandLine(const std::vector<std::string>& args, size_t first_index,
+                      std::vector<Step>* steps, std::string* error);
+
+}  // namespace tws
+
+#endif  // TIMEWARD_SIM_SCENARIO_H
