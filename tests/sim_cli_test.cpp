@@ -84,7 +84,7 @@ TEST_F(SimCli, RefusesBadCommandLines) {
 
 TEST_F(SimCli, RefusesBadScenarioFilesNamingTheLine) {
     struct Case {
-        const char* text;
+        std::string text;
         const char* message;
     } cases[] = {
         {"boot\nrun 10 minutes\n", "bad.tws:2: expected a duration like 90s"},
@@ -94,7 +94,7 @@ TEST_F(SimCli, RefusesBadScenarioFilesNamingTheLine) {
         {"boot\nexpect weather fine\n", "bad.tws:2: expected clock, line, no-line, snapshot"},
         {"boot\nshutdown now\n", "bad.tws:2: expected nothing more after shutdown"},
         {"expect line \"x\"\n", "bad.tws:1: expected the device on or suspended for 'expect line'"},
-        {std::string("boot\n\0\n", 7).c_str(), "bad.tws"},
+        {std::string("boot\n\0\n", 7), "bad.tws:2: expected text, not a NUL byte"},
     };
     for (const Case& c : cases) {
         fs::path p = Write("bad.tws", c.text);
