@@ -109,35 +109,7 @@ typedef struct _SYSTEMTIME {
 #define DLL_THREAD_ATTACH 2
 #define DLL_THREAD_DETACH 3
 
-// Device power management, as the Power Manager's header declares it.
-typedef enum _CEDEVICE_POWER_STATE {
-    PwrDeviceUnspecified = -1,
-    D0 = 0,
-    D1,
-    D2,
-    D3,
-    D4,
-    PwrDeviceMaximum
-} CEDEVICE_POWER_STATE,
-    *PCEDEVICE_POWER_STATE;
-
-typedef struct _POWER_CAPABILITIES {
-    UCHAR DeviceDx;
-    UCHAR WakeFromDx;
-    UCHAR InrushDx;
-    DWORD Power[PwrDeviceMaximum];
-    DWORD Latency[PwrDeviceMaximum];
-    DWORD Flags;
-} POWER_CAPABILITIES, *PPOWER_CAPABILITIES;
-
-#define DX_MASK(d) (0x01U << (d))
-
-#define IOCTL_POWER_CAPABILITIES 0x00321000U
-#define IOCTL_POWER_QUERY 0x00321004U
-#define IOCTL_POWER_SET 0x00321008U
-#define IOCTL_POWER_GET 0x0032100CU
-
-#define PMCLASS_GENERIC_DEVICE_TEXT "{A32942B7-920C-486b-B0E6-92A702A99B35}"
+#include "power_manager.h"
 
 // Registry.
 COREDLL_API LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
