@@ -26,7 +26,7 @@ static BOOL StoreCount(PDWORD pdwActualOut, DWORD dwCount) {
 
 static BOOL GetCapabilities(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut) {
     if (pBufOut == NULL || dwLenOut < sizeof(POWER_CAPS) ||
-        !CeSafeCopyMemory(pBufOut, &POWER_CAPS, sizeof(POWER_CAPS))) {
+        !CeSafeCopyMemory(pBufOut, (LPVOID)&POWER_CAPS, sizeof(POWER_CAPS))) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -64,7 +64,7 @@ static BOOL SetPowerState(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut) {
 }
 
 static BOOL GetPowerState(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut) {
-    const DWORD dwState = (DWORD)InterlockedCompareExchange(&g_lPowerState, 0, 0);
+    DWORD dwState = (DWORD)InterlockedCompareExchange(&g_lPowerState, 0, 0);
     if (pdwActualOut == NULL || pBufOut == NULL || dwLenOut < sizeof(dwState) ||
         !CeSafeCopyMemory(pBufOut, &dwState, sizeof(dwState)) ||
         !StoreCount(pdwActualOut, sizeof(dwState))) {
