@@ -48,7 +48,11 @@ extern "C" void StartSaver(void) {
 }
 
 extern "C" void RequestSave(void) {
-    EventModify(g_hSaveEvent, EVENT_SET);
+    // Without a saver there is nobody to ask, and a failed EventModify would leave an error
+    // code behind for the caller of a request that sets none.
+    if (g_hSaveEvent != NULL) {
+        EventModify(g_hSaveEvent, EVENT_SET);
+    }
 }
 
 extern "C" void StopSaver(void) {

@@ -25,7 +25,7 @@ extern "C" BOOL IsLeapYear(DWORD dwYear) {
 
 extern "C" BOOL IsValidCalendarRecord(const SYSTEMTIME* pTime) {
     // Unsigned: month 0 wraps to a large number and fails the same compare as 13.
-    if ((DWORD)pTime->wMonth - 1 >= MONTHS_PER_YEAR) {
+    if (pTime->wYear > MAX_CLOCK_YEAR || (DWORD)pTime->wMonth - 1 >= MONTHS_PER_YEAR) {
         return FALSE;
     }
     if (pTime->wDay < 1 || pTime->wDay > MonthDaysOf(pTime->wYear)[pTime->wMonth - 1]) {

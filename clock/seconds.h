@@ -7,6 +7,9 @@
 // 1961-01-01 00:00:00 is second 0.
 static const DWORD BASE_YEAR = 1961;
 
+// The last year the platform's clock can be set to.
+static const DWORD MAX_CLOCK_YEAR = 30827;
+
 extern "C" {
 
 // Month lengths, January first.
@@ -16,9 +19,10 @@ extern const WORD MonthDaysCommon[12];
 // Gregorian rule: divisible by 4 and not by 100, or divisible by 400.
 BOOL IsLeapYear(DWORD dwYear);
 
-// TRUE when every field a clock reading can hold is in range: month 1 to 12, a day that
-// exists in that month of that year, hour below 24, minute and second below 60,
-// milliseconds below 1000. The year and the day of the week are not checked.
+// TRUE when every field a clock reading can hold is in range: a year no later than 30827 (the
+// last the platform's clock can be set to), month 1 to 12, a day that exists in that month of
+// that year, hour below 24, minute and second below 60, milliseconds below 1000. An early year
+// is not refused (the conversion raises it to 1961), nor is the day of the week checked.
 BOOL IsValidCalendarRecord(const SYSTEMTIME* pTime);
 
 // Seconds from 1961-01-01 00:00:00 to the record's time in the proleptic Gregorian calendar,

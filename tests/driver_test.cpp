@@ -1,11 +1,9 @@
 // Tests of the Timeward module as the Device Manager loads, drives and unloads it.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "elf_symbols.h"
 #include "module_fixture.h"
@@ -211,45 +209,6 @@ TEST_F(DeviceLife, PowerCutLosesOnlyWhatWasNotFlushed) {
     sim::reg::PowerCut();
     EXPECT_EQ(sim::reg::GetDword(kKey, "RTCMinute"), 35u);
     sim::reg::FailFlushes(false);
-}
-
-// Many callers at once while the saver runs: no crash, no race (under ThreadSanitizer), no
-// more snapshots than requests, and a snapshot after the last request.
-TEST_F(Driver, ConcurrentPowerRequestsWhileTheSaverRuns) {
-    sim::ActiveDriver& d = Start();
-    sim::clock::SetScaled(1.0);
-    constexpr int kThreads = 6, kRounds = 200;
-    std::atomic<int> requests{0};
-    std::vector<std::thread> callers;
-    for (int t = 0; t < kThreads; ++t) {
-        callers.emplace_back([&, t] {
-            HANDLE named = CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent");
-            for (int i = 0; i < kRounds; ++i) {
-                DWORD state = (i + t) % 3 == 0 ? D0 : D4, actual = 0;
-                EXPECT_TRUE(d.entry.IOControl(d.context, IOCTL_POWER_SET, nullptr, 0,
-                                              reinterpret_cast<PBYTE>(&state), 4, &actual));
-                if (state == D4)
-                    requests++;
-                DWORD got = 9;
-                EXPECT_TRUE(d.entry.IOControl(d.context, IOCTL_POWER_GET, nullptr, 0,
-                                              reinterpret_cast<PBYTE>(&got), 4, &actual));
-                EXPECT_TRUE(got == D0 || got == D4);
-                if (i % 10 == 0) {
-                    SetEvent(named);
-                    requests++;
-                }
-            }
-            CloseHandle(named);
-        });
-    }
-    for (std::thread& c : callers)
-        c.join();
-    sim::clock::Settle();
-    const int snapshots = Snapshots();
-    EXPECT_GE(snapshots, 1);
-    EXPECT_LE(snapshots, requests.load());
-    EXPECT_EQ(sim::reg::GetDword(kKey, "TimewardSignature"), kSignature);
-    sim::clock::SetManual();
 }
 
 }  // namespace

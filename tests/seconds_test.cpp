@@ -136,6 +136,12 @@ TEST(IsValidCalendarRecord, RejectsEachFieldJustOutOfRange) {
     }
     SYSTEMTIME feb = Record(2026, 2, 29);
     EXPECT_FALSE(IsValidCalendarRecord(&feb)) << "29 February in a common year";
+    SYSTEMTIME late = Record(30828, 1, 1);
+    EXPECT_FALSE(IsValidCalendarRecord(&late)) << "after the last year the clock can hold";
+    late.wYear = 30827;
+    EXPECT_TRUE(IsValidCalendarRecord(&late));
+    SYSTEMTIME early = Record(1900, 1, 1);
+    EXPECT_TRUE(IsValidCalendarRecord(&early)) << "raised to 1961 by the conversion";
 }
 
 }  // namespace

@@ -122,7 +122,9 @@ TEST_F(Startup, WithoutAnEventStillRestoresAndStartsNoThread) {
     EXPECT_EQ(sim::threads::Started(), 0u);
     EXPECT_FALSE(IsSaverRunning());
     EXPECT_EQ(sim::clock::SetSystemTimeCalls().size(), 1u);
-    RequestSave();  // harmless without a saver
+    SetLastError(0xBEEF);
+    RequestSave();  // harmless without a saver, and leaves no error code behind
+    EXPECT_EQ(GetLastError(), 0xBEEFu);
     sim::clock::Advance(3 * SAVE_INTERVAL_MS);
     EXPECT_EQ(CountLines("RTC is saved\r\n"), 0);
 

@@ -87,6 +87,7 @@ struct RegState {
     bool fail_opens = false;
     bool fail_flushes = false;
     std::u16string fail_set_of;  // folded; empty means none
+    int tear_stage = 0;
     RegCounters counters;
     reg::CallHook hook;
 };
@@ -193,15 +194,17 @@ LONG OpenOrCreate(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult, bool create, LPD
     });
 }
 
-bool WriteAtomically(const std::filesystem::path& file, const std::string& text) {
+// `tear` stops the write as a power failure would: 1 after half the data, 2 before the rename.
+bool WriteAtomically(const std::filesystem::path& file, const std::string& text, int tear = 0) {
     std::filesystem::path tmp = file;
     tmp += ".tmp";
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
     size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    const size_t size = tear == 1 ? text.size() / 2 : text.size();
+    while (done < size) {
+        ssize_t n = ::write(fd, text.data() + done, size - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -213,6 +216,8 @@ bool WriteAtomically(const std::filesystem::path& file, const std::string& text)
     }
     bool ok = ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
+    if (tear)
+        return false;
     if (!ok || ::rename(tmp.c_str(), file.c_str()) != 0) {
         ::unlink(tmp.c_str());
         return false;
@@ -230,6 +235,12 @@ bool WriteAtomically(const std::filesystem::path& file, const std::string& text)
 LONG FlushLocked(RegState& r) {
     if (r.fail_flushes)
         return ERROR_WRITE_FAULT;
+    if (r.hive_file && r.tear_stage) {
+        WriteAtomically(*r.hive_file, FormatReg(r.live), r.tear_stage);
+        r.tear_stage = 0;
+        r.hive_file.reset();  // the power is gone: nothing more reaches storage
+        return ERROR_WRITE_FAULT;
+    }
     if (r.hive_file && !WriteAtomically(*r.hive_file, FormatReg(r.live)))
         return ERROR_WRITE_FAULT;
     r.persisted = r.live;
@@ -265,6 +276,7 @@ void ResetRegistry() {
     r.handles.clear();
     r.fail_opens = r.fail_flushes = false;
     r.fail_set_of.clear();
+    r.tear_stage = 0;
     r.counters = RegCounters();
     r.hook = nullptr;
 }
@@ -534,10 +546,12 @@ bool LoadHiveFile(const std::filesystem::path& file, std::string* error) {
 
 bool MergeRegFile(const std::filesystem::path& file, std::string* error) {
     std::string text;
-    if (!ReadFile(file, &text, error))
-        return false;
+    return ReadFile(file, &text, error) && MergeRegText(text, file.string(), error);
+}
+
+bool MergeRegText(std::string_view text, std::string_view file_name, std::string* error) {
     RegKey parsed;
-    if (!ParseReg(text, file.string(), &parsed, error))
+    if (!ParseReg(text, file_name, &parsed, error))
         return false;
     RegState& r = R();
     std::lock_guard<std::mutex> lock(r.mu);
@@ -575,6 +589,11 @@ void FailSetOf(std::string_view name) {
 void FailFlushes(bool fail) {
     std::lock_guard<std::mutex> lock(R().mu);
     R().fail_flushes = fail;
+}
+
+void TearNextFlush(int stage) {
+    std::lock_guard<std::mutex> lock(R().mu);
+    R().tear_stage = stage;
 }
 
 RegCounters Counters() {

@@ -74,8 +74,12 @@ SIM_API void PowerCut();
 // it: later flushes write it. On a malformed file, returns false with a message naming the
 // file, the line and what was expected, and changes nothing.
 SIM_API bool LoadHiveFile(const std::filesystem::path& file, std::string* error);
-// Merges a .reg file into the working copy (as an image's platform.reg is merged at build).
+// Merges a .reg file, or .reg text, into the working copy (as an image's platform.reg is
+// merged at build). On error nothing is merged.
 SIM_API bool MergeRegFile(const std::filesystem::path& file, std::string* error);
+// The same for .reg text; on error nothing is merged.
+SIM_API bool MergeRegText(std::string_view text, std::string_view file_name, std::string* error);
+SIM_API bool MergeRegText(std::string_view text, std::string_view file_name, std::string* error);
 // Parses .reg text; on success the tree it describes can be merged. For tests and fuzzing.
 SIM_API bool ParseRegText(std::string_view text, std::string_view file_name, std::string* error);
 // The working copy, or the persisted one, as .reg text.
@@ -87,6 +91,10 @@ SIM_API void DetachHiveFile();
 SIM_API void FailOpens(bool fail);              // every open and create fails
 SIM_API void FailSetOf(std::string_view name);  // sets of this value name fail ("" = none)
 SIM_API void FailFlushes(bool fail);            // flushes fail and persist nothing
+// Power fails in the middle of the next flush's file write: after half of the temporary file
+// (stage 1) or after all of it, before the rename (stage 2). That flush fails, and the hive
+// file is detached (nothing more reaches it) and left as the write left it. 0 clears it.
+SIM_API void TearNextFlush(int stage);
 SIM_API RegCounters Counters();
 SIM_API void ResetCounters();
 

@@ -1,0 +1,92 @@
+// Fuzzes the start-up sequence over arbitrary contents of the driver's key and an arbitrary
+// clock. The clock is only ever set to a valid record, and only when that record is more than
+// 300 s later than the clock by the driver's own conversion.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "coredll_sim.h"
+#include "seconds.h"
+#include "startup.h"
+
+namespace {
+
+const char* const kNames[] = {
+    "RTCYear",           "RTCMonth",           "RTCDayOfWeek", "RTCDay",
+    "RTCHour",           "RTCMinute",          "RTCSecond",    "RTCMilliseconds",
+    "TimewardSignature", "TimewardImplemented"};
+constexpr const char* kKey = "SOFTWARE\\Orvex\\Timeward";
+
+class Input {
+  public:
+    Input(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
+    uint8_t Byte() {
+        return p_ < end_ ? *p_++ : 0;
+    }
+    uint16_t Word() {
+        return static_cast<uint16_t>(Byte() | (Byte() << 8));
+    }
+
+  private:
+    const uint8_t* p_;
+    const uint8_t* end_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    sim::Reset();
+    sim::debug::EchoToStderr(false);
+    sim::threads::FailEventCreation(true);  // no saver thread: only the start-up is fuzzed
+    Input in(data, size);
+
+    // The clock: any valid reading, from the bytes.
+    SYSTEMTIME clock{};
+    clock.wYear = static_cast<WORD>(1601 + in.Word() % 600);
+    clock.wMonth = static_cast<WORD>(1 + in.Byte() % 12);
+    clock.wDay = static_cast<WORD>(1 + in.Byte() % 28);
+    clock.wHour = static_cast<WORD>(in.Byte() % 24);
+    clock.wMinute = static_cast<WORD>(in.Byte() % 60);
+    clock.wSecond = static_cast<WORD>(in.Byte() % 60);
+    sim::clock::SetWall(clock);
+
+    // The key: absent, or each value absent or of any type and size.
+    if (in.Byte() % 16 != 0) {
+        sim::reg::CreateKey(kKey);
+        for (const char* name : kNames) {
+            uint8_t how = in.Byte();
+            if (how % 4 == 0)
+                continue;
+            sim::RegValue v;
+            v.type = how % 4 == 1 ? REG_DWORD : in.Byte();
+            size_t len = how % 4 == 3 ? in.Byte() % 9 : 4;
+            for (size_t i = 0; i < len; ++i)
+                v.data.push_back(in.Byte());
+            if (std::strcmp(name, "TimewardSignature") == 0 && in.Byte() % 2) {
+                v = {REG_DWORD, {0x44, 0x52, 0x57, 0x54}};  // often the real signature
+            }
+            sim::reg::SetValue(kKey, name, v);
+        }
+    }
+
+    const DWORD result = StartClockKeeping();
+    if (result != 0 && result != 1)
+        std::abort();
+
+    SYSTEMTIME before = clock;
+    DWORD now_seconds;
+    SecondsSince1961(&before, &now_seconds);
+    for (const sim::clock::SetCall& call : sim::clock::SetSystemTimeCalls()) {
+        if (!call.result || !sim::clock::IsValidRecord(call.requested))
+            std::abort();
+        SYSTEMTIME saved = call.requested;
+        DWORD saved_seconds;
+        SecondsSince1961(&saved, &saved_seconds);
+        if (!(saved_seconds > now_seconds + 300))
+            std::abort();
+    }
+    if (sim::clock::SetSystemTimeCalls().size() > 1 || sim::reg::Counters().open_handles != 0) {
+        std::abort();
+    }
+    return 0;
+}

@@ -1,0 +1,71 @@
+// Many callers at once while the saver runs: power requests and "SaveRTCEvent" from several
+// threads, checked under ThreadSanitizer in the sanitizer build.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "module_fixture.h"
+
+namespace {
+
+using namespace timeward_test;
+
+class Load : public ModuleTest {};
+
+// No crash, no race, no lost request (every request is followed by a snapshot that began
+// after it), and no more snapshots than requests plus time-outs.
+TEST_F(Load, FloodOfRequestsLosesNoneAndAddsNoSnapshot) {
+    sim::ActiveDriver& d = Start();
+    constexpr int kThreads = 6, kRounds = 300;
+    std::atomic<long> tickets{0};      // one per request, taken before it is made
+    std::atomic<long> last_begun{-1};  // the ticket count when the last snapshot began
+    std::atomic<int> snapshots{0};
+    sim::reg::SetCallHook([&](sim::RegCall call, std::u16string_view name, LONG) {
+        if (call == sim::RegCall::kSet && name == u"RTCYear") {
+            last_begun = tickets.load();
+            snapshots++;
+        }
+    });
+    sim::clock::SetScaled(1.0);
+    const uint64_t start_ms = sim::clock::NowMs();
+    std::vector<std::thread> callers;
+    for (int t = 0; t < kThreads; ++t) {
+        callers.emplace_back([&, t] {
+            HANDLE named = CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent");
+            for (int i = 0; i < kRounds; ++i) {
+                DWORD state = (i + t) % 3 == 0 ? D0 : D4, actual = 0;
+                if (state == D4)
+                    tickets++;
+                EXPECT_TRUE(d.entry.IOControl(d.context, IOCTL_POWER_SET, nullptr, 0,
+                                              reinterpret_cast<PBYTE>(&state), 4, &actual));
+                DWORD got = 9;
+                EXPECT_TRUE(d.entry.IOControl(d.context, IOCTL_POWER_GET, nullptr, 0,
+                                              reinterpret_cast<PBYTE>(&got), 4, &actual));
+                EXPECT_TRUE(got == D0 || got == D4);
+                if (i % 10 == 0) {
+                    tickets++;
+                    SetEvent(named);
+                }
+            }
+            CloseHandle(named);
+        });
+    }
+    for (std::thread& c : callers)
+        c.join();
+    sim::clock::Settle();
+    const long requests = tickets.load();
+    const uint64_t timeouts = (sim::clock::NowMs() - start_ms) / 300000 + 1;
+    sim::clock::SetManual();
+    sim::reg::SetCallHook(nullptr);
+
+    EXPECT_EQ(requests, kThreads * (kRounds - kRounds / 3 + kRounds / 10));
+    EXPECT_GE(snapshots.load(), 1);
+    EXPECT_EQ(last_begun.load(), requests) << "the last request got a snapshot after it";
+    EXPECT_LE(snapshots.load(), requests + static_cast<long>(timeouts));
+    EXPECT_EQ(CountLines("RTC is saved\r\n"), snapshots.load());
+    EXPECT_EQ(sim::reg::GetDword(kKey, "TimewardSignature"), kSignature);
+    EXPECT_EQ(sim::reg::Counters().open_handles, 0u);
+}
+
+}  // namespace
