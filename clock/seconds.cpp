@@ -28,7 +28,8 @@ extern "C" BOOL IsValidCalendarRecord(const SYSTEMTIME* pTime) {
     if (pTime->wYear > MAX_CLOCK_YEAR || (DWORD)pTime->wMonth - 1 >= MONTHS_PER_YEAR) {
         return FALSE;
     }
-    if (pTime->wDay < 1 || pTime->wDay > MonthDaysOf(pTime->wYear)[pTime->wMonth - 1]) {
+    const DWORD dwYear = pTime->wYear < BASE_YEAR ? BASE_YEAR : pTime->wYear;
+    if (pTime->wDay < 1 || pTime->wDay > MonthDaysOf(dwYear)[pTime->wMonth - 1]) {
         return FALSE;
     }
     return pTime->wHour < HOURS_PER_DAY && pTime->wMinute < MINUTES_PER_HOUR &&

@@ -20,9 +20,10 @@ extern const WORD MonthDaysCommon[12];
 BOOL IsLeapYear(DWORD dwYear);
 
 // TRUE when every field a clock reading can hold is in range: a year no later than 30827 (the
-// last the platform's clock can be set to), month 1 to 12, a day that exists in that month of
-// that year, hour below 24, minute and second below 60, milliseconds below 1000. An early year
-// is not refused (the conversion raises it to 1961), nor is the day of the week checked.
+// last the platform's clock can be set to), month 1 to 12, a day that exists in that month,
+// hour below 24, minute and second below 60, milliseconds below 1000. A year before 1961 is
+// not refused, but the day is checked against 1961, the year the conversion raises it to, so
+// the record stays valid after the conversion. The day of the week is not checked.
 BOOL IsValidCalendarRecord(const SYSTEMTIME* pTime);
 
 // Seconds from 1961-01-01 00:00:00 to the record's time in the proleptic Gregorian calendar,

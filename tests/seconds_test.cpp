@@ -142,6 +142,8 @@ TEST(IsValidCalendarRecord, RejectsEachFieldJustOutOfRange) {
     EXPECT_TRUE(IsValidCalendarRecord(&late));
     SYSTEMTIME early = Record(1900, 1, 1);
     EXPECT_TRUE(IsValidCalendarRecord(&early)) << "raised to 1961 by the conversion";
+    SYSTEMTIME leap = Record(1960, 2, 29);
+    EXPECT_FALSE(IsValidCalendarRecord(&leap)) << "29 February 1961 after the conversion";
 }
 
 }  // namespace

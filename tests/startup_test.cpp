@@ -106,6 +106,14 @@ TEST_F(Startup, RestoredYearBefore1961ComesBackAs1961) {
     EXPECT_EQ(calls[0].requested.wMonth, 6);
 }
 
+TEST_F(Startup, LeapDayBefore1961IsNotRestoredAsAnImpossibleDate) {
+    // 1960 is a leap year; raised to 1961 the record would be 29 February 1961.
+    sim::clock::SetWall(Record(1700, 1, 1));
+    StoreSnapshot(Record(1960, 2, 29));
+    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_TRUE(sim::clock::SetSystemTimeCalls().empty());
+}
+
 TEST_F(Startup, InvalidSnapshotIsNotRestored) {
     sim::clock::SetWall(Record(2003, 1, 1));
     StoreSnapshot(Record(2026, 13, 1));
