@@ -19,6 +19,7 @@
 #include "power.h"
 #include "saver.h"
 #include "seconds.h"
+#include "sim_records.h"
 #include "startup.h"
 #include "store.h"
 #include "timeward.h"
@@ -27,29 +28,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-constexpr const char* kKey = "SOFTWARE\\Orvex\\Timeward";
-
-SYSTEMTIME Record(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0) {
-    SYSTEMTIME st{};
-    st.wYear = y;
-    st.wMonth = mo;
-    st.wDay = d;
-    st.wHour = h;
-    st.wMinute = mi;
-    st.wSecond = s;
-    return st;
-}
-
-void StoreSnapshot(const SYSTEMTIME& st) {
-    const std::pair<const char*, WORD> fields[] = {
-        {"RTCYear", st.wYear},           {"RTCMonth", st.wMonth},
-        {"RTCDayOfWeek", st.wDayOfWeek}, {"RTCDay", st.wDay},
-        {"RTCHour", st.wHour},           {"RTCMinute", st.wMinute},
-        {"RTCSecond", st.wSecond},       {"RTCMilliseconds", st.wMilliseconds}};
-    for (const auto& [name, value] : fields)
-        sim::reg::SetDword(kKey, name, value);
-    sim::reg::SetDword(kKey, "TimewardSignature", 0x54575244);
-}
+using timeward_test::kKey;
+using timeward_test::Record;
+using timeward_test::StoreSnapshot;
 
 // A fresh device: the driver's configuration, manual clock, silent debug output.
 void FreshDevice() {

@@ -1,9 +1,6 @@
 // Keeps a simulated device's registry hive and real-time clock in its directory.
 #include "device.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -24,34 +21,6 @@ SYSTEMTIME DefaultResetDate() {
     SYSTEMTIME st;
     ParseDate("2003-01-01", &st);
     return st;
-}
-
-bool WriteFileAtomically(const std::filesystem::path& file, const std::string& text,
-                         std::string* error) {
-    std::filesystem::path tmp = file;
-    tmp += ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    bool ok = fd >= 0;
-    size_t done = 0;
-    while (ok && done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += static_cast<size_t>(n);
-    }
-    if (fd >= 0) {
-        ok = ::fsync(fd) == 0 && ok;
-        ok = ::close(fd) == 0 && ok;
-    }
-    if (!ok || ::rename(tmp.c_str(), file.c_str()) != 0) {
-        if (error)
-            *error = file.string() + ": cannot write: " + std::strerror(errno);
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    return true;
 }
 
 bool ReadWholeFile(const std::filesystem::path& file, std::string* text, std::string* error) {
@@ -96,7 +65,7 @@ bool Device::Create(const SYSTEMTIME& start, bool* created, std::string* error) 
     Rtc rtc;
     rtc.time = start;
     rtc.reset_to = DefaultResetDate();
-    if (!WriteFileAtomically(hive(), kTimewardReg, error) || !WriteRtc(rtc, error))
+    if (!sim::WriteFileAtomically(hive(), kTimewardReg, error) || !WriteRtc(rtc, error))
         return false;
     *created = true;
     return true;
@@ -158,7 +127,7 @@ bool Device::WriteRtc(const Rtc& rtc, std::string* error) const {
     text += "time " + FormatDate(rtc.time, true) + "\n";
     text += std::string("battery ") + (rtc.battery_ok ? "ok" : "lost") + "\n";
     text += "reset-to " + FormatDate(rtc.reset_to, true) + "\n";
-    return WriteFileAtomically(rtc_file(), text, error);
+    return sim::WriteFileAtomically(rtc_file(), text, error);
 }
 
 }  // namespace tws

@@ -51,9 +51,6 @@ class Device {
     std::filesystem::path dir_;
 };
 
-// Writes a file whole or not at all: a temporary file, fsync, rename.
-bool WriteFileAtomically(const std::filesystem::path& file, const std::string& text,
-                         std::string* error);
 bool ReadWholeFile(const std::filesystem::path& file, std::string* text, std::string* error);
 
 }  // namespace tws

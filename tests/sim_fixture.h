@@ -9,49 +9,9 @@
 #include <vector>
 
 #include "coredll_sim.h"
+#include "sim_records.h"
 
 namespace timeward_test {
-
-inline constexpr const char* kKey = "SOFTWARE\\Orvex\\Timeward";
-inline constexpr DWORD kSignature = 0x54575244;
-
-inline SYSTEMTIME Record(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0,
-                         WORD ms = 0) {
-    SYSTEMTIME st{};
-    st.wYear = y;
-    st.wMonth = mo;
-    st.wDay = d;
-    st.wHour = h;
-    st.wMinute = mi;
-    st.wSecond = s;
-    st.wMilliseconds = ms;
-    return st;
-}
-
-// Writes a snapshot into the key as the saver would.
-inline void StoreSnapshot(const SYSTEMTIME& st, DWORD signature = kSignature) {
-    sim::reg::SetDword(kKey, "RTCYear", st.wYear);
-    sim::reg::SetDword(kKey, "RTCMonth", st.wMonth);
-    sim::reg::SetDword(kKey, "RTCDayOfWeek", st.wDayOfWeek);
-    sim::reg::SetDword(kKey, "RTCDay", st.wDay);
-    sim::reg::SetDword(kKey, "RTCHour", st.wHour);
-    sim::reg::SetDword(kKey, "RTCMinute", st.wMinute);
-    sim::reg::SetDword(kKey, "RTCSecond", st.wSecond);
-    sim::reg::SetDword(kKey, "RTCMilliseconds", st.wMilliseconds);
-    sim::reg::SetDword(kKey, "TimewardSignature", signature);
-}
-
-inline bool SameTime(const SYSTEMTIME& a, const SYSTEMTIME& b) {
-    return a.wYear == b.wYear && a.wMonth == b.wMonth && a.wDay == b.wDay && a.wHour == b.wHour &&
-           a.wMinute == b.wMinute && a.wSecond == b.wSecond && a.wMilliseconds == b.wMilliseconds;
-}
-
-inline std::string Show(const SYSTEMTIME& st) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%03u", st.wYear, st.wMonth,
-                  st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
-    return buf;
-}
 
 // How many times a debug line was written.
 inline int CountLines(const std::string& text) {

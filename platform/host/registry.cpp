@@ -195,7 +195,7 @@ LONG OpenOrCreate(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult, bool create, LPD
 }
 
 // `tear` stops the write as a power failure would: 1 after half the data, 2 before the rename.
-bool WriteAtomically(const std::filesystem::path& file, const std::string& text, int tear = 0) {
+bool WriteAtomically(const std::filesystem::path& file, std::string_view text, int tear = 0) {
     std::filesystem::path tmp = file;
     tmp += ".tmp";
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -397,6 +397,19 @@ COREDLL_API LONG RegCloseKey(HKEY hKey) {
         return ERROR_SUCCESS;
     });
 }
+
+namespace sim {
+
+bool WriteFileAtomically(const std::filesystem::path& file, std::string_view text,
+                         std::string* error) {
+    if (WriteAtomically(file, text))
+        return true;
+    if (error)
+        *error = file.string() + ": cannot write: " + std::strerror(errno);
+    return false;
+}
+
+}  // namespace sim
 
 namespace sim::reg {
 

@@ -21,6 +21,11 @@ namespace sim {
 SIM_API std::u16string Utf16(std::string_view utf8);
 SIM_API std::string Utf8(std::u16string_view utf16);
 
+// Writes a file whole or not at all (a temporary file, fsync, rename, fsync of the directory),
+// as the hive's flush does. On failure the file is as it was and `error` says why.
+SIM_API bool WriteFileAtomically(const std::filesystem::path& file, std::string_view text,
+                                 std::string* error);
+
 // --- Whole library ----------------------------------------------------------------------
 
 // Brings the library back to its state at load: empty registry, manual clock at
