@@ -340,6 +340,33 @@ void PowerRequests(Module& m) {
     DWORD got = 0;
     CHECK(m.IOControl(1, kIoctlGet, nullptr, 0, reinterpret_cast<PBYTE>(&got), 4, &actual));
     CHECK(got == 4);
+    for (DWORD low : {1u, 2u, 4u}) {
+        state = low;
+        CHECK(m.IOControl(1, kIoctlSet, nullptr, 0, reinterpret_cast<PBYTE>(&state), 4, &actual));
+        CHECK(state == 4 && actual == 4);
+    }
+    CHECK(WaitForLines(kSaved, 2));
+    for (DWORD bad : {0xFFFFFFFFu, 5u}) {
+        state = bad;
+        SetLastError(0xBEEF);
+        CHECK(!m.IOControl(1, kIoctlSet, nullptr, 0, reinterpret_cast<PBYTE>(&state), 4, &actual));
+        CHECK(GetLastError() == 0xBEEF && state == bad);
+    }
+    state = 1;
+    SetLastError(0xBEEF);
+    CHECK(!m.IOControl(1, kIoctlSet, nullptr, 0, reinterpret_cast<PBYTE>(&state), 3, &actual));
+    CHECK(!m.IOControl(1, kIoctlSet, nullptr, 0, nullptr, 4, &actual));
+    CHECK(GetLastError() == 0xBEEF);
+    state = 3;  // no byte-count pointer: the save is requested, the answer written, yet FALSE
+    CHECK(!m.IOControl(1, kIoctlSet, nullptr, 0, reinterpret_cast<PBYTE>(&state), 4, nullptr));
+    CHECK(state == 4 && GetLastError() == 0xBEEF);
+    SetLastError(0);
+    CHECK(!m.IOControl(1, kIoctlGet, nullptr, 0, reinterpret_cast<PBYTE>(&got), 4, nullptr));
+    CHECK(GetLastError() == ERROR_INVALID_PARAMETER);
+    SetLastError(0);
+    CHECK(!m.IOControl(1, kIoctlCaps, nullptr, 0, nullptr, 48, &actual));
+    CHECK(GetLastError() == ERROR_INVALID_PARAMETER);
+    CHECK(m.IOControl(1, kIoctlCaps, nullptr, 0, caps, 48, nullptr));
 
     // Pages the driver cannot write or read: the request fails, nothing faults.
     BYTE* ro = static_cast<BYTE*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
@@ -364,19 +391,97 @@ void PowerRequests(Module& m) {
     }
     CHECK(!m.IOControl(1, 0x00321004, nullptr, 0, reinterpret_cast<PBYTE>(&state), 4, &actual));
     CHECK(m.Deinit(1));
-    CHECK(CountLines(kSaved) == 2);
+    CHECK(CountLines(kSaved) >= 3);
+}
+
+// Another process opens "SaveRTCEvent" by name and sets it: this program, run as
+// "timeward-host set-event".
+bool SetEventFromAnotherProcess() {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring cmd = L"\"" + std::wstring(self) + L"\" set-event";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(self, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        return false;
+    }
+    WaitForSingleObject(pi.hProcess, 30000);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code == 0;
 }
 
 void NamedEvent(Module& m) {
     CHECK(m.Init(L"Drivers\\Active\\42", nullptr) == 1);
-    HANDLE e = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"SaveRTCEvent");
-    CHECK(e != nullptr);
     SetClock(Date(2026, 12, 8, 11, 0, 0));
-    SetEvent(e);
+    CHECK(SetEventFromAnotherProcess());
     CHECK(WaitForLines(kSaved, 1));
     SYSTEMTIME st;
-    CHECK(StoredSnapshot(&st) && st.wHour == 11);
-    CloseHandle(e);
+    CHECK(StoredSnapshot(&st) && SameTime(st, Date(2026, 12, 8, 11, 0, 0)));
+    CHECK(m.Deinit(1));
+}
+
+// With no key at all, and with the key but no snapshot.
+void NoSnapshot(Module& m) {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey);
+    CHECK(m.Init(L"Drivers\\Active\\42", nullptr) == 1);
+    CHECK(CountLines(kNoSnapshot) == 1);
+    CHECK(m.Deinit(1));
+    HKEY h;
+    CHECK(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &h) == ERROR_FILE_NOT_FOUND);
+    ResetKey();
+    CHECK(m.Init(L"Drivers\\Active\\42", nullptr) == 1);
+    CHECK(CountLines(kNoSnapshot) == 2);
+    CHECK(m.Deinit(1));
+}
+
+// A D4 request writes the eight fields and the signature, as REG_DWORD values, and flushes.
+void SuspendSnapshot(Module& m) {
+    CHECK(m.Init(L"Drivers\\Active\\42", nullptr) == 1);
+    SYSTEMTIME clock = Date(2026, 12, 8, 14, 15, 16);
+    clock.wMilliseconds = 170;
+    SetClock(clock);
+    DWORD state = 4, actual = 0;
+    CHECK(m.IOControl(1, kIoctlSet, nullptr, 0, reinterpret_cast<PBYTE>(&state), 4, &actual));
+    CHECK(WaitForLines(kSaved, 1));
+    SYSTEMTIME st;
+    CHECK(StoredSnapshot(&st));  // every value a REG_DWORD, the signature 0x54575244
+    CHECK(SameTime(st, clock) && st.wDayOfWeek == clock.wDayOfWeek);
+    CHECK(m.Deinit(1));
+}
+
+// A REG_BINARY of four bytes reads as a DWORD; of eight it does not; above 65535 keeps the low
+// 16 bits.
+void ValueTypes(Module& m) {
+    SYSTEMTIME now = Date(2003, 1, 1, 0, 0, 0);
+    SetClock(now);
+    StoreSnapshot(Date(2026, 12, 8, 9, 30, 0));
+    HKEY h;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_ALL_ACCESS, &h);
+    BYTE hour[4] = {9, 0, 0, 0};
+    RegSetValueExW(h, L"RTCHour", 0, REG_BINARY, hour, 4);
+    DWORD year = 0x10000 + 2026;
+    RegSetValueExW(h, L"RTCYear", 0, REG_DWORD, reinterpret_cast<BYTE*>(&year), 4);
+    RegCloseKey(h);
+    CHECK(m.Init(L"Drivers\\Active\\42", nullptr) == 1);
+    CHECK(g_set_calls.size() == 1);
+    if (!g_set_calls.empty())
+        CHECK(SameTime(g_set_calls[0], Date(2026, 12, 8, 9, 30, 0)));
+    CHECK(m.Deinit(1));
+
+    SetClock(now);
+    g_set_calls.clear();
+    StoreSnapshot(Date(2026, 12, 8, 9, 30, 0));
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_ALL_ACCESS, &h);
+    BYTE minute[8] = {30, 0, 0, 0, 0, 0, 0, 0};
+    RegSetValueExW(h, L"RTCMinute", 0, REG_BINARY, minute, 8);
+    RegCloseKey(h);
+    CHECK(m.Init(L"Drivers\\Active\\43", nullptr) == 1);
+    CHECK(g_set_calls.empty());
+    CHECK(CountLines(kNoSnapshot) == 1);
     CHECK(m.Deinit(1));
 }
 
@@ -469,6 +574,9 @@ const std::map<std::string, std::function<void(Module&)>> kCases = {
     {"switch-off", SwitchOff},
     {"power", PowerRequests},
     {"named-event", NamedEvent},
+    {"no-snapshot", NoSnapshot},
+    {"suspend-snapshot", SuspendSnapshot},
+    {"value-types", ValueTypes},
     {"stream", StreamCalls},
     {"reload", Reload},
 };
@@ -476,6 +584,13 @@ const std::map<std::string, std::function<void(Module&)>> kCases = {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "set-event") == 0) {
+        HANDLE e = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"SaveRTCEvent");
+        if (!e || !SetEvent(e))
+            return 1;
+        CloseHandle(e);
+        return 0;
+    }
     if (argc != 2 || !kCases.count(argv[1])) {
         std::fprintf(stderr, "usage: timeward-host CASE\ncases:");
         for (const auto& [name, fn] : kCases)
