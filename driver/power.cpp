@@ -25,6 +25,7 @@ static BOOL StoreCount(PDWORD pdwActualOut, DWORD dwCount) {
 }
 
 static BOOL GetCapabilities(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut) {
+    // Some Windows CE SDKs declare the source of CeSafeCopyMemory without const; it only reads.
     if (pBufOut == NULL || dwLenOut < sizeof(POWER_CAPS) ||
         !CeSafeCopyMemory(pBufOut, (LPVOID)&POWER_CAPS, sizeof(POWER_CAPS))) {
         SetLastError(ERROR_INVALID_PARAMETER);
