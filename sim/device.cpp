@@ -1,9 +1,6 @@
 // Keeps a simulated device's registry hive and real-time clock in its directory.
 #include "device.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "coredll_sim.h"
@@ -23,19 +20,6 @@ SYSTEMTIME DefaultResetDate() {
     return st;
 }
 
-bool ReadWholeFile(const std::filesystem::path& file, std::string* text, std::string* error) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        if (error)
-            *error = file.string() + ": cannot read: " + std::strerror(errno);
-        return false;
-    }
-    std::ostringstream s;
-    s << in.rdbuf();
-    *text = s.str();
-    return true;
-}
-
 bool Device::Exists() const {
     return std::filesystem::exists(hive()) || std::filesystem::exists(rtc_file());
 }
@@ -44,7 +28,7 @@ bool Device::Check(std::string* error) const {
     if (!Exists())
         return true;
     std::string text;
-    if (!ReadWholeFile(hive(), &text, error))
+    if (!sim::ReadWholeFile(hive(), &text, error))
         return false;
     if (!sim::reg::ParseRegText(text, hive().string(), error))
         return false;
@@ -79,7 +63,7 @@ void Device::Wipe() const {
 
 bool Device::ReadRtc(Rtc* rtc, std::string* error) const {
     std::string text;
-    if (!ReadWholeFile(rtc_file(), &text, error))
+    if (!sim::ReadWholeFile(rtc_file(), &text, error))
         return false;
     std::istringstream in(text);
     std::string line;

@@ -51,8 +51,6 @@ class Device {
     std::filesystem::path dir_;
 };
 
-bool ReadWholeFile(const std::filesystem::path& file, std::string* text, std::string* error);
-
 }  // namespace tws
 
 #endif  // TIMEWARD_SIM_DEVICE_H

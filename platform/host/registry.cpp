@@ -252,19 +252,6 @@ Path ToPath(std::string_view path) {
     return SplitPath(Utf16(path));
 }
 
-bool ReadFile(const std::filesystem::path& file, std::string* text, std::string* error) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        if (error)
-            *error = file.string() + ": cannot read: " + std::strerror(errno);
-        return false;
-    }
-    std::ostringstream s;
-    s << in.rdbuf();
-    *text = s.str();
-    return true;
-}
-
 }  // namespace
 
 void ResetRegistry() {
@@ -399,6 +386,19 @@ COREDLL_API LONG RegCloseKey(HKEY hKey) {
 }
 
 namespace sim {
+
+bool ReadWholeFile(const std::filesystem::path& file, std::string* text, std::string* error) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        if (error)
+            *error = file.string() + ": cannot read: " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream s;
+    s << in.rdbuf();
+    *text = s.str();
+    return true;
+}
 
 bool WriteFileAtomically(const std::filesystem::path& file, std::string_view text,
                          std::string* error) {
@@ -544,7 +544,7 @@ void PowerCut() {
 
 bool LoadHiveFile(const std::filesystem::path& file, std::string* error) {
     std::string text;
-    if (!ReadFile(file, &text, error))
+    if (!ReadWholeFile(file, &text, error))
         return false;
     RegKey parsed;
     if (!ParseReg(text, file.string(), &parsed, error))
@@ -559,7 +559,7 @@ bool LoadHiveFile(const std::filesystem::path& file, std::string* error) {
 
 bool MergeRegFile(const std::filesystem::path& file, std::string* error) {
     std::string text;
-    return ReadFile(file, &text, error) && MergeRegText(text, file.string(), error);
+    return ReadWholeFile(file, &text, error) && MergeRegText(text, file.string(), error);
 }
 
 bool MergeRegText(std::string_view text, std::string_view file_name, std::string* error) {

@@ -25,6 +25,9 @@ SIM_API std::string Utf8(std::u16string_view utf16);
 // as the hive's flush does. On failure the file is as it was and `error` says why.
 SIM_API bool WriteFileAtomically(const std::filesystem::path& file, std::string_view text,
                                  std::string* error);
+// Reads a whole file; on failure `error` names the file and says why.
+SIM_API bool ReadWholeFile(const std::filesystem::path& file, std::string* text,
+                           std::string* error);
 
 // --- Whole library ----------------------------------------------------------------------
 
