@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "coredll_sim.h"
+#include "input.h"
 #include "power.h"
 #include "timeward.h"
 
@@ -16,21 +17,6 @@ namespace {
 
 constexpr DWORD kNoError = 0xBEEF;
 constexpr size_t kGuard = 64;
-
-class Input {
-  public:
-    Input(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
-    uint8_t Byte() {
-        return p_ < end_ ? *p_++ : 0;
-    }
-    uint32_t Dword() {
-        return Byte() | (Byte() << 8) | (Byte() << 16) | (static_cast<uint32_t>(Byte()) << 24);
-    }
-
-  private:
-    const uint8_t* p_;
-    const uint8_t* end_;
-};
 
 enum class Where { kAbsent, kValid, kReadOnly, kInaccessible };
 
@@ -77,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return true;
     }();
     (void)once;
-    Input in(data, size);
+    FuzzInput in(data, size);
     const DWORD codes[] = {IOCTL_POWER_CAPABILITIES, IOCTL_POWER_SET, IOCTL_POWER_GET,
                            IOCTL_POWER_QUERY};
     uint8_t pick = in.Byte();

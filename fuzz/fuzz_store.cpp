@@ -6,6 +6,7 @@
 #include <string>
 
 #include "coredll_sim.h"
+#include "input.h"
 #include "seconds.h"
 #include "startup.h"
 
@@ -17,28 +18,13 @@ const char* const kNames[] = {
     "TimewardSignature", "TimewardImplemented"};
 constexpr const char* kKey = "SOFTWARE\\Orvex\\Timeward";
 
-class Input {
-  public:
-    Input(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
-    uint8_t Byte() {
-        return p_ < end_ ? *p_++ : 0;
-    }
-    uint16_t Word() {
-        return static_cast<uint16_t>(Byte() | (Byte() << 8));
-    }
-
-  private:
-    const uint8_t* p_;
-    const uint8_t* end_;
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sim::Reset();
     sim::debug::EchoToStderr(false);
     sim::threads::FailEventCreation(true);  // no saver thread: only the start-up is fuzzed
-    Input in(data, size);
+    FuzzInput in(data, size);
 
     // The clock: any valid reading, from the bytes.
     SYSTEMTIME clock{};

@@ -202,6 +202,30 @@ bool ExpectLines(const Step& s, size_t since) {
     return ok;
 }
 
+// Lets `ms` of simulated time pass, paced at the options' scale, with a progress bar.
+void RunFor(int64_t ms, const Options& options) {
+    if (options.instant) {
+        sim::clock::Advance(static_cast<uint64_t>(ms));
+        return;
+    }
+    const auto real_start = std::chrono::steady_clock::now();
+    const int64_t tick = std::max<int64_t>(1, static_cast<int64_t>(20 * options.scale));
+    for (int64_t done = 0; done < ms;) {
+        const int64_t step = std::min(tick, ms - done);
+        sim::clock::Advance(static_cast<uint64_t>(step));
+        done += step;
+        std::this_thread::sleep_until(real_start + std::chrono::duration<double, std::milli>(
+                                                       static_cast<double>(done) / options.scale));
+        if (options.progress) {
+            const int width = 30;
+            const int filled = static_cast<int>(width * done / ms);
+            Out().Bar("  [" + std::string(filled, '=') + std::string(width - filled, ' ') + "] " +
+                      FormatDuration(done / 1000 * 1000) + " of " + FormatDuration(ms));
+        }
+    }
+    Out().EndBar();
+}
+
 [[noreturn]] void EndProcess(int code) {
     std::fflush(stdout);
     std::fflush(stderr);
@@ -252,10 +276,8 @@ int Runner::Play(const std::vector<Step>& steps) {
         if (std::sscanf(report.c_str(), "restore %" SCNd64 " %" SCNd64, &from, &to) == 2) {
             restores_.push_back({sim::clock::FromMs(from), sim::clock::FromMs(to)});
         }
-        for (size_t k = i; k <= last; ++k) {
-            StepKind kind = steps[k].kind;
-            expectations_ += kind >= StepKind::kExpectClock;
-        }
+        for (size_t k = i; k <= last; ++k)
+            expectations_ += IsExpectation(steps[k].kind);
         if (!WIFEXITED(status)) {
             Out().Fail("the device session ended by signal " + std::to_string(WTERMSIG(status)));
             return 3;
@@ -337,31 +359,7 @@ int Runner::Session(const std::vector<Step>& steps, size_t first, size_t last, i
                         break;
                     }
                     Out().Line(now, "run", FormatDuration(s.ms));
-                    if (options_.instant) {
-                        sim::clock::Advance(static_cast<uint64_t>(s.ms));
-                    } else {
-                        auto real_start = std::chrono::steady_clock::now();
-                        const int64_t tick =
-                            std::max<int64_t>(1, static_cast<int64_t>(20 * options_.scale));
-                        int64_t done = 0;
-                        while (done < s.ms) {
-                            int64_t step = std::min(tick, s.ms - done);
-                            sim::clock::Advance(static_cast<uint64_t>(step));
-                            done += step;
-                            std::this_thread::sleep_until(
-                                real_start + std::chrono::duration<double, std::milli>(
-                                                 static_cast<double>(done) / options_.scale));
-                            if (options_.progress) {
-                                int width = 30;
-                                int filled = static_cast<int>(width * done / s.ms);
-                                Out().Bar("  [" + std::string(filled, '=') +
-                                          std::string(width - filled, ' ') + "] " +
-                                          FormatDuration(done / 1000 * 1000) + " of " +
-                                          FormatDuration(s.ms));
-                            }
-                        }
-                        Out().EndBar();
-                    }
+                    RunFor(s.ms, options_);
                     break;
                 case StepKind::kSuspend:
                     Out().Line(now, "power", "suspend: the Power Manager sends D4");

@@ -33,6 +33,20 @@ enum class StepKind {
     kExpectSwitch,
 };
 
+inline bool IsExpectation(StepKind kind) {
+    switch (kind) {
+        case StepKind::kExpectClock:
+        case StepKind::kExpectClockAtSnapshot:
+        case StepKind::kExpectLine:
+        case StepKind::kExpectNoLine:
+        case StepKind::kExpectSnapshot:
+        case StepKind::kExpectSwitch:
+            return true;
+        default:
+            return false;
+    }
+}
+
 struct Step {
     StepKind kind = StepKind::kStatus;
     std::string where;  // "file:line" or "argument N", for messages

@@ -7,6 +7,7 @@
 
 #include "elf_symbols.h"
 #include "module_fixture.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -152,17 +153,10 @@ class DeviceLife : public ModuleTest {
   protected:
     void SetUp() override {
         ModuleTest::SetUp();
-        dir_ = fs::temp_directory_path() / ("timeward-life-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        hive_ = dir_ / "hive.reg";
         sim::reg::Flush();
         std::ofstream(hive_) << sim::reg::ExportText();
         std::string error;
         ASSERT_TRUE(sim::reg::LoadHiveFile(hive_, &error)) << error;
-    }
-    void TearDown() override {
-        ModuleTest::TearDown();
-        fs::remove_all(dir_);
     }
     // Boots a fresh core library from what is on storage, as the next boot will.
     std::optional<DWORD> Reboot(const char* name) {
@@ -173,7 +167,8 @@ class DeviceLife : public ModuleTest {
         EXPECT_TRUE(sim::reg::LoadHiveFile(hive_, &error)) << error;
         return sim::reg::GetDword(kKey, name);
     }
-    fs::path dir_, hive_;
+    ScratchDir scratch_{"timeward-life"};
+    const fs::path hive_ = scratch_.path() / "hive.reg";
 };
 
 TEST_F(DeviceLife, SuspendSnapshotReachesTheHiveFileAndTheNextBootRestoresIt) {

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "saver.h"
+#include "scratch_dir.h"
 #include "sim_fixture.h"
 #include "startup.h"
 #include "store.h"
@@ -20,19 +21,6 @@ const SYSTEMTIME kNew = Record(2026, 12, 8, 10, 0, 0, 0);     // the clock at th
 
 class PowerCut : public SimTest {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        dir_ = fs::temp_directory_path() /
-               ("timeward-cut-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        hive_ = dir_ / "hive.reg";
-    }
-    void TearDown() override {
-        SimTest::TearDown();
-        fs::remove_all(dir_);
-    }
     // A device whose hive file holds the driver's key and, optionally, a flushed snapshot.
     void Boot(bool with_snapshot) {
         sim::Reset();
@@ -71,7 +59,8 @@ class PowerCut : public SimTest {
             sim::reg::DetachHiveFile();  // nothing after this reaches storage
         });
     }
-    fs::path dir_, hive_;
+    ScratchDir scratch_{"timeward-cut"};
+    const fs::path hive_ = scratch_.path() / "hive.reg";
 };
 
 TEST_F(PowerCut, AfterEveryCallOfASnapshotTheNextBootRestoresTheOldOrTheNewOne) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "scratch_dir.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -15,18 +16,6 @@ namespace fs = std::filesystem;
 
 class Registry : public SimTest {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        dir_ = fs::temp_directory_path() /
-               ("timeward-reg-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        SimTest::TearDown();
-        fs::remove_all(dir_);
-    }
     fs::path Write(const std::string& name, const std::string& text) {
         fs::path p = dir_ / name;
         std::ofstream(p, std::ios::binary) << text;
@@ -43,7 +32,8 @@ class Registry : public SimTest {
         EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
         return h;
     }
-    fs::path dir_;
+    ScratchDir scratch_{"timeward-reg"};
+    const fs::path dir_ = scratch_.path();
 };
 
 TEST_F(Registry, OpenNeverCreatesAndAnswersFileNotFound) {

@@ -9,6 +9,8 @@
 #include <map>
 #include <sstream>
 
+#include "scratch_dir.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -23,17 +25,8 @@ std::string ReadFile(const fs::path& p) {
 class SimCli : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("timeward-cli-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        device_ = dir_ / "device";
         // A device that has run once: a snapshot in its hive.
         ASSERT_EQ(Run("--instant --date 2026-12-08T09:00 boot run 6m shutdown"), 0) << output_;
-    }
-    void TearDown() override {
-        fs::remove_all(dir_);
     }
     // Runs timeward-sim on the device; returns its exit status, output in output_.
     int Run(const std::string& args) {
@@ -63,7 +56,9 @@ class SimCli : public ::testing::Test {
         EXPECT_NE(output_.find(message), std::string::npos) << args << "\n" << output_;
         EXPECT_EQ(Snapshot(), before) << args;
     }
-    fs::path dir_, device_;
+    timeward_test::ScratchDir scratch_{"timeward-cli"};
+    const fs::path dir_ = scratch_.path();
+    const fs::path device_ = dir_ / "device";
     std::string output_;
 };
 

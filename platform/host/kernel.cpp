@@ -325,11 +325,6 @@ void SetScaled(double scale) {
         w->cv.notify_one();
 }
 
-bool IsManual() {
-    std::lock_guard<std::mutex> lock(K().mu);
-    return K().manual;
-}
-
 uint64_t NowMs() {
     return VirtualNowMs();
 }

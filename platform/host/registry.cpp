@@ -516,17 +516,6 @@ std::vector<std::string> SubKeys(std::string_view path) {
     return out;
 }
 
-std::vector<std::string> ValueNames(std::string_view path) {
-    RegState& r = R();
-    std::lock_guard<std::mutex> lock(r.mu);
-    std::vector<std::string> out;
-    if (RegKey* key = Find(&r.live, ToPath(path))) {
-        for (const auto& [folded, v] : key->values)
-            out.push_back(Utf8(v.name));
-    }
-    return out;
-}
-
 void Flush() {
     RegState& r = R();
     std::lock_guard<std::mutex> lock(r.mu);

@@ -70,7 +70,6 @@ SIM_API std::optional<DWORD> GetDword(std::string_view path, std::string_view na
                                       bool persisted = false);
 SIM_API std::optional<std::string> GetString(std::string_view path, std::string_view name);
 SIM_API std::vector<std::string> SubKeys(std::string_view path);
-SIM_API std::vector<std::string> ValueNames(std::string_view path);
 
 // The hive. Until a flush, values live only in memory; a flush makes the whole working copy
 // the persisted one, and writes it to the hive file when one is attached (atomically: a
@@ -121,8 +120,6 @@ namespace clock {
 // seconds per real second.
 SIM_API void SetManual();
 SIM_API void SetScaled(double scale);
-SIM_API bool IsManual();
-
 // Virtual monotonic milliseconds since the library was reset.
 SIM_API uint64_t NowMs();
 
