@@ -28,6 +28,9 @@ void NKDbgPrintfW(LPCWSTR lpszFmt, ...);
 // Copies without ever faulting: FALSE when the source cannot be read or the destination
 // cannot be written, and then nothing is written.
 BOOL CeSafeCopyMemory(LPVOID pDest, LPCVOID pSrc, DWORD cbSize);
+// Console programs: writes wide text to standard output, or to standard error when fError; as
+// UTF-8 when the handle is a file or a pipe.
+void ConsoleWriteW(BOOL fError, LPCWSTR pszText);
 
 }  // extern "C"
 

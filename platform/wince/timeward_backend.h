@@ -6,5 +6,11 @@
 #include <kfuncs.h>   // EventModify, EVENT_SET
 #include <pkfuncs.h>  // NKDbgPrintfW, CeSafeCopyMemory
 #include <pm.h>       // POWER_CAPABILITIES, CEDEVICE_POWER_STATE, IOCTL_POWER_*
+#include <stdio.h>    // fputws: COREDLL's console output
+
+// Console programs: writes wide text to standard output, or to standard error when fError.
+inline void ConsoleWriteW(BOOL fError, LPCWSTR pszText) {
+    fputws(pszText, fError ? stderr : stdout);
+}
 
 #endif  // TIMEWARD_WINCE_BACKEND_H

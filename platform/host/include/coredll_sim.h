@@ -177,6 +177,16 @@ SIM_API void SetListener(std::function<void(const Line&)> listener);
 
 }  // namespace debug
 
+namespace console {
+
+// While capturing, what programs write with ConsoleWriteW is kept here (as UTF-8) instead of
+// going to the process's standard output and error. Capture(...) empties both.
+SIM_API void Capture(bool capture);
+SIM_API std::string Output();
+SIM_API std::string Errors();
+
+}  // namespace console
+
 namespace modules {
 
 SIM_API void SetSearchPath(const std::filesystem::path& dir);

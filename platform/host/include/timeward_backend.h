@@ -93,6 +93,7 @@ typedef struct _SYSTEMTIME {
 #define ERROR_WRITE_FAULT 29L
 #define ERROR_GEN_FAILURE 31L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
 #define ERROR_KEY_DELETED 1018L
 
@@ -156,5 +157,8 @@ COREDLL_API BOOL DisableThreadLibraryCalls(HMODULE hLibModule);
 COREDLL_API HMODULE LoadLibraryW(LPCWSTR lpLibFileName);
 COREDLL_API FARPROC GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName);
 COREDLL_API BOOL FreeLibrary(HMODULE hLibModule);
+
+// Console programs: writes wide text to standard output, or to standard error when fError.
+COREDLL_API void ConsoleWriteW(BOOL fError, LPCWSTR pszText);
 
 #endif  // TIMEWARD_HOST_BACKEND_H
