@@ -150,7 +150,8 @@ static BOOL KeyExists(void) {
 // The registry type and size of a value; FALSE when it is absent.
 static BOOL QueryValueType(LPCWSTR pszName, DWORD* pdwType, DWORD* pcbData) {
     HKEY hKey;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, 0, 0, &hKey) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, 0, KEY_ALL_ACCESS, &hKey) !=
+        ERROR_SUCCESS) {
         return FALSE;
     }
     *pcbData = 0;
