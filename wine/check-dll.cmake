@@ -1,5 +1,7 @@
-# Fails unless the DLL exports exactly EXPORTS and imports from IMPORTS alone:
-#   cmake -DOBJDUMP=... -DDLL=Timeward.dll -DEXPORTS=a;b -DIMPORTS=X.dll;Y.dll -P check-dll.cmake
+# Fails unless the DLL exports exactly EXPORTS, imports from IMPORTS alone, and carries a version
+# resource of VERSION (major.minor) naming the file:
+#   cmake -DOBJDUMP=... -DDLL=Timeward.dll -DEXPORTS=a;b -DIMPORTS=X.dll;Y.dll -DVERSION=1.0
+#         -P check-dll.cmake
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p ${DLL} failed")
@@ -41,5 +43,38 @@ foreach(dll IN LISTS imports)
     message(FATAL_ERROR "imports from ${dll}, outside [${IMPORTS}]")
   endif()
 endforeach()
+# The fixed part of the version resource: its signature 0xFEEF04BD, the structure's version,
+# then the file and the product version, each as two little-endian DWORDs.
+function(le32 value out)
+  math(EXPR v "${value}" OUTPUT_FORMAT HEXADECIMAL)
+  string(SUBSTRING "${v}" 2 -1 v)
+  string(LENGTH "${v}" n)
+  while(n LESS 8)
+    string(PREPEND v "0")
+    math(EXPR n "${n} + 1")
+  endwhile()
+  string(TOLOWER "${v}" v)
+  string(REGEX REPLACE "(..)(..)(..)(..)" "\\4\\3\\2\\1" v "${v}")
+  set(${out} "${v}" PARENT_SCOPE)
+endfunction()
+string(REPLACE "." ";" parts "${VERSION}")
+list(GET parts 0 major)
+list(GET parts 1 minor)
+math(EXPR ms "(${major} << 16) | ${minor}")
+le32(${ms} ms_hex)
+file(READ ${DLL} hex HEX)
+string(FIND "${hex}" "bd04effe00000100${ms_hex}00000000${ms_hex}00000000" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "no version resource of ${VERSION}.0.0 (file and product) in ${DLL}")
+endif()
+foreach(text "FileDescription" "OriginalFilename" "Timeward.dll" "FileVersion" "${VERSION}")
+  string(HEX "${text}" ascii)
+  string(REGEX REPLACE "(..)" "\\100" utf16 "${ascii}")
+  string(FIND "${hex}" "${utf16}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "the version resource of ${DLL} lacks \"${text}\"")
+  endif()
+endforeach()
+
 file(SIZE ${DLL} size)
 message(STATUS "${DLL}: ${size} bytes; exports ${exports}; imports ${imports}")
