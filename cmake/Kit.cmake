@@ -1,0 +1,34 @@
+# The integrator's kit: cpack makes Timeward-<version>-kit.zip with the Platform Builder tree,
+# the sources it builds, timewardctl, the registry, image and export files, and the guide.
+install(FILES dirs DESTINATION .)
+get_target_property(clock_sources timeward_clock SOURCES)
+file(GLOB clock_headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/clock/*.h)
+list(TRANSFORM clock_sources PREPEND ${PROJECT_SOURCE_DIR}/clock/)
+install(FILES clock/sources clock/makefile ${clock_sources} ${clock_headers} DESTINATION clock)
+file(GLOB driver_headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/driver/*.h)
+install(FILES driver/sources driver/makefile ${TIMEWARD_DRIVER_SOURCES} ${driver_headers}
+              driver/Timeward.def driver/Timeward.rc driver/timeward.reg
+        DESTINATION driver)
+install(FILES ctl/sources ctl/makefile ${TIMEWARD_CTL_SOURCES} DESTINATION ctl)
+install(FILES platform/platform.h DESTINATION platform)
+install(FILES platform/wince/timeward_backend.h platform/wince/Timeward.bib
+        DESTINATION platform/wince)
+install(FILES docs/integrator-guide.md DESTINATION docs)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME Timeward)
+set(CPACK_PACKAGE_VENDOR Orvex)
+set(CPACK_PACKAGE_FILE_NAME Timeward-${PROJECT_VERSION}-kit)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+include(CPack)
+
+# The archive holds a tree that passes the kit check on its own, in an empty directory.
+if(BUILD_TESTING)
+  add_test(NAME kit.archive
+    COMMAND ${CMAKE_COMMAND} -DCPACK=${CMAKE_CPACK_COMMAND}
+            -DCONFIG=${CMAKE_BINARY_DIR}/CPackConfig.cmake -DWORK=${CMAKE_BINARY_DIR}/kit-test
+            -DNAME=Timeward-${PROJECT_VERSION}-kit "-DEXPECTED=${TIMEWARD_KIT_COMPILED}"
+            -DCHECK=${PROJECT_SOURCE_DIR}/platform/wince/check-kit.cmake
+            -P ${PROJECT_SOURCE_DIR}/cmake/check-kit-archive.cmake)
+  set_tests_properties(kit.archive PROPERTIES RESOURCE_LOCK kit-archive)
+endif()
