@@ -28,6 +28,7 @@ if(BUILD_TESTING)
     COMMAND ${CMAKE_COMMAND} -DCPACK=${CMAKE_CPACK_COMMAND}
             -DCONFIG=${CMAKE_BINARY_DIR}/CPackConfig.cmake -DWORK=${CMAKE_BINARY_DIR}/kit-test
             -DNAME=Timeward-${PROJECT_VERSION}-kit "-DEXPECTED=${TIMEWARD_KIT_COMPILED}"
+            -DDEF=${TIMEWARD_KIT_DEF}
             -DCHECK=${PROJECT_SOURCE_DIR}/platform/wince/check-kit.cmake
             -P ${PROJECT_SOURCE_DIR}/cmake/check-kit-archive.cmake)
   set_tests_properties(kit.archive PROPERTIES RESOURCE_LOCK kit-archive)

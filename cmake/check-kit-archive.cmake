@@ -1,6 +1,7 @@
 # Makes the kit archive, unpacks it into an empty directory and checks the unpacked tree:
 #   cmake -DCPACK=cpack -DCONFIG=CPackConfig.cmake -DWORK=dir -DNAME=Timeward-1.0-kit
-#         -DEXPECTED=... -DCHECK=check-kit.cmake -P check-kit-archive.cmake
+#         -DEXPECTED=... -DDEF=driver/Timeward.def -DCHECK=check-kit.cmake
+#         -P check-kit-archive.cmake
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/unpacked")
 execute_process(COMMAND ${CPACK} -G ZIP --config ${CONFIG} -B ${WORK}
@@ -16,14 +17,14 @@ if(NOT rc EQUAL 0)
 endif()
 
 set(kit "${WORK}/unpacked/${NAME}")
-foreach(file driver/Timeward.def driver/timeward.reg platform/wince/Timeward.bib
+foreach(file ${DEF} driver/timeward.reg platform/wince/Timeward.bib
              docs/integrator-guide.md ctl/timewardctl.cpp)
   if(NOT EXISTS "${kit}/${file}")
     message(FATAL_ERROR "${NAME}.zip lacks ${file}")
   endif()
 endforeach()
 execute_process(COMMAND ${CMAKE_COMMAND} -DKIT=${kit} "-DEXPECTED=${EXPECTED}"
-                        -DDEF=driver/Timeward.def -DBIB=platform/wince/Timeward.bib -P ${CHECK}
+                        -DDEF=${DEF} -DBIB=platform/wince/Timeward.bib -P ${CHECK}
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "the unpacked kit fails the kit check:\n${out}")
