@@ -202,6 +202,13 @@ foreach(dir IN LISTS order)
   endforeach()
 endforeach()
 
+# One export list: no other .def file for the build utility or an integrator to pick up.
+file(GLOB_RECURSE def_files RELATIVE "${KIT}" "${KIT}/*.def")
+list(FILTER def_files EXCLUDE REGEX "^build/")
+if(NOT def_files STREQUAL DEF)
+  fail("the kit holds the export lists [${def_files}]; it must hold ${DEF} alone")
+endif()
+
 if(NOT DEFINED dll_dir)
   fail("no sources file builds Timeward.dll (TARGETTYPE=DYNLINK)")
 endif()
