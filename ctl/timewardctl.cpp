@@ -177,6 +177,7 @@ static LPCWSTR TypeName(DWORD dwType) {
 
 // Whether a driver holds the save event: it creates the event when it starts.
 static BOOL DriverHoldsSaveEvent(void) {
+    SetLastError(ERROR_SUCCESS);  // a new event need not clear an older error
     HANDLE hEvent = CreateEventW(NULL, FALSE, FALSE, SAVE_EVENT_NAME);
     if (hEvent == NULL) {
         return FALSE;
@@ -307,6 +308,7 @@ static int Save(DWORD dwTimeoutSeconds) {
     const BOOL fBefore = ReadSnapshot(&stBefore);
 
     // The driver creates the event when it starts; if this call creates it, nobody listens.
+    SetLastError(ERROR_SUCCESS);
     HANDLE hEvent = CreateEventW(NULL, FALSE, FALSE, SAVE_EVENT_NAME);
     if (hEvent == NULL || GetLastError() != ERROR_ALREADY_EXISTS) {
         if (hEvent != NULL) {
