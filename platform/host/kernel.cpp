@@ -73,6 +73,8 @@ struct Kernel {
     uint64_t started = 0;
     bool fail_events = false;
     bool fail_threads = false;
+    bool fail_waits = false;
+    uint64_t bad_handle_uses = 0;
     std::vector<clock::SetCall> set_calls;
 };
 
@@ -88,6 +90,20 @@ Kernel& K() {
 }
 
 thread_local bool t_simulated = false;
+
+// The call hook, apart from the kernel's lock so that a hook may block and call the library.
+std::mutex g_hook_mu;
+std::shared_ptr<const threads::CallHook> g_hook;
+
+void Hook(threads::Call call) {
+    std::shared_ptr<const threads::CallHook> hook;
+    {
+        std::lock_guard<std::mutex> lock(g_hook_mu);
+        hook = g_hook;
+    }
+    if (hook)
+        (*hook)(call);
+}
 
 uint64_t NowLocked(Kernel& k) {
     if (k.manual)
@@ -248,8 +264,11 @@ void ResetKernel() {
     k.gate = 0;
     k.held.clear();
     k.started = 0;
-    k.fail_events = k.fail_threads = false;
+    k.fail_events = k.fail_threads = k.fail_waits = false;
+    k.bad_handle_uses = 0;
     k.set_calls.clear();
+    std::lock_guard<std::mutex> hook_lock(g_hook_mu);
+    g_hook.reset();
 }
 
 }  // namespace sim::detail
@@ -410,6 +429,21 @@ void FailThreadCreation(bool fail) {
     K().fail_threads = fail;
 }
 
+void FailWaits(bool fail) {
+    std::lock_guard<std::mutex> lock(K().mu);
+    K().fail_waits = fail;
+}
+
+uint64_t BadHandleUses() {
+    std::lock_guard<std::mutex> lock(K().mu);
+    return K().bad_handle_uses;
+}
+
+void SetCallHook(CallHook hook) {
+    std::lock_guard<std::mutex> lock(g_hook_mu);
+    g_hook = hook ? std::make_shared<const CallHook>(std::move(hook)) : nullptr;
+}
+
 }  // namespace sim::threads
 
 COREDLL_API void GetSystemTime(LPSYSTEMTIME lpSystemTime) {
@@ -418,6 +452,7 @@ COREDLL_API void GetSystemTime(LPSYSTEMTIME lpSystemTime) {
 }
 
 COREDLL_API BOOL SetSystemTime(const SYSTEMTIME* lpSystemTime) {
+    Hook(threads::Call::kSetSystemTime);
     if (!lpSystemTime) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -442,6 +477,7 @@ COREDLL_API DWORD GetTickCount(void) {
 
 COREDLL_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState,
                                 LPCWSTR lpName) {
+    Hook(threads::Call::kCreateEvent);
     Kernel& k = K();
     std::lock_guard<std::mutex> lock(k.mu);
     if (k.fail_events) {
@@ -473,9 +509,12 @@ COREDLL_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL b
 }
 
 COREDLL_API BOOL EventModify(HANDLE hEvent, DWORD func) {
+    Hook(threads::Call::kEventModify);
     Kernel& k = K();
     std::lock_guard<std::mutex> lock(k.mu);
     std::shared_ptr<Object> o = Lookup(k, hEvent);
+    if (!o)
+        k.bad_handle_uses++;
     if (!o || o->is_thread || func < EVENT_PULSE || func > EVENT_SET) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -505,10 +544,13 @@ COREDLL_API BOOL ResetEvent(HANDLE hEvent) {
 }
 
 COREDLL_API DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    Hook(threads::Call::kWait);
     Kernel& k = K();
     std::unique_lock<std::mutex> lock(k.mu);
     std::shared_ptr<Object> o = Lookup(k, hHandle);  // held: a close during the wait is safe
-    if (!o) {
+    if (!o)
+        k.bad_handle_uses++;
+    if (!o || k.fail_waits) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
@@ -525,6 +567,7 @@ COREDLL_API DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
 }
 
 COREDLL_API void Sleep(DWORD dwMilliseconds) {
+    Hook(threads::Call::kSleep);
     if (dwMilliseconds == 0) {
         std::this_thread::yield();
         return;
@@ -537,6 +580,7 @@ COREDLL_API void Sleep(DWORD dwMilliseconds) {
 
 COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE lpStartAddress,
                                 LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId) {
+    Hook(threads::Call::kCreateThread);
     Kernel& k = K();
     std::lock_guard<std::mutex> lock(k.mu);
     if (k.fail_threads || !lpStartAddress || dwCreationFlags != 0) {
@@ -567,10 +611,12 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROU
 }
 
 COREDLL_API BOOL CloseHandle(HANDLE hObject) {
+    Hook(threads::Call::kCloseHandle);
     Kernel& k = K();
     std::lock_guard<std::mutex> lock(k.mu);
     auto it = k.handles.find(reinterpret_cast<uintptr_t>(hObject));
     if (it == k.handles.end()) {
+        k.bad_handle_uses++;
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -582,6 +628,27 @@ COREDLL_API BOOL CloseHandle(HANDLE hObject) {
             k.named.erase(n);
     }
     return TRUE;
+}
+
+// A critical section is a recursive mutex, as its owner may enter it again. It is not a
+// simulated wait: its holders never block while holding it, so it needs no scheduling.
+COREDLL_API void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    lpCriticalSection->LockObject = new std::recursive_mutex;
+}
+
+COREDLL_API void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    Hook(threads::Call::kEnterCriticalSection);
+    static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject)->lock();
+}
+
+COREDLL_API void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    Hook(threads::Call::kLeaveCriticalSection);
+    static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject)->unlock();
+}
+
+COREDLL_API void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    delete static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject);
+    lpCriticalSection->LockObject = nullptr;
 }
 
 COREDLL_API LONG InterlockedExchange(LPLONG Target, LONG Value) {

@@ -156,6 +156,28 @@ SIM_API int OpenHandles();   // open event and thread handles
 SIM_API bool EventExists(std::u16string_view name);
 SIM_API void FailEventCreation(bool fail);
 SIM_API void FailThreadCreation(bool fail);
+SIM_API void FailWaits(bool fail);  // every WaitForSingleObject fails at once
+// Calls that were given a handle that is not open (closed, never opened): closes, event
+// changes and waits.
+SIM_API uint64_t BadHandleUses();
+
+// The thread, event, wait and lock calls, as the call hook sees them.
+enum class Call {
+    kCreateEvent,
+    kEventModify,
+    kWait,
+    kSleep,
+    kCreateThread,
+    kCloseHandle,
+    kEnterCriticalSection,
+    kLeaveCriticalSection,
+    kSetSystemTime,
+};
+// Called on entry to each of those calls, on the calling thread (simulated or not), before the
+// call does anything and outside the library's locks. A hook that blocks holds that thread at
+// that call, which is how tests force an interleaving.
+using CallHook = std::function<void(Call call)>;
+SIM_API void SetCallHook(CallHook hook);
 
 }  // namespace threads
 
