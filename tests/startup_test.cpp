@@ -1,6 +1,8 @@
 // Tests of the start-up sequence: the switch, the start of the saver, and the restore.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "saver.h"
 #include "sim_fixture.h"
 #include "startup.h"
@@ -12,7 +14,10 @@ using namespace timeward_test;
 class Startup : public SimTest {
   protected:
     void StopDriver() override {
-        StopSaver();
+        sim::reg::SetCallHook(nullptr);
+        sim::threads::SetCallHook(nullptr);
+        while (StopSaver()) {
+        }
     }
     // The clock now, and a snapshot `ahead` seconds later.
     void ClockAndSnapshot(int64_t ahead) {
@@ -43,7 +48,7 @@ TEST_F(Startup, SwitchOtherThanOneRunsNormally) {
         sim::reg::SetDword(kKey, "TimewardImplemented", value);
         EXPECT_EQ(StartClockKeeping(), 1u) << value;
         EXPECT_TRUE(IsSaverRunning());
-        StopSaver();
+        EXPECT_TRUE(StopSaver());
     }
     // A switch that is not a readable DWORD leaves the driver on as well.
     sim::reg::SetValue(kKey, "TimewardImplemented", {REG_BINARY, {1, 0, 0, 0, 0}});
@@ -87,6 +92,38 @@ TEST_F(Startup, ClockAheadOfTheSnapshotIsNeverMovedBack) {
     EXPECT_TRUE(sim::clock::SetSystemTimeCalls().empty());
     for (const std::string& line : sim::debug::Texts())
         EXPECT_EQ(line, "RTC is saved\r\n");
+}
+
+// "SaveRTCEvent" is already set when the driver starts, and the saver gets to run at every
+// platform call start-up makes: still nothing is written before the previous run's snapshot
+// has been read and restored, and the first snapshot records the restored clock.
+TEST_F(Startup, SaveRequestedBeforeStartUpWritesNothingBeforeTheRestore) {
+    sim::clock::SetWall(Record(2003, 1, 1));
+    StoreSnapshot(Record(2026, 12, 8, 9, 30));
+    HANDLE other = CreateEventW(nullptr, FALSE, TRUE, u"SaveRTCEvent");
+    const std::thread::id startup = std::this_thread::get_id();
+    size_t restores_before_first_write = 99;
+    sim::reg::SetCallHook([&](sim::RegCall call, std::u16string_view, LONG) {
+        if (call == sim::RegCall::kSet && restores_before_first_write == 99)
+            restores_before_first_write = sim::clock::SetSystemTimeCalls().size();
+        if (std::this_thread::get_id() == startup)
+            sim::clock::Settle();
+    });
+    sim::threads::SetCallHook([&](sim::threads::Call) {
+        if (std::this_thread::get_id() == startup)
+            sim::clock::Settle();
+    });
+    EXPECT_EQ(StartClockKeeping(), 1u);
+    sim::threads::SetCallHook(nullptr);
+    sim::clock::Settle();
+    sim::reg::SetCallHook(nullptr);
+    EXPECT_EQ(restores_before_first_write, 1u);
+    EXPECT_EQ(sim::debug::Texts(),
+              (std::vector<std::string>{
+                  "SavedTime is bigger than CurrentTime for more than 5 minutes\r\n",
+                  "RTC is saved\r\n"}));
+    EXPECT_EQ(sim::reg::GetDword(kKey, "RTCYear"), 2026u);
+    CloseHandle(other);
 }
 
 TEST_F(Startup, RestoresAfterTheRealTimeClockWasReset) {
