@@ -111,6 +111,9 @@ TEST_F(Power, SetWithoutAByteCountPointerStillSavesButFails) {
     EXPECT_EQ(GetLastError(), kNoError);
     EXPECT_EQ(state, 4u);
     EXPECT_EQ(Snapshots(), 1);
+    DWORD got = 0xAAAA, actual = 0;
+    EXPECT_TRUE(Ioctl(IOCTL_POWER_GET, &got, 4, &actual));
+    EXPECT_EQ(got, 4u) << "the state was recorded all the same";
 }
 
 TEST_F(Power, GetReportsTheStateLastAccepted) {

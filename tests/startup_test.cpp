@@ -126,6 +126,31 @@ TEST_F(Startup, SaveRequestedBeforeStartUpWritesNothingBeforeTheRestore) {
     CloseHandle(other);
 }
 
+// The 32-bit seconds count wraps after 2097-02-06 06:28:15, and these pairs of clock and
+// snapshot are set back: a clock past the wrap, and a clock in the last 300 s before it.
+TEST_F(Startup, WrapOfTheSecondsCountSetsTheseClocksBack) {
+    struct Pair {
+        SYSTEMTIME clock, snapshot;
+        bool set;
+    };
+    const Pair pairs[] = {
+        {Record(2100, 3, 1), Record(2026, 12, 8, 9, 30), true},
+        {Record(2097, 2, 6, 6, 28, 15), Record(1961, 1, 1, 0, 5, 0), true},
+        {Record(2097, 2, 6, 6, 23, 16), Record(2026, 12, 8, 9, 30), true},
+        {Record(2097, 2, 6, 6, 28, 15), Record(1961, 1, 1, 0, 4, 59), false},
+        {Record(2097, 2, 6, 6, 23, 15), Record(2026, 12, 8, 9, 30), false},
+    };
+    for (const Pair& p : pairs) {
+        sim::clock::SetWall(p.clock);
+        StoreSnapshot(p.snapshot);
+        const size_t before = sim::clock::SetSystemTimeCalls().size();
+        EXPECT_EQ(StartClockKeeping(), 1u);
+        EXPECT_EQ(sim::clock::SetSystemTimeCalls().size(), before + (p.set ? 1 : 0))
+            << Show(p.clock) << " with " << Show(p.snapshot);
+        EXPECT_TRUE(StopSaver());
+    }
+}
+
 TEST_F(Startup, RestoresAfterTheRealTimeClockWasReset) {
     sim::clock::SetWall(Record(2003, 1, 1));
     StoreSnapshot(Record(2026, 11, 30, 22, 15, 0, 250));
