@@ -481,29 +481,30 @@ void ForeignEvent(Module& m) {
 
 // D4 requests on another thread while RTC_Deinit runs: every request succeeds and leaves no
 // error code, and Deinit returns only once the saver has ended (the module is unloaded after).
+struct Requests {
+    Module* m;
+    volatile LONG failed;
+};
+
+DWORD WINAPI SendRequests(LPVOID p) {
+    auto* r = static_cast<Requests*>(p);
+    for (int i = 0; i < 200; ++i) {
+        DWORD state = 4, actual = 0;
+        SetLastError(0xBEEF);
+        if (!r->m->IOControl(1, kIoctlSet, nullptr, 0, reinterpret_cast<PBYTE>(&state), 4,
+                             &actual) ||
+            GetLastError() != 0xBEEF) {
+            InterlockedIncrement(&r->failed);
+        }
+    }
+    return 0;
+}
+
 void DeinitRace(Module& m) {
     for (int round = 0; round < 50 && !g_failures; ++round) {
         CHECK(m.Init(L"Drivers\\Active\\42", nullptr) == 1);
-        struct Requests {
-            Module* m;
-            volatile LONG failed;
-        } requests{&m, 0};
-        HANDLE t = CreateThread(
-            nullptr, 0,
-            [](LPVOID p) -> DWORD {
-                auto* r = static_cast<Requests*>(p);
-                for (int i = 0; i < 200; ++i) {
-                    DWORD state = 4, actual = 0;
-                    SetLastError(0xBEEF);
-                    if (!r->m->IOControl(1, kIoctlSet, nullptr, 0, reinterpret_cast<PBYTE>(&state),
-                                         4, &actual) ||
-                        GetLastError() != 0xBEEF) {
-                        InterlockedIncrement(&r->failed);
-                    }
-                }
-                return 0;
-            },
-            &requests, 0, nullptr);
+        Requests requests{&m, 0};
+        HANDLE t = CreateThread(nullptr, 0, SendRequests, &requests, 0, nullptr);
         CHECK(t != nullptr);
         CHECK(m.Deinit(1));
         WaitForSingleObject(t, 30000);
