@@ -58,6 +58,15 @@ TEST_F(Driver, LoadTurnsOffThreadNotificationsForItsOwnHandle) {
     EXPECT_FALSE(sim::modules::IsLoaded(u"Timeward.dll"));
 }
 
+TEST_F(Driver, LoadFailsWhenDllMainRefusesTheAttach) {
+    sim::modules::SetSearchPath(TIMEWARD_TEST_MODULE_DIR);
+    SetLastError(0);
+    EXPECT_EQ(LoadLibraryW(u"Refusing.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), 1114u) << "ERROR_DLL_INIT_FAILED";
+    EXPECT_FALSE(sim::modules::IsLoaded(u"Refusing.dll"));
+    EXPECT_EQ(sim::debug::Texts(), (std::vector<std::string>{"attach refused\r\n", "detach\r\n"}));
+}
+
 TEST_F(Driver, DeviceManagerActivatesTheShippedEntry) {
     std::vector<std::string> errors;
     EXPECT_EQ(dm_.LoadBuiltIn(&errors), 1);

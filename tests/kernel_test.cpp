@@ -81,6 +81,19 @@ TEST_F(Kernel, NamedEventIsSharedUntilItsLastHandleCloses) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
+TEST_F(Kernel, ThreadWithAStackNoProcessCanReserveIsNotCreated) {
+    Ticker t{nullptr, 1000};
+    t.limit = 1;
+    SetLastError(0);
+    EXPECT_EQ(CreateThread(nullptr, 0x40000000, TickerProc, &t, 0, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(sim::threads::Started(), 0u);
+    HANDLE thread = CreateThread(nullptr, 64 * 1024, TickerProc, &t, 0, nullptr);
+    ASSERT_NE(thread, nullptr) << "a 64 KB stack is an ordinary one";
+    sim::clock::Advance(1000);
+    Join(thread);
+}
+
 TEST_F(Kernel, WaitOnABadHandleFailsAtOnce) {
     EXPECT_EQ(WaitForSingleObject(nullptr, INFINITE), WAIT_FAILED);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));

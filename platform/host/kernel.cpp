@@ -578,13 +578,21 @@ COREDLL_API void Sleep(DWORD dwMilliseconds) {
     Block(k, lock, w, dwMilliseconds);
 }
 
-COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE lpStartAddress,
-                                LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId) {
+// No stack larger than a Windows CE 5 process's whole 32 MB slot can be reserved.
+constexpr DWORD kLargestStack = 32u << 20;
+
+COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD dwStackSize,
+                                LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
+                                DWORD dwCreationFlags, LPDWORD lpThreadId) {
     Hook(threads::Call::kCreateThread);
     Kernel& k = K();
     std::lock_guard<std::mutex> lock(k.mu);
-    if (k.fail_threads || !lpStartAddress || dwCreationFlags != 0) {
-        SetLastError(k.fail_threads ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_PARAMETER);
+    if (k.fail_threads || dwStackSize > kLargestStack) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    if (!lpStartAddress || dwCreationFlags != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     auto thread = std::make_shared<Object>();
