@@ -138,6 +138,9 @@ TEST_F(Driver, SwitchAtOneLeavesNoModuleNoEventNoThread) {
 TEST_F(Driver, DeinitTakesALastSnapshotEndsTheSaverAndInitWorksAgain) {
     sim::ActiveDriver& d = Start();
     sim::clock::Advance(1000);
+    DWORD state = D4, actual = 0;
+    EXPECT_TRUE(d.entry.IOControl(d.context, IOCTL_POWER_SET, nullptr, 0,
+                                  reinterpret_cast<PBYTE>(&state), 4, &actual));
     EXPECT_TRUE(d.entry.Deinit(d.context));
     EXPECT_EQ(Snapshots(), 1);
     EXPECT_EQ(sim::threads::Alive(), 0);
@@ -146,8 +149,12 @@ TEST_F(Driver, DeinitTakesALastSnapshotEndsTheSaverAndInitWorksAgain) {
 
     EXPECT_EQ(d.entry.Init(u"Drivers\\Active\\01", nullptr), 1u);
     EXPECT_EQ(sim::threads::Alive(), 1);
-    sim::clock::Advance(300000);
-    EXPECT_EQ(Snapshots(), 2);
+    DWORD got = 0xAAAA;
+    EXPECT_TRUE(d.entry.IOControl(d.context, IOCTL_POWER_GET, nullptr, 0,
+                                  reinterpret_cast<PBYTE>(&got), 4, &actual));
+    EXPECT_EQ(got, static_cast<DWORD>(D0)) << "a new instance starts in D0";
+    sim::clock::Advance(3 * 300000);
+    EXPECT_EQ(Snapshots(), 4) << "the restarted saver keeps to its interval";
 }
 
 // Two instances of the module share one saver, which runs until the last of them ends.

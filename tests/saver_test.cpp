@@ -87,6 +87,7 @@ TEST_F(Saver, RequestGivesASnapshotAtOnceAndRestartsTheInterval) {
 }
 
 TEST_F(Saver, RequestsWhileWaitingGiveOneSnapshot) {
+    sim::clock::Settle();  // the saver waits
     RequestSave();
     RequestSave();
     RequestSave();
@@ -149,7 +150,19 @@ TEST_F(Saver, StopTakesOneLastSnapshotAndEndsTheThread) {
     EXPECT_FALSE(sim::threads::EventExists(u"SaveRTCEvent"));
     EXPECT_EQ(g_hSaveEvent, nullptr);
     EXPECT_FALSE(IsSaverRunning());
-    EXPECT_FALSE(StopSaver()) << "a second stop has no instance to end";
+    // A second stop has no instance to end: it takes the lock to see so, and nothing else.
+    int calls = 0;
+    sim::threads::SetCallHook([&](sim::threads::Call call) {
+        calls += call != sim::threads::Call::kEnterCriticalSection &&
+                 call != sim::threads::Call::kLeaveCriticalSection;
+    });
+    sim::reg::ResetCounters();
+    SetLastError(0xBEEF);
+    EXPECT_FALSE(StopSaver());
+    sim::threads::SetCallHook(nullptr);
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(GetLastError(), 0xBEEFu);
+    EXPECT_EQ(sim::reg::Counters().opens, 0u);
     EXPECT_EQ(Snapshots(), 1);
 }
 

@@ -53,6 +53,8 @@ TEST_F(Startup, SwitchOtherThanOneRunsNormally) {
     // A switch that is not a readable DWORD leaves the driver on as well.
     sim::reg::SetValue(kKey, "TimewardImplemented", {REG_BINARY, {1, 0, 0, 0, 0}});
     EXPECT_EQ(StartClockKeeping(), 1u);
+    sim::reg::SetValue(kKey, "TimewardImplemented", {REG_BINARY, {}});  // empty: reads 0
+    EXPECT_EQ(StartClockKeeping(), 1u);
 }
 
 TEST_F(Startup, NoSnapshotSaysSoAndStillStartsTheSaver) {
@@ -190,6 +192,7 @@ TEST_F(Startup, WithoutAnEventStillRestoresAndStartsNoThread) {
     StoreSnapshot(Record(2026, 1, 1));
     EXPECT_EQ(StartClockKeeping(), 1u);
     EXPECT_EQ(sim::threads::Started(), 0u);
+    EXPECT_EQ(sim::threads::Alive(), 0);
     EXPECT_FALSE(IsSaverRunning());
     EXPECT_EQ(sim::clock::SetSystemTimeCalls().size(), 1u);
     SetLastError(0xBEEF);
@@ -211,6 +214,10 @@ TEST_F(Startup, WithoutAThreadStillRestoresAndLeavesNoEvent) {
     EXPECT_EQ(sim::clock::SetSystemTimeCalls().size(), 1u);
     EXPECT_FALSE(IsSaverRunning());
     EXPECT_EQ(sim::threads::OpenHandles(), 0);
+    EXPECT_EQ(g_hSaveEvent, nullptr);
+    SetLastError(0xBEEF);
+    RequestSave();
+    EXPECT_EQ(GetLastError(), 0xBEEFu) << "a request finds no handle to set";
 }
 
 TEST_F(Startup, SecondStartWhileTheSaverRunsStartsNoSecondSaver) {
