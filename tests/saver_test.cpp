@@ -30,6 +30,10 @@ const ::testing::Environment* const kSaverLock = ::testing::AddGlobalTestEnviron
 // Ends every instance a test started, and with the last one its saver.
 class SaverStart : public SimTest {
   protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        sim::clock::BoundDrivingWaits(kWaitBoundMs);
+    }
     void StopDriver() override {
         sim::reg::SetCallHook(nullptr);
         while (StopSaver()) {

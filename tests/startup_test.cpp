@@ -13,6 +13,10 @@ using namespace timeward_test;
 
 class Startup : public SimTest {
   protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        sim::clock::BoundDrivingWaits(kWaitBoundMs);
+    }
     void StopDriver() override {
         sim::reg::SetCallHook(nullptr);
         sim::threads::SetCallHook(nullptr);

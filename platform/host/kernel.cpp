@@ -74,6 +74,7 @@ struct Kernel {
     bool fail_events = false;
     bool fail_threads = false;
     bool fail_waits = false;
+    uint64_t driving_bound = 0;
     uint64_t bad_handle_uses = 0;
     std::vector<clock::SetCall> set_calls;
 };
@@ -90,6 +91,9 @@ Kernel& K() {
 }
 
 thread_local bool t_simulated = false;
+// Waits of this simulated thread that returned at once, in a row, at virtual time t_spin_at.
+thread_local int t_spins = 0;
+thread_local uint64_t t_spin_at = 0;
 
 // The call hook, apart from the kernel's lock so that a hook may block and call the library.
 std::mutex g_hook_mu;
@@ -168,8 +172,46 @@ void SettleLocked(Kernel& k, std::unique_lock<std::mutex>& lock) {
     k.settled.wait(lock, [&] { return k.runnable == 0; });
 }
 
+[[noreturn]] void Die(const char* what, uint64_t ms, uint64_t now) {
+    std::fprintf(stderr,
+                 "simulated kernel: %s (%llu ms of virtual time; virtual time is now %llu ms)\n",
+                 what, static_cast<unsigned long long>(ms), static_cast<unsigned long long>(now));
+    std::abort();
+}
+
+// A simulated thread's wait that returns without blocking; ends a spin.
+void ReturnsAtOnce(Kernel& k) {
+    if (!t_simulated)
+        return;
+    const uint64_t now = NowLocked(k);
+    t_spins = now == t_spin_at ? t_spins + 1 : 1;
+    t_spin_at = now;
+    if (t_spins >= threads::kSpinLimit)
+        Die("a simulated thread spins: its waits returned at once without end", 0, now);
+}
+
+// A bounded driving thread's wait: moves virtual time on, timer by timer, while every
+// simulated thread is blocked, until `w` is woken or the bound is passed.
+void DriveTime(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w) {
+    const uint64_t give_up = k.manual_now + k.driving_bound;
+    while (!w.woken) {
+        k.settled.wait(lock, [&] { return w.woken || k.runnable == 0; });
+        if (w.woken)
+            return;
+        if (k.timers.empty() || k.timers.begin()->first > give_up) {
+            Die(w.object && w.object->is_thread ? "a wait for a simulated thread to end did not end"
+                                                : "a driving thread's wait did not end",
+                k.driving_bound, k.manual_now);
+        }
+        k.manual_now = k.timers.begin()->first;
+        while (!k.timers.empty() && k.timers.begin()->first == k.manual_now)
+            Wake(k, k.timers.begin()->second, WAIT_TIMEOUT);
+    }
+}
+
 // Blocks the caller until `w` is woken; the caller holds the lock.
 DWORD Block(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w, DWORD ms) {
+    t_spins = 0;
     w.simulated = t_simulated;
     if (ms != INFINITE) {
         w.timed = true;
@@ -181,6 +223,8 @@ DWORD Block(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w, DWORD ms) 
     if (w.simulated && --k.runnable == 0)
         k.settled.notify_all();
     OpenGate gate(k);
+    if (!w.simulated && k.manual && k.driving_bound != 0)
+        DriveTime(k, lock, w);
     while (!w.woken || w.held) {
         if (w.woken || k.manual || !w.timed) {
             w.cv.wait(lock);
@@ -265,6 +309,7 @@ void ResetKernel() {
     k.held.clear();
     k.started = 0;
     k.fail_events = k.fail_threads = k.fail_waits = false;
+    k.driving_bound = 0;
     k.bad_handle_uses = 0;
     k.set_calls.clear();
     std::lock_guard<std::mutex> hook_lock(g_hook_mu);
@@ -373,6 +418,11 @@ void Advance(uint64_t ms) {
 void Settle() {
     std::unique_lock<std::mutex> lock(K().mu);
     SettleLocked(K(), lock);
+}
+
+void BoundDrivingWaits(uint64_t ms) {
+    std::lock_guard<std::mutex> lock(K().mu);
+    K().driving_bound = ms;
 }
 
 SYSTEMTIME Now() {
@@ -552,15 +602,19 @@ COREDLL_API DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
         k.bad_handle_uses++;
     if (!o || k.fail_waits) {
         SetLastError(ERROR_INVALID_HANDLE);
+        ReturnsAtOnce(k);
         return WAIT_FAILED;
     }
     if (o->signaled) {
         if (!o->manual_reset)
             o->signaled = false;
+        ReturnsAtOnce(k);
         return WAIT_OBJECT_0;
     }
-    if (dwMilliseconds == 0)
+    if (dwMilliseconds == 0) {
+        ReturnsAtOnce(k);
         return WAIT_TIMEOUT;
+    }
     Waiter w;
     w.object = o.get();
     return Block(k, lock, w, dwMilliseconds);
