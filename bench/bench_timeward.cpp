@@ -34,6 +34,10 @@ using timeward_test::StoreSnapshot;
 
 // A fresh device: the driver's configuration, manual clock, silent debug output.
 void FreshDevice() {
+    static const bool lock_ready = (InitSaverLock(), true);
+    (void)lock_ready;
+    while (StopSaver()) {
+    }  // ends every instance a benchmark left counted, and its saver
     sim::Reset();
     sim::debug::EchoToStderr(false);
     sim::reg::SetDword(kKey, "TimewardImplemented", 0);

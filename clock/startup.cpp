@@ -1,25 +1,17 @@
-// Decides whether the driver runs, starts the saver, and restores a clock that fell back.
+// Decides whether the driver runs, restores a clock that fell back, and starts the saver.
 #include "startup.h"
 
 #include "saver.h"
 #include "seconds.h"
 #include "store.h"
 
-extern "C" DWORD StartClockKeeping(void) {
-    DWORD dwImplemented;
-    if (RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, TEXT("TimewardImplemented"),
-                     &dwImplemented) &&
-        dwImplemented == 1) {
-        NKDbgPrintfW(TEXT("Timeward is already implemented\r\n"));
-        return 0;
-    }
-
-    StartSaver();
-
+// Sets the clock to the previous run's snapshot when that is more than RESTORE_MARGIN_SECONDS
+// later than the clock.
+static void RestoreClock(void) {
     SYSTEMTIME stSaved;
     if (!ReadSnapshot(&stSaved)) {
         NKDbgPrintfW(TEXT("We did not save RTC before\r\n"));
-        return 1;
+        return;
     }
 
     SYSTEMTIME stNow;
@@ -35,5 +27,19 @@ extern "C" DWORD StartClockKeeping(void) {
         NKDbgPrintfW(TEXT("SavedTime is bigger than CurrentTime for more than 5 minutes\r\n"));
         SetSystemTime(&stSaved);
     }
-    return 1;
+}
+
+extern "C" DWORD StartClockKeeping(void) {
+    DWORD dwImplemented;
+    if (RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, TEXT("TimewardImplemented"),
+                     &dwImplemented) &&
+        dwImplemented == 1) {
+        NKDbgPrintfW(TEXT("Timeward is already implemented\r\n"));
+        return 0;
+    }
+    // The saver starts only after the restore: no snapshot of this run, and so no reset clock,
+    // can reach the store before the previous run's snapshot has been read and restored.
+    RestoreClock();
+    StartSaver();
+    return DEVICE_CONTEXT;
 }

@@ -7,12 +7,15 @@
 // A snapshot must be later than the clock by more than this to be restored.
 static const DWORD RESTORE_MARGIN_SECONDS = 300;
 
+// The device context of every initialised instance.
+static const DWORD DEVICE_CONTEXT = 1;
+
 extern "C" {
 
 // The work of RTC_Init. Returns 0 when "TimewardImplemented" is 1 (nothing is started), else
-// starts the saver, sets the clock to the snapshot if the snapshot is more than
-// RESTORE_MARGIN_SECONDS later than the clock, and returns 1, the device context. The clock
-// is only ever moved forward.
+// sets the clock to the snapshot if the snapshot is more than RESTORE_MARGIN_SECONDS later than
+// the clock, then counts the instance with the saver (the first starts it), and returns
+// DEVICE_CONTEXT. The clock is only ever moved forward.
 DWORD StartClockKeeping(void);
 
 }  // extern "C"

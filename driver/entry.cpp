@@ -9,6 +9,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvRe
     (void)lpvReserved;
     if (fdwReason == DLL_PROCESS_ATTACH) {
         DisableThreadLibraryCalls((HMODULE)hinstDLL);
+        InitSaverLock();
+    } else if (fdwReason == DLL_PROCESS_DETACH) {
+        DeleteSaverLock();
     }
     return TRUE;
 }
@@ -24,10 +27,12 @@ extern "C" DWORD RTC_Init(LPCTSTR pContext, LPCVOID lpvBusContext) {
 }
 
 extern "C" BOOL RTC_Deinit(DWORD hDeviceContext) {
-    (void)hDeviceContext;
-    // The Device Manager unloads the module next: no saver may run on in unmapped code.
-    StopSaver();
-    return TRUE;
+    // Any other context was never handed out: nothing to undo. For the last instance the
+    // Device Manager unloads the module next, and StopSaver returns only once no saver runs.
+    if (hDeviceContext != DEVICE_CONTEXT) {
+        return FALSE;
+    }
+    return StopSaver();
 }
 
 extern "C" DWORD RTC_Open(DWORD hDeviceContext, DWORD AccessCode, DWORD ShareMode) {

@@ -9,7 +9,8 @@ extern "C" {
 
 // Runs the start-up check: 0 refuses initialisation, 1 is the device context.
 DWORD RTC_Init(LPCTSTR pContext, LPCVOID lpvBusContext);
-// Takes one last snapshot and ends the saver, so that the module can be unloaded.
+// Ends one initialised instance; the last one takes one last snapshot and ends the saver, so
+// that the module can be unloaded. FALSE, changing nothing, when no instance is left to end.
 BOOL RTC_Deinit(DWORD hDeviceContext);
 
 // The device has no data: open, close, read, write and seek are inert and succeed.

@@ -11,6 +11,7 @@
 #include "coredll_sim.h"
 #include "input.h"
 #include "power.h"
+#include "saver.h"
 #include "timeward.h"
 
 namespace {
@@ -59,6 +60,7 @@ DWORD g_state = D0;  // what the driver should report: the state last accepted
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool once = [] {
         sim::debug::EchoToStderr(false);
+        InitSaverLock();
         ResetPowerState();
         return true;
     }();

@@ -7,6 +7,7 @@
 
 #include "coredll_sim.h"
 #include "input.h"
+#include "saver.h"
 #include "seconds.h"
 #include "startup.h"
 
@@ -21,6 +22,10 @@ constexpr const char* kKey = "SOFTWARE\\Orvex\\Timeward";
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool lock_ready = (InitSaverLock(), true);
+    (void)lock_ready;
+    while (StopSaver()) {
+    }  // the instance the last input started
     sim::Reset();
     sim::debug::EchoToStderr(false);
     sim::threads::FailEventCreation(true);  // no saver thread: only the start-up is fuzzed

@@ -58,6 +58,15 @@ TEST_F(Driver, LoadTurnsOffThreadNotificationsForItsOwnHandle) {
     EXPECT_FALSE(sim::modules::IsLoaded(u"Timeward.dll"));
 }
 
+TEST_F(Driver, LoadFailsWhenDllMainRefusesTheAttach) {
+    sim::modules::SetSearchPath(TIMEWARD_TEST_MODULE_DIR);
+    SetLastError(0);
+    EXPECT_EQ(LoadLibraryW(u"Refusing.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), 1114u) << "ERROR_DLL_INIT_FAILED";
+    EXPECT_FALSE(sim::modules::IsLoaded(u"Refusing.dll"));
+    EXPECT_EQ(sim::debug::Texts(), (std::vector<std::string>{"attach refused\r\n", "detach\r\n"}));
+}
+
 TEST_F(Driver, DeviceManagerActivatesTheShippedEntry) {
     std::vector<std::string> errors;
     EXPECT_EQ(dm_.LoadBuiltIn(&errors), 1);
@@ -129,6 +138,9 @@ TEST_F(Driver, SwitchAtOneLeavesNoModuleNoEventNoThread) {
 TEST_F(Driver, DeinitTakesALastSnapshotEndsTheSaverAndInitWorksAgain) {
     sim::ActiveDriver& d = Start();
     sim::clock::Advance(1000);
+    DWORD state = D4, actual = 0;
+    EXPECT_TRUE(d.entry.IOControl(d.context, IOCTL_POWER_SET, nullptr, 0,
+                                  reinterpret_cast<PBYTE>(&state), 4, &actual));
     EXPECT_TRUE(d.entry.Deinit(d.context));
     EXPECT_EQ(Snapshots(), 1);
     EXPECT_EQ(sim::threads::Alive(), 0);
@@ -137,16 +149,42 @@ TEST_F(Driver, DeinitTakesALastSnapshotEndsTheSaverAndInitWorksAgain) {
 
     EXPECT_EQ(d.entry.Init(u"Drivers\\Active\\01", nullptr), 1u);
     EXPECT_EQ(sim::threads::Alive(), 1);
-    sim::clock::Advance(300000);
-    EXPECT_EQ(Snapshots(), 2);
+    DWORD got = 0xAAAA;
+    EXPECT_TRUE(d.entry.IOControl(d.context, IOCTL_POWER_GET, nullptr, 0,
+                                  reinterpret_cast<PBYTE>(&got), 4, &actual));
+    EXPECT_EQ(got, static_cast<DWORD>(D0)) << "a new instance starts in D0";
+    sim::clock::Advance(3 * 300000);
+    EXPECT_EQ(Snapshots(), 4) << "the restarted saver keeps to its interval";
 }
 
-TEST_F(Driver, SecondInitStartsNoSecondSaver) {
+// Two instances of the module share one saver, which runs until the last of them ends.
+TEST_F(Driver, SaverRunsUntilTheLastInstanceEnds) {
     sim::ActiveDriver& d = Start();
     EXPECT_EQ(d.entry.Init(u"Drivers\\Active\\02", nullptr), 1u);
-    EXPECT_EQ(sim::threads::Started(), 1u);
-    sim::clock::Advance(300000);
-    EXPECT_EQ(Snapshots(), 1);
+    EXPECT_EQ(sim::threads::Started(), 1u) << "no second saver";
+    EXPECT_TRUE(d.entry.Deinit(d.context));
+    EXPECT_EQ(Snapshots(), 0) << "not the last instance: no last snapshot";
+    sim::clock::Advance(3 * 300000);
+    EXPECT_EQ(Snapshots(), 3) << "the other instance's saver runs on";
+    DWORD state = D4, actual = 0;
+    EXPECT_TRUE(d.entry.IOControl(d.context, IOCTL_POWER_SET, nullptr, 0,
+                                  reinterpret_cast<PBYTE>(&state), 4, &actual));
+    sim::clock::Settle();
+    EXPECT_EQ(Snapshots(), 4);
+
+    EXPECT_TRUE(d.entry.Deinit(d.context));
+    EXPECT_EQ(Snapshots(), 5);
+    EXPECT_EQ(sim::threads::Alive(), 0);
+    EXPECT_EQ(sim::threads::OpenHandles(), 0);
+    // No instance is left: a further Deinit, or one of a context never handed out, changes
+    // nothing.
+    EXPECT_FALSE(d.entry.Deinit(d.context));
+    EXPECT_FALSE(d.entry.Deinit(7));
+    EXPECT_EQ(Snapshots(), 5);
+    EXPECT_EQ(sim::threads::BadHandleUses(), 0u);
+    EXPECT_EQ(d.entry.Init(u"Drivers\\Active\\03", nullptr), 1u);
+    EXPECT_FALSE(d.entry.Deinit(0));
+    EXPECT_EQ(sim::threads::Alive(), 1);
 }
 
 class DeviceLife : public ModuleTest {

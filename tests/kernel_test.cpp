@@ -81,6 +81,62 @@ TEST_F(Kernel, NamedEventIsSharedUntilItsLastHandleCloses) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
+TEST_F(Kernel, ThreadWithAStackNoProcessCanReserveIsNotCreated) {
+    Ticker t{nullptr, 1000};
+    t.limit = 1;
+    SetLastError(0);
+    EXPECT_EQ(CreateThread(nullptr, 0x40000000, TickerProc, &t, 0, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(sim::threads::Started(), 0u);
+    HANDLE thread = CreateThread(nullptr, 64 * 1024, TickerProc, &t, 0, nullptr);
+    ASSERT_NE(thread, nullptr) << "a 64 KB stack is an ordinary one";
+    sim::clock::Advance(1000);
+    Join(thread);
+}
+
+DWORD WINAPI SleepForever(LPVOID) {
+    for (;;)
+        Sleep(60000);
+}
+
+DWORD WINAPI Spin(LPVOID event) {
+    for (;;)
+        WaitForSingleObject(event, INFINITE);
+}
+
+using KernelDeathTest = Kernel;
+
+// A thread that never ends, or never blocks, ends the test with a message rather than a hang.
+TEST_F(KernelDeathTest, BoundedWaitForAThreadThatNeverEndsFails) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            sim::clock::BoundDrivingWaits(600000);
+            HANDLE thread = CreateThread(nullptr, 0, SleepForever, nullptr, 0, nullptr);
+            WaitForSingleObject(thread, INFINITE);
+        },
+        "a wait for a simulated thread to end did not end \\(600000 ms of virtual time; virtual "
+        "time is now 600000 ms\\)");
+    EXPECT_DEATH(
+        {
+            HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+            CreateThread(nullptr, 0, Spin, event, 0, nullptr);
+            sim::clock::Settle();
+        },
+        "a simulated thread spins");
+}
+
+TEST_F(Kernel, BoundedWaitMovesVirtualTimeOnUntilTheThreadEnds) {
+    sim::clock::BoundDrivingWaits(600000);
+    Ticker t{CreateEventW(nullptr, FALSE, FALSE, nullptr), 100000};
+    t.limit = 3;
+    HANDLE thread = CreateThread(nullptr, 0, TickerProc, &t, 0, nullptr);
+    Join(thread);
+    EXPECT_EQ(t.wakes, 3);
+    EXPECT_EQ(sim::clock::NowMs(), 300000u);
+    CloseHandle(t.event);
+}
+
 TEST_F(Kernel, WaitOnABadHandleFailsAtOnce) {
     EXPECT_EQ(WaitForSingleObject(nullptr, INFINITE), WAIT_FAILED);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));

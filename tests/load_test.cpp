@@ -68,4 +68,39 @@ TEST_F(Load, FloodOfRequestsLosesNoneAndAddsNoSnapshot) {
     EXPECT_EQ(sim::reg::Counters().open_handles, 0u);
 }
 
+// Rounds of an instance starting, the other one ending and D4 requests, all at once: after each
+// round no saver runs, no handle is left open, none was used after its close, no request left
+// an error code, and no call hung.
+TEST_F(Load, StartsStopsAndRequestsRaceCleanly) {
+    sim::ActiveDriver& d = Start();
+    EXPECT_TRUE(d.entry.Deinit(d.context));
+    constexpr int kRounds = 200;
+    std::atomic<int> errors{0};
+    for (int round = 0; round < kRounds; ++round) {
+        ASSERT_EQ(d.entry.Init(u"Drivers\\Active\\01", nullptr), 1u);
+        std::thread starter([&] {
+            EXPECT_EQ(d.entry.Init(u"Drivers\\Active\\02", nullptr), 1u);
+            EXPECT_TRUE(d.entry.Deinit(d.context));
+        });
+        std::thread stopper([&] { EXPECT_TRUE(d.entry.Deinit(d.context)); });
+        std::thread requester([&] {
+            for (int i = 0; i < 5; ++i) {
+                DWORD state = D4, actual = 0;
+                SetLastError(0xBEEF);
+                d.entry.IOControl(d.context, IOCTL_POWER_SET, nullptr, 0,
+                                  reinterpret_cast<PBYTE>(&state), 4, &actual);
+                errors += GetLastError() != 0xBEEF;
+            }
+        });
+        starter.join();
+        stopper.join();
+        requester.join();
+        ASSERT_EQ(sim::threads::Alive(), 0) << "a saver outlived the last Deinit, round " << round;
+        ASSERT_EQ(sim::threads::OpenHandles(), 0) << "round " << round;
+        ASSERT_EQ(sim::threads::BadHandleUses(), 0u) << "round " << round;
+    }
+    EXPECT_EQ(errors.load(), 0);
+    EXPECT_FALSE(d.entry.Deinit(d.context)) << "no instance is left";
+}
+
 }  // namespace

@@ -17,6 +17,7 @@ class ModuleTest : public SimTest {
   protected:
     void SetUp() override {
         SimTest::SetUp();
+        sim::clock::BoundDrivingWaits(kWaitBoundMs);
         sim::modules::SetSearchPath(TIMEWARD_MODULE_DIR);
         std::string error;
         ASSERT_TRUE(sim::reg::MergeRegFile(TIMEWARD_REG_FILE, &error)) << error;

@@ -111,6 +111,28 @@ TEST_F(Power, SetWithoutAByteCountPointerStillSavesButFails) {
     EXPECT_EQ(GetLastError(), kNoError);
     EXPECT_EQ(state, 4u);
     EXPECT_EQ(Snapshots(), 1);
+    DWORD got = 0xAAAA, actual = 0;
+    EXPECT_TRUE(Ioctl(IOCTL_POWER_GET, &got, 4, &actual));
+    EXPECT_EQ(got, 4u) << "the state was recorded all the same";
+}
+
+TEST_F(Power, SetAndGetTakeAnOutBufferOfAtLeastFourBytes) {
+    for (DWORD len : {8u, 64u}) {
+        std::array<DWORD, 16> out;
+        out.fill(0xAAAAAAAA);
+        out[0] = D2;
+        DWORD actual = 0;
+        EXPECT_TRUE(Set(out.data(), &actual, len)) << len;
+        EXPECT_EQ(out[0], 4u);
+        EXPECT_EQ(out[1], 0xAAAAAAAAu) << "only the state is written back";
+        EXPECT_EQ(actual, 4u);
+        out[0] = 0;
+        actual = 0;
+        EXPECT_TRUE(Ioctl(IOCTL_POWER_GET, out.data(), len, &actual)) << len;
+        EXPECT_EQ(out[0], 4u);
+        EXPECT_EQ(actual, 4u);
+    }
+    EXPECT_EQ(Snapshots(), 2);
 }
 
 TEST_F(Power, GetReportsTheStateLastAccepted) {
@@ -174,6 +196,9 @@ TEST_F(Power, UnreachableOutBuffersFailTheRequestWithoutAFault) {
     EXPECT_EQ(GetLastError(), kNoError);
     EXPECT_EQ(Snapshots(), 0) << "a state that cannot be read is no request";
     EXPECT_EQ(actual, 0u);
+    DWORD state = 0xAAAA;
+    EXPECT_TRUE(Ioctl(IOCTL_POWER_GET, &state, 4, &actual));
+    EXPECT_EQ(state, static_cast<DWORD>(D0)) << "and records no state";
     EXPECT_TRUE(pages.ReadOnlyUntouched());
 }
 

@@ -1,6 +1,8 @@
 // Tests of the saver thread: the five-minute interval, requests, and stopping it.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "saver.h"
 #include "sim_fixture.h"
 #include "startup.h"
@@ -13,16 +15,38 @@ int Snapshots() {
     return CountLines("RTC is saved\r\n");
 }
 
-class Saver : public SimTest {
+// The saver's lock, set up once for the process as the module's DllMain does.
+class SaverLock : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        InitSaverLock();
+    }
+    void TearDown() override {
+        DeleteSaverLock();
+    }
+};
+const ::testing::Environment* const kSaverLock = ::testing::AddGlobalTestEnvironment(new SaverLock);
+
+// Ends every instance a test started, and with the last one its saver.
+class SaverStart : public SimTest {
   protected:
     void SetUp() override {
         SimTest::SetUp();
-        ASSERT_EQ(StartClockKeeping(), 1u);
-        sim::debug::Clear();
+        sim::clock::BoundDrivingWaits(kWaitBoundMs);
     }
     void StopDriver() override {
         sim::reg::SetCallHook(nullptr);
-        StopSaver();
+        while (StopSaver()) {
+        }
+    }
+};
+
+class Saver : public SaverStart {
+  protected:
+    void SetUp() override {
+        SaverStart::SetUp();
+        ASSERT_EQ(StartClockKeeping(), 1u);
+        sim::debug::Clear();
     }
 };
 
@@ -67,6 +91,7 @@ TEST_F(Saver, RequestGivesASnapshotAtOnceAndRestartsTheInterval) {
 }
 
 TEST_F(Saver, RequestsWhileWaitingGiveOneSnapshot) {
+    sim::clock::Settle();  // the saver waits
     RequestSave();
     RequestSave();
     RequestSave();
@@ -103,9 +128,7 @@ TEST_F(Saver, EventOpenedByNameFromElsewhereGivesASnapshot) {
 }
 
 TEST_F(Saver, FailingWaitDoesNotSpin) {
-    // The saver's handle goes bad under it: every later wait fails at once.
-    HANDLE event = g_hSaveEvent;
-    ASSERT_TRUE(CloseHandle(event));
+    sim::threads::FailWaits(true);
     sim::clock::Advance(SAVE_INTERVAL_MS);
     EXPECT_EQ(Snapshots(), 1);
     sim::clock::Advance(SAVE_INTERVAL_MS - 1);
@@ -115,9 +138,10 @@ TEST_F(Saver, FailingWaitDoesNotSpin) {
     sim::clock::Advance(10 * SAVE_INTERVAL_MS);
     EXPECT_EQ(Snapshots(), 12);
 
-    // Give it a working event again so that it can be stopped.
-    g_hSaveEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    // Waits work again from the next one on, so that the saver can be stopped.
+    sim::threads::FailWaits(false);
     sim::clock::Advance(SAVE_INTERVAL_MS);
+    EXPECT_EQ(Snapshots(), 13);
 }
 
 TEST_F(Saver, StopTakesOneLastSnapshotAndEndsTheThread) {
@@ -130,8 +154,46 @@ TEST_F(Saver, StopTakesOneLastSnapshotAndEndsTheThread) {
     EXPECT_FALSE(sim::threads::EventExists(u"SaveRTCEvent"));
     EXPECT_EQ(g_hSaveEvent, nullptr);
     EXPECT_FALSE(IsSaverRunning());
-    StopSaver();  // a second stop does nothing
+    // A second stop has no instance to end: it takes the lock to see so, and nothing else.
+    int calls = 0;
+    sim::threads::SetCallHook([&](sim::threads::Call call) {
+        calls += call != sim::threads::Call::kEnterCriticalSection &&
+                 call != sim::threads::Call::kLeaveCriticalSection;
+    });
+    sim::reg::ResetCounters();
+    SetLastError(0xBEEF);
+    EXPECT_FALSE(StopSaver());
+    sim::threads::SetCallHook(nullptr);
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(GetLastError(), 0xBEEFu);
+    EXPECT_EQ(sim::reg::Counters().opens, 0u);
     EXPECT_EQ(Snapshots(), 1);
+}
+
+// Another process created "SaveRTCEvent" as a manual-reset event and set it before the driver
+// started: each wake still gives one snapshot, requests before a snapshot still coalesce.
+TEST_F(SaverStart, ForeignManualResetEventGivesOneSnapshotPerWake) {
+    HANDLE foreign = CreateEventW(nullptr, TRUE, TRUE, u"SaveRTCEvent");
+    ASSERT_NE(foreign, nullptr);
+    std::atomic<int> flushes{0};
+    sim::reg::SetCallHook([&](sim::RegCall call, std::u16string_view, LONG) {
+        // A saver that spins is stopped here, so that the test ends and says so.
+        if (call == sim::RegCall::kFlush && ++flushes > 5)
+            ResetEvent(foreign);
+    });
+    ASSERT_EQ(StartClockKeeping(), 1u);
+    sim::clock::Settle();
+    EXPECT_EQ(Snapshots(), 1);
+    EXPECT_EQ(WaitForSingleObject(foreign, 0), WAIT_TIMEOUT) << "the saver left it reset";
+    SetEvent(foreign);
+    SetEvent(foreign);
+    sim::clock::Settle();
+    EXPECT_EQ(Snapshots(), 2);
+    sim::clock::Advance(SAVE_INTERVAL_MS - 1);
+    EXPECT_EQ(Snapshots(), 2);
+    sim::clock::Advance(1);
+    EXPECT_EQ(Snapshots(), 3);
+    CloseHandle(foreign);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Tests of the conversion to seconds since 1961 and of the calendar record check.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 
 #include "seconds.h"
@@ -73,15 +74,26 @@ TEST(SecondsSince1961, MonthsAboveTwelveStopAtTheTable) {
     EXPECT_EQ(Seconds(Record(1961, 65535, 1)), december);
 }
 
+// The last day of a month, from the standard library's calendar.
+unsigned LastDay(int y, unsigned m) {
+    using namespace std::chrono;
+    return static_cast<unsigned>(year_month_day_last(year(y), month_day_last(month(m))).day());
+}
+
 TEST(SecondsSince1961, MatchesCivilOracleForEveryDayTo2110) {
     const int64_t epoch = DaysFromCivil(1961, 1, 1);
     for (int y = 1961; y <= 2110; ++y) {
         for (unsigned m = 1; m <= 12; ++m) {
-            const WORD* table = IsLeapYear(static_cast<DWORD>(y)) ? MonthDaysLeap : MonthDaysCommon;
-            for (unsigned d = 1; d <= table[m - 1]; ++d) {
+            SYSTEMTIME past = Record(static_cast<WORD>(y), static_cast<WORD>(m),
+                                     static_cast<WORD>(LastDay(y, m) + 1));
+            ASSERT_FALSE(IsValidCalendarRecord(&past)) << y << "-" << m << ": a day too many";
+            for (unsigned d = 1; d <= LastDay(y, m); ++d) {
                 const int64_t day = DaysFromCivil(y, m, d) - epoch;
                 const uint32_t midnight = static_cast<uint32_t>(day * 86400);
                 const uint32_t last = static_cast<uint32_t>(day * 86400 + 86399);
+                SYSTEMTIME st =
+                    Record(static_cast<WORD>(y), static_cast<WORD>(m), static_cast<WORD>(d));
+                ASSERT_TRUE(IsValidCalendarRecord(&st)) << y << "-" << m << "-" << d;
                 ASSERT_EQ(Seconds(Record(static_cast<WORD>(y), static_cast<WORD>(m),
                                          static_cast<WORD>(d))),
                           midnight)
@@ -93,6 +105,23 @@ TEST(SecondsSince1961, MatchesCivilOracleForEveryDayTo2110) {
             }
         }
     }
+}
+
+// Far past 2110, up to the last year the record check accepts, sampled: the wrapped count.
+TEST(SecondsSince1961, MatchesCivilOracleForSampledYearsTo30827) {
+    const int64_t epoch = DaysFromCivil(1961, 1, 1);
+    for (int y = 2111; y <= 30827; y += 97) {
+        for (unsigned m : {1u, 2u, 3u, 12u}) {
+            const unsigned d = LastDay(y, m);
+            const int64_t s = (DaysFromCivil(y, m, d) - epoch) * 86400 + 23 * 3600 + 59 * 60 + 59;
+            ASSERT_EQ(Seconds(Record(static_cast<WORD>(y), static_cast<WORD>(m),
+                                     static_cast<WORD>(d), 23, 59, 59)),
+                      static_cast<uint32_t>(s))
+                << y << "-" << m << "-" << d;
+        }
+    }
+    EXPECT_EQ(Seconds(Record(30827, 12, 31, 23, 59, 59)),
+              static_cast<uint32_t>((DaysFromCivil(30827, 12, 31) - epoch) * 86400 + 86399));
 }
 
 TEST(IsLeapYear, GregorianRule) {
@@ -110,6 +139,8 @@ TEST(IsValidCalendarRecord, AcceptsEveryFieldAtItsBounds) {
     EXPECT_TRUE(IsValidCalendarRecord(&last));
     SYSTEMTIME leap = Record(2024, 2, 29);
     EXPECT_TRUE(IsValidCalendarRecord(&leap));
+    SYSTEMTIME leap_year_end = Record(2024, 12, 31, 23, 59, 59, 999);
+    EXPECT_TRUE(IsValidCalendarRecord(&leap_year_end));
 }
 
 TEST(IsValidCalendarRecord, RejectsEachFieldJustOutOfRange) {
@@ -128,12 +159,20 @@ TEST(IsValidCalendarRecord, RejectsEachFieldJustOutOfRange) {
         {"minute 60", &SYSTEMTIME::wMinute, 60},
         {"second 60", &SYSTEMTIME::wSecond, 60},
         {"ms 1000", &SYSTEMTIME::wMilliseconds, 1000},
+        {"year max", &SYSTEMTIME::wYear, 0xFFFF},
+        {"day max", &SYSTEMTIME::wDay, 0xFFFF},
+        {"hour max", &SYSTEMTIME::wHour, 0xFFFF},
+        {"minute max", &SYSTEMTIME::wMinute, 0xFFFF},
+        {"second max", &SYSTEMTIME::wSecond, 0xFFFF},
+        {"ms max", &SYSTEMTIME::wMilliseconds, 0xFFFF},
     };
     for (const Case& c : cases) {
         SYSTEMTIME st = good;
         st.*c.field = c.value;
         EXPECT_FALSE(IsValidCalendarRecord(&st)) << c.what;
     }
+    SYSTEMTIME dec32 = Record(2024, 12, 32);
+    EXPECT_FALSE(IsValidCalendarRecord(&dec32)) << "32 December of a leap year";
     SYSTEMTIME feb = Record(2026, 2, 29);
     EXPECT_FALSE(IsValidCalendarRecord(&feb)) << "29 February in a common year";
     SYSTEMTIME late = Record(30828, 1, 1);

@@ -23,12 +23,16 @@ inline int CountLines(const std::string& text) {
 
 class SimTest : public ::testing::Test {
   protected:
+    // Three of the saver's intervals: longer than any wait for a driver thread should take.
+    static constexpr uint64_t kWaitBoundMs = 3 * 300000;
     void SetUp() override {
         sim::Reset();
         sim::debug::EchoToStderr(false);
         sim::reg::CreateKey(kKey);
     }
     void TearDown() override {
+        // A stop that never ends fails the test with a message instead of hanging it.
+        sim::clock::BoundDrivingWaits(kWaitBoundMs);
         StopDriver();
         sim::clock::Settle();
         EXPECT_EQ(sim::threads::Alive(), 0) << "a simulated thread outlived the test";

@@ -1,6 +1,8 @@
 // Tests of the start-up sequence: the switch, the start of the saver, and the restore.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "saver.h"
 #include "sim_fixture.h"
 #include "startup.h"
@@ -11,8 +13,15 @@ using namespace timeward_test;
 
 class Startup : public SimTest {
   protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        sim::clock::BoundDrivingWaits(kWaitBoundMs);
+    }
     void StopDriver() override {
-        StopSaver();
+        sim::reg::SetCallHook(nullptr);
+        sim::threads::SetCallHook(nullptr);
+        while (StopSaver()) {
+        }
     }
     // The clock now, and a snapshot `ahead` seconds later.
     void ClockAndSnapshot(int64_t ahead) {
@@ -43,10 +52,12 @@ TEST_F(Startup, SwitchOtherThanOneRunsNormally) {
         sim::reg::SetDword(kKey, "TimewardImplemented", value);
         EXPECT_EQ(StartClockKeeping(), 1u) << value;
         EXPECT_TRUE(IsSaverRunning());
-        StopSaver();
+        EXPECT_TRUE(StopSaver());
     }
     // A switch that is not a readable DWORD leaves the driver on as well.
     sim::reg::SetValue(kKey, "TimewardImplemented", {REG_BINARY, {1, 0, 0, 0, 0}});
+    EXPECT_EQ(StartClockKeeping(), 1u);
+    sim::reg::SetValue(kKey, "TimewardImplemented", {REG_BINARY, {}});  // empty: reads 0
     EXPECT_EQ(StartClockKeeping(), 1u);
 }
 
@@ -89,6 +100,63 @@ TEST_F(Startup, ClockAheadOfTheSnapshotIsNeverMovedBack) {
         EXPECT_EQ(line, "RTC is saved\r\n");
 }
 
+// "SaveRTCEvent" is already set when the driver starts, and the saver gets to run at every
+// platform call start-up makes: still nothing is written before the previous run's snapshot
+// has been read and restored, and the first snapshot records the restored clock.
+TEST_F(Startup, SaveRequestedBeforeStartUpWritesNothingBeforeTheRestore) {
+    sim::clock::SetWall(Record(2003, 1, 1));
+    StoreSnapshot(Record(2026, 12, 8, 9, 30));
+    HANDLE other = CreateEventW(nullptr, FALSE, TRUE, u"SaveRTCEvent");
+    const std::thread::id startup = std::this_thread::get_id();
+    size_t restores_before_first_write = 99;
+    sim::reg::SetCallHook([&](sim::RegCall call, std::u16string_view, LONG) {
+        if (call == sim::RegCall::kSet && restores_before_first_write == 99)
+            restores_before_first_write = sim::clock::SetSystemTimeCalls().size();
+        if (std::this_thread::get_id() == startup)
+            sim::clock::Settle();
+    });
+    sim::threads::SetCallHook([&](sim::threads::Call) {
+        if (std::this_thread::get_id() == startup)
+            sim::clock::Settle();
+    });
+    EXPECT_EQ(StartClockKeeping(), 1u);
+    sim::threads::SetCallHook(nullptr);
+    sim::clock::Settle();
+    sim::reg::SetCallHook(nullptr);
+    EXPECT_EQ(restores_before_first_write, 1u);
+    EXPECT_EQ(sim::debug::Texts(),
+              (std::vector<std::string>{
+                  "SavedTime is bigger than CurrentTime for more than 5 minutes\r\n",
+                  "RTC is saved\r\n"}));
+    EXPECT_EQ(sim::reg::GetDword(kKey, "RTCYear"), 2026u);
+    CloseHandle(other);
+}
+
+// The 32-bit seconds count wraps after 2097-02-06 06:28:15, and these pairs of clock and
+// snapshot are set back: a clock past the wrap, and a clock in the last 300 s before it.
+TEST_F(Startup, WrapOfTheSecondsCountSetsTheseClocksBack) {
+    struct Pair {
+        SYSTEMTIME clock, snapshot;
+        bool set;
+    };
+    const Pair pairs[] = {
+        {Record(2100, 3, 1), Record(2026, 12, 8, 9, 30), true},
+        {Record(2097, 2, 6, 6, 28, 15), Record(1961, 1, 1, 0, 5, 0), true},
+        {Record(2097, 2, 6, 6, 23, 16), Record(2026, 12, 8, 9, 30), true},
+        {Record(2097, 2, 6, 6, 28, 15), Record(1961, 1, 1, 0, 4, 59), false},
+        {Record(2097, 2, 6, 6, 23, 15), Record(2026, 12, 8, 9, 30), false},
+    };
+    for (const Pair& p : pairs) {
+        sim::clock::SetWall(p.clock);
+        StoreSnapshot(p.snapshot);
+        const size_t before = sim::clock::SetSystemTimeCalls().size();
+        EXPECT_EQ(StartClockKeeping(), 1u);
+        EXPECT_EQ(sim::clock::SetSystemTimeCalls().size(), before + (p.set ? 1 : 0))
+            << Show(p.clock) << " with " << Show(p.snapshot);
+        EXPECT_TRUE(StopSaver());
+    }
+}
+
 TEST_F(Startup, RestoresAfterTheRealTimeClockWasReset) {
     sim::clock::SetWall(Record(2003, 1, 1));
     StoreSnapshot(Record(2026, 11, 30, 22, 15, 0, 250));
@@ -128,6 +196,7 @@ TEST_F(Startup, WithoutAnEventStillRestoresAndStartsNoThread) {
     StoreSnapshot(Record(2026, 1, 1));
     EXPECT_EQ(StartClockKeeping(), 1u);
     EXPECT_EQ(sim::threads::Started(), 0u);
+    EXPECT_EQ(sim::threads::Alive(), 0);
     EXPECT_FALSE(IsSaverRunning());
     EXPECT_EQ(sim::clock::SetSystemTimeCalls().size(), 1u);
     SetLastError(0xBEEF);
@@ -149,6 +218,10 @@ TEST_F(Startup, WithoutAThreadStillRestoresAndLeavesNoEvent) {
     EXPECT_EQ(sim::clock::SetSystemTimeCalls().size(), 1u);
     EXPECT_FALSE(IsSaverRunning());
     EXPECT_EQ(sim::threads::OpenHandles(), 0);
+    EXPECT_EQ(g_hSaveEvent, nullptr);
+    SetLastError(0xBEEF);
+    RequestSave();
+    EXPECT_EQ(GetLastError(), 0xBEEFu) << "a request finds no handle to set";
 }
 
 TEST_F(Startup, SecondStartWhileTheSaverRunsStartsNoSecondSaver) {

@@ -24,7 +24,10 @@ TEST_F(Store, ReadDwordReadsAnyTypeOfFourBytesOrFewer) {
     sim::reg::SetDword(kKey, "A", 0x12345678);
     sim::reg::SetValue(kKey, "B", {REG_BINARY, {0x01, 0x02, 0x03, 0x04}});
     sim::reg::SetValue(kKey, "C", {REG_BINARY, {0xAB}});
+    sim::reg::SetValue(kKey, "Empty", {REG_BINARY, {}});
     DWORD v = 0;
+    ASSERT_TRUE(RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"Empty", &v));
+    EXPECT_EQ(v, 0u) << "no data reads as 0";
     ASSERT_TRUE(RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"A", &v));
     EXPECT_EQ(v, 0x12345678u);
     ASSERT_TRUE(RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"B", &v));
@@ -171,6 +174,8 @@ TEST_F(Store, FailedWriteLeavesThatValueAndTheRestGoOn) {
     StoreSnapshot(Record(2020, 2, 2, 2, 2, 2));
     sim::clock::SetWall(Record(2026, 6, 6, 6, 6, 6));
     sim::reg::FailSetOf("RTCHour");
+    EXPECT_FALSE(RegWriteDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"RTCHour", 9));
+    EXPECT_TRUE(RegWriteDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"RTCDay", 2));
     SaveCurrentTime();
     EXPECT_EQ(sim::reg::GetDword(kKey, "RTCHour"), 2u);
     EXPECT_EQ(sim::reg::GetDword(kKey, "RTCYear"), 2026u);

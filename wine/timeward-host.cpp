@@ -424,6 +424,98 @@ void NamedEvent(Module& m) {
     CHECK(m.Deinit(1));
 }
 
+// This program as another process, "timeward-host hold-event": creates "SaveRTCEvent" as a
+// set manual-reset event and keeps it until told to end.
+const wchar_t kHolderReady[] = L"TimewardHostHolderReady";
+const wchar_t kHolderDone[] = L"TimewardHostHolderDone";
+
+int HoldEvent() {
+    HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, kHolderReady);
+    HANDLE done = OpenEventW(SYNCHRONIZE, FALSE, kHolderDone);
+    HANDLE save = CreateEventW(nullptr, TRUE, TRUE, L"SaveRTCEvent");
+    if (!ready || !done || !save || GetLastError() == ERROR_ALREADY_EXISTS)
+        return 1;
+    SetEvent(ready);
+    return WaitForSingleObject(done, 60000) == WAIT_OBJECT_0 ? 0 : 1;
+}
+
+// Another process created "SaveRTCEvent" as a manual-reset event and set it before the module
+// was loaded: each wake gives one snapshot and leaves the event reset.
+void ForeignEvent(Module& m) {
+    m.Unload();
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, kHolderReady);
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, kHolderDone);
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring cmd = L"\"" + std::wstring(self) + L"\" hold-event";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    CHECK(CreateProcessW(self, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    HANDLE both[] = {ready, pi.hProcess};
+    CHECK(WaitForMultipleObjects(2, both, FALSE, 30000) == WAIT_OBJECT_0);
+    CHECK(m.Load());
+    CHECK(m.Init(L"Drivers\\Active\\42", nullptr) == 1);
+    CHECK(WaitForLines(kSaved, 1));
+    HANDLE save = OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, L"SaveRTCEvent");
+    CHECK(save != nullptr);
+    if (save) {
+        CHECK(WaitForSingleObject(save, 0) == WAIT_TIMEOUT);  // left reset after the wake
+        CHECK(SetEvent(save));
+        CHECK(WaitForLines(kSaved, 2));
+        CHECK(WaitForSingleObject(save, 0) == WAIT_TIMEOUT);
+        CloseHandle(save);
+    }
+    CHECK(m.Deinit(1));
+    CHECK(CountLines(kSaved) == 3);  // one per wake, and the last one
+    SetEvent(done);
+    WaitForSingleObject(pi.hProcess, 30000);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CHECK(code == 0);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    CloseHandle(ready);
+    CloseHandle(done);
+}
+
+// D4 requests on another thread while RTC_Deinit runs: every request succeeds and leaves no
+// error code, and Deinit returns only once the saver has ended (the module is unloaded after).
+struct Requests {
+    Module* m;
+    volatile LONG failed;
+};
+
+DWORD WINAPI SendRequests(LPVOID p) {
+    auto* r = static_cast<Requests*>(p);
+    for (int i = 0; i < 200; ++i) {
+        DWORD state = 4, actual = 0;
+        SetLastError(0xBEEF);
+        if (!r->m->IOControl(1, kIoctlSet, nullptr, 0, reinterpret_cast<PBYTE>(&state), 4,
+                             &actual) ||
+            GetLastError() != 0xBEEF) {
+            InterlockedIncrement(&r->failed);
+        }
+    }
+    return 0;
+}
+
+void DeinitRace(Module& m) {
+    for (int round = 0; round < 50 && !g_failures; ++round) {
+        CHECK(m.Init(L"Drivers\\Active\\42", nullptr) == 1);
+        Requests requests{&m, 0};
+        HANDLE t = CreateThread(nullptr, 0, SendRequests, &requests, 0, nullptr);
+        CHECK(t != nullptr);
+        CHECK(m.Deinit(1));
+        WaitForSingleObject(t, 30000);
+        CloseHandle(t);
+        CHECK(requests.failed == 0);
+    }
+    CHECK(!m.Deinit(1));  // no instance left
+    m.Unload();
+    CHECK(GetModuleHandleW(L"Timeward.dll") == nullptr);
+}
+
 // With no key at all, and with the key but no snapshot.
 void NoSnapshot(Module& m) {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey);
@@ -579,6 +671,8 @@ const std::map<std::string, std::function<void(Module&)>> kCases = {
     {"value-types", ValueTypes},
     {"stream", StreamCalls},
     {"reload", Reload},
+    {"foreign-event", ForeignEvent},
+    {"deinit-race", DeinitRace},
 };
 
 }  // namespace
@@ -591,6 +685,8 @@ int main(int argc, char** argv) {
         CloseHandle(e);
         return 0;
     }
+    if (argc == 2 && std::strcmp(argv[1], "hold-event") == 0)
+        return HoldEvent();
     if (argc != 2 || !kCases.count(argv[1])) {
         std::fprintf(stderr, "usage: timeward-host CASE\ncases:");
         for (const auto& [name, fn] : kCases)

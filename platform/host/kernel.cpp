@@ -73,6 +73,9 @@ struct Kernel {
     uint64_t started = 0;
     bool fail_events = false;
     bool fail_threads = false;
+    bool fail_waits = false;
+    uint64_t driving_bound = 0;
+    uint64_t bad_handle_uses = 0;
     std::vector<clock::SetCall> set_calls;
 };
 
@@ -88,6 +91,23 @@ Kernel& K() {
 }
 
 thread_local bool t_simulated = false;
+// Waits of this simulated thread that returned at once, in a row, at virtual time t_spin_at.
+thread_local int t_spins = 0;
+thread_local uint64_t t_spin_at = 0;
+
+// The call hook, apart from the kernel's lock so that a hook may block and call the library.
+std::mutex g_hook_mu;
+std::shared_ptr<const threads::CallHook> g_hook;
+
+void Hook(threads::Call call) {
+    std::shared_ptr<const threads::CallHook> hook;
+    {
+        std::lock_guard<std::mutex> lock(g_hook_mu);
+        hook = g_hook;
+    }
+    if (hook)
+        (*hook)(call);
+}
 
 uint64_t NowLocked(Kernel& k) {
     if (k.manual)
@@ -152,8 +172,46 @@ void SettleLocked(Kernel& k, std::unique_lock<std::mutex>& lock) {
     k.settled.wait(lock, [&] { return k.runnable == 0; });
 }
 
+[[noreturn]] void Die(const char* what, uint64_t ms, uint64_t now) {
+    std::fprintf(stderr,
+                 "simulated kernel: %s (%llu ms of virtual time; virtual time is now %llu ms)\n",
+                 what, static_cast<unsigned long long>(ms), static_cast<unsigned long long>(now));
+    std::abort();
+}
+
+// A simulated thread's wait that returns without blocking; ends a spin.
+void ReturnsAtOnce(Kernel& k) {
+    if (!t_simulated)
+        return;
+    const uint64_t now = NowLocked(k);
+    t_spins = now == t_spin_at ? t_spins + 1 : 1;
+    t_spin_at = now;
+    if (t_spins >= threads::kSpinLimit)
+        Die("a simulated thread spins: its waits returned at once without end", 0, now);
+}
+
+// A bounded driving thread's wait: moves virtual time on, timer by timer, while every
+// simulated thread is blocked, until `w` is woken or the bound is passed.
+void DriveTime(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w) {
+    const uint64_t give_up = k.manual_now + k.driving_bound;
+    while (!w.woken) {
+        k.settled.wait(lock, [&] { return w.woken || k.runnable == 0; });
+        if (w.woken)
+            return;
+        if (k.timers.empty() || k.timers.begin()->first > give_up) {
+            Die(w.object && w.object->is_thread ? "a wait for a simulated thread to end did not end"
+                                                : "a driving thread's wait did not end",
+                k.driving_bound, k.manual_now);
+        }
+        k.manual_now = k.timers.begin()->first;
+        while (!k.timers.empty() && k.timers.begin()->first == k.manual_now)
+            Wake(k, k.timers.begin()->second, WAIT_TIMEOUT);
+    }
+}
+
 // Blocks the caller until `w` is woken; the caller holds the lock.
 DWORD Block(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w, DWORD ms) {
+    t_spins = 0;
     w.simulated = t_simulated;
     if (ms != INFINITE) {
         w.timed = true;
@@ -165,6 +223,8 @@ DWORD Block(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w, DWORD ms) 
     if (w.simulated && --k.runnable == 0)
         k.settled.notify_all();
     OpenGate gate(k);
+    if (!w.simulated && k.manual && k.driving_bound != 0)
+        DriveTime(k, lock, w);
     while (!w.woken || w.held) {
         if (w.woken || k.manual || !w.timed) {
             w.cv.wait(lock);
@@ -248,8 +308,12 @@ void ResetKernel() {
     k.gate = 0;
     k.held.clear();
     k.started = 0;
-    k.fail_events = k.fail_threads = false;
+    k.fail_events = k.fail_threads = k.fail_waits = false;
+    k.driving_bound = 0;
+    k.bad_handle_uses = 0;
     k.set_calls.clear();
+    std::lock_guard<std::mutex> hook_lock(g_hook_mu);
+    g_hook.reset();
 }
 
 }  // namespace sim::detail
@@ -356,6 +420,11 @@ void Settle() {
     SettleLocked(K(), lock);
 }
 
+void BoundDrivingWaits(uint64_t ms) {
+    std::lock_guard<std::mutex> lock(K().mu);
+    K().driving_bound = ms;
+}
+
 SYSTEMTIME Now() {
     return WallNow();
 }
@@ -410,6 +479,21 @@ void FailThreadCreation(bool fail) {
     K().fail_threads = fail;
 }
 
+void FailWaits(bool fail) {
+    std::lock_guard<std::mutex> lock(K().mu);
+    K().fail_waits = fail;
+}
+
+uint64_t BadHandleUses() {
+    std::lock_guard<std::mutex> lock(K().mu);
+    return K().bad_handle_uses;
+}
+
+void SetCallHook(CallHook hook) {
+    std::lock_guard<std::mutex> lock(g_hook_mu);
+    g_hook = hook ? std::make_shared<const CallHook>(std::move(hook)) : nullptr;
+}
+
 }  // namespace sim::threads
 
 COREDLL_API void GetSystemTime(LPSYSTEMTIME lpSystemTime) {
@@ -418,6 +502,7 @@ COREDLL_API void GetSystemTime(LPSYSTEMTIME lpSystemTime) {
 }
 
 COREDLL_API BOOL SetSystemTime(const SYSTEMTIME* lpSystemTime) {
+    Hook(threads::Call::kSetSystemTime);
     if (!lpSystemTime) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -442,6 +527,7 @@ COREDLL_API DWORD GetTickCount(void) {
 
 COREDLL_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState,
                                 LPCWSTR lpName) {
+    Hook(threads::Call::kCreateEvent);
     Kernel& k = K();
     std::lock_guard<std::mutex> lock(k.mu);
     if (k.fail_events) {
@@ -473,9 +559,12 @@ COREDLL_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL b
 }
 
 COREDLL_API BOOL EventModify(HANDLE hEvent, DWORD func) {
+    Hook(threads::Call::kEventModify);
     Kernel& k = K();
     std::lock_guard<std::mutex> lock(k.mu);
     std::shared_ptr<Object> o = Lookup(k, hEvent);
+    if (!o)
+        k.bad_handle_uses++;
     if (!o || o->is_thread || func < EVENT_PULSE || func > EVENT_SET) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -505,26 +594,34 @@ COREDLL_API BOOL ResetEvent(HANDLE hEvent) {
 }
 
 COREDLL_API DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    Hook(threads::Call::kWait);
     Kernel& k = K();
     std::unique_lock<std::mutex> lock(k.mu);
     std::shared_ptr<Object> o = Lookup(k, hHandle);  // held: a close during the wait is safe
-    if (!o) {
+    if (!o)
+        k.bad_handle_uses++;
+    if (!o || k.fail_waits) {
         SetLastError(ERROR_INVALID_HANDLE);
+        ReturnsAtOnce(k);
         return WAIT_FAILED;
     }
     if (o->signaled) {
         if (!o->manual_reset)
             o->signaled = false;
+        ReturnsAtOnce(k);
         return WAIT_OBJECT_0;
     }
-    if (dwMilliseconds == 0)
+    if (dwMilliseconds == 0) {
+        ReturnsAtOnce(k);
         return WAIT_TIMEOUT;
+    }
     Waiter w;
     w.object = o.get();
     return Block(k, lock, w, dwMilliseconds);
 }
 
 COREDLL_API void Sleep(DWORD dwMilliseconds) {
+    Hook(threads::Call::kSleep);
     if (dwMilliseconds == 0) {
         std::this_thread::yield();
         return;
@@ -535,12 +632,21 @@ COREDLL_API void Sleep(DWORD dwMilliseconds) {
     Block(k, lock, w, dwMilliseconds);
 }
 
-COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE lpStartAddress,
-                                LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId) {
+// No stack larger than a Windows CE 5 process's whole 32 MB slot can be reserved.
+constexpr DWORD kLargestStack = 32u << 20;
+
+COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD dwStackSize,
+                                LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
+                                DWORD dwCreationFlags, LPDWORD lpThreadId) {
+    Hook(threads::Call::kCreateThread);
     Kernel& k = K();
     std::lock_guard<std::mutex> lock(k.mu);
-    if (k.fail_threads || !lpStartAddress || dwCreationFlags != 0) {
-        SetLastError(k.fail_threads ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_PARAMETER);
+    if (k.fail_threads || dwStackSize > kLargestStack) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    if (!lpStartAddress || dwCreationFlags != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     auto thread = std::make_shared<Object>();
@@ -567,10 +673,12 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROU
 }
 
 COREDLL_API BOOL CloseHandle(HANDLE hObject) {
+    Hook(threads::Call::kCloseHandle);
     Kernel& k = K();
     std::lock_guard<std::mutex> lock(k.mu);
     auto it = k.handles.find(reinterpret_cast<uintptr_t>(hObject));
     if (it == k.handles.end()) {
+        k.bad_handle_uses++;
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -582,6 +690,27 @@ COREDLL_API BOOL CloseHandle(HANDLE hObject) {
             k.named.erase(n);
     }
     return TRUE;
+}
+
+// A critical section is a recursive mutex, as its owner may enter it again. It is not a
+// simulated wait: its holders never block while holding it, so it needs no scheduling.
+COREDLL_API void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    lpCriticalSection->LockObject = new std::recursive_mutex;
+}
+
+COREDLL_API void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    Hook(threads::Call::kEnterCriticalSection);
+    static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject)->lock();
+}
+
+COREDLL_API void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    Hook(threads::Call::kLeaveCriticalSection);
+    static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject)->unlock();
+}
+
+COREDLL_API void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    delete static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject);
+    lpCriticalSection->LockObject = nullptr;
 }
 
 COREDLL_API LONG InterlockedExchange(LPLONG Target, LONG Value) {

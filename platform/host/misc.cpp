@@ -285,12 +285,28 @@ COREDLL_API BOOL DisableThreadLibraryCalls(HMODULE hLibModule) {
     return TRUE;
 }
 
+// Whether the DllMain of the module this thread is loading refused the attach.
+thread_local bool t_attach_refused = false;
+
+COREDLL_API void CoredllModuleAttached(BOOL fAttached) {
+    t_attach_refused = !fAttached;
+}
+
 COREDLL_API HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
     if (!lpLibFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
+    t_attach_refused = false;
     void* dl = dlopen(HostFileFor(lpLibFileName).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (dl && t_attach_refused) {
+        // As on Windows: a DllMain that fails the attach fails the load, and the module is
+        // detached and unloaded again.
+        t_attach_refused = false;
+        dlclose(dl);
+        SetLastError(1114);  // ERROR_DLL_INIT_FAILED
+        return nullptr;
+    }
     link_map* map = nullptr;
     if (!dl || dlinfo(dl, RTLD_DI_LINKMAP, &map) != 0 || !map) {
         if (dl)

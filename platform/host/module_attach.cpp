@@ -5,6 +5,8 @@
 #include <timeward_backend.h>
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved);
+// The core library's loader learns DllMain's answer to the attach, as Windows' loader does.
+extern "C" void CoredllModuleAttached(BOOL fAttached);
 
 namespace {
 
@@ -20,7 +22,7 @@ HINSTANCE ModuleInstance() {
 }
 
 __attribute__((constructor)) void AttachModule() {
-    DllMain(ModuleInstance(), DLL_PROCESS_ATTACH, NULL);
+    CoredllModuleAttached(DllMain(ModuleInstance(), DLL_PROCESS_ATTACH, NULL));
 }
 
 __attribute__((destructor)) void DetachModule() {

@@ -131,6 +131,12 @@ SIM_API uint64_t NowMs();
 SIM_API void Advance(uint64_t ms);
 // Waits until every simulated thread is blocked or ended.
 SIM_API void Settle();
+// Bounds in virtual time the waits of driving threads, so that a thread that never ends is a
+// failure, not a hang. With a bound set, in manual mode, a driving thread blocked in a wait
+// moves virtual time on by itself, one timer at a time, whenever every simulated thread is
+// blocked; once its wait has lasted `ms` of virtual time with no end in sight, the process ends
+// with a message that says what was waited for. 0 (the default) turns it off.
+SIM_API void BoundDrivingWaits(uint64_t ms);
 
 // The wall clock (UTC), read and set without going through SetSystemTime's record.
 SIM_API SYSTEMTIME Now();
@@ -156,6 +162,31 @@ SIM_API int OpenHandles();   // open event and thread handles
 SIM_API bool EventExists(std::u16string_view name);
 SIM_API void FailEventCreation(bool fail);
 SIM_API void FailThreadCreation(bool fail);
+SIM_API void FailWaits(bool fail);  // every WaitForSingleObject fails at once
+// A simulated thread whose waits return at once kSpinLimit times in a row, with no virtual time
+// passing, spins: the process ends with a message saying so.
+constexpr int kSpinLimit = 10000;
+// Calls that were given a handle that is not open (closed, never opened): closes, event
+// changes and waits.
+SIM_API uint64_t BadHandleUses();
+
+// The thread, event, wait and lock calls, as the call hook sees them.
+enum class Call {
+    kCreateEvent,
+    kEventModify,
+    kWait,
+    kSleep,
+    kCreateThread,
+    kCloseHandle,
+    kEnterCriticalSection,
+    kLeaveCriticalSection,
+    kSetSystemTime,
+};
+// Called on entry to each of those calls, on the calling thread (simulated or not), before the
+// call does anything and outside the library's locks. A hook that blocks holds that thread at
+// that call, which is how tests force an interleaving.
+using CallHook = std::function<void(Call call)>;
+SIM_API void SetCallHook(CallHook hook);
 
 }  // namespace threads
 

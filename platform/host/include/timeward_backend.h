@@ -57,6 +57,12 @@ typedef struct _SECURITY_ATTRIBUTES {
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
 typedef void* FARPROC;
 
+// A lock that its owner may enter again. The library keeps the lock itself; the record holds
+// its address from InitializeCriticalSection to DeleteCriticalSection.
+typedef struct _CRITICAL_SECTION {
+    LPVOID LockObject;
+} CRITICAL_SECTION, *LPCRITICAL_SECTION;
+
 typedef struct _SYSTEMTIME {
     WORD wYear;
     WORD wMonth;
@@ -145,6 +151,10 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, DWORD 
                                 LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                                 DWORD dwCreationFlags, LPDWORD lpThreadId);
 COREDLL_API BOOL CloseHandle(HANDLE hObject);
+COREDLL_API void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+COREDLL_API void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+COREDLL_API void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+COREDLL_API void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 COREDLL_API LONG InterlockedExchange(LPLONG Target, LONG Value);
 COREDLL_API LONG InterlockedCompareExchange(LPLONG Destination, LONG Exchange, LONG Comperand);
 

@@ -1,0 +1,178 @@
+// The saver's start and stop while the Device Manager's and the Power Manager's threads call the
+// module at once. Each case forces one interleaving by holding threads at platform calls.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "module_fixture.h"
+
+namespace {
+
+using namespace timeward_test;
+using sim::threads::Call;
+
+int Snapshots() {
+    return CountLines("RTC is saved\r\n");
+}
+
+// Named points that threads reach, and may be held at, with no timing involved.
+class Points {
+  public:
+    // Notes that `point` was reached.
+    void Pass(const std::string& point) {
+        std::lock_guard<std::mutex> lock(mu_);
+        reached_.insert(point);
+        cv_.notify_all();
+    }
+    // Notes that `point` was reached and holds the caller there until Release(point).
+    void Hold(const std::string& point) {
+        std::unique_lock<std::mutex> lock(mu_);
+        reached_.insert(point);
+        cv_.notify_all();
+        cv_.wait(lock, [&] { return released_.count(point) != 0; });
+    }
+    void Release(const std::string& point) {
+        std::lock_guard<std::mutex> lock(mu_);
+        released_.insert(point);
+        cv_.notify_all();
+    }
+    // Returns once one of `points` has been reached.
+    void WaitForAny(std::initializer_list<std::string> points) {
+        std::unique_lock<std::mutex> lock(mu_);
+        cv_.wait(lock, [&] {
+            for (const std::string& p : points) {
+                if (reached_.count(p))
+                    return true;
+            }
+            return false;
+        });
+    }
+
+  private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::set<std::string> reached_, released_;
+};
+
+// The role of the calling thread in a case; the saver's thread has none.
+thread_local std::string t_role;
+
+class Lifecycle : public ModuleTest {
+  protected:
+    void SetUp() override {
+        ModuleTest::SetUp();
+        t_role = "test";
+        d_ = &Start();
+        sim::clock::Settle();
+    }
+    void StopDriver() override {
+        sim::reg::SetCallHook(nullptr);
+        sim::threads::SetCallHook(nullptr);
+        ModuleTest::StopDriver();
+    }
+    // Holds the saver's thread as it begins writing a snapshot.
+    void HoldTheSaverAtItsNextSnapshot() {
+        sim::reg::SetCallHook([this](sim::RegCall call, std::u16string_view name, LONG) {
+            if (t_role.empty() && call == sim::RegCall::kSet && name == u"RTCYear")
+                points_.Hold("saver writes");
+        });
+    }
+    // Runs `fn` on a thread in the role `role`; "<role> returned" is passed when it has.
+    std::thread Run(const std::string& role, std::function<void()> fn) {
+        return std::thread([this, role, fn] {
+            t_role = role;
+            fn();
+            points_.Pass(role + " returned");
+        });
+    }
+    BOOL Deinit() {
+        return d_->entry.Deinit(d_->context);
+    }
+    sim::ActiveDriver* d_ = nullptr;
+    Points points_;
+};
+
+// The last instance is being stopped when another starts: once the old saver has ended, the new
+// instance has a saver of its own, and its Deinit leaves none running.
+TEST_F(Lifecycle, InitDuringTheLastDeinitGetsASaver) {
+    HoldTheSaverAtItsNextSnapshot();
+    BOOL deinit = FALSE;
+    std::thread stopper = Run("deinit", [&] { deinit = Deinit(); });
+    points_.WaitForAny({"saver writes"});
+    EXPECT_EQ(d_->entry.Init(u"Drivers\\Active\\02", nullptr), 1u);
+    points_.Release("saver writes");
+    stopper.join();
+    sim::reg::SetCallHook(nullptr);
+    EXPECT_TRUE(deinit);
+    EXPECT_EQ(Snapshots(), 1);
+    EXPECT_EQ(sim::threads::Alive(), 1) << "the new instance has no saver";
+    sim::clock::Advance(300000);
+    EXPECT_EQ(Snapshots(), 2);
+    EXPECT_TRUE(Deinit());
+    EXPECT_EQ(sim::threads::Alive(), 0) << "a saver runs after the last Deinit returned";
+    EXPECT_EQ(sim::threads::OpenHandles(), 0);
+    EXPECT_EQ(sim::threads::BadHandleUses(), 0u);
+}
+
+// Both instances end at once, the second while the saver's last snapshot is being written:
+// the saver stops once, and no handle is used after it was closed.
+TEST_F(Lifecycle, TwoDeinitsAtOnceCloseEachHandleOnce) {
+    EXPECT_EQ(d_->entry.Init(u"Drivers\\Active\\02", nullptr), 1u);
+    HoldTheSaverAtItsNextSnapshot();
+    sim::threads::SetCallHook([this](Call call) {
+        if (t_role != "test" && !t_role.empty() && call == Call::kWait)
+            points_.Pass(t_role + " waits");
+    });
+    BOOL first = FALSE, second = FALSE;
+    std::thread a = Run("a", [&] { first = Deinit(); });
+    std::thread b = Run("b", [&] { second = Deinit(); });
+    points_.WaitForAny({"saver writes"});
+    points_.WaitForAny({"a waits", "a returned"});
+    points_.WaitForAny({"b waits", "b returned"});
+    points_.Release("saver writes");
+    a.join();
+    b.join();
+    EXPECT_TRUE(first);
+    EXPECT_TRUE(second);
+    EXPECT_EQ(Snapshots(), 1);
+    EXPECT_EQ(sim::threads::Alive(), 0);
+    EXPECT_EQ(sim::threads::OpenHandles(), 0);
+    EXPECT_EQ(sim::threads::BadHandleUses(), 0u);
+}
+
+// A D4 request has read the save event and is about to set it when the last Deinit runs: the
+// request still succeeds with no error code, and no closed handle is set.
+TEST_F(Lifecycle, PowerRequestDuringDeinitNeverSetsAClosedHandle) {
+    sim::threads::SetCallHook([this](Call call) {
+        if (t_role == "request" && call == Call::kEventModify)
+            points_.Hold("request sets the event");
+        if (t_role == "deinit" && call == Call::kEnterCriticalSection)
+            points_.Pass("deinit takes the lock");
+    });
+    BOOL set = FALSE;
+    DWORD error = 0;
+    std::thread request = Run("request", [&] {
+        DWORD state = D4, actual = 0;
+        SetLastError(0xBEEF);
+        set = d_->entry.IOControl(d_->context, IOCTL_POWER_SET, nullptr, 0,
+                                  reinterpret_cast<PBYTE>(&state), 4, &actual);
+        error = GetLastError();
+    });
+    points_.WaitForAny({"request sets the event"});
+    std::thread stopper = Run("deinit", [&] { Deinit(); });
+    points_.WaitForAny({"deinit takes the lock", "deinit returned"});
+    points_.Release("request sets the event");
+    request.join();
+    stopper.join();
+    EXPECT_TRUE(set);
+    EXPECT_EQ(error, 0xBEEFu);
+    EXPECT_EQ(sim::threads::BadHandleUses(), 0u);
+    EXPECT_EQ(sim::threads::Alive(), 0);
+    EXPECT_EQ(Snapshots(), 1);
+}
+
+}  // namespace
