@@ -15,18 +15,6 @@ int Snapshots() {
     return CountLines("RTC is saved\r\n");
 }
 
-// The saver's lock, set up once for the process as the module's DllMain does.
-class SaverLock : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        InitSaverLock();
-    }
-    void TearDown() override {
-        DeleteSaverLock();
-    }
-};
-const ::testing::Environment* const kSaverLock = ::testing::AddGlobalTestEnvironment(new SaverLock);
-
 // Ends every instance a test started, and with the last one its saver.
 class SaverStart : public SimTest {
   protected:
