@@ -177,6 +177,14 @@ SIM_API void SetListener(std::function<void(const Line&)> listener);
 
 }  // namespace debug
 
+namespace memory {
+
+// The guarded copy uses process_vm_readv/writev where the kernel has them and a pipe where it
+// has not (as under qemu-user). This makes it use the pipe everywhere, so that tests cover it.
+SIM_API void ForcePipeCopy(bool force);
+
+}  // namespace memory
+
 namespace modules {
 
 SIM_API void SetSearchPath(const std::filesystem::path& dir);
