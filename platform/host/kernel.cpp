@@ -554,8 +554,20 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROU
     HANDLE h = AddHandle(k, thread);
     std::thread([thread, lpStartAddress, lpParameter] {
         t_simulated = true;
-        lpStartAddress(lpParameter);
         Kernel& kk = K();
+        {
+            // A new thread is runnable, and like a woken one it starts only while a driving
+            // thread lets time pass: what the creator does next happens before it runs.
+            std::unique_lock<std::mutex> start_lock(kk.mu);
+            Waiter start;
+            start.simulated = true;
+            if (kk.manual && kk.gate == 0) {
+                start.held = true;
+                kk.held.push_back(&start);
+            }
+            start.cv.wait(start_lock, [&] { return !start.held; });
+        }
+        lpStartAddress(lpParameter);
         std::lock_guard<std::mutex> done(kk.mu);
         thread->signaled = true;
         ReleaseWaiters(kk, *thread, true);
