@@ -8,9 +8,9 @@
 //
 // In manual mode the threads that drive the simulation (tests, tools: any thread not started
 // by CreateThread) behave as if they had the highest priority on a single processor: a
-// simulated thread that was woken resumes only while one of them lets time pass, in Settle,
-// Advance, or a wait or sleep of its own. Two requests that a test makes back to back thus
-// reach a waiting thread before it runs, as they would on a device.
+// simulated thread that was woken, or is new, runs only while one of them lets time pass, in
+// Settle, Advance, or a wait or sleep of its own. Two requests that a test makes back to back
+// thus reach a waiting thread before it runs, as they would on a device.
 #include "internal.h"
 
 #include <chrono>

@@ -125,9 +125,9 @@ SIM_API uint64_t NowMs();
 
 // Moves virtual time forward. In manual mode, returns only once every simulated thread that
 // the advance woke has run and is blocked again (in a wait, a sleep, or ended). A simulated
-// thread that was woken runs only while a driving thread (one not started by CreateThread) is
-// inside Settle, Advance, or a wait of its own; a driving thread's timed wait ends only when
-// another thread advances time.
+// thread that was woken, or is new, runs only while a driving thread (one not started by
+// CreateThread) is inside Settle, Advance, or a wait of its own; a driving thread's timed
+// wait ends only when another thread advances time.
 SIM_API void Advance(uint64_t ms);
 // Waits until every simulated thread is blocked or ended.
 SIM_API void Settle();
