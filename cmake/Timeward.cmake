@@ -13,6 +13,20 @@ if(TIMEWARD_BACKEND STREQUAL "host")
   # Wide text is UTF-16 on every backend; on the host that takes a 16-bit wchar_t.
   list(APPEND TIMEWARD_DRIVER_FLAGS -fshort-wchar)
 endif()
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
+  # ARMv5 faults on a word access at an unaligned address, where x86 and qemu do the access, so
+  # on ARM every cast to a type of stricter alignment is an error.
+  list(APPEND TIMEWARD_DRIVER_FLAGS -Wcast-align=strict)
+  if(TIMEWARD_BACKEND STREQUAL "host")
+    # The ARM linker warns when objects built with a 16-bit wchar_t (the driver's) meet the C
+    # runtime's 32-bit one. No wchar_t crosses between them: the driver's wide text goes only
+    # to the core library, whose host code takes it as char16_t.
+    add_link_options(LINKER:--no-wchar-size-warning)
+    # GCC notes where it passes an argument unlike GCC before 7.1; one compiler builds all of
+    # this build, GoogleTest included.
+    add_compile_options(-Wno-psabi)
+  endif()
+endif()
 
 function(timeward_driver_code target)
   target_compile_options(${target} PRIVATE ${TIMEWARD_DRIVER_FLAGS})

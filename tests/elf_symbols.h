@@ -12,7 +12,7 @@ struct DynamicInfo {
     std::set<std::string> needed;   // DT_NEEDED entries
 };
 
-// False when the file is not a readable 64-bit ELF object.
+// False when the file is not a readable ELF object (32-bit or 64-bit, in the host's byte order).
 bool ReadDynamicInfo(const std::string& path, DynamicInfo* info);
 
 }  // namespace timeward_test

@@ -31,8 +31,9 @@ class SimCli : public ::testing::Test {
     // Runs timeward-sim on the device; returns its exit status, output in output_.
     int Run(const std::string& args) {
         fs::path out = dir_ / "out.txt";
-        std::string cmd = std::string("'") + TIMEWARD_SIM + "' --device '" + device_.string() +
-                          "' " + args + " > '" + out.string() + "' 2>&1";
+        std::string cmd = std::string(TIMEWARD_SIM_EMULATOR) + " '" + TIMEWARD_SIM +
+                          "' --device '" + device_.string() + "' " + args + " > '" + out.string() +
+                          "' 2>&1";
         int status = std::system(cmd.c_str());
         output_ = ReadFile(out);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -9,6 +9,7 @@ namespace sim::detail {
 void ResetRegistry();
 void ResetKernel();
 void ResetRecords();
+void ResetGuardedCopy();
 
 // The wall clock as a record, and virtual monotonic time, for the debug output.
 SYSTEMTIME WallNow();

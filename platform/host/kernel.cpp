@@ -8,9 +8,9 @@
 //
 // In manual mode the threads that drive the simulation (tests, tools: any thread not started
 // by CreateThread) behave as if they had the highest priority on a single processor: a
-// simulated thread that was woken resumes only while one of them lets time pass, in Settle,
-// Advance, or a wait or sleep of its own. Two requests that a test makes back to back thus
-// reach a waiting thread before it runs, as they would on a device.
+// simulated thread that was woken, or is new, runs only while one of them lets time pass, in
+// Settle, Advance, or a wait or sleep of its own. Two requests that a test makes back to back
+// thus reach a waiting thread before it runs, as they would on a device.
 #include "internal.h"
 
 #include <chrono>
@@ -660,8 +660,20 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD dwStackSize,
     HANDLE h = AddHandle(k, thread);
     std::thread([thread, lpStartAddress, lpParameter] {
         t_simulated = true;
-        lpStartAddress(lpParameter);
         Kernel& kk = K();
+        {
+            // A new thread is runnable, and like a woken one it starts only while a driving
+            // thread lets time pass: what the creator does next happens before it runs.
+            std::unique_lock<std::mutex> start_lock(kk.mu);
+            Waiter start;
+            start.simulated = true;
+            if (kk.manual && kk.gate == 0) {
+                start.held = true;
+                kk.held.push_back(&start);
+            }
+            start.cv.wait(start_lock, [&] { return !start.held; });
+        }
+        lpStartAddress(lpParameter);
         std::lock_guard<std::mutex> done(kk.mu);
         thread->signaled = true;
         ReleaseWaiters(kk, *thread, true);

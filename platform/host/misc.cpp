@@ -1,11 +1,9 @@
-// The rest of the simulated core library: debug output, last-error code, guarded copy,
-// modules, and the reset that brings the whole library back to its state at load.
+// The rest of the simulated core library: debug output, last-error code, modules, and the
+// reset that brings the whole library back to its state at load.
 #include "internal.h"
 
 #include <dlfcn.h>
 #include <link.h>
-#include <sys/uio.h>
-#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -139,6 +137,7 @@ void Reset() {
     ResetKernel();
     ResetRegistry();
     ResetRecords();
+    ResetGuardedCopy();
 }
 
 namespace debug {
@@ -243,36 +242,6 @@ COREDLL_API void SetLastError(DWORD dwErrCode) {
 
 COREDLL_API DWORD GetLastError(void) {
     return t_last_error;
-}
-
-// The kernel moves the bytes, so an unreadable source or unwritable destination is an error
-// result, never a fault. A destination that is writable only in part gets its old bytes back.
-COREDLL_API BOOL CeSafeCopyMemory(LPVOID pDest, LPCVOID pSrc, DWORD cbSize) {
-    if (cbSize == 0)
-        return TRUE;
-    if (!pDest || !pSrc)
-        return FALSE;
-    std::vector<char> data(cbSize), old(cbSize);
-    const pid_t self = getpid();
-    iovec local{data.data(), cbSize};
-    iovec remote{const_cast<void*>(pSrc), cbSize};
-    if (process_vm_readv(self, &local, 1, &remote, 1, 0) != static_cast<ssize_t>(cbSize)) {
-        return FALSE;
-    }
-    iovec saved{old.data(), cbSize};
-    iovec dest{pDest, cbSize};
-    if (process_vm_readv(self, &saved, 1, &dest, 1, 0) != static_cast<ssize_t>(cbSize)) {
-        return FALSE;
-    }
-    ssize_t n = process_vm_writev(self, &local, 1, &dest, 1, 0);
-    if (n == static_cast<ssize_t>(cbSize))
-        return TRUE;
-    if (n > 0) {
-        iovec undo{old.data(), static_cast<size_t>(n)};
-        iovec part{pDest, static_cast<size_t>(n)};
-        process_vm_writev(self, &undo, 1, &part, 1, 0);
-    }
-    return FALSE;
 }
 
 COREDLL_API BOOL DisableThreadLibraryCalls(HMODULE hLibModule) {

@@ -125,9 +125,9 @@ SIM_API uint64_t NowMs();
 
 // Moves virtual time forward. In manual mode, returns only once every simulated thread that
 // the advance woke has run and is blocked again (in a wait, a sleep, or ended). A simulated
-// thread that was woken runs only while a driving thread (one not started by CreateThread) is
-// inside Settle, Advance, or a wait of its own; a driving thread's timed wait ends only when
-// another thread advances time.
+// thread that was woken, or is new, runs only while a driving thread (one not started by
+// CreateThread) is inside Settle, Advance, or a wait of its own; a driving thread's timed
+// wait ends only when another thread advances time.
 SIM_API void Advance(uint64_t ms);
 // Waits until every simulated thread is blocked or ended.
 SIM_API void Settle();
@@ -217,6 +217,14 @@ SIM_API std::string Output();
 SIM_API std::string Errors();
 
 }  // namespace console
+
+namespace memory {
+
+// The guarded copy uses process_vm_readv/writev where the kernel has them and a pipe where it
+// has not (as under qemu-user). This makes it use the pipe everywhere, so that tests cover it.
+SIM_API void ForcePipeCopy(bool force);
+
+}  // namespace memory
 
 namespace modules {
 

@@ -1,0 +1,42 @@
+# Compiles the driver's sources for 32-bit ARM Windows (Thumb-2) with clang and mingw-w64's
+# headers, against the Windows CE backend and the stand-in SDK headers, with the driver's
+# flags and -Wcast-align, together with the ABI facts in ABI_CHECK. This checks the language,
+# the headers and the ABI (16-bit wchar_t, 32-bit pointers, signed char), not CE machine code.
+#   cmake -DCLANG=clang++ -DTOP=<source tree> -DSOURCES=clock/a.cpp;... -DABI_CHECK=file.cpp
+#         -DOUT=<object directory> -P check-wince-arm.cmake
+cmake_minimum_required(VERSION 3.25)
+
+set(headers /usr/share/mingw-w64/include)
+find_program(clang NAMES ${CLANG} clang++ clang++-14)
+if(NOT clang)
+  message(FATAL_ERROR "clang++ is missing: apt-get install clang mingw-w64-common")
+endif()
+if(NOT EXISTS ${headers}/windows.h)
+  message(FATAL_ERROR "mingw-w64's headers are missing from ${headers}: "
+                      "apt-get install mingw-w64-common")
+endif()
+
+# The driver's flags, as every build compiles driver code.
+set(flags --target=armv7-w64-windows-gnu -Os -std=c++03 -pedantic -fno-exceptions -fno-rtti
+    -Wall -Wextra -Werror -Wcast-align
+    -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN
+    -nostdinc++ -isystem ${headers}
+    -I${TOP}/platform/wince -I${TOP}/platform/wince/sdk-check -I${TOP}/platform
+    -I${TOP}/clock -I${TOP}/driver)
+
+file(REMOVE_RECURSE ${OUT})
+file(MAKE_DIRECTORY ${OUT})
+set(failed "")
+foreach(source IN LISTS SOURCES ABI_CHECK)
+  get_filename_component(name ${source} NAME_WE)
+  execute_process(COMMAND ${clang} ${flags} -c ${TOP}/${source} -o ${OUT}/${name}.o
+    RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    list(APPEND failed ${source})
+  endif()
+endforeach()
+if(failed)
+  message(FATAL_ERROR "for 32-bit ARM Windows, these do not compile: ${failed}")
+endif()
+list(LENGTH SOURCES count)
+message(STATUS "${count} driver sources and the ABI facts compile for armv7-w64-windows-gnu")

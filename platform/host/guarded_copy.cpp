@@ -1,0 +1,174 @@
+// The guarded copy: CeSafeCopyMemory, which moves bytes between buffers that may not be
+// readable or writable, with an error result instead of a fault.
+//
+// The kernel does the moving, so a bad address is its EFAULT and never a signal here. Where it
+// has process_vm_readv/writev, one call moves the bytes; where it has not (qemu-user does not
+// emulate them), the bytes go through a pipe: write(2) reads the source, read(2) writes the
+// destination.
+#include "internal.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <memory>
+#include <new>
+
+namespace {
+
+std::atomic<bool> g_force_pipe{false};
+std::atomic<bool> g_no_process_vm{false};  // set once the kernel said it has no such call
+
+enum class Moved { kAll, kFault, kNoCall };
+
+// Moves `n` bytes with one process_vm_readv (`local` is `to`) or process_vm_writev (`local`
+// is `from`) on this process. kNoCall when the kernel lacks the call, before anything moved.
+// A short count is a fault; the destination may then hold `*written` of the new bytes.
+Moved ProcessVmMove(void* to, const void* from, size_t n, bool write_to_remote, size_t* written) {
+    *written = 0;
+    ssize_t r;
+    if (write_to_remote) {
+        iovec local{const_cast<void*>(from), n};
+        iovec remote{to, n};
+        r = process_vm_writev(getpid(), &local, 1, &remote, 1, 0);
+    } else {
+        iovec local{to, n};
+        iovec remote{const_cast<void*>(from), n};
+        r = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
+    }
+    if (r < 0 && (errno == ENOSYS || errno == EPERM))
+        return Moved::kNoCall;
+    if (r > 0)
+        *written = static_cast<size_t>(r);
+    return r == static_cast<ssize_t>(n) ? Moved::kAll : Moved::kFault;
+}
+
+// A private pipe, closed with its owner. Non-blocking: a step that would wait is a failure.
+class Pipe {
+  public:
+    Pipe() {
+        if (pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0)
+            fds_[0] = fds_[1] = -1;
+    }
+    ~Pipe() {
+        if (ok()) {
+            close(fds_[0]);
+            close(fds_[1]);
+        }
+    }
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    bool ok() const {
+        return fds_[0] >= 0;
+    }
+
+    // Moves `n` bytes from `from` to `to` in steps of PIPE_BUF bytes, which an empty pipe
+    // always takes whole. Leaves the pipe empty. On a fault the destination may have been
+    // written in part up to `*touched` bytes (the kernel can store part of a step it then
+    // reports as failed), never beyond.
+    bool Move(char* to, const char* from, size_t n, size_t* touched) {
+        *touched = 0;
+        for (size_t done = 0; done < n;) {
+            const size_t step = std::min<size_t>(n - done, PIPE_BUF);
+            const ssize_t in = write(fds_[1], from + done, step);
+            if (in <= 0)
+                return false;
+            *touched = done + static_cast<size_t>(in);
+            const ssize_t out = read(fds_[0], to + done, static_cast<size_t>(in));
+            if (out != in) {
+                Drain(static_cast<size_t>(in - std::max<ssize_t>(out, 0)));
+                return false;
+            }
+            done += static_cast<size_t>(in);
+            if (static_cast<size_t>(in) < step)
+                return false;  // the source ends in memory that cannot be read
+        }
+        return true;
+    }
+
+  private:
+    void Drain(size_t n) {
+        char scrap[PIPE_BUF];
+        while (n > 0) {
+            ssize_t r = read(fds_[0], scrap, std::min(n, sizeof scrap));
+            if (r <= 0)
+                return;
+            n -= static_cast<size_t>(r);
+        }
+    }
+    int fds_[2];
+};
+
+// The copy through a pipe. Reads the source and the destination's old bytes first, so that a
+// destination that turns out to be writable only in part gets its old bytes back.
+BOOL PipeCopy(char* dest, const char* src, size_t n, char* data, char* old) {
+    Pipe pipe;
+    size_t touched = 0;
+    if (!pipe.ok() || !pipe.Move(data, src, n, &touched) || !pipe.Move(old, dest, n, &touched)) {
+        return FALSE;
+    }
+    if (pipe.Move(dest, data, n, &touched))
+        return TRUE;
+    size_t undone = 0;
+    pipe.Move(dest, old, touched, &undone);  // stops where the destination stops being writable
+    return FALSE;
+}
+
+// The copy with process_vm_readv/writev: the source and the destination's old bytes are read
+// into `data` and `old`, then `data` is written to the destination.
+BOOL ProcessVmCopy(char* dest, const char* src, size_t n, char* data, char* old, bool* no_call) {
+    size_t count = 0;
+    Moved m = ProcessVmMove(data, src, n, false, &count);
+    if (m == Moved::kAll)
+        m = ProcessVmMove(old, dest, n, false, &count);
+    *no_call = m == Moved::kNoCall;
+    if (m != Moved::kAll)
+        return FALSE;
+    size_t written = 0;
+    if (ProcessVmMove(dest, data, n, true, &written) == Moved::kAll)
+        return TRUE;
+    if (written > 0)
+        ProcessVmMove(dest, old, written, true, &count);
+    return FALSE;
+}
+
+}  // namespace
+
+namespace sim::detail {
+
+void ResetGuardedCopy() {
+    g_force_pipe = false;
+}
+
+}  // namespace sim::detail
+
+void sim::memory::ForcePipeCopy(bool force) {
+    g_force_pipe = force;
+}
+
+// An unreadable source or unwritable destination is an error result, never a fault. A
+// destination that is writable only in part gets its old bytes back.
+COREDLL_API BOOL CeSafeCopyMemory(LPVOID pDest, LPCVOID pSrc, DWORD cbSize) {
+    if (cbSize == 0)
+        return TRUE;
+    if (!pDest || !pSrc)
+        return FALSE;
+    std::unique_ptr<char[]> data(new (std::nothrow) char[cbSize]);
+    std::unique_ptr<char[]> old(new (std::nothrow) char[cbSize]);
+    if (!data || !old)
+        return FALSE;
+    char* dest = static_cast<char*>(pDest);
+    const char* src = static_cast<const char*>(pSrc);
+    if (!g_force_pipe && !g_no_process_vm) {
+        bool no_call = false;
+        BOOL ok = ProcessVmCopy(dest, src, cbSize, data.get(), old.get(), &no_call);
+        if (!no_call)
+            return ok;
+        g_no_process_vm = true;
+    }
+    return PipeCopy(dest, src, cbSize, data.get(), old.get());
+}
