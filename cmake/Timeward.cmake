@@ -6,9 +6,12 @@ set(CMAKE_CXX_VISIBILITY_PRESET hidden)
 set(CMAKE_VISIBILITY_INLINES_HIDDEN ON)
 
 # Driver code (clock/, driver/ and the platform header they include) must build with a
-# Windows CE 5 toolchain: C++03, no exceptions, no RTTI, no C++ runtime.
-set(TIMEWARD_DRIVER_FLAGS
-    -std=c++03 -pedantic -fno-exceptions -fno-rtti -Wall -Wextra -Werror)
+# Windows CE 5 toolchain: C++03, no exceptions, no RTTI, no C++ runtime. The standard is the
+# targets' CXX_STANDARD, so CMake itself passes it (-std=c++98, which compilers take as C++03),
+# last, where no other -std can follow it; the test driver.standard reads the compile commands
+# and fails if a driver source is compiled with any other standard.
+set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
+set(TIMEWARD_DRIVER_FLAGS -pedantic -fno-exceptions -fno-rtti -Wall -Wextra -Werror)
 if(TIMEWARD_BACKEND STREQUAL "host")
   # Wide text is UTF-16 on every backend; on the host that takes a 16-bit wchar_t.
   list(APPEND TIMEWARD_DRIVER_FLAGS -fshort-wchar)
@@ -29,8 +32,23 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
 endif()
 
 function(timeward_driver_code target)
+  set_target_properties(${target} PROPERTIES
+    CXX_STANDARD 98 CXX_STANDARD_REQUIRED ON CXX_EXTENSIONS OFF)
   target_compile_options(${target} PRIVATE ${TIMEWARD_DRIVER_FLAGS})
+  set_property(GLOBAL APPEND PROPERTY TIMEWARD_DRIVER_TARGETS ${target})
 endfunction()
+
+# Once every directory has declared its targets: the check of the driver targets' standard.
+function(timeward_check_driver_standard)
+  if(NOT BUILD_TESTING)
+    return()
+  endif()
+  get_property(targets GLOBAL PROPERTY TIMEWARD_DRIVER_TARGETS)
+  add_test(NAME driver.standard
+    COMMAND ${CMAKE_COMMAND} -DCOMMANDS=${PROJECT_BINARY_DIR}/compile_commands.json
+            "-DTARGETS=${targets}" -P ${PROJECT_SOURCE_DIR}/cmake/CheckDriverStandard.cmake)
+endfunction()
+cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL timeward_check_driver_standard)
 
 # Host code: the simulated platform, tools and tests.
 function(timeward_host_code target)
