@@ -28,9 +28,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using timeward_test::kKey;
 using timeward_test::Record;
-using timeward_test::StoreSnapshot;
+
+const std::string kKey = sim::Utf8(TIMEWARD_KEY_PATH);
 
 // A fresh device: the driver's configuration, manual clock, silent debug output.
 void FreshDevice() {
@@ -40,9 +40,15 @@ void FreshDevice() {
     }  // ends every instance a benchmark left counted, and its saver
     sim::Reset();
     sim::debug::EchoToStderr(false);
-    sim::reg::SetDword(kKey, "TimewardImplemented", 0);
+    sim::reg::SetDword(kKey, sim::Utf8(SWITCH_VALUE_NAME), 0);
     sim::reg::SetString("Drivers\\BuiltIn\\Timeward", "Dll", "Timeward.dll");
     sim::clock::SetWall(Record(2026, 12, 8, 9, 0, 0));
+}
+
+// A snapshot of `st` in the key, stored as the driver stores one.
+void StoreSnapshot(const SYSTEMTIME& st) {
+    sim::clock::SetWall(st);
+    SaveCurrentTime();
 }
 
 // A hive file of the device's size in a scratch directory; the flushes write it.

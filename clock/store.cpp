@@ -3,23 +3,6 @@
 
 #include "seconds.h"
 
-// The clock fields in the order they are written and read.
-static const struct {
-    LPCWSTR pszValueName;
-    WORD SYSTEMTIME::*pField;
-} CLOCK_VALUES[] = {
-    {TEXT("RTCYear"), &SYSTEMTIME::wYear},
-    {TEXT("RTCMonth"), &SYSTEMTIME::wMonth},
-    {TEXT("RTCDayOfWeek"), &SYSTEMTIME::wDayOfWeek},
-    {TEXT("RTCDay"), &SYSTEMTIME::wDay},
-    {TEXT("RTCHour"), &SYSTEMTIME::wHour},
-    {TEXT("RTCMinute"), &SYSTEMTIME::wMinute},
-    {TEXT("RTCSecond"), &SYSTEMTIME::wSecond},
-    {TEXT("RTCMilliseconds"), &SYSTEMTIME::wMilliseconds},
-};
-
-static const DWORD CLOCK_VALUE_COUNT = sizeof(CLOCK_VALUES) / sizeof(CLOCK_VALUES[0]);
-
 extern "C" BOOL RegReadDword(HKEY hRoot, LPCWSTR pszKeyPath, LPCWSTR pszValueName,
                              DWORD* pdwValue) {
     HKEY hKey;
@@ -57,8 +40,7 @@ extern "C" void SaveCurrentTime(void) {
         RegWriteDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, CLOCK_VALUES[i].pszValueName,
                       stNow.*CLOCK_VALUES[i].pField);
     }
-    RegWriteDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, TEXT("TimewardSignature"),
-                  SNAPSHOT_SIGNATURE);
+    RegWriteDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, SIGNATURE_VALUE_NAME, SNAPSHOT_SIGNATURE);
 
     // On a hive-based registry nothing is on storage until the flush.
     HKEY hKey;
@@ -71,8 +53,7 @@ extern "C" void SaveCurrentTime(void) {
 
 extern "C" BOOL ReadSnapshot(SYSTEMTIME* pTime) {
     DWORD dwSignature;
-    if (!RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, TEXT("TimewardSignature"),
-                      &dwSignature) ||
+    if (!RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, SIGNATURE_VALUE_NAME, &dwSignature) ||
         dwSignature != SNAPSHOT_SIGNATURE) {
         return FALSE;
     }

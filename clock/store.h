@@ -8,8 +8,32 @@
 // creates it.
 #define TIMEWARD_KEY_PATH TEXT("SOFTWARE\\Orvex\\Timeward")
 
-// 'TWRD', first letter in the most significant byte: a snapshot was written.
+// 'TWRD', first letter in the most significant byte, written after the clock values: a
+// snapshot was written.
+#define SIGNATURE_VALUE_NAME TEXT("TimewardSignature")
 static const DWORD SNAPSHOT_SIGNATURE = 0x54575244;
+
+// The device's image turns the driver off with this value at SWITCH_OFF; absent or any other
+// value, the driver runs. The driver reads it and never writes it.
+#define SWITCH_VALUE_NAME TEXT("TimewardImplemented")
+static const DWORD SWITCH_OFF = 1;
+
+// The clock fields in the order they are written and read, one REG_DWORD value each.
+struct CLOCK_VALUE {
+    LPCWSTR pszValueName;
+    WORD SYSTEMTIME::*pField;
+};
+static const CLOCK_VALUE CLOCK_VALUES[] = {
+    {TEXT("RTCYear"), &SYSTEMTIME::wYear},
+    {TEXT("RTCMonth"), &SYSTEMTIME::wMonth},
+    {TEXT("RTCDayOfWeek"), &SYSTEMTIME::wDayOfWeek},
+    {TEXT("RTCDay"), &SYSTEMTIME::wDay},
+    {TEXT("RTCHour"), &SYSTEMTIME::wHour},
+    {TEXT("RTCMinute"), &SYSTEMTIME::wMinute},
+    {TEXT("RTCSecond"), &SYSTEMTIME::wSecond},
+    {TEXT("RTCMilliseconds"), &SYSTEMTIME::wMilliseconds},
+};
+static const DWORD CLOCK_VALUE_COUNT = sizeof(CLOCK_VALUES) / sizeof(CLOCK_VALUES[0]);
 
 extern "C" {
 

@@ -24,9 +24,6 @@ static const DWORD SECONDS_PER_MINUTE = 60;
 static const DWORD SECONDS_PER_HOUR = 3600;
 static const DWORD SECONDS_PER_DAY = 86400;
 
-#define SIGNATURE_NAME TEXT("TimewardSignature")
-#define SWITCH_NAME TEXT("TimewardImplemented")
-
 static const WCHAR USAGE[] = TEXT("usage: timewardctl status | save [-t SECONDS] | clear | -h\n")
     TEXT("  status  the stored snapshot, the switch, the clock, and what the next start would do\n")
         TEXT("  save    asks the driver for a snapshot now (\"SaveRTCEvent\") and waits up to\n")
@@ -209,7 +206,7 @@ static int Status(void) {
     const BOOL fSnapshot = ReadSnapshot(&stSaved);
     DWORD dwSignature;
     const BOOL fSignature =
-        RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, SIGNATURE_NAME, &dwSignature);
+        RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, SIGNATURE_VALUE_NAME, &dwSignature);
     Begin(&line);
     Append(&line, TEXT("snapshot   "));
     if (fSnapshot) {
@@ -230,11 +227,11 @@ static int Status(void) {
     // The switch, as the start-up check reads it, and its type, which the check ignores.
     DWORD dwSwitch;
     const BOOL fSwitchRead =
-        RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, SWITCH_NAME, &dwSwitch);
-    const BOOL fRefuses = fSwitchRead && dwSwitch == 1;
+        RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, SWITCH_VALUE_NAME, &dwSwitch);
+    const BOOL fRefuses = fSwitchRead && dwSwitch == SWITCH_OFF;
     DWORD dwType = REG_NONE;
     DWORD cbData = 0;
-    const BOOL fSwitchPresent = QueryValueType(SWITCH_NAME, &dwType, &cbData);
+    const BOOL fSwitchPresent = QueryValueType(SWITCH_VALUE_NAME, &dwType, &cbData);
     Begin(&line);
     Append(&line, TEXT("switch     \"TimewardImplemented\" "));
     if (!fSwitchPresent) {
@@ -377,10 +374,10 @@ static int Clear(void) {
     DWORD dwType;
     DWORD cbData = 0;
     const BOOL fPresent =
-        RegQueryValueExW(hKey, SIGNATURE_NAME, NULL, &dwType, NULL, &cbData) == ERROR_SUCCESS;
+        RegQueryValueExW(hKey, SIGNATURE_VALUE_NAME, NULL, &dwType, NULL, &cbData) == ERROR_SUCCESS;
     LONG lResult = ERROR_SUCCESS;
     if (fPresent) {
-        lResult = RegDeleteValueW(hKey, SIGNATURE_NAME);
+        lResult = RegDeleteValueW(hKey, SIGNATURE_VALUE_NAME);
         if (lResult == ERROR_SUCCESS) {
             RegFlushKey(hKey);  // on a hive-based registry nothing is on storage until then
         }

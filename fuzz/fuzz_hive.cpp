@@ -4,11 +4,21 @@
 #include <string>
 
 #include "coredll_sim.h"
+#include "store.h"
+
+namespace {
+
+// A value the hive holds before each input: under the driver's key, which inputs often name.
+void KeepOneValue() {
+    sim::reg::SetDword(sim::Utf8(TIMEWARD_KEY_PATH), "Keep", 7);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool once = [] {
         sim::debug::EchoToStderr(false);
-        sim::reg::SetDword("SOFTWARE\\Orvex\\Timeward", "Keep", 7);
+        KeepOneValue();
         return true;
     }();
     (void)once;
@@ -33,6 +43,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     sim::Reset();
     sim::debug::EchoToStderr(false);
-    sim::reg::SetDword("SOFTWARE\\Orvex\\Timeward", "Keep", 7);
+    KeepOneValue();
     return 0;
 }

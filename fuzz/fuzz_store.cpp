@@ -2,22 +2,29 @@
 // clock. The clock is only ever set to a valid record, and only when that record is more than
 // 300 s later than the clock by the driver's own conversion.
 #include <cstdlib>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "coredll_sim.h"
 #include "input.h"
 #include "saver.h"
 #include "seconds.h"
 #include "startup.h"
+#include "store.h"
 
 namespace {
 
-const char* const kNames[] = {
-    "RTCYear",           "RTCMonth",           "RTCDayOfWeek", "RTCDay",
-    "RTCHour",           "RTCMinute",          "RTCSecond",    "RTCMilliseconds",
-    "TimewardSignature", "TimewardImplemented"};
-constexpr const char* kKey = "SOFTWARE\\Orvex\\Timeward";
+// The key and its values, by the driver's own layout.
+const std::string kKey = sim::Utf8(TIMEWARD_KEY_PATH);
+const std::string kSignatureName = sim::Utf8(SIGNATURE_VALUE_NAME);
+const std::vector<std::string> kNames = [] {
+    std::vector<std::string> names;
+    for (const CLOCK_VALUE& value : CLOCK_VALUES)
+        names.push_back(sim::Utf8(value.pszValueName));
+    names.push_back(kSignatureName);
+    names.push_back(sim::Utf8(SWITCH_VALUE_NAME));
+    return names;
+}();
 
 }  // namespace
 
@@ -44,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The key: absent, or each value absent or of any type and size.
     if (in.Byte() % 16 != 0) {
         sim::reg::CreateKey(kKey);
-        for (const char* name : kNames) {
+        for (const std::string& name : kNames) {
             uint8_t how = in.Byte();
             if (how % 4 == 0)
                 continue;
@@ -53,8 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             size_t len = how % 4 == 3 ? in.Byte() % 9 : 4;
             for (size_t i = 0; i < len; ++i)
                 v.data.push_back(in.Byte());
-            if (std::strcmp(name, "TimewardSignature") == 0 && in.Byte() % 2) {
-                v = {REG_DWORD, {0x44, 0x52, 0x57, 0x54}};  // often the real signature
+            if (name == kSignatureName && in.Byte() % 2) {
+                const BYTE* real = reinterpret_cast<const BYTE*>(&SNAPSHOT_SIGNATURE);
+                v = {REG_DWORD, {real, real + sizeof SNAPSHOT_SIGNATURE}};  // often the real one
             }
             sim::reg::SetValue(kKey, name, v);
         }

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "coredll_sim.h"
-#include "scenario.h"
+#include "date_text.h"
 #include "timeward_reg.h"
 
 namespace tws {

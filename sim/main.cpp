@@ -1,13 +1,12 @@
 // timeward-sim: a simulated Windows CE device that runs the Timeward driver.
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
 
+#include "calendar.h"
 #include "coredll_sim.h"
+#include "date_text.h"
 #include "device.h"
 #include "runner.h"
 #include "scenario.h"
@@ -41,9 +40,13 @@ Exit status: 0 all went as expected, 1 an expectation failed, 2 bad input (nothi
 3 the device failed.
 )";
 
+// Simulated seconds per real second, as --scale allows.
+constexpr double kLeastScale = 0.01;
+constexpr double kGreatestScale = 1e7;
+
 int BadInput(const std::string& message) {
     std::fprintf(stderr, "timeward-sim: %s\n", message.c_str());
-    return 2;
+    return tws::kBadInput;
 }
 
 std::filesystem::path DefaultDevice() {
@@ -55,29 +58,13 @@ std::filesystem::path DefaultDevice() {
     return "timeward-device";
 }
 
-SYSTEMTIME NowUtc() {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    SYSTEMTIME st{};
-    st.wYear = static_cast<WORD>(tm.tm_year + 1900);
-    st.wMonth = static_cast<WORD>(tm.tm_mon + 1);
-    st.wDay = static_cast<WORD>(tm.tm_mday);
-    st.wHour = static_cast<WORD>(tm.tm_hour);
-    st.wMinute = static_cast<WORD>(tm.tm_min);
-    st.wSecond = static_cast<WORD>(tm.tm_sec);
-    int64_t ms;
-    sim::clock::ToMs(st, &ms);
-    return sim::clock::FromMs(ms);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::optional<std::filesystem::path> device_dir;
     bool fresh = false;
-    SYSTEMTIME start = NowUtc();
+    SYSTEMTIME start = tws::NowUtc();
     tws::Options options;
     options.module_dir = TIMEWARD_MODULE_DIR;
     if (const char* dir = std::getenv("TIMEWARD_MODULE_DIR"); dir && *dir)
@@ -109,7 +96,7 @@ int main(int argc, char** argv) {
         } else if (a == "--scale") {
             char* end = nullptr;
             double scale = value(&v) ? std::strtod(v.c_str(), &end) : 0;
-            if (!end || *end || !(scale >= 0.01 && scale <= 1e7)) {
+            if (!end || *end || !(scale >= kLeastScale && scale <= kGreatestScale)) {
                 return BadInput(
                     "--scale: expected a number of simulated seconds per second, 0.01 to 10000000");
             }
@@ -129,7 +116,7 @@ int main(int argc, char** argv) {
     }
     if (i >= args.size()) {
         std::fputs(kUsage, stderr);
-        return 2;
+        return tws::kBadInput;
     }
     options.progress = !options.instant && isatty(STDOUT_FILENO);
 
@@ -184,7 +171,7 @@ int main(int argc, char** argv) {
     bool created = false;
     if (!device.Create(start, &created, &error)) {
         std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
-        return 3;
+        return tws::kDeviceFailed;
     }
     if (created) {
         std::printf(
@@ -199,7 +186,7 @@ int main(int argc, char** argv) {
     }
     int rc = runner.Play(steps);
     if (demo) {
-        if (rc == 0 && !runner.restores().empty()) {
+        if (rc == tws::kAllHeld && !runner.restores().empty()) {
             const tws::Restore& r = runner.restores().back();
             std::printf(
                 "\nverdict: PASS. The battery pull reset the clock to %s; at the next boot "
@@ -209,8 +196,8 @@ int main(int argc, char** argv) {
                 runner.expectations());
         } else {
             std::printf("\nverdict: FAIL. The clock was not kept; see the lines above.\n");
-            if (rc == 0)
-                rc = 1;
+            if (rc == tws::kAllHeld)
+                rc = tws::kExpectationFailed;
         }
         if (!demo_dir.empty())
             device.Wipe(), std::filesystem::remove(demo_dir);

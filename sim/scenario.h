@@ -57,13 +57,6 @@ struct Step {
     bool on = false;  // for the switch
 };
 
-// Dates as "2026-12-08", "2026-12-08 09:30", "2026-12-08T09:30:15.250" (UTC); durations as
-// "250ms", "90s", "5m", "2h", "1d" or sums such as "1h30m".
-bool ParseDate(std::string_view text, SYSTEMTIME* out);
-std::string FormatDate(const SYSTEMTIME& st, bool with_ms = false);
-bool ParseDuration(std::string_view text, int64_t* ms);
-std::string FormatDuration(int64_t ms);
-
 // Parses steps and checks that each fits the device's state when it comes (no boot while
 // the device is on, no run while it is off); the device is off before the first step.
 // On error, returns false with a message that names where and what was expected.

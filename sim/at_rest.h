@@ -1,0 +1,21 @@
+// The simulated device while it is off: steps that act on its files.
+#ifndef TIMEWARD_SIM_AT_REST_H
+#define TIMEWARD_SIM_AT_REST_H
+
+#include "device.h"
+#include "exit_status.h"
+#include "scenario.h"
+
+namespace tws {
+
+// Plays one step while the device is off: time passes on the real-time clock, the clock is
+// set or loses its time, the switch is set in the hive, or an expectation is checked. Returns
+// the exit status.
+int PlayAtRest(const Device& device, const Step& s);
+
+// Prints the state of the device at rest.
+void ShowStatusAtRest(const Device& device);
+
+}  // namespace tws
+
+#endif  // TIMEWARD_SIM_AT_REST_H

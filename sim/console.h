@@ -1,0 +1,37 @@
+// The simulator's console: the steps' lines, the driver's debug lines and a progress bar.
+#ifndef TIMEWARD_SIM_CONSOLE_H
+#define TIMEWARD_SIM_CONSOLE_H
+
+#include <timeward_backend.h>
+
+#include <mutex>
+#include <string>
+
+namespace tws {
+
+// Standard output, shared by the steps and the driver's debug lines, with an optional
+// progress bar on the last line.
+class Console {
+  public:
+    // A line of what happened, stamped with the device's clock and a tag ("boot", "driver").
+    void Line(const SYSTEMTIME& at, const char* tag, const std::string& text);
+    // Replaces the progress bar (on a terminal only), and takes it away.
+    void Bar(const std::string& text);
+    void EndBar();
+    // A failure, on standard error.
+    void Fail(const std::string& text);
+
+  private:
+    void ClearBar();
+    void DrawBar();
+
+    std::mutex mu_;
+    std::string bar_;
+};
+
+// The one console of the process.
+Console& Out();
+
+}  // namespace tws
+
+#endif  // TIMEWARD_SIM_CONSOLE_H

@@ -1,0 +1,136 @@
+// Reads and writes dates and durations as text.
+#include "date_text.h"
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+
+#include "calendar.h"
+
+namespace tws {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr int64_t kMsPerSecond = milliseconds{std::chrono::seconds{1}}.count();
+constexpr int64_t kMsPerMinute = milliseconds{std::chrono::minutes{1}}.count();
+constexpr int64_t kMsPerHour = milliseconds{std::chrono::hours{1}}.count();
+constexpr int64_t kMsPerDay = milliseconds{std::chrono::days{1}}.count();
+
+constexpr int64_t kLargestNumber = 1000000000;               // in one term of a duration
+constexpr int64_t kLongestDuration = 100 * 365 * kMsPerDay;  // a century is plenty
+
+// Takes a number of exactly `width` decimal digits from the front of `text`.
+bool TakeNumber(std::string_view* text, size_t width, WORD* out) {
+    if (text->size() < width)
+        return false;
+    WORD v = 0;
+    for (char c : text->substr(0, width)) {
+        if (c < '0' || c > '9')
+            return false;
+        v = static_cast<WORD>(v * 10 + (c - '0'));
+    }
+    *out = v;
+    text->remove_prefix(width);
+    return true;
+}
+
+// Takes one of the characters `marks` from the front of `text`.
+bool TakeMark(std::string_view* text, std::string_view marks) {
+    if (text->empty() || marks.find(text->front()) == std::string_view::npos)
+        return false;
+    text->remove_prefix(1);
+    return true;
+}
+
+}  // namespace
+
+bool ParseDate(std::string_view text, SYSTEMTIME* out) {
+    // YYYY-MM-DD, then the time of day as [ T]hh:mm, then :ss, then .mmm, each only after the
+    // one before it.
+    SYSTEMTIME st{};
+    if (!TakeNumber(&text, 4, &st.wYear) || !TakeMark(&text, "-") ||
+        !TakeNumber(&text, 2, &st.wMonth) || !TakeMark(&text, "-") ||
+        !TakeNumber(&text, 2, &st.wDay)) {
+        return false;
+    }
+    if (!text.empty() && !(TakeMark(&text, " T") && TakeNumber(&text, 2, &st.wHour) &&
+                           TakeMark(&text, ":") && TakeNumber(&text, 2, &st.wMinute))) {
+        return false;
+    }
+    if (!text.empty() && !(TakeMark(&text, ":") && TakeNumber(&text, 2, &st.wSecond)))
+        return false;
+    if (!text.empty() && !(TakeMark(&text, ".") && TakeNumber(&text, 3, &st.wMilliseconds)))
+        return false;
+    if (!text.empty())
+        return false;
+    std::optional<Instant> t = ToInstant(st);
+    if (!t)
+        return false;
+    *out = ToRecord(*t);  // fills in the day of the week
+    return true;
+}
+
+std::string FormatDate(const SYSTEMTIME& st, bool with_ms) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", st.wYear, st.wMonth, st.wDay,
+                  st.wHour, st.wMinute, st.wSecond);
+    std::string out = buf;
+    if (with_ms) {
+        std::snprintf(buf, sizeof buf, ".%03u", st.wMilliseconds);
+        out += buf;
+    }
+    return out;
+}
+
+bool ParseDuration(std::string_view text, int64_t* ms) {
+    static const std::map<std::string, int64_t, std::less<>> kUnits = {
+        {"ms", 1}, {"s", kMsPerSecond}, {"m", kMsPerMinute}, {"h", kMsPerHour}, {"d", kMsPerDay}};
+    int64_t total = 0;
+    size_t i = 0;
+    if (text.empty())
+        return false;
+    while (i < text.size()) {
+        int64_t n = 0;
+        size_t start = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            n = n * 10 + (text[i++] - '0');
+            if (n > kLargestNumber)
+                return false;
+        }
+        size_t unit_start = i;
+        while (i < text.size() && text[i] >= 'a' && text[i] <= 'z')
+            ++i;
+        auto unit = kUnits.find(text.substr(unit_start, i - unit_start));
+        if (i == start || unit_start == start || unit == kUnits.end())
+            return false;
+        total += n * unit->second;
+        if (total > kLongestDuration)
+            return false;
+    }
+    *ms = total;
+    return true;
+}
+
+std::string FormatDuration(int64_t ms) {
+    if (ms % kMsPerSecond != 0)
+        return std::to_string(ms) + "ms";
+    int64_t s = ms / kMsPerSecond;
+    std::string out;
+    static const struct {
+        const char* suffix;
+        int64_t ms;
+    } kUnits[] = {{"d", kMsPerDay}, {"h", kMsPerHour}, {"m", kMsPerMinute}};
+    for (const auto& unit : kUnits) {
+        const int64_t per_unit = unit.ms / kMsPerSecond;
+        if (s >= per_unit) {
+            out += std::to_string(s / per_unit) + unit.suffix;
+            s %= per_unit;
+        }
+    }
+    if (s || out.empty())
+        out += std::to_string(s) + "s";
+    return out;
+}
+
+}  // namespace tws

@@ -1,0 +1,88 @@
+// Checks expectations about the clock, the stored snapshot, the switch and the debug lines.
+#include "expect.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "calendar.h"
+#include "console.h"
+#include "coredll_sim.h"
+#include "date_text.h"
+#include "driver_key.h"
+
+namespace tws {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr const char* kLineEnd = "\r\n";  // what the driver ends its debug lines with
+
+// Records compared here are valid: the clock's, a stored one found valid, a parsed date.
+Instant When(const SYSTEMTIME& st) {
+    return ToInstant(st).value_or(Instant{});
+}
+
+}  // namespace
+
+bool Expect(const Step& s, const SYSTEMTIME& clock, bool persisted) {
+    std::string expected, seen;
+    bool ok = true;
+    switch (s.kind) {
+        case StepKind::kExpectClock: {
+            const milliseconds diff = When(clock) - When(*s.date);
+            ok = std::chrono::abs(diff) <= milliseconds{s.ms};
+            expected = "the clock at " + FormatDate(*s.date, true) +
+                       (s.ms ? " within " + FormatDuration(s.ms) : "");
+            seen = FormatDate(clock, true);
+            break;
+        }
+        case StepKind::kExpectClockAtSnapshot: {
+            Stored st = ReadStored(persisted);
+            ok = st.valid && When(st.time) == When(clock);
+            expected = "the clock at the stored snapshot (" + st.Describe() + ")";
+            seen = FormatDate(clock, true);
+            break;
+        }
+        case StepKind::kExpectSnapshot: {
+            Stored st = ReadStored(persisted);
+            if (s.date) {
+                ok = st.valid && When(st.time) == When(*s.date);
+                expected = "the snapshot " + FormatDate(*s.date, true);
+            } else {
+                ok = !st.signed_;
+                expected = "no snapshot";
+            }
+            seen = st.Describe();
+            break;
+        }
+        case StepKind::kExpectSwitch:
+            ok = SwitchOn(persisted) == s.on;
+            expected = std::string("the switch ") + (s.on ? "on" : "off");
+            seen = SwitchText(persisted);
+            break;
+        default:
+            return true;
+    }
+    if (!ok)
+        Out().Fail(s.where + ": expected " + expected + ", saw " + seen);
+    return ok;
+}
+
+bool ExpectLines(const Step& s) {
+    std::vector<sim::debug::Line> lines = sim::debug::Lines();
+    int n = 0;
+    for (const sim::debug::Line& line : lines)
+        n += line.text == sim::Utf16(s.text);
+    std::string text = s.text.substr(0, s.text.size() - std::strlen(kLineEnd));
+    bool ok = s.kind == StepKind::kExpectNoLine ? n == 0 : s.count < 0 ? n > 0 : n == s.count;
+    if (!ok) {
+        std::string expected = s.kind == StepKind::kExpectNoLine ? "no line"
+                               : s.count < 0                     ? "the line"
+                                             : std::to_string(s.count) + " lines";
+        Out().Fail(s.where + ": expected " + expected + " \"" + text + "\" since the boot, saw " +
+                   std::to_string(n));
+    }
+    return ok;
+}
+
+}  // namespace tws

@@ -1,0 +1,274 @@
+// Runs the device while it is on: the boot, the steps in its life, and how it goes off.
+#include "session.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <thread>
+
+#include "console.h"
+#include "coredll_sim.h"
+#include "date_text.h"
+#include "devmgr.h"
+#include "driver_key.h"
+#include "expect.h"
+
+namespace tws {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr int64_t kTickMs = 20;  // real milliseconds between two moves of a paced clock
+constexpr int kBarWidth = 30;
+constexpr int64_t kMsPerSecond = milliseconds{std::chrono::seconds{1}}.count();
+
+// A session reports a restore at its boot to the runner as a line of two instants in
+// milliseconds since 1970.
+constexpr char kRestoreLine[] = "restore %" PRId64 " %" PRId64 "\n";
+constexpr char kRestoreScan[] = "restore %" SCNd64 " %" SCNd64;
+
+int64_t MsOf(const SYSTEMTIME& st) {
+    return ToInstant(st).value_or(Instant{}).time_since_epoch().count();
+}
+
+std::string Trimmed(const std::u16string& text) {
+    std::string s = sim::Utf8(text);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+        s.pop_back();
+    return s;
+}
+
+[[noreturn]] void EndProcess(int code) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(code);
+}
+
+// "D0 D4": the power states a driver said it supports.
+std::string PowerStates(const POWER_CAPABILITIES& caps) {
+    return std::string(caps.DeviceDx & DX_MASK(D0) ? "D0 " : "") +
+           std::string(caps.DeviceDx & DX_MASK(D4) ? "D4" : "");
+}
+
+class Session {
+  public:
+    Session(const Device& device, const Options& options, int report_fd)
+        : device_(device), options_(options), report_fd_(report_fd) {}
+
+    int Play(const std::vector<Step>& steps, size_t first, size_t last) {
+        if (!Boot())
+            return kDeviceFailed;
+        dm_.emplace();
+        StartDrivers();
+        for (size_t i = first + 1; i <= last; ++i) {
+            if (std::optional<int> status = Perform(steps[i]))
+                return *status;
+        }
+        Out().Line(sim::clock::Now(), "shutdown", "end of the steps: orderly shutdown");
+        dm_->DeactivateAll();
+        dm_.reset();
+        sim::reg::Flush();
+        PowerOff(true, std::nullopt);
+        return kAllHeld;
+    }
+
+  private:
+    // Loads the device's files into the simulated core library and starts its clock.
+    bool Boot() {
+        std::string error;
+        sim::Reset();
+        sim::debug::EchoToStderr(false);
+        sim::modules::SetSearchPath(options_.module_dir);
+        if (!device_.ReadRtc(&rtc_, &error) || !sim::reg::LoadHiveFile(device_.hive(), &error)) {
+            Out().Fail(error);
+            return false;
+        }
+        start_ = rtc_.battery_ok ? rtc_.time : rtc_.reset_to;
+        sim::clock::SetWall(start_);
+        Out().Line(start_, "boot",
+                   "the clock starts at " + FormatDate(start_) +
+                       (rtc_.battery_ok ? " from the real-time clock"
+                                        : ": the real-time clock had lost its time"));
+        sim::debug::SetListener([](const sim::debug::Line& line) {
+            Out().Line(line.wall, "driver", Trimmed(line.text));
+        });
+        return true;
+    }
+
+    // The Device Manager loads the drivers; a restore they made is reported.
+    void StartDrivers() {
+        std::vector<std::string> errors;
+        dm_->LoadBuiltIn(&errors);
+        sim::clock::Settle();
+        for (const std::string& e : errors)
+            Out().Line(sim::clock::Now(), "devmgr", e);
+        for (const auto& d : dm_->Active()) {
+            Out().Line(sim::clock::Now(), "devmgr",
+                       d->device + " is active (" + d->dll + ")" +
+                           (d->caps_known ? ", power states " + PowerStates(d->caps) : ""));
+        }
+        const SYSTEMTIME after = sim::clock::Now();
+        if (MsOf(after) != MsOf(start_)) {
+            char line[64];
+            const int n = std::snprintf(line, sizeof line, kRestoreLine, MsOf(start_), MsOf(after));
+            (void)!write(report_fd_, line, static_cast<size_t>(n));
+            Out().Line(after, "boot",
+                       "the clock was set forward from " + FormatDate(start_) + " to " +
+                           FormatDate(after, true));
+        }
+    }
+
+    // Plays one step. Returns the session's exit status when the step ends it.
+    std::optional<int> Perform(const Step& s) {
+        const SYSTEMTIME now = sim::clock::Now();
+        switch (s.kind) {
+            case StepKind::kRun:
+                if (suspended_)
+                    Sleep(now, s.ms);
+                else
+                    Run(now, s.ms);
+                return std::nullopt;
+            case StepKind::kSuspend:
+                SendPower(now, "suspend: the Power Manager sends D4", D4);
+                return std::nullopt;
+            case StepKind::kResume:
+                SendPower(now, "resume: the Power Manager sends D0", D0);
+                return std::nullopt;
+            case StepKind::kEvent:
+                SetSaveEvent(now);
+                return std::nullopt;
+            case StepKind::kShutdown:
+                Out().Line(now, "shutdown", "orderly: drivers deactivated, registry flushed");
+                dm_->DeactivateAll();
+                sim::reg::Flush();
+                PowerOff(true, std::nullopt);
+                return kAllHeld;
+            case StepKind::kPowerCut:
+                Out().Line(now, "cut", "power cut: what the hive did not flush is lost");
+                PowerOff(true, std::nullopt);
+                EndProcess(kAllHeld);
+            case StepKind::kPullBattery:
+                PowerOff(false, s.date);
+                Out().Line(now, "battery",
+                           "battery pulled: power is lost, and the real-time clock with it; it "
+                           "will come back at " +
+                               FormatDate(rtc_.reset_to));
+                EndProcess(kAllHeld);
+            case StepKind::kStatus:
+                ShowStatus(now);
+                return std::nullopt;
+            default:
+                // A failed expectation ends the run on the spot, as a power cut would.
+                if (s.kind == StepKind::kExpectLine || s.kind == StepKind::kExpectNoLine
+                        ? !ExpectLines(s)
+                        : !Expect(s, now, true)) {
+                    PowerOff(true, std::nullopt);
+                    EndProcess(kExpectationFailed);
+                }
+                return std::nullopt;
+        }
+    }
+
+    // Lets `ms` of simulated time pass, paced at the options' scale, with a progress bar.
+    void Run(const SYSTEMTIME& now, int64_t ms) {
+        Out().Line(now, "run", FormatDuration(ms));
+        if (options_.instant) {
+            sim::clock::Advance(static_cast<uint64_t>(ms));
+            return;
+        }
+        const auto real_start = std::chrono::steady_clock::now();
+        const int64_t tick = std::max<int64_t>(1, static_cast<int64_t>(kTickMs * options_.scale));
+        for (int64_t done = 0; done < ms;) {
+            const int64_t step = std::min(tick, ms - done);
+            sim::clock::Advance(static_cast<uint64_t>(step));
+            done += step;
+            std::this_thread::sleep_until(real_start +
+                                          std::chrono::duration<double, std::milli>(
+                                              static_cast<double>(done) / options_.scale));
+            if (options_.progress) {
+                const int filled = static_cast<int>(kBarWidth * done / ms);
+                Out().Bar("  [" + std::string(filled, '=') + std::string(kBarWidth - filled, ' ') +
+                          "] " + FormatDuration(done / kMsPerSecond * kMsPerSecond) + " of " +
+                          FormatDuration(ms));
+            }
+        }
+        Out().EndBar();
+    }
+
+    // Nothing runs while the device sleeps; only the clock moves on.
+    void Sleep(const SYSTEMTIME& now, int64_t ms) {
+        sim::clock::SetWall(ToRecord(ToInstant(now).value_or(Instant{}) + milliseconds{ms}));
+        Out().Line(sim::clock::Now(), "run",
+                   FormatDuration(ms) + " asleep: the clock moved on, no thread ran");
+    }
+
+    // The Power Manager asks the drivers for a power state: D4 as the device goes to sleep, D0
+    // as it wakes.
+    void SendPower(const SYSTEMTIME& now, const char* text, CEDEVICE_POWER_STATE state) {
+        Out().Line(now, "power", text);
+        dm_->SetDevicePower(state);
+        sim::clock::Settle();
+        suspended_ = state == D4;
+    }
+
+    // Another process sets the driver's event.
+    void SetSaveEvent(const SYSTEMTIME& now) {
+        Out().Line(now, "event", "another process sets \"SaveRTCEvent\"");
+        HANDLE h = CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent");
+        SetEvent(h);
+        CloseHandle(h);
+        sim::clock::Settle();
+    }
+
+    void ShowStatus(const SYSTEMTIME& now) {
+        std::printf("  device    %s (%s)\n", device_.dir().c_str(),
+                    suspended_ ? "suspended" : "on");
+        std::printf("  clock     %s (system clock)\n", FormatDate(now, true).c_str());
+        std::printf("  snapshot  %s (as flushed to the hive)\n",
+                    ReadStored(true).Describe().c_str());
+        std::printf("  switch    %s\n", SwitchText(true).c_str());
+    }
+
+    // Power goes: the real-time clock keeps the time, or loses it and will come back at
+    // `reset_to` (the default date when none is given).
+    void PowerOff(bool battery_ok, const std::optional<SYSTEMTIME>& reset_to) {
+        rtc_.time = sim::clock::Now();
+        rtc_.battery_ok = battery_ok;
+        rtc_.reset_to = reset_to.value_or(DefaultResetDate());
+        std::string err;
+        if (!device_.WriteRtc(rtc_, &err))
+            Out().Fail(err);
+    }
+
+    const Device& device_;
+    const Options& options_;
+    const int report_fd_;
+    Rtc rtc_;
+    SYSTEMTIME start_{};
+    bool suspended_ = false;
+    std::optional<sim::DeviceManager> dm_;
+};
+
+}  // namespace
+
+void PlaySession(const Device& device, const Options& options, const std::vector<Step>& steps,
+                 size_t first, size_t last, int report_fd) {
+    int status;
+    {
+        Session session(device, options, report_fd);
+        status = session.Play(steps, first, last);
+    }
+    EndProcess(status);
+}
+
+std::optional<Restore> ReadRestoreReport(const std::string& report) {
+    int64_t from, to;
+    if (std::sscanf(report.c_str(), kRestoreScan, &from, &to) != 2)
+        return std::nullopt;
+    return Restore{ToRecord(Instant{milliseconds{from}}), ToRecord(Instant{milliseconds{to}})};
+}
+
+}  // namespace tws

@@ -1,0 +1,47 @@
+// The scenario verbs: a table of each step's name, the words it takes and the step it makes.
+#ifndef TIMEWARD_SIM_VERBS_H
+#define TIMEWARD_SIM_VERBS_H
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "scenario.h"
+
+namespace tws {
+
+// The device's state between steps; a bit each, so that a verb can allow several.
+enum PowerState : unsigned { kPowerOff = 1, kPowerOn = 2, kPowerSuspended = 4 };
+
+// Turns the words of one step at a time into a Step. Each step must fit the device's state
+// when it comes (no boot while the device is on, no run while it is off); the device is off
+// before the first step.
+class StepParser {
+  public:
+    explicit StepParser(std::string* error) : error_(error) {}
+
+    // Where the next step stands, "file:line" or "argument N", for messages and the Step.
+    void At(std::string where) {
+        where_ = std::move(where);
+    }
+
+    // Appends the step the words make, or fails with a message that names where and what was
+    // expected. A word in quotes is marked by a leading '"'. No words: no step, no error.
+    bool Parse(const std::vector<std::string>& words, std::vector<Step>* steps);
+    bool Fail(const std::string& expected);
+
+    // Fails unless the device is in one of the `allowed` states for the step `name`.
+    bool NeedPower(unsigned allowed, std::string_view name);
+
+  private:
+    PowerState power_ = kPowerOff;
+    std::string where_;
+    std::string* error_;
+};
+
+// True when `word` names a step.
+bool IsVerb(std::string_view word);
+
+}  // namespace tws
+
+#endif  // TIMEWARD_SIM_VERBS_H
