@@ -31,9 +31,8 @@ static void RestoreClock(void) {
 
 extern "C" DWORD StartClockKeeping(void) {
     DWORD dwImplemented;
-    if (RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, TEXT("TimewardImplemented"),
-                     &dwImplemented) &&
-        dwImplemented == 1) {
+    if (RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, SWITCH_VALUE_NAME, &dwImplemented) &&
+        dwImplemented == SWITCH_OFF) {
         NKDbgPrintfW(TEXT("Timeward is already implemented\r\n"));
         return 0;
     }
