@@ -4,16 +4,23 @@
 
 #include "coredll_sim.h"
 
+#include <cstdarg>
+
 namespace sim::detail {
 
 void ResetRegistry();
 void ResetKernel();
-void ResetRecords();
+void ResetDebugOutput();
+void ResetModules();
 void ResetGuardedCopy();
 
 // The wall clock as a record, and virtual monotonic time, for the debug output.
 SYSTEMTIME WallNow();
 uint64_t VirtualNowMs();
+
+// The text of a kernel debug print: %s (wide), %S (narrow), %c, %d, %i, %u, %x, %X, %%, with
+// an optional '0' flag, a width and 'l' or 'h' size letters, which change nothing here.
+std::u16string FormatDebugText(const char16_t* fmt, va_list args);
 
 }  // namespace sim::detail
 

@@ -46,5 +46,4 @@ uint64_t BadHandleUses() {
     return K().bad_handle_uses;
 }
 
-
 }  // namespace sim::threads
