@@ -8,6 +8,9 @@
 
 namespace sim::detail {
 
+// Handles are multiples of four, as on Windows, whose handle values keep their low bits free.
+constexpr uintptr_t kHandleStep = 4;
+
 void ResetRegistry();
 void ResetKernel();
 void ResetDebugOutput();

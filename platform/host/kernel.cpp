@@ -152,7 +152,7 @@ std::shared_ptr<Object> Lookup(Kernel& k, HANDLE h) {
 
 HANDLE AddHandle(Kernel& k, std::shared_ptr<Object> object) {
     uintptr_t h = k.next_handle;
-    k.next_handle += 4;
+    k.next_handle += kHandleStep;
     k.handles[h] = std::move(object);
     return reinterpret_cast<HANDLE>(h);
 }

@@ -91,7 +91,7 @@ LONG ResolveKey(RegState& r, HKEY h, RegKey** key) {
 
 HKEY NewHandle(RegState& r, Path path) {
     uintptr_t h = r.next_handle;
-    r.next_handle += 4;
+    r.next_handle += kHandleStep;
     r.handles[h] = std::move(path);
     r.counters.open_handles = r.handles.size();
     return reinterpret_cast<HKEY>(h);
@@ -122,7 +122,7 @@ LONG OpenOrCreate(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult, bool create, LPD
                 key = key->AddChild(part);
         }
         if (disposition)
-            *disposition = existed ? 2 : 1;  // opened existing : created new
+            *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
         *phkResult = NewHandle(r, std::move(path));
         return ERROR_SUCCESS;
     });
