@@ -26,9 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)lock_ready;
     while (StopSaver()) {
     }  // the instance the last input started
-    sim::Reset();
-    sim::debug::EchoToStderr(false);
-    sim::threads::FailEventCreation(true);  // no saver thread: only the start-up is fuzzed
+    coredll::Reset();
+    coredll::debug::EchoToStderr(false);
+    coredll::threads::FailEventCreation(true);  // no saver thread: only the start-up is fuzzed
     FuzzInput in(data, size);
 
     // The clock: any valid reading, from the bytes.
@@ -39,16 +39,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     clock.wHour = static_cast<WORD>(in.Byte() % 24);
     clock.wMinute = static_cast<WORD>(in.Byte() % 60);
     clock.wSecond = static_cast<WORD>(in.Byte() % 60);
-    sim::clock::SetWall(clock);
+    coredll::clock::SetWall(clock);
 
     // The key: absent, or each value absent or of any type and size.
     if (in.Byte() % 16 != 0) {
-        sim::reg::CreateKey(kKey);
+        coredll::reg::CreateKey(kKey);
         for (const char* name : kNames) {
             uint8_t how = in.Byte();
             if (how % 4 == 0)
                 continue;
-            sim::RegValue v;
+            coredll::RegValue v;
             v.type = how % 4 == 1 ? REG_DWORD : in.Byte();
             size_t len = how % 4 == 3 ? in.Byte() % 9 : 4;
             for (size_t i = 0; i < len; ++i)
@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (std::strcmp(name, "TimewardSignature") == 0 && in.Byte() % 2) {
                 v = {REG_DWORD, {0x44, 0x52, 0x57, 0x54}};  // often the real signature
             }
-            sim::reg::SetValue(kKey, name, v);
+            coredll::reg::SetValue(kKey, name, v);
         }
     }
 
@@ -67,8 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SYSTEMTIME before = clock;
     DWORD now_seconds;
     SecondsSince1961(&before, &now_seconds);
-    for (const sim::clock::SetCall& call : sim::clock::SetSystemTimeCalls()) {
-        if (!call.result || !sim::clock::IsValidRecord(call.requested))
+    for (const coredll::clock::SetCall& call : coredll::clock::SetSystemTimeCalls()) {
+        if (!call.result || !coredll::clock::IsValidRecord(call.requested))
             std::abort();
         SYSTEMTIME saved = call.requested;
         DWORD saved_seconds;
@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!(saved_seconds > now_seconds + 300))
             std::abort();
     }
-    if (sim::clock::SetSystemTimeCalls().size() > 1 || sim::reg::Counters().open_handles != 0) {
+    if (coredll::clock::SetSystemTimeCalls().size() > 1 ||
+        coredll::reg::Counters().open_handles != 0) {
         std::abort();
     }
     return 0;

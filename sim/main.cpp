@@ -67,8 +67,8 @@ SYSTEMTIME NowUtc() {
     st.wMinute = static_cast<WORD>(tm.tm_min);
     st.wSecond = static_cast<WORD>(tm.tm_sec);
     int64_t ms;
-    sim::clock::ToMs(st, &ms);
-    return sim::clock::FromMs(ms);
+    coredll::clock::ToMs(st, &ms);
+    return coredll::clock::FromMs(ms);
 }
 
 }  // namespace
@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
         if (i + 2 != args.size())
             return BadInput("play: expected one scenario file");
         std::string text;
-        if (!sim::ReadWholeFile(args[i + 1], &text, &error))
+        if (!coredll::ReadWholeFile(args[i + 1], &text, &error))
             return BadInput(error);
         if (!tws::ParseScenario(text, args[i + 1], &steps, &error))
             return BadInput(error);

@@ -76,7 +76,7 @@ Console& Out() {
 }
 
 std::string Trimmed(const std::u16string& text) {
-    std::string s = sim::Utf8(text);
+    std::string s = coredll::Utf8(text);
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
         s.pop_back();
     return s;
@@ -84,7 +84,7 @@ std::string Trimmed(const std::u16string& text) {
 
 int64_t Ms(const SYSTEMTIME& st) {
     int64_t ms = 0;
-    sim::clock::ToMs(st, &ms);
+    coredll::clock::ToMs(st, &ms);
     return ms;
 }
 
@@ -104,7 +104,7 @@ struct Stored {
 
 Stored ReadStored(bool persisted) {
     Stored s;
-    s.signed_ = sim::reg::GetDword(kKey, "TimewardSignature", persisted) == 0x54575244u;
+    s.signed_ = coredll::reg::GetDword(kKey, "TimewardSignature", persisted) == 0x54575244u;
     if (!s.signed_)
         return s;
     static const char* const kFields[] = {"RTCYear",   "RTCMonth",       "RTCDayOfWeek",
@@ -115,7 +115,7 @@ Stored ReadStored(bool persisted) {
                                          &SYSTEMTIME::wHour,      &SYSTEMTIME::wMinute,
                                          &SYSTEMTIME::wSecond,    &SYSTEMTIME::wMilliseconds};
     for (int i = 0; i < 8; ++i) {
-        std::optional<sim::RegValue> v = sim::reg::GetValue(kKey, kFields[i], persisted);
+        std::optional<coredll::RegValue> v = coredll::reg::GetValue(kKey, kFields[i], persisted);
         if (!v || v->data.size() > 4)
             return s;
         DWORD d = 0;
@@ -128,7 +128,7 @@ Stored ReadStored(bool persisted) {
 }
 
 std::string SwitchText(bool persisted) {
-    std::optional<DWORD> v = sim::reg::GetDword(kKey, "TimewardImplemented", persisted);
+    std::optional<DWORD> v = coredll::reg::GetDword(kKey, "TimewardImplemented", persisted);
     if (!v)
         return "TimewardImplemented absent: the driver runs";
     return "TimewardImplemented = " + std::to_string(*v) +
@@ -136,7 +136,7 @@ std::string SwitchText(bool persisted) {
 }
 
 bool SwitchOn(bool persisted) {
-    return sim::reg::GetDword(kKey, "TimewardImplemented", persisted) != 1u;
+    return coredll::reg::GetDword(kKey, "TimewardImplemented", persisted) != 1u;
 }
 
 // Checks one expectation about the clock, the stored snapshot or the switch. `clock` is the
@@ -186,10 +186,10 @@ bool Expect(const Step& s, const SYSTEMTIME& clock, bool persisted) {
 }
 
 bool ExpectLines(const Step& s, size_t since) {
-    std::vector<sim::debug::Line> lines = sim::debug::Lines();
+    std::vector<coredll::debug::Line> lines = coredll::debug::Lines();
     int n = 0;
     for (size_t i = since; i < lines.size(); ++i)
-        n += lines[i].text == sim::Utf16(s.text);
+        n += lines[i].text == coredll::Utf16(s.text);
     std::string text = s.text.substr(0, s.text.size() - 2);
     bool ok = s.kind == StepKind::kExpectNoLine ? n == 0 : s.count < 0 ? n > 0 : n == s.count;
     if (!ok) {
@@ -205,14 +205,14 @@ bool ExpectLines(const Step& s, size_t since) {
 // Lets `ms` of simulated time pass, paced at the options' scale, with a progress bar.
 void RunFor(int64_t ms, const Options& options) {
     if (options.instant) {
-        sim::clock::Advance(static_cast<uint64_t>(ms));
+        coredll::clock::Advance(static_cast<uint64_t>(ms));
         return;
     }
     const auto real_start = std::chrono::steady_clock::now();
     const int64_t tick = std::max<int64_t>(1, static_cast<int64_t>(20 * options.scale));
     for (int64_t done = 0; done < ms;) {
         const int64_t step = std::min(tick, ms - done);
-        sim::clock::Advance(static_cast<uint64_t>(step));
+        coredll::clock::Advance(static_cast<uint64_t>(step));
         done += step;
         std::this_thread::sleep_until(real_start + std::chrono::duration<double, std::milli>(
                                                        static_cast<double>(done) / options.scale));
@@ -274,7 +274,7 @@ int Runner::Play(const std::vector<Step>& steps) {
         waitpid(pid, &status, 0);
         int64_t from, to;
         if (std::sscanf(report.c_str(), "restore %" SCNd64 " %" SCNd64, &from, &to) == 2) {
-            restores_.push_back({sim::clock::FromMs(from), sim::clock::FromMs(to)});
+            restores_.push_back({coredll::clock::FromMs(from), coredll::clock::FromMs(to)});
         }
         for (size_t k = i; k <= last; ++k)
             expectations_ += IsExpectation(steps[k].kind);
@@ -292,25 +292,26 @@ int Runner::Play(const std::vector<Step>& steps) {
 int Runner::Session(const std::vector<Step>& steps, size_t first, size_t last, int report_fd) {
     std::string error;
     Rtc rtc;
-    sim::Reset();
-    sim::debug::EchoToStderr(false);
-    sim::modules::SetSearchPath(options_.module_dir);
-    if (!device_.ReadRtc(&rtc, &error) || !sim::reg::LoadHiveFile(device_.hive(), &error)) {
+    coredll::Reset();
+    coredll::debug::EchoToStderr(false);
+    coredll::modules::SetSearchPath(options_.module_dir);
+    if (!device_.ReadRtc(&rtc, &error) || !coredll::reg::LoadHiveFile(device_.hive(), &error)) {
         Out().Fail(error);
         return 3;
     }
     const SYSTEMTIME start = rtc.battery_ok ? rtc.time : rtc.reset_to;
-    sim::clock::SetWall(start);
+    coredll::clock::SetWall(start);
     Out().Line(start, "boot",
                "the clock starts at " + FormatDate(start) +
                    (rtc.battery_ok ? " from the real-time clock"
                                    : ": the real-time clock had lost its time"));
-    sim::debug::SetListener(
-        [](const sim::debug::Line& line) { Out().Line(line.wall, "driver", Trimmed(line.text)); });
+    coredll::debug::SetListener([](const coredll::debug::Line& line) {
+        Out().Line(line.wall, "driver", Trimmed(line.text));
+    });
 
     bool suspended = false;
     auto power_off = [&](bool battery_ok, const std::optional<SYSTEMTIME>& reset_to) {
-        rtc.time = sim::clock::Now();
+        rtc.time = coredll::clock::Now();
         rtc.battery_ok = battery_ok;
         rtc.reset_to = reset_to.value_or(DefaultResetDate());
         std::string err;
@@ -319,21 +320,21 @@ int Runner::Session(const std::vector<Step>& steps, size_t first, size_t last, i
     };
 
     {
-        sim::DeviceManager dm;
+        coredll::DeviceManager dm;
         std::vector<std::string> errors;
         dm.LoadBuiltIn(&errors);
-        sim::clock::Settle();
+        coredll::clock::Settle();
         for (const std::string& e : errors)
-            Out().Line(sim::clock::Now(), "devmgr", e);
+            Out().Line(coredll::clock::Now(), "devmgr", e);
         for (const auto& d : dm.Active()) {
-            Out().Line(sim::clock::Now(), "devmgr",
+            Out().Line(coredll::clock::Now(), "devmgr",
                        d->device + " is active (" + d->dll + ")" +
                            (d->caps_known ? ", power states " +
                                                 std::string(d->caps.DeviceDx & 1 ? "D0 " : "") +
                                                 std::string(d->caps.DeviceDx & 16 ? "D4" : "")
                                           : ""));
         }
-        const SYSTEMTIME after = sim::clock::Now();
+        const SYSTEMTIME after = coredll::clock::Now();
         if (Ms(after) != Ms(start)) {
             std::string line =
                 "restore " + std::to_string(Ms(start)) + " " + std::to_string(Ms(after)) + "\n";
@@ -345,16 +346,16 @@ int Runner::Session(const std::vector<Step>& steps, size_t first, size_t last, i
 
         for (size_t i = first + 1; i <= last; ++i) {
             const Step& s = steps[i];
-            const SYSTEMTIME now = sim::clock::Now();
+            const SYSTEMTIME now = coredll::clock::Now();
             switch (s.kind) {
                 case StepKind::kRun:
                     if (suspended) {
                         // Nothing runs while the device sleeps; only the clock moves on.
                         int64_t ms;
-                        sim::clock::ToMs(now, &ms);
-                        sim::clock::SetWall(sim::clock::FromMs(ms + s.ms));
+                        coredll::clock::ToMs(now, &ms);
+                        coredll::clock::SetWall(coredll::clock::FromMs(ms + s.ms));
                         Out().Line(
-                            sim::clock::Now(), "run",
+                            coredll::clock::Now(), "run",
                             FormatDuration(s.ms) + " asleep: the clock moved on, no thread ran");
                         break;
                     }
@@ -364,13 +365,13 @@ int Runner::Session(const std::vector<Step>& steps, size_t first, size_t last, i
                 case StepKind::kSuspend:
                     Out().Line(now, "power", "suspend: the Power Manager sends D4");
                     dm.SetDevicePower(D4);
-                    sim::clock::Settle();
+                    coredll::clock::Settle();
                     suspended = true;
                     break;
                 case StepKind::kResume:
                     Out().Line(now, "power", "resume: the Power Manager sends D0");
                     dm.SetDevicePower(D0);
-                    sim::clock::Settle();
+                    coredll::clock::Settle();
                     suspended = false;
                     break;
                 case StepKind::kEvent: {
@@ -378,13 +379,13 @@ int Runner::Session(const std::vector<Step>& steps, size_t first, size_t last, i
                     HANDLE h = CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent");
                     SetEvent(h);
                     CloseHandle(h);
-                    sim::clock::Settle();
+                    coredll::clock::Settle();
                     break;
                 }
                 case StepKind::kShutdown:
                     Out().Line(now, "shutdown", "orderly: drivers deactivated, registry flushed");
                     dm.DeactivateAll();
-                    sim::reg::Flush();
+                    coredll::reg::Flush();
                     power_off(true, std::nullopt);
                     return 0;
                 case StepKind::kPowerCut:
@@ -417,10 +418,10 @@ int Runner::Session(const std::vector<Step>& steps, size_t first, size_t last, i
                     break;
             }
         }
-        Out().Line(sim::clock::Now(), "shutdown", "end of the steps: orderly shutdown");
+        Out().Line(coredll::clock::Now(), "shutdown", "end of the steps: orderly shutdown");
         dm.DeactivateAll();
     }
-    sim::reg::Flush();
+    coredll::reg::Flush();
     power_off(true, std::nullopt);
     return 0;
 }
@@ -434,9 +435,9 @@ int Runner::AtRest(const Step& s) {
     }
     const SYSTEMTIME clock = rtc.battery_ok ? rtc.time : rtc.reset_to;
     auto load_hive = [&] {
-        sim::Reset();
-        sim::debug::EchoToStderr(false);
-        if (!sim::reg::LoadHiveFile(device_.hive(), &error)) {
+        coredll::Reset();
+        coredll::debug::EchoToStderr(false);
+        if (!coredll::reg::LoadHiveFile(device_.hive(), &error)) {
             Out().Fail(error);
             return false;
         }
@@ -446,7 +447,7 @@ int Runner::AtRest(const Step& s) {
         case StepKind::kOff:
             if (rtc.battery_ok) {
                 int64_t ms = Ms(rtc.time) + s.ms;
-                rtc.time = sim::clock::FromMs(ms);
+                rtc.time = coredll::clock::FromMs(ms);
             }
             Out().Line(rtc.time, "off",
                        FormatDuration(s.ms) + " off" +
@@ -468,8 +469,8 @@ int Runner::AtRest(const Step& s) {
         case StepKind::kSwitch:
             if (!load_hive())
                 return 3;
-            sim::reg::SetDword(kKey, "TimewardImplemented", s.on ? 0 : 1);
-            sim::reg::Flush();
+            coredll::reg::SetDword(kKey, "TimewardImplemented", s.on ? 0 : 1);
+            coredll::reg::Flush();
             Out().Line(clock, "switch",
                        std::string("TimewardImplemented = ") +
                            (s.on ? "0: the driver runs" : "1: the driver is turned off"));
@@ -493,9 +494,9 @@ int Runner::AtRest(const Step& s) {
 void Runner::Status() {
     std::string error;
     Rtc rtc;
-    sim::Reset();
-    sim::debug::EchoToStderr(false);
-    if (!device_.ReadRtc(&rtc, &error) || !sim::reg::LoadHiveFile(device_.hive(), &error)) {
+    coredll::Reset();
+    coredll::debug::EchoToStderr(false);
+    if (!device_.ReadRtc(&rtc, &error) || !coredll::reg::LoadHiveFile(device_.hive(), &error)) {
         Out().Fail(error);
         return;
     }

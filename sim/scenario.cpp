@@ -304,9 +304,9 @@ bool ParseDate(std::string_view text, SYSTEMTIME* out) {
         }
     }
     int64_t ms;
-    if (!sim::clock::ToMs(st, &ms))
+    if (!coredll::clock::ToMs(st, &ms))
         return false;
-    *out = sim::clock::FromMs(ms);  // fills in the day of the week
+    *out = coredll::clock::FromMs(ms);  // fills in the day of the week
     return true;
 }
 

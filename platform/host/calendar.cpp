@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-namespace sim::clock {
+namespace coredll::clock {
 namespace {
 
 using namespace std::chrono;
@@ -55,4 +55,4 @@ SYSTEMTIME FromMs(int64_t ms) {
     return st;
 }
 
-}  // namespace sim::clock
+}  // namespace coredll::clock

@@ -2,7 +2,7 @@
 // library.
 #include "kernel.h"
 
-namespace sim::detail {
+namespace coredll::detail {
 namespace {
 
 std::mutex g_hook_mu;
@@ -25,9 +25,9 @@ void ResetCallHook() {
     g_hook.reset();
 }
 
-}  // namespace sim::detail
+}  // namespace coredll::detail
 
-void sim::threads::SetCallHook(CallHook hook) {
+void coredll::threads::SetCallHook(CallHook hook) {
     std::lock_guard<std::mutex> lock(detail::g_hook_mu);
     detail::g_hook = hook ? std::make_shared<const CallHook>(std::move(hook)) : nullptr;
 }

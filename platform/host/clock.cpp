@@ -1,7 +1,7 @@
 // The virtual clock: virtual monotonic time, manual or scaled, and the wall clock on it.
 #include "kernel.h"
 
-namespace sim::detail {
+namespace coredll::detail {
 
 void StartClocks(Kernel& k) {
     k.manual = true;
@@ -25,12 +25,12 @@ uint64_t VirtualNowMs() {
     return NowLocked(K());
 }
 
-}  // namespace sim::detail
+}  // namespace coredll::detail
 
-using namespace sim;
-using namespace sim::detail;
+using namespace coredll;
+using namespace coredll::detail;
 
-namespace sim::clock {
+namespace coredll::clock {
 
 void SetManual() {
     Kernel& k = K();
@@ -109,7 +109,7 @@ std::vector<SetCall> SetSystemTimeCalls() {
     return K().set_calls;
 }
 
-}  // namespace sim::clock
+}  // namespace coredll::clock
 
 COREDLL_API void GetSystemTime(LPSYSTEMTIME lpSystemTime) {
     if (lpSystemTime)

@@ -1,8 +1,8 @@
 // Critical sections and interlocked operations: plain host locks and atomics.
 #include "kernel.h"
 
-using namespace sim;
-using namespace sim::detail;
+using namespace coredll;
+using namespace coredll::detail;
 
 // A critical section is a recursive mutex, as its owner may enter it again. It is not a
 // simulated wait: its holders never block while holding it, so it needs no scheduling.

@@ -1,7 +1,7 @@
 // The kernel debug print's format engine: the conversions NKDbgPrintfW takes, to UTF-16 text.
 #include "internal.h"
 
-namespace sim::detail {
+namespace coredll::detail {
 namespace {
 
 void AppendNumber(std::u16string* out, unsigned long long v, bool negative, int base, bool upper,
@@ -84,4 +84,4 @@ std::u16string FormatDebugText(const char16_t* fmt, va_list args) {
     return out;
 }
 
-}  // namespace sim::detail
+}  // namespace coredll::detail

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <mutex>
 
-namespace sim::detail {
+namespace coredll::detail {
 namespace {
 
 struct DebugOutput {
@@ -30,12 +30,12 @@ void ResetDebugOutput() {
     r.listener = nullptr;
 }
 
-}  // namespace sim::detail
+}  // namespace coredll::detail
 
-using namespace sim;
-using namespace sim::detail;
+using namespace coredll;
+using namespace coredll::detail;
 
-namespace sim::debug {
+namespace coredll::debug {
 
 std::vector<Line> Lines() {
     std::lock_guard<std::mutex> lock(Out().mu);
@@ -64,7 +64,7 @@ void SetListener(std::function<void(const Line&)> listener) {
     Out().listener = std::move(listener);
 }
 
-}  // namespace sim::debug
+}  // namespace coredll::debug
 
 COREDLL_API void NKDbgPrintfW(LPCWSTR lpszFmt, ...) {
     if (!lpszFmt)

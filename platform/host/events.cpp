@@ -1,8 +1,8 @@
 // The simulated kernel's events: named and unnamed, manual and auto reset, set, reset, pulsed.
 #include "kernel.h"
 
-using namespace sim;
-using namespace sim::detail;
+using namespace coredll;
+using namespace coredll::detail;
 
 COREDLL_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState,
                                 LPCWSTR lpName) {

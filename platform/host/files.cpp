@@ -11,7 +11,7 @@
 
 #include "coredll_sim.h"
 
-namespace sim::detail {
+namespace coredll::detail {
 
 bool WriteAtomically(const std::filesystem::path& file, std::string_view text, Tear tear) {
     std::filesystem::path tmp = file;
@@ -49,9 +49,9 @@ bool WriteAtomically(const std::filesystem::path& file, std::string_view text, T
     return true;
 }
 
-}  // namespace sim::detail
+}  // namespace coredll::detail
 
-namespace sim {
+namespace coredll {
 
 bool ReadWholeFile(const std::filesystem::path& file, std::string* text, std::string* error) {
     std::ifstream in(file, std::ios::binary);
@@ -75,4 +75,4 @@ bool WriteFileAtomically(const std::filesystem::path& file, std::string_view tex
     return false;
 }
 
-}  // namespace sim
+}  // namespace coredll

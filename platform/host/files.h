@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string_view>
 
-namespace sim::detail {
+namespace coredll::detail {
 
 // Where a torn write stops, as a power failure would stop it.
 enum class Tear { kNone, kHalfTheData, kBeforeTheRename };
@@ -14,6 +14,6 @@ enum class Tear { kNone, kHalfTheData, kBeforeTheRename };
 bool WriteAtomically(const std::filesystem::path& file, std::string_view text,
                      Tear tear = Tear::kNone);
 
-}  // namespace sim::detail
+}  // namespace coredll::detail
 
 #endif  // TIMEWARD_HOST_FILES_H

@@ -6,7 +6,7 @@
 
 #include <cstdarg>
 
-namespace sim::detail {
+namespace coredll::detail {
 
 // Handles are multiples of four, as on Windows, whose handle values keep their low bits free.
 constexpr uintptr_t kHandleStep = 4;
@@ -25,6 +25,6 @@ uint64_t VirtualNowMs();
 // an optional '0' flag, a width and 'l' or 'h' size letters, which change nothing here.
 std::u16string FormatDebugText(const char16_t* fmt, va_list args);
 
-}  // namespace sim::detail
+}  // namespace coredll::detail
 
 #endif  // TIMEWARD_HOST_INTERNAL_H

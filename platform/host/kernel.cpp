@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <thread>
 
-namespace sim::detail {
+namespace coredll::detail {
 
 Kernel& K() {
     static Kernel* kernel = [] {
@@ -170,7 +170,7 @@ void ResetKernel() {
     Kernel& k = K();
     std::lock_guard<std::mutex> lock(k.mu);
     if (k.alive != 0) {
-        std::fprintf(stderr, "sim::Reset: %d simulated threads are still alive\n", k.alive);
+        std::fprintf(stderr, "coredll::Reset: %d simulated threads are still alive\n", k.alive);
         std::abort();
     }
     StartClocks(k);
@@ -188,10 +188,10 @@ void ResetKernel() {
     ResetCallHook();
 }
 
-}  // namespace sim::detail
+}  // namespace coredll::detail
 
-using namespace sim;
-using namespace sim::detail;
+using namespace coredll;
+using namespace coredll::detail;
 
 COREDLL_API DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     Hook(threads::Call::kWait);

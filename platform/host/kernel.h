@@ -11,7 +11,7 @@
 #include <memory>
 #include <mutex>
 
-namespace sim::detail {
+namespace coredll::detail {
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -113,6 +113,6 @@ void ReleaseWaiters(Kernel& k, Object& o, bool all);
 void Hook(threads::Call call);
 void ResetCallHook();
 
-}  // namespace sim::detail
+}  // namespace coredll::detail
 
 #endif  // TIMEWARD_HOST_KERNEL_H

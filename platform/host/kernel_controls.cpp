@@ -1,9 +1,9 @@
 // The simulated kernel's controls: counts of threads and handles, and fault switches.
 #include "kernel.h"
 
-using namespace sim::detail;
+using namespace coredll::detail;
 
-namespace sim::threads {
+namespace coredll::threads {
 
 int Alive() {
     std::lock_guard<std::mutex> lock(K().mu);
@@ -46,4 +46,4 @@ uint64_t BadHandleUses() {
     return K().bad_handle_uses;
 }
 
-}  // namespace sim::threads
+}  // namespace coredll::threads

@@ -9,7 +9,7 @@
 #include <map>
 #include <mutex>
 
-namespace sim::detail {
+namespace coredll::detail {
 namespace {
 
 struct Modules {
@@ -49,12 +49,12 @@ void ResetModules() {
     m.thread_calls_disabled.clear();
 }
 
-}  // namespace sim::detail
+}  // namespace coredll::detail
 
-using namespace sim;
-using namespace sim::detail;
+using namespace coredll;
+using namespace coredll::detail;
 
-namespace sim::modules {
+namespace coredll::modules {
 
 void SetSearchPath(const std::filesystem::path& dir) {
     std::lock_guard<std::mutex> lock(Mods().mu);
@@ -74,7 +74,7 @@ bool IsLoaded(std::u16string_view dll_name) {
     return true;
 }
 
-}  // namespace sim::modules
+}  // namespace coredll::modules
 
 COREDLL_API BOOL DisableThreadLibraryCalls(HMODULE hLibModule) {
     if (!hLibModule) {

@@ -3,7 +3,7 @@
 #include "regstate.h"
 #include "files.h"
 
-namespace sim::detail {
+namespace coredll::detail {
 namespace {
 
 Path ToPath(std::string_view path) {
@@ -11,12 +11,12 @@ Path ToPath(std::string_view path) {
 }
 
 }  // namespace
-}  // namespace sim::detail
+}  // namespace coredll::detail
 
-using namespace sim;
-using namespace sim::detail;
+using namespace coredll;
+using namespace coredll::detail;
 
-namespace sim::reg {
+namespace coredll::reg {
 
 void CreateKey(std::string_view path) {
     RegState& r = Registry();
@@ -219,4 +219,4 @@ void SetCallHook(CallHook hook) {
     Registry().hook = std::move(hook);
 }
 
-}  // namespace sim::reg
+}  // namespace coredll::reg

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-namespace sim::detail {
+namespace coredll::detail {
 
 RegState& Registry() {
     static RegState* state = new RegState;  // never destroyed: threads may outlive main
@@ -144,10 +144,10 @@ void ResetRegistry() {
     r.hook = nullptr;
 }
 
-}  // namespace sim::detail
+}  // namespace coredll::detail
 
-using namespace sim;
-using namespace sim::detail;
+using namespace coredll;
+using namespace coredll::detail;
 
 COREDLL_API LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
     return OpenOrCreate(hKey, lpSubKey, phkResult, false, nullptr);

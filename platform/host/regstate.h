@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <mutex>
 
-namespace sim::detail {
+namespace coredll::detail {
 
 using Path = std::vector<std::u16string>;
 
@@ -35,6 +35,6 @@ RegKey* Find(RegKey* root, const Path& path);
 // Makes the working copy the persisted one. Caller holds the lock.
 LONG FlushLocked(RegState& r);
 
-}  // namespace sim::detail
+}  // namespace coredll::detail
 
 #endif  // TIMEWARD_HOST_REGSTATE_H

@@ -1,7 +1,7 @@
 // The simulated registry's key tree: names without regard to case, paths, copies and merges.
 #include "regtree.h"
 
-namespace sim::detail {
+namespace coredll::detail {
 
 std::u16string FoldCase(std::u16string_view name) {
     std::u16string out(name);
@@ -62,4 +62,4 @@ void RegKey::Merge(const RegKey& other) {
         AddChild(child.name)->Merge(*child.key);
 }
 
-}  // namespace sim::detail
+}  // namespace coredll::detail

@@ -1,8 +1,8 @@
 // The reset that brings the whole simulated core library back to its state at load.
 #include "internal.h"
 
-void sim::Reset() {
-    using namespace sim::detail;
+void coredll::Reset() {
+    using namespace coredll::detail;
     ResetKernel();
     ResetRegistry();
     ResetDebugOutput();

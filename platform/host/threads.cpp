@@ -3,8 +3,8 @@
 
 #include <thread>
 
-using namespace sim;
-using namespace sim::detail;
+using namespace coredll;
+using namespace coredll::detail;
 
 // No stack larger than a Windows CE 5 process's whole 32 MB slot can be reserved.
 constexpr DWORD kLargestStack = 32u << 20;
