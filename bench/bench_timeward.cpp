@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using timeward_test::Record;
 
-const std::string kKey = sim::Utf8(TIMEWARD_KEY_PATH);
+const std::string kKey = coredll::Utf8(TIMEWARD_KEY_PATH);
 
 // A fresh device: the driver's configuration, manual clock, silent debug output.
 void FreshDevice() {
@@ -38,16 +38,16 @@ void FreshDevice() {
     (void)lock_ready;
     while (StopSaver()) {
     }  // ends every instance a benchmark left counted, and its saver
-    sim::Reset();
-    sim::debug::EchoToStderr(false);
-    sim::reg::SetDword(kKey, sim::Utf8(SWITCH_VALUE_NAME), 0);
-    sim::reg::SetString("Drivers\\BuiltIn\\Timeward", "Dll", "Timeward.dll");
-    sim::clock::SetWall(Record(2026, 12, 8, 9, 0, 0));
+    coredll::Reset();
+    coredll::debug::EchoToStderr(false);
+    coredll::reg::SetDword(kKey, coredll::Utf8(SWITCH_VALUE_NAME), 0);
+    coredll::reg::SetString("Drivers\\BuiltIn\\Timeward", "Dll", "Timeward.dll");
+    coredll::clock::SetWall(Record(2026, 12, 8, 9, 0, 0));
 }
 
 // A snapshot of `st` in the key, stored as the driver stores one.
 void StoreSnapshot(const SYSTEMTIME& st) {
-    sim::clock::SetWall(st);
+    coredll::clock::SetWall(st);
     SaveCurrentTime();
 }
 
@@ -57,11 +57,11 @@ struct HiveFile {
         dir = fs::temp_directory_path() / ("timeward-bench-" + std::to_string(::getpid()));
         fs::create_directories(dir);
         path = dir / "hive.reg";
-        std::ofstream(path) << sim::reg::ExportText();
-        sim::reg::LoadHiveFile(path, nullptr);
+        std::ofstream(path) << coredll::reg::ExportText();
+        coredll::reg::LoadHiveFile(path, nullptr);
     }
     ~HiveFile() {
-        sim::reg::DetachHiveFile();
+        coredll::reg::DetachHiveFile();
         fs::remove_all(dir);
     }
     fs::path dir, path;
@@ -94,11 +94,11 @@ BENCHMARK(BM_ReadSnapshot);
 void BM_Startup(benchmark::State& state) {
     const bool restore = state.range(0) != 0;
     FreshDevice();
-    sim::threads::FailEventCreation(true);
+    coredll::threads::FailEventCreation(true);
     StoreSnapshot(Record(2026, 12, 8, 9, 5, 0));
     const SYSTEMTIME clock = restore ? Record(2003, 1, 1) : Record(2026, 12, 8, 10, 0, 0);
     for (auto _ : state) {
-        sim::clock::SetWall(clock);
+        coredll::clock::SetWall(clock);
         benchmark::DoNotOptimize(StartClockKeeping());
     }
     state.SetLabel(restore ? "with restore" : "without restore");
@@ -166,14 +166,14 @@ void BM_D4ToFlushed(benchmark::State& state) {
     std::mutex mu;
     std::condition_variable cv;
     long flushes = 0;
-    sim::reg::SetCallHook([&](sim::RegCall call, std::u16string_view, LONG) {
-        if (call != sim::RegCall::kFlush)
+    coredll::reg::SetCallHook([&](coredll::RegCall call, std::u16string_view, LONG) {
+        if (call != coredll::RegCall::kFlush)
             return;
         std::lock_guard<std::mutex> lock(mu);
         ++flushes;
         cv.notify_all();
     });
-    sim::clock::SetScaled(1.0);
+    coredll::clock::SetScaled(1.0);
     StartClockKeeping();
     std::vector<double> latency;
     for (auto _ : state) {
@@ -189,9 +189,9 @@ void BM_D4ToFlushed(benchmark::State& state) {
         cv.wait(lock, [&] { return flushes > before; });
         latency.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
     }
-    sim::reg::SetCallHook(nullptr);
+    coredll::reg::SetCallHook(nullptr);
     StopSaver();
-    sim::clock::SetManual();
+    coredll::clock::SetManual();
     const std::vector<double> floor =
         FloorUs(file.dir, static_cast<size_t>(fs::file_size(file.path)), 200);
     state.counters["median_us"] = Percentile(latency, 0.5);
@@ -209,11 +209,11 @@ void BM_FloodSnapshotsPerSecond(benchmark::State& state) {
     for (auto _ : state) {
         FreshDevice();
         HiveFile file;
-        sim::clock::SetScaled(1.0);
+        coredll::clock::SetScaled(1.0);
         StartClockKeeping();
         std::atomic<bool> stop{false};
         std::atomic<long> requests{0};
-        sim::reg::ResetCounters();
+        coredll::reg::ResetCounters();
         std::vector<std::thread> flood;
         for (int t = 0; t < 4; ++t) {
             flood.emplace_back([&] {
@@ -229,9 +229,9 @@ void BM_FloodSnapshotsPerSecond(benchmark::State& state) {
         stop = true;
         for (std::thread& t : flood)
             t.join();
-        const uint64_t flushes = sim::reg::Counters().flushes;
+        const uint64_t flushes = coredll::reg::Counters().flushes;
         StopSaver();
-        sim::clock::SetManual();
+        coredll::clock::SetManual();
         state.counters["snapshots_per_s"] = static_cast<double>(flushes);
         state.counters["requests_per_s"] = static_cast<double>(requests.load());
     }
@@ -243,11 +243,11 @@ void BM_SimulatedDay(benchmark::State& state) {
     for (auto _ : state) {
         FreshDevice();
         StartClockKeeping();
-        sim::debug::Clear();
-        sim::reg::ResetCounters();
-        sim::clock::Advance(24ull * 3600 * 1000);
-        sim::RegCounters c = sim::reg::Counters();
-        state.counters["wakeups"] = static_cast<double>(sim::debug::Lines().size());
+        coredll::debug::Clear();
+        coredll::reg::ResetCounters();
+        coredll::clock::Advance(24ull * 3600 * 1000);
+        coredll::RegCounters c = coredll::reg::Counters();
+        state.counters["wakeups"] = static_cast<double>(coredll::debug::Lines().size());
         state.counters["snapshots"] = static_cast<double>(c.flushes);
         state.counters["opens_per_snapshot"] = static_cast<double>(c.opens) / c.flushes;
         state.counters["sets_per_snapshot"] = static_cast<double>(c.sets) / c.flushes;

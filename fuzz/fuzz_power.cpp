@@ -59,7 +59,7 @@ DWORD g_state = D0;  // what the driver should report: the state last accepted
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool once = [] {
-        sim::debug::EchoToStderr(false);
+        coredll::debug::EchoToStderr(false);
         InitSaverLock();
         ResetPowerState();
         return true;

@@ -15,14 +15,14 @@
 namespace {
 
 // The key and its values, by the driver's own layout.
-const std::string kKey = sim::Utf8(TIMEWARD_KEY_PATH);
-const std::string kSignatureName = sim::Utf8(SIGNATURE_VALUE_NAME);
+const std::string kKey = coredll::Utf8(TIMEWARD_KEY_PATH);
+const std::string kSignatureName = coredll::Utf8(SIGNATURE_VALUE_NAME);
 const std::vector<std::string> kNames = [] {
     std::vector<std::string> names;
     for (const CLOCK_VALUE& value : CLOCK_VALUES)
-        names.push_back(sim::Utf8(value.pszValueName));
+        names.push_back(coredll::Utf8(value.pszValueName));
     names.push_back(kSignatureName);
-    names.push_back(sim::Utf8(SWITCH_VALUE_NAME));
+    names.push_back(coredll::Utf8(SWITCH_VALUE_NAME));
     return names;
 }();
 
@@ -33,9 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)lock_ready;
     while (StopSaver()) {
     }  // the instance the last input started
-    sim::Reset();
-    sim::debug::EchoToStderr(false);
-    sim::threads::FailEventCreation(true);  // no saver thread: only the start-up is fuzzed
+    coredll::Reset();
+    coredll::debug::EchoToStderr(false);
+    coredll::threads::FailEventCreation(true);  // no saver thread: only the start-up is fuzzed
     FuzzInput in(data, size);
 
     // The clock: any valid reading, from the bytes.
@@ -46,16 +46,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     clock.wHour = static_cast<WORD>(in.Byte() % 24);
     clock.wMinute = static_cast<WORD>(in.Byte() % 60);
     clock.wSecond = static_cast<WORD>(in.Byte() % 60);
-    sim::clock::SetWall(clock);
+    coredll::clock::SetWall(clock);
 
     // The key: absent, or each value absent or of any type and size.
     if (in.Byte() % 16 != 0) {
-        sim::reg::CreateKey(kKey);
+        coredll::reg::CreateKey(kKey);
         for (const std::string& name : kNames) {
             uint8_t how = in.Byte();
             if (how % 4 == 0)
                 continue;
-            sim::RegValue v;
+            coredll::RegValue v;
             v.type = how % 4 == 1 ? REG_DWORD : in.Byte();
             size_t len = how % 4 == 3 ? in.Byte() % 9 : 4;
             for (size_t i = 0; i < len; ++i)
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 const BYTE* real = reinterpret_cast<const BYTE*>(&SNAPSHOT_SIGNATURE);
                 v = {REG_DWORD, {real, real + sizeof SNAPSHOT_SIGNATURE}};  // often the real one
             }
-            sim::reg::SetValue(kKey, name, v);
+            coredll::reg::SetValue(kKey, name, v);
         }
     }
 
@@ -75,8 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SYSTEMTIME before = clock;
     DWORD now_seconds;
     SecondsSince1961(&before, &now_seconds);
-    for (const sim::clock::SetCall& call : sim::clock::SetSystemTimeCalls()) {
-        if (!call.result || !sim::clock::IsValidRecord(call.requested))
+    for (const coredll::clock::SetCall& call : coredll::clock::SetSystemTimeCalls()) {
+        if (!call.result || !coredll::clock::IsValidRecord(call.requested))
             std::abort();
         SYSTEMTIME saved = call.requested;
         DWORD saved_seconds;
@@ -84,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!(saved_seconds > now_seconds + 300))
             std::abort();
     }
-    if (sim::clock::SetSystemTimeCalls().size() > 1 || sim::reg::Counters().open_handles != 0) {
+    if (coredll::clock::SetSystemTimeCalls().size() > 1 ||
+        coredll::reg::Counters().open_handles != 0) {
         std::abort();
     }
     return 0;

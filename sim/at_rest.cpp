@@ -22,9 +22,9 @@ int PlayAtRest(const Device& device, const Step& s) {
     }
     const SYSTEMTIME clock = rtc.battery_ok ? rtc.time : rtc.reset_to;
     auto load_hive = [&] {
-        sim::Reset();
-        sim::debug::EchoToStderr(false);
-        if (!sim::reg::LoadHiveFile(device.hive(), &error)) {
+        coredll::Reset();
+        coredll::debug::EchoToStderr(false);
+        if (!coredll::reg::LoadHiveFile(device.hive(), &error)) {
             Out().Fail(error);
             return false;
         }
@@ -77,9 +77,9 @@ int PlayAtRest(const Device& device, const Step& s) {
 void ShowStatusAtRest(const Device& device) {
     std::string error;
     Rtc rtc;
-    sim::Reset();
-    sim::debug::EchoToStderr(false);
-    if (!device.ReadRtc(&rtc, &error) || !sim::reg::LoadHiveFile(device.hive(), &error)) {
+    coredll::Reset();
+    coredll::debug::EchoToStderr(false);
+    if (!device.ReadRtc(&rtc, &error) || !coredll::reg::LoadHiveFile(device.hive(), &error)) {
         Out().Fail(error);
         return;
     }

@@ -28,9 +28,9 @@ bool Device::Check(std::string* error) const {
     if (!Exists())
         return true;
     std::string text;
-    if (!sim::ReadWholeFile(hive(), &text, error))
+    if (!coredll::ReadWholeFile(hive(), &text, error))
         return false;
-    if (!sim::reg::ParseRegText(text, hive().string(), error))
+    if (!coredll::reg::ParseRegText(text, hive().string(), error))
         return false;
     Rtc rtc;
     return ReadRtc(&rtc, error);
@@ -49,7 +49,7 @@ bool Device::Create(const SYSTEMTIME& start, bool* created, std::string* error) 
     Rtc rtc;
     rtc.time = start;
     rtc.reset_to = DefaultResetDate();
-    if (!sim::WriteFileAtomically(hive(), kTimewardReg, error) || !WriteRtc(rtc, error))
+    if (!coredll::WriteFileAtomically(hive(), kTimewardReg, error) || !WriteRtc(rtc, error))
         return false;
     *created = true;
     return true;
@@ -63,7 +63,7 @@ void Device::Wipe() const {
 
 bool Device::ReadRtc(Rtc* rtc, std::string* error) const {
     std::string text;
-    if (!sim::ReadWholeFile(rtc_file(), &text, error))
+    if (!coredll::ReadWholeFile(rtc_file(), &text, error))
         return false;
     std::istringstream in(text);
     std::string line;
@@ -111,7 +111,7 @@ bool Device::WriteRtc(const Rtc& rtc, std::string* error) const {
     text += "time " + FormatDate(rtc.time, true) + "\n";
     text += std::string("battery ") + (rtc.battery_ok ? "ok" : "lost") + "\n";
     text += "reset-to " + FormatDate(rtc.reset_to, true) + "\n";
-    return sim::WriteFileAtomically(rtc_file(), text, error);
+    return coredll::WriteFileAtomically(rtc_file(), text, error);
 }
 
 }  // namespace tws

@@ -17,12 +17,12 @@ constexpr DWORD kWordMask = 0xFFFF;
 constexpr DWORD kSwitchOn = 0;
 
 const std::string& Key() {
-    static const std::string key = sim::Utf8(TIMEWARD_KEY_PATH);
+    static const std::string key = coredll::Utf8(TIMEWARD_KEY_PATH);
     return key;
 }
 
 std::string Name(LPCWSTR name) {
-    return sim::Utf8(name);
+    return coredll::Utf8(name);
 }
 
 }  // namespace
@@ -38,12 +38,12 @@ std::string Stored::Describe() const {
 Stored ReadStored(bool persisted) {
     Stored s;
     s.signed_ =
-        sim::reg::GetDword(Key(), Name(SIGNATURE_VALUE_NAME), persisted) == SNAPSHOT_SIGNATURE;
+        coredll::reg::GetDword(Key(), Name(SIGNATURE_VALUE_NAME), persisted) == SNAPSHOT_SIGNATURE;
     if (!s.signed_)
         return s;
     for (const CLOCK_VALUE& field : CLOCK_VALUES) {
-        std::optional<sim::RegValue> v =
-            sim::reg::GetValue(Key(), Name(field.pszValueName), persisted);
+        std::optional<coredll::RegValue> v =
+            coredll::reg::GetValue(Key(), Name(field.pszValueName), persisted);
         if (!v || v->data.size() > kDwordBytes)
             return s;
         DWORD d = 0;  // shorter data reads zero-extended, little-endian
@@ -56,12 +56,12 @@ Stored ReadStored(bool persisted) {
 }
 
 bool SwitchOn(bool persisted) {
-    return sim::reg::GetDword(Key(), Name(SWITCH_VALUE_NAME), persisted) != SWITCH_OFF;
+    return coredll::reg::GetDword(Key(), Name(SWITCH_VALUE_NAME), persisted) != SWITCH_OFF;
 }
 
 std::string SwitchText(bool persisted) {
     const std::string name = Name(SWITCH_VALUE_NAME);
-    std::optional<DWORD> v = sim::reg::GetDword(Key(), name, persisted);
+    std::optional<DWORD> v = coredll::reg::GetDword(Key(), name, persisted);
     if (!v)
         return name + " absent: the driver runs";
     return name + " = " + std::to_string(*v) +
@@ -69,8 +69,8 @@ std::string SwitchText(bool persisted) {
 }
 
 void WriteSwitch(bool on) {
-    sim::reg::SetDword(Key(), Name(SWITCH_VALUE_NAME), on ? kSwitchOn : SWITCH_OFF);
-    sim::reg::Flush();
+    coredll::reg::SetDword(Key(), Name(SWITCH_VALUE_NAME), on ? kSwitchOn : SWITCH_OFF);
+    coredll::reg::Flush();
 }
 
 }  // namespace tws

@@ -69,10 +69,10 @@ bool Expect(const Step& s, const SYSTEMTIME& clock, bool persisted) {
 }
 
 bool ExpectLines(const Step& s) {
-    std::vector<sim::debug::Line> lines = sim::debug::Lines();
+    std::vector<coredll::debug::Line> lines = coredll::debug::Lines();
     int n = 0;
-    for (const sim::debug::Line& line : lines)
-        n += line.text == sim::Utf16(s.text);
+    for (const coredll::debug::Line& line : lines)
+        n += line.text == coredll::Utf16(s.text);
     std::string text = s.text.substr(0, s.text.size() - std::strlen(kLineEnd));
     bool ok = s.kind == StepKind::kExpectNoLine ? n == 0 : s.count < 0 ? n > 0 : n == s.count;
     if (!ok) {

@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
         if (i + 2 != args.size())
             return BadInput("play: expected one scenario file");
         std::string text;
-        if (!sim::ReadWholeFile(args[i + 1], &text, &error))
+        if (!coredll::ReadWholeFile(args[i + 1], &text, &error))
             return BadInput(error);
         if (!tws::ParseScenario(text, args[i + 1], &steps, &error))
             return BadInput(error);

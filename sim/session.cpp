@@ -35,7 +35,7 @@ int64_t MsOf(const SYSTEMTIME& st) {
 }
 
 std::string Trimmed(const std::u16string& text) {
-    std::string s = sim::Utf8(text);
+    std::string s = coredll::Utf8(text);
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
         s.pop_back();
     return s;
@@ -67,10 +67,10 @@ class Session {
             if (std::optional<int> status = Perform(steps[i]))
                 return *status;
         }
-        Out().Line(sim::clock::Now(), "shutdown", "end of the steps: orderly shutdown");
+        Out().Line(coredll::clock::Now(), "shutdown", "end of the steps: orderly shutdown");
         dm_->DeactivateAll();
         dm_.reset();
-        sim::reg::Flush();
+        coredll::reg::Flush();
         PowerOff(true, std::nullopt);
         return kAllHeld;
     }
@@ -79,20 +79,21 @@ class Session {
     // Loads the device's files into the simulated core library and starts its clock.
     bool Boot() {
         std::string error;
-        sim::Reset();
-        sim::debug::EchoToStderr(false);
-        sim::modules::SetSearchPath(options_.module_dir);
-        if (!device_.ReadRtc(&rtc_, &error) || !sim::reg::LoadHiveFile(device_.hive(), &error)) {
+        coredll::Reset();
+        coredll::debug::EchoToStderr(false);
+        coredll::modules::SetSearchPath(options_.module_dir);
+        if (!device_.ReadRtc(&rtc_, &error) ||
+            !coredll::reg::LoadHiveFile(device_.hive(), &error)) {
             Out().Fail(error);
             return false;
         }
         start_ = rtc_.battery_ok ? rtc_.time : rtc_.reset_to;
-        sim::clock::SetWall(start_);
+        coredll::clock::SetWall(start_);
         Out().Line(start_, "boot",
                    "the clock starts at " + FormatDate(start_) +
                        (rtc_.battery_ok ? " from the real-time clock"
                                         : ": the real-time clock had lost its time"));
-        sim::debug::SetListener([](const sim::debug::Line& line) {
+        coredll::debug::SetListener([](const coredll::debug::Line& line) {
             Out().Line(line.wall, "driver", Trimmed(line.text));
         });
         return true;
@@ -102,15 +103,15 @@ class Session {
     void StartDrivers() {
         std::vector<std::string> errors;
         dm_->LoadBuiltIn(&errors);
-        sim::clock::Settle();
+        coredll::clock::Settle();
         for (const std::string& e : errors)
-            Out().Line(sim::clock::Now(), "devmgr", e);
+            Out().Line(coredll::clock::Now(), "devmgr", e);
         for (const auto& d : dm_->Active()) {
-            Out().Line(sim::clock::Now(), "devmgr",
+            Out().Line(coredll::clock::Now(), "devmgr",
                        d->device + " is active (" + d->dll + ")" +
                            (d->caps_known ? ", power states " + PowerStates(d->caps) : ""));
         }
-        const SYSTEMTIME after = sim::clock::Now();
+        const SYSTEMTIME after = coredll::clock::Now();
         if (MsOf(after) != MsOf(start_)) {
             char line[64];
             const int n = std::snprintf(line, sizeof line, kRestoreLine, MsOf(start_), MsOf(after));
@@ -123,7 +124,7 @@ class Session {
 
     // Plays one step. Returns the session's exit status when the step ends it.
     std::optional<int> Perform(const Step& s) {
-        const SYSTEMTIME now = sim::clock::Now();
+        const SYSTEMTIME now = coredll::clock::Now();
         switch (s.kind) {
             case StepKind::kRun:
                 if (suspended_)
@@ -143,7 +144,7 @@ class Session {
             case StepKind::kShutdown:
                 Out().Line(now, "shutdown", "orderly: drivers deactivated, registry flushed");
                 dm_->DeactivateAll();
-                sim::reg::Flush();
+                coredll::reg::Flush();
                 PowerOff(true, std::nullopt);
                 return kAllHeld;
             case StepKind::kPowerCut:
@@ -176,14 +177,14 @@ class Session {
     void Run(const SYSTEMTIME& now, int64_t ms) {
         Out().Line(now, "run", FormatDuration(ms));
         if (options_.instant) {
-            sim::clock::Advance(static_cast<uint64_t>(ms));
+            coredll::clock::Advance(static_cast<uint64_t>(ms));
             return;
         }
         const auto real_start = std::chrono::steady_clock::now();
         const int64_t tick = std::max<int64_t>(1, static_cast<int64_t>(kTickMs * options_.scale));
         for (int64_t done = 0; done < ms;) {
             const int64_t step = std::min(tick, ms - done);
-            sim::clock::Advance(static_cast<uint64_t>(step));
+            coredll::clock::Advance(static_cast<uint64_t>(step));
             done += step;
             std::this_thread::sleep_until(real_start +
                                           std::chrono::duration<double, std::milli>(
@@ -200,8 +201,8 @@ class Session {
 
     // Nothing runs while the device sleeps; only the clock moves on.
     void Sleep(const SYSTEMTIME& now, int64_t ms) {
-        sim::clock::SetWall(ToRecord(ToInstant(now).value_or(Instant{}) + milliseconds{ms}));
-        Out().Line(sim::clock::Now(), "run",
+        coredll::clock::SetWall(ToRecord(ToInstant(now).value_or(Instant{}) + milliseconds{ms}));
+        Out().Line(coredll::clock::Now(), "run",
                    FormatDuration(ms) + " asleep: the clock moved on, no thread ran");
     }
 
@@ -210,7 +211,7 @@ class Session {
     void SendPower(const SYSTEMTIME& now, const char* text, CEDEVICE_POWER_STATE state) {
         Out().Line(now, "power", text);
         dm_->SetDevicePower(state);
-        sim::clock::Settle();
+        coredll::clock::Settle();
         suspended_ = state == D4;
     }
 
@@ -220,7 +221,7 @@ class Session {
         HANDLE h = CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent");
         SetEvent(h);
         CloseHandle(h);
-        sim::clock::Settle();
+        coredll::clock::Settle();
     }
 
     void ShowStatus(const SYSTEMTIME& now) {
@@ -235,7 +236,7 @@ class Session {
     // Power goes: the real-time clock keeps the time, or loses it and will come back at
     // `reset_to` (the default date when none is given).
     void PowerOff(bool battery_ok, const std::optional<SYSTEMTIME>& reset_to) {
-        rtc_.time = sim::clock::Now();
+        rtc_.time = coredll::clock::Now();
         rtc_.battery_ok = battery_ok;
         rtc_.reset_to = reset_to.value_or(DefaultResetDate());
         std::string err;
@@ -249,7 +250,7 @@ class Session {
     Rtc rtc_;
     SYSTEMTIME start_{};
     bool suspended_ = false;
-    std::optional<sim::DeviceManager> dm_;
+    std::optional<coredll::DeviceManager> dm_;
 };
 
 }  // namespace

@@ -29,12 +29,12 @@ Result Ctl(std::vector<std::u16string> args) {
     for (std::u16string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    sim::console::Capture(true);
+    coredll::console::Capture(true);
     Result r;
     r.status = wmain(static_cast<int>(args.size()), argv.data());
-    r.out = sim::console::Output();
-    r.err = sim::console::Errors();
-    sim::console::Capture(false);
+    r.out = coredll::console::Output();
+    r.err = coredll::console::Errors();
+    coredll::console::Capture(false);
     return r;
 }
 
@@ -51,7 +51,7 @@ Result CtlOnDevice(std::vector<std::u16string> args, uint64_t step_ms, uint64_t*
     for (std::u16string& a : run.args)
         run.argv.push_back(a.data());
     run.argv.push_back(nullptr);
-    sim::console::Capture(true);
+    coredll::console::Capture(true);
     HANDLE thread = CreateThread(
         nullptr, 0,
         [](LPVOID p) -> DWORD {
@@ -61,18 +61,18 @@ Result CtlOnDevice(std::vector<std::u16string> args, uint64_t step_ms, uint64_t*
         },
         &run, 0, nullptr);
     EXPECT_NE(thread, nullptr);
-    sim::clock::Settle();
+    coredll::clock::Settle();
     *waited_ms = 0;
     while (run.status < 0 && *waited_ms < 3600 * 1000) {
-        sim::clock::Advance(step_ms);
+        coredll::clock::Advance(step_ms);
         *waited_ms += step_ms;
     }
     CloseHandle(thread);
     Result r;
     r.status = run.status;
-    r.out = sim::console::Output();
-    r.err = sim::console::Errors();
-    sim::console::Capture(false);
+    r.out = coredll::console::Output();
+    r.err = coredll::console::Errors();
+    coredll::console::Capture(false);
     return r;
 }
 
@@ -107,15 +107,15 @@ TEST_F(Timewardctl, StatusForeseesTheStartUpCheck) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Reset();
-        sim::debug::EchoToStderr(false);
-        sim::reg::CreateKey(kKey);
-        sim::reg::SetDword(kKey, "TimewardImplemented", c.switch_value);
-        sim::clock::SetWall(now);
+        coredll::Reset();
+        coredll::debug::EchoToStderr(false);
+        coredll::reg::CreateKey(kKey);
+        coredll::reg::SetDword(kKey, "TimewardImplemented", c.switch_value);
+        coredll::clock::SetWall(now);
         int64_t ms;
-        sim::clock::ToMs(now, &ms);
+        coredll::clock::ToMs(now, &ms);
         if (c.ahead_s != 0)
-            StoreSnapshot(sim::clock::FromMs(ms + c.ahead_s * 1000LL));
+            StoreSnapshot(coredll::clock::FromMs(ms + c.ahead_s * 1000LL));
 
         Result r = Ctl({u"status"});
         EXPECT_EQ(r.status, 0) << r.err;
@@ -123,14 +123,14 @@ TEST_F(Timewardctl, StatusForeseesTheStartUpCheck) {
 
         const DWORD context = StartClockKeeping();
         EXPECT_EQ(context == 0, c.expected.rfind("refuses", 0) == 0);
-        EXPECT_EQ(!sim::clock::SetSystemTimeCalls().empty(),
+        EXPECT_EQ(!coredll::clock::SetSystemTimeCalls().empty(),
                   c.expected.rfind("restore to", 0) == 0);
         StopSaver();
     }
 }
 
 TEST_F(Timewardctl, StatusShowsTheKeyTheSnapshotTheSwitchAndTheClock) {
-    sim::clock::SetWall(Record(2026, 12, 8, 9, 30, 0, 250));
+    coredll::clock::SetWall(Record(2026, 12, 8, 9, 30, 0, 250));
     StoreSnapshot(Record(2026, 12, 8, 11, 30, 0, 0));
     Result r = Ctl({u"status"});
     EXPECT_EQ(r.status, 0);
@@ -143,13 +143,13 @@ TEST_F(Timewardctl, StatusShowsTheKeyTheSnapshotTheSwitchAndTheClock) {
     EXPECT_EQ(r.err, "");
 
     // A string "1" is ignored by the driver; four bytes of binary 1 are not.
-    sim::reg::SetString(kKey, "TimewardImplemented", "1");
+    coredll::reg::SetString(kKey, "TimewardImplemented", "1");
     r = Ctl({u"status"});
     EXPECT_NE(r.out.find("switch     \"TimewardImplemented\" is a string (REG_SZ), read as 49; "
                          "make it a DWORD: the driver runs\n"),
               std::string::npos)
         << r.out;
-    sim::reg::SetValue(kKey, "TimewardImplemented", {REG_BINARY, {1, 0, 0, 0}});
+    coredll::reg::SetValue(kKey, "TimewardImplemented", {REG_BINARY, {1, 0, 0, 0}});
     r = Ctl({u"status"});
     EXPECT_NE(r.out.find("is binary (REG_BINARY), read as 1; make it a DWORD: the driver "
                          "refuses to start\n"),
@@ -163,7 +163,7 @@ TEST_F(Timewardctl, StatusShowsTheKeyTheSnapshotTheSwitchAndTheClock) {
               std::string::npos)
         << r.out;
 
-    sim::reg::DeleteKey(kKey);
+    coredll::reg::DeleteKey(kKey);
     r = Ctl({u"status"});
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.out.find("Timeward: missing"), std::string::npos) << r.out;
@@ -171,10 +171,10 @@ TEST_F(Timewardctl, StatusShowsTheKeyTheSnapshotTheSwitchAndTheClock) {
 
 TEST_F(Timewardctl, SaveWaitsForTheDriversSnapshot) {
     StoreSnapshot(Record(2026, 12, 8, 9, 0, 0));
-    sim::reg::SetDword(kKey, "TimewardImplemented", 0);
-    sim::clock::SetWall(Record(2026, 12, 8, 10, 0, 0, 125));
+    coredll::reg::SetDword(kKey, "TimewardImplemented", 0);
+    coredll::clock::SetWall(Record(2026, 12, 8, 10, 0, 0, 125));
     ASSERT_EQ(StartClockKeeping(), 1u);
-    sim::reg::ResetCounters();
+    coredll::reg::ResetCounters();
 
     uint64_t waited = 0;
     Result r = CtlOnDevice({u"save"}, 10, &waited);
@@ -182,9 +182,9 @@ TEST_F(Timewardctl, SaveWaitsForTheDriversSnapshot) {
     EXPECT_EQ(r.out, "saved: the snapshot is 2026-12-08 10:00:00.125 UTC\n");
     EXPECT_LT(waited, 1000u);  // at once, not at the saver's next five minutes
     EXPECT_EQ(CountLines("RTC is saved\r\n"), 1);
-    EXPECT_EQ(sim::reg::GetDword(kKey, "RTCHour", true), 10u);  // flushed
-    EXPECT_EQ(sim::reg::GetDword(kKey, "TimewardImplemented"), 0u);
-    EXPECT_EQ(sim::reg::Counters().sets, 9u);  // the driver's nine, none of timewardctl's
+    EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCHour", true), 10u);  // flushed
+    EXPECT_EQ(coredll::reg::GetDword(kKey, "TimewardImplemented"), 0u);
+    EXPECT_EQ(coredll::reg::Counters().sets, 9u);  // the driver's nine, none of timewardctl's
 }
 
 TEST_F(Timewardctl, SaveWithNoDriverSaysSoAndFails) {
@@ -196,7 +196,7 @@ TEST_F(Timewardctl, SaveWithNoDriverSaysSoAndFails) {
     EXPECT_NE(r.err.find("timewardctl: no driver answered: nothing holds \"SaveRTCEvent\""),
               std::string::npos)
         << r.err;
-    EXPECT_FALSE(sim::threads::EventExists(u"SaveRTCEvent"));
+    EXPECT_FALSE(coredll::threads::EventExists(u"SaveRTCEvent"));
 
     // Something holds the event, but no saver answers it: the time-out, in virtual time.
     HANDLE held = CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent");
@@ -206,45 +206,45 @@ TEST_F(Timewardctl, SaveWithNoDriverSaysSoAndFails) {
     EXPECT_LE(waited, 2200u);
     EXPECT_EQ(r.err, "timewardctl: no driver answered within 2 s: the snapshot is unchanged\n");
     CloseHandle(held);
-    EXPECT_EQ(sim::reg::GetDword(kKey, "RTCHour"), 9u);
+    EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCHour"), 9u);
 }
 
 TEST_F(Timewardctl, ClearRemovesTheSignatureAlone) {
     StoreSnapshot(Record(2026, 12, 8, 9, 0, 0));
-    sim::reg::SetDword(kKey, "TimewardImplemented", 0);
-    sim::reg::Flush();
-    const std::string before = sim::reg::ExportText(true);
+    coredll::reg::SetDword(kKey, "TimewardImplemented", 0);
+    coredll::reg::Flush();
+    const std::string before = coredll::reg::ExportText(true);
 
     Result r = Ctl({u"clear"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "cleared: \"TimewardSignature\" removed\n");
-    EXPECT_FALSE(sim::reg::GetValue(kKey, "TimewardSignature", true));  // flushed
+    EXPECT_FALSE(coredll::reg::GetValue(kKey, "TimewardSignature", true));  // flushed
     std::string expected = before;
     size_t at = expected.find("\"TimewardSignature\"");
     ASSERT_NE(at, std::string::npos);
     expected.erase(at, expected.find('\n', at) + 1 - at);
-    EXPECT_EQ(sim::reg::ExportText(true), expected);
+    EXPECT_EQ(coredll::reg::ExportText(true), expected);
 
     r = Ctl({u"clear"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "cleared: there was no \"TimewardSignature\"\n");
 
     // The next start restores nothing; with the driver running, clear says it will save again.
-    sim::clock::SetWall(Record(2003, 1, 1));
+    coredll::clock::SetWall(Record(2003, 1, 1));
     ASSERT_EQ(StartClockKeeping(), 1u);
     EXPECT_EQ(CountLines("We did not save RTC before\r\n"), 1);
-    EXPECT_TRUE(sim::clock::SetSystemTimeCalls().empty());
+    EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
     r = Ctl({u"clear"});
     EXPECT_NE(r.out.find("note: the driver is running"), std::string::npos) << r.out;
 
-    sim::reg::DeleteKey(kKey);
+    coredll::reg::DeleteKey(kKey);
     r = Ctl({u"clear"});
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find("is missing"), std::string::npos);
 }
 
 TEST_F(Timewardctl, UsageAndBadArgumentsTouchNothing) {
-    sim::reg::ResetCounters();
+    coredll::reg::ResetCounters();
     Result r = Ctl({u"-h"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("usage: timewardctl status | save [-t SECONDS] | clear | -h\n", 0), 0u);
@@ -263,8 +263,8 @@ TEST_F(Timewardctl, UsageAndBadArgumentsTouchNothing) {
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find("usage: timewardctl"), std::string::npos);
     }
-    EXPECT_EQ(sim::reg::Counters().opens, 0u);
-    EXPECT_FALSE(sim::threads::EventExists(u"SaveRTCEvent"));
+    EXPECT_EQ(coredll::reg::Counters().opens, 0u);
+    EXPECT_FALSE(coredll::threads::EventExists(u"SaveRTCEvent"));
 }
 
 }  // namespace

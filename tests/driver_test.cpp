@@ -51,34 +51,35 @@ class Driver : public ModuleTest {};
 TEST_F(Driver, LoadTurnsOffThreadNotificationsForItsOwnHandle) {
     HMODULE h = LoadLibraryW(u"Timeward.dll");
     ASSERT_NE(h, nullptr);
-    std::vector<HMODULE> disabled = sim::modules::ThreadCallsDisabled();
+    std::vector<HMODULE> disabled = coredll::modules::ThreadCallsDisabled();
     ASSERT_EQ(disabled.size(), 1u);
     EXPECT_EQ(disabled[0], h);
     EXPECT_TRUE(FreeLibrary(h));
-    EXPECT_FALSE(sim::modules::IsLoaded(u"Timeward.dll"));
+    EXPECT_FALSE(coredll::modules::IsLoaded(u"Timeward.dll"));
 }
 
 TEST_F(Driver, LoadFailsWhenDllMainRefusesTheAttach) {
-    sim::modules::SetSearchPath(TIMEWARD_TEST_MODULE_DIR);
+    coredll::modules::SetSearchPath(TIMEWARD_TEST_MODULE_DIR);
     SetLastError(0);
     EXPECT_EQ(LoadLibraryW(u"Refusing.dll"), nullptr);
     EXPECT_EQ(GetLastError(), 1114u) << "ERROR_DLL_INIT_FAILED";
-    EXPECT_FALSE(sim::modules::IsLoaded(u"Refusing.dll"));
-    EXPECT_EQ(sim::debug::Texts(), (std::vector<std::string>{"attach refused\r\n", "detach\r\n"}));
+    EXPECT_FALSE(coredll::modules::IsLoaded(u"Refusing.dll"));
+    EXPECT_EQ(coredll::debug::Texts(),
+              (std::vector<std::string>{"attach refused\r\n", "detach\r\n"}));
 }
 
 TEST_F(Driver, DeviceManagerActivatesTheShippedEntry) {
     std::vector<std::string> errors;
     EXPECT_EQ(dm_.LoadBuiltIn(&errors), 1);
     EXPECT_TRUE(errors.empty());
-    sim::ActiveDriver* d = dm_.Find("RTC1:");
+    coredll::ActiveDriver* d = dm_.Find("RTC1:");
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->context, 1u);
-    EXPECT_EQ(sim::reg::GetString(d->active_key, "Name"), "RTC1:");
-    EXPECT_EQ(sim::debug::Texts(), std::vector<std::string>{"We did not save RTC before\r\n"});
-    EXPECT_TRUE(sim::modules::IsLoaded(u"Timeward.dll"));
-    EXPECT_TRUE(sim::threads::EventExists(u"SaveRTCEvent"));
-    EXPECT_EQ(sim::threads::Alive(), 1);
+    EXPECT_EQ(coredll::reg::GetString(d->active_key, "Name"), "RTC1:");
+    EXPECT_EQ(coredll::debug::Texts(), std::vector<std::string>{"We did not save RTC before\r\n"});
+    EXPECT_TRUE(coredll::modules::IsLoaded(u"Timeward.dll"));
+    EXPECT_TRUE(coredll::threads::EventExists(u"SaveRTCEvent"));
+    EXPECT_EQ(coredll::threads::Alive(), 1);
     for (auto fn : {(void*)d->entry.Open, (void*)d->entry.Close, (void*)d->entry.Read,
                     (void*)d->entry.Write, (void*)d->entry.Seek, (void*)d->entry.PowerUp,
                     (void*)d->entry.PowerDown, (void*)d->entry.IOControl}) {
@@ -87,10 +88,10 @@ TEST_F(Driver, DeviceManagerActivatesTheShippedEntry) {
 }
 
 TEST_F(Driver, InertEntryPointsSucceedAndTouchNothing) {
-    sim::ActiveDriver& d = Start();
-    sim::clock::Settle();
-    const std::string registry = sim::reg::ExportText();
-    const size_t lines = sim::debug::Lines().size();
+    coredll::ActiveDriver& d = Start();
+    coredll::clock::Settle();
+    const std::string registry = coredll::reg::ExportText();
+    const size_t lines = coredll::debug::Lines().size();
     DWORD open = d.entry.Open(d.context, 0xC0000000, 0);
     EXPECT_EQ(open, 1u);
     std::array<BYTE, 100> buf;
@@ -107,13 +108,13 @@ TEST_F(Driver, InertEntryPointsSucceedAndTouchNothing) {
     d.entry.PowerDown(d.context);
     d.entry.PowerUp(d.context);
     EXPECT_TRUE(d.entry.Close(open));
-    sim::clock::Settle();
-    EXPECT_EQ(sim::reg::ExportText(), registry);
-    EXPECT_EQ(sim::debug::Lines().size(), lines);
+    coredll::clock::Settle();
+    EXPECT_EQ(coredll::reg::ExportText(), registry);
+    EXPECT_EQ(coredll::debug::Lines().size(), lines);
 }
 
 TEST_F(Driver, ReadAndWriteIgnoreUnreachableBuffers) {
-    sim::ActiveDriver& d = Start();
+    coredll::ActiveDriver& d = Start();
     Pages pages;
     for (BYTE* p : {static_cast<BYTE*>(nullptr), pages.ReadOnly(), pages.Unmapped()}) {
         EXPECT_EQ(d.entry.Read(1, p, 100), 1u);
@@ -123,125 +124,127 @@ TEST_F(Driver, ReadAndWriteIgnoreUnreachableBuffers) {
 }
 
 TEST_F(Driver, SwitchAtOneLeavesNoModuleNoEventNoThread) {
-    sim::reg::SetDword(kKey, "TimewardImplemented", 1);
+    coredll::reg::SetDword(kKey, "TimewardImplemented", 1);
     std::string error;
     EXPECT_FALSE(dm_.Activate("Timeward", &error));
     EXPECT_NE(error.find("refused"), std::string::npos) << error;
-    EXPECT_EQ(sim::debug::Texts(), std::vector<std::string>{"Timeward is already implemented\r\n"});
-    EXPECT_FALSE(sim::modules::IsLoaded(u"Timeward.dll"));
-    EXPECT_FALSE(sim::threads::EventExists(u"SaveRTCEvent"));
-    EXPECT_EQ(sim::threads::Started(), 0u);
+    EXPECT_EQ(coredll::debug::Texts(),
+              std::vector<std::string>{"Timeward is already implemented\r\n"});
+    EXPECT_FALSE(coredll::modules::IsLoaded(u"Timeward.dll"));
+    EXPECT_FALSE(coredll::threads::EventExists(u"SaveRTCEvent"));
+    EXPECT_EQ(coredll::threads::Started(), 0u);
     EXPECT_TRUE(dm_.Active().empty());
-    EXPECT_TRUE(sim::reg::SubKeys("Drivers\\Active").empty());
+    EXPECT_TRUE(coredll::reg::SubKeys("Drivers\\Active").empty());
 }
 
 TEST_F(Driver, DeinitTakesALastSnapshotEndsTheSaverAndInitWorksAgain) {
-    sim::ActiveDriver& d = Start();
-    sim::clock::Advance(1000);
+    coredll::ActiveDriver& d = Start();
+    coredll::clock::Advance(1000);
     DWORD state = D4, actual = 0;
     EXPECT_TRUE(d.entry.IOControl(d.context, IOCTL_POWER_SET, nullptr, 0,
                                   reinterpret_cast<PBYTE>(&state), 4, &actual));
     EXPECT_TRUE(d.entry.Deinit(d.context));
     EXPECT_EQ(Snapshots(), 1);
-    EXPECT_EQ(sim::threads::Alive(), 0);
-    EXPECT_EQ(sim::threads::OpenHandles(), 0);
-    EXPECT_FALSE(sim::threads::EventExists(u"SaveRTCEvent"));
+    EXPECT_EQ(coredll::threads::Alive(), 0);
+    EXPECT_EQ(coredll::threads::OpenHandles(), 0);
+    EXPECT_FALSE(coredll::threads::EventExists(u"SaveRTCEvent"));
 
     EXPECT_EQ(d.entry.Init(u"Drivers\\Active\\01", nullptr), 1u);
-    EXPECT_EQ(sim::threads::Alive(), 1);
+    EXPECT_EQ(coredll::threads::Alive(), 1);
     DWORD got = 0xAAAA;
     EXPECT_TRUE(d.entry.IOControl(d.context, IOCTL_POWER_GET, nullptr, 0,
                                   reinterpret_cast<PBYTE>(&got), 4, &actual));
     EXPECT_EQ(got, static_cast<DWORD>(D0)) << "a new instance starts in D0";
-    sim::clock::Advance(3 * 300000);
+    coredll::clock::Advance(3 * 300000);
     EXPECT_EQ(Snapshots(), 4) << "the restarted saver keeps to its interval";
 }
 
 // Two instances of the module share one saver, which runs until the last of them ends.
 TEST_F(Driver, SaverRunsUntilTheLastInstanceEnds) {
-    sim::ActiveDriver& d = Start();
+    coredll::ActiveDriver& d = Start();
     EXPECT_EQ(d.entry.Init(u"Drivers\\Active\\02", nullptr), 1u);
-    EXPECT_EQ(sim::threads::Started(), 1u) << "no second saver";
+    EXPECT_EQ(coredll::threads::Started(), 1u) << "no second saver";
     EXPECT_TRUE(d.entry.Deinit(d.context));
     EXPECT_EQ(Snapshots(), 0) << "not the last instance: no last snapshot";
-    sim::clock::Advance(3 * 300000);
+    coredll::clock::Advance(3 * 300000);
     EXPECT_EQ(Snapshots(), 3) << "the other instance's saver runs on";
     DWORD state = D4, actual = 0;
     EXPECT_TRUE(d.entry.IOControl(d.context, IOCTL_POWER_SET, nullptr, 0,
                                   reinterpret_cast<PBYTE>(&state), 4, &actual));
-    sim::clock::Settle();
+    coredll::clock::Settle();
     EXPECT_EQ(Snapshots(), 4);
 
     EXPECT_TRUE(d.entry.Deinit(d.context));
     EXPECT_EQ(Snapshots(), 5);
-    EXPECT_EQ(sim::threads::Alive(), 0);
-    EXPECT_EQ(sim::threads::OpenHandles(), 0);
+    EXPECT_EQ(coredll::threads::Alive(), 0);
+    EXPECT_EQ(coredll::threads::OpenHandles(), 0);
     // No instance is left: a further Deinit, or one of a context never handed out, changes
     // nothing.
     EXPECT_FALSE(d.entry.Deinit(d.context));
     EXPECT_FALSE(d.entry.Deinit(7));
     EXPECT_EQ(Snapshots(), 5);
-    EXPECT_EQ(sim::threads::BadHandleUses(), 0u);
+    EXPECT_EQ(coredll::threads::BadHandleUses(), 0u);
     EXPECT_EQ(d.entry.Init(u"Drivers\\Active\\03", nullptr), 1u);
     EXPECT_FALSE(d.entry.Deinit(0));
-    EXPECT_EQ(sim::threads::Alive(), 1);
+    EXPECT_EQ(coredll::threads::Alive(), 1);
 }
 
 class DeviceLife : public ModuleTest {
   protected:
     void SetUp() override {
         ModuleTest::SetUp();
-        sim::reg::Flush();
-        std::ofstream(hive_) << sim::reg::ExportText();
+        coredll::reg::Flush();
+        std::ofstream(hive_) << coredll::reg::ExportText();
         std::string error;
-        ASSERT_TRUE(sim::reg::LoadHiveFile(hive_, &error)) << error;
+        ASSERT_TRUE(coredll::reg::LoadHiveFile(hive_, &error)) << error;
     }
     // Boots a fresh core library from what is on storage, as the next boot will.
     std::optional<DWORD> Reboot(const char* name) {
-        sim::Reset();
-        sim::debug::EchoToStderr(false);
-        sim::modules::SetSearchPath(TIMEWARD_MODULE_DIR);
+        coredll::Reset();
+        coredll::debug::EchoToStderr(false);
+        coredll::modules::SetSearchPath(TIMEWARD_MODULE_DIR);
         std::string error;
-        EXPECT_TRUE(sim::reg::LoadHiveFile(hive_, &error)) << error;
-        return sim::reg::GetDword(kKey, name);
+        EXPECT_TRUE(coredll::reg::LoadHiveFile(hive_, &error)) << error;
+        return coredll::reg::GetDword(kKey, name);
     }
     ScratchDir scratch_{"timeward-life"};
     const fs::path hive_ = scratch_.path() / "hive.reg";
 };
 
 TEST_F(DeviceLife, SuspendSnapshotReachesTheHiveFileAndTheNextBootRestoresIt) {
-    sim::clock::SetWall(Record(2026, 12, 8, 9, 30));
+    coredll::clock::SetWall(Record(2026, 12, 8, 9, 30));
     Start();
-    sim::clock::Advance(60000);
+    coredll::clock::Advance(60000);
     EXPECT_EQ(dm_.SetDevicePower(D3), 1);  // suspend: the driver supports D4 only
-    sim::clock::Settle();
+    coredll::clock::Settle();
     EXPECT_EQ(Snapshots(), 1);
     EXPECT_EQ(dm_.Find("RTC1:")->power, D4);
     EXPECT_EQ(dm_.SetDevicePower(D4), 0) << "no change, no request";
     EXPECT_EQ(dm_.SetDevicePower(D0), 1);
     dm_.DeactivateAll();
-    EXPECT_FALSE(sim::modules::IsLoaded(u"Timeward.dll"));
-    EXPECT_EQ(sim::threads::Alive(), 0);
+    EXPECT_FALSE(coredll::modules::IsLoaded(u"Timeward.dll"));
+    EXPECT_EQ(coredll::threads::Alive(), 0);
     EXPECT_EQ(Snapshots(), 2) << "the last one at deactivation";
 
     // Battery pulled: the next boot starts in 2003, with the hive as stored.
     EXPECT_EQ(Reboot("RTCMinute"), 31u);
-    sim::clock::SetWall(Record(2003, 1, 1));
+    coredll::clock::SetWall(Record(2003, 1, 1));
     Start();
     EXPECT_EQ(CountLines("SavedTime is bigger than CurrentTime for more than 5 minutes\r\n"), 1);
-    EXPECT_TRUE(SameTime(sim::clock::Now(), Record(2026, 12, 8, 9, 31))) << Show(sim::clock::Now());
+    EXPECT_TRUE(SameTime(coredll::clock::Now(), Record(2026, 12, 8, 9, 31)))
+        << Show(coredll::clock::Now());
 }
 
 TEST_F(DeviceLife, PowerCutLosesOnlyWhatWasNotFlushed) {
-    sim::clock::SetWall(Record(2026, 12, 8, 9, 30));
+    coredll::clock::SetWall(Record(2026, 12, 8, 9, 30));
     Start();
-    sim::clock::Advance(300000);  // periodic snapshot at 09:35, flushed
-    sim::reg::FailFlushes(true);
-    sim::clock::Advance(300000);  // 09:40, not flushed
+    coredll::clock::Advance(300000);  // periodic snapshot at 09:35, flushed
+    coredll::reg::FailFlushes(true);
+    coredll::clock::Advance(300000);  // 09:40, not flushed
     EXPECT_EQ(Snapshots(), 2);
-    sim::reg::PowerCut();
-    EXPECT_EQ(sim::reg::GetDword(kKey, "RTCMinute"), 35u);
-    sim::reg::FailFlushes(false);
+    coredll::reg::PowerCut();
+    EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCMinute"), 35u);
+    coredll::reg::FailFlushes(false);
 }
 
 }  // namespace

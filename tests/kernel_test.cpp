@@ -76,9 +76,9 @@ TEST_F(Kernel, NamedEventIsSharedUntilItsLastHandleCloses) {
     SetEvent(b);
     EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_OBJECT_0);
     CloseHandle(a);
-    EXPECT_TRUE(sim::threads::EventExists(u"Shared"));
+    EXPECT_TRUE(coredll::threads::EventExists(u"Shared"));
     CloseHandle(b);
-    EXPECT_FALSE(sim::threads::EventExists(u"Shared"));
+    EXPECT_FALSE(coredll::threads::EventExists(u"Shared"));
     EXPECT_FALSE(CloseHandle(b));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
@@ -89,10 +89,10 @@ TEST_F(Kernel, ThreadWithAStackNoProcessCanReserveIsNotCreated) {
     SetLastError(0);
     EXPECT_EQ(CreateThread(nullptr, 0x40000000, TickerProc, &t, 0, nullptr), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
-    EXPECT_EQ(sim::threads::Started(), 0u);
+    EXPECT_EQ(coredll::threads::Started(), 0u);
     HANDLE thread = CreateThread(nullptr, 64 * 1024, TickerProc, &t, 0, nullptr);
     ASSERT_NE(thread, nullptr) << "a 64 KB stack is an ordinary one";
-    sim::clock::Advance(1000);
+    coredll::clock::Advance(1000);
     Join(thread);
 }
 
@@ -114,7 +114,7 @@ TEST_F(KernelDeathTest, BoundedWaitForAThreadThatNeverEndsFails) {
     GTEST_FLAG_SET(death_test_style, "fast");
     EXPECT_DEATH(
         {
-            sim::clock::BoundDrivingWaits(600000);
+            coredll::clock::BoundDrivingWaits(600000);
             HANDLE thread = CreateThread(nullptr, 0, SleepForever, nullptr, 0, nullptr);
             WaitForSingleObject(thread, INFINITE);
         },
@@ -124,19 +124,19 @@ TEST_F(KernelDeathTest, BoundedWaitForAThreadThatNeverEndsFails) {
         {
             HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
             CreateThread(nullptr, 0, Spin, event, 0, nullptr);
-            sim::clock::Settle();
+            coredll::clock::Settle();
         },
         "a simulated thread spins");
 }
 
 TEST_F(Kernel, BoundedWaitMovesVirtualTimeOnUntilTheThreadEnds) {
-    sim::clock::BoundDrivingWaits(600000);
+    coredll::clock::BoundDrivingWaits(600000);
     Ticker t{CreateEventW(nullptr, FALSE, FALSE, nullptr), 100000};
     t.limit = 3;
     HANDLE thread = CreateThread(nullptr, 0, TickerProc, &t, 0, nullptr);
     Join(thread);
     EXPECT_EQ(t.wakes, 3);
-    EXPECT_EQ(sim::clock::NowMs(), 300000u);
+    EXPECT_EQ(coredll::clock::NowMs(), 300000u);
     CloseHandle(t.event);
 }
 
@@ -149,34 +149,34 @@ TEST_F(Kernel, WaitOnABadHandleFailsAtOnce) {
 TEST_F(Kernel, TimeoutsRunInVirtualTimeAndAdvanceRunsEachWakeToTheNextWait) {
     Ticker t{CreateEventW(nullptr, FALSE, FALSE, nullptr), 100};
     HANDLE thread = CreateThread(nullptr, 0, TickerProc, &t, 0, nullptr);
-    sim::clock::Settle();
+    coredll::clock::Settle();
     EXPECT_EQ(t.wakes, 0);
-    sim::clock::Advance(99);
+    coredll::clock::Advance(99);
     EXPECT_EQ(t.wakes, 0);
-    sim::clock::Advance(1);
+    coredll::clock::Advance(1);
     EXPECT_EQ(t.wakes, 1);
-    sim::clock::Advance(1000);
+    coredll::clock::Advance(1000);
     EXPECT_EQ(t.wakes, 11);
-    EXPECT_EQ(sim::clock::NowMs(), 1100u);
+    EXPECT_EQ(coredll::clock::NowMs(), 1100u);
 
     SetEvent(t.event);
-    sim::clock::Settle();
+    coredll::clock::Settle();
     EXPECT_EQ(t.signaled, 1);
     t.stop = true;
     SetEvent(t.event);
     Join(thread);
-    EXPECT_EQ(sim::threads::Alive(), 0);
+    EXPECT_EQ(coredll::threads::Alive(), 0);
     CloseHandle(t.event);
 }
 
 TEST_F(Kernel, WokenThreadsWaitForTheDrivingThreadToLetThemRun) {
     Ticker t{CreateEventW(nullptr, FALSE, FALSE, nullptr), INFINITE};
     HANDLE thread = CreateThread(nullptr, 0, TickerProc, &t, 0, nullptr);
-    sim::clock::Settle();
+    coredll::clock::Settle();
     SetEvent(t.event);  // releases the waiter, which does not run yet
     SetEvent(t.event);  // finds no waiter: the event stays set
     EXPECT_EQ(t.wakes, 0);
-    sim::clock::Settle();
+    coredll::clock::Settle();
     EXPECT_EQ(t.signaled, 2);
     t.stop = true;
     SetEvent(t.event);
@@ -185,16 +185,16 @@ TEST_F(Kernel, WokenThreadsWaitForTheDrivingThreadToLetThemRun) {
 }
 
 TEST_F(Kernel, ScaledModeRunsVirtualTimeFasterThanReal) {
-    sim::clock::SetScaled(1e6);
+    coredll::clock::SetScaled(1e6);
     Ticker t{CreateEventW(nullptr, FALSE, FALSE, nullptr), 60000};
     t.limit = 10;
     // Ten virtual minutes of one-minute time-outs: about six real milliseconds.
     Join(CreateThread(nullptr, 0, TickerProc, &t, 0, nullptr));
     EXPECT_EQ(t.wakes, 10);
     EXPECT_EQ(t.signaled, 0);
-    EXPECT_GE(sim::clock::NowMs(), 600000u);
+    EXPECT_GE(coredll::clock::NowMs(), 600000u);
     CloseHandle(t.event);
-    sim::clock::SetManual();
+    coredll::clock::SetManual();
 }
 
 TEST_F(Kernel, SetSystemTimeValidatesAsWindowsDoes) {
@@ -212,8 +212,8 @@ TEST_F(Kernel, SetSystemTimeValidatesAsWindowsDoes) {
     GetSystemTime(&now);
     EXPECT_TRUE(SameTime(now, good));
     EXPECT_EQ(now.wDayOfWeek, 4) << "29 February 2024 was a Thursday";
-    EXPECT_EQ(sim::clock::SetSystemTimeCalls().size(), 8u);
-    sim::clock::Advance(1);
+    EXPECT_EQ(coredll::clock::SetSystemTimeCalls().size(), 8u);
+    coredll::clock::Advance(1);
     GetSystemTime(&now);
     EXPECT_TRUE(SameTime(now, Record(2024, 3, 1)));
     EXPECT_EQ(now.wDayOfWeek, 5);
@@ -226,7 +226,7 @@ TEST_F(Kernel, WallClockStartsAtNewYear2026) {
     EXPECT_EQ(now.wDayOfWeek, 4);
     for (int64_t ms : {0LL, 1LL, 86399999LL, 12622780800000LL, 13000000000123LL}) {
         int64_t back = -1;
-        ASSERT_TRUE(sim::clock::ToMs(sim::clock::FromMs(ms), &back));
+        ASSERT_TRUE(coredll::clock::ToMs(coredll::clock::FromMs(ms), &back));
         EXPECT_EQ(back, ms);
     }
 }
@@ -241,10 +241,10 @@ TEST_F(Kernel, LastErrorIsPerThread) {
 }
 
 TEST_F(Kernel, DebugPrintFormatsAndRecordsEachLineWithItsTime) {
-    sim::clock::Advance(42);
+    coredll::clock::Advance(42);
     NKDbgPrintfW(u"plain\r\n");
     NKDbgPrintfW(u"%s=%d %u %04x %X %c %S 100%% %q\r\n", u"w", -12, 7u, 0xabu, 0xCDu, 'z', "n");
-    std::vector<sim::debug::Line> lines = sim::debug::Lines();
+    std::vector<coredll::debug::Line> lines = coredll::debug::Lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].text, u"plain\r\n");
     EXPECT_EQ(lines[0].at_ms, 42u);
@@ -259,7 +259,7 @@ class SafeCopy : public SimTest, public ::testing::WithParamInterface<bool> {
   protected:
     void SetUp() override {
         SimTest::SetUp();
-        sim::memory::ForcePipeCopy(GetParam());
+        coredll::memory::ForcePipeCopy(GetParam());
         page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
         map_ = static_cast<char*>(
             mmap(nullptr, 4 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));

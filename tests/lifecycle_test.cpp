@@ -13,7 +13,7 @@
 namespace {
 
 using namespace timeward_test;
-using sim::threads::Call;
+using coredll::threads::Call;
 
 int Snapshots() {
     return CountLines("RTC is saved\r\n");
@@ -67,17 +67,17 @@ class Lifecycle : public ModuleTest {
         ModuleTest::SetUp();
         t_role = "test";
         d_ = &Start();
-        sim::clock::Settle();
+        coredll::clock::Settle();
     }
     void StopDriver() override {
-        sim::reg::SetCallHook(nullptr);
-        sim::threads::SetCallHook(nullptr);
+        coredll::reg::SetCallHook(nullptr);
+        coredll::threads::SetCallHook(nullptr);
         ModuleTest::StopDriver();
     }
     // Holds the saver's thread as it begins writing a snapshot.
     void HoldTheSaverAtItsNextSnapshot() {
-        sim::reg::SetCallHook([this](sim::RegCall call, std::u16string_view name, LONG) {
-            if (t_role.empty() && call == sim::RegCall::kSet && name == u"RTCYear")
+        coredll::reg::SetCallHook([this](coredll::RegCall call, std::u16string_view name, LONG) {
+            if (t_role.empty() && call == coredll::RegCall::kSet && name == u"RTCYear")
                 points_.Hold("saver writes");
         });
     }
@@ -92,7 +92,7 @@ class Lifecycle : public ModuleTest {
     BOOL Deinit() {
         return d_->entry.Deinit(d_->context);
     }
-    sim::ActiveDriver* d_ = nullptr;
+    coredll::ActiveDriver* d_ = nullptr;
     Points points_;
 };
 
@@ -106,16 +106,16 @@ TEST_F(Lifecycle, InitDuringTheLastDeinitGetsASaver) {
     EXPECT_EQ(d_->entry.Init(u"Drivers\\Active\\02", nullptr), 1u);
     points_.Release("saver writes");
     stopper.join();
-    sim::reg::SetCallHook(nullptr);
+    coredll::reg::SetCallHook(nullptr);
     EXPECT_TRUE(deinit);
     EXPECT_EQ(Snapshots(), 1);
-    EXPECT_EQ(sim::threads::Alive(), 1) << "the new instance has no saver";
-    sim::clock::Advance(300000);
+    EXPECT_EQ(coredll::threads::Alive(), 1) << "the new instance has no saver";
+    coredll::clock::Advance(300000);
     EXPECT_EQ(Snapshots(), 2);
     EXPECT_TRUE(Deinit());
-    EXPECT_EQ(sim::threads::Alive(), 0) << "a saver runs after the last Deinit returned";
-    EXPECT_EQ(sim::threads::OpenHandles(), 0);
-    EXPECT_EQ(sim::threads::BadHandleUses(), 0u);
+    EXPECT_EQ(coredll::threads::Alive(), 0) << "a saver runs after the last Deinit returned";
+    EXPECT_EQ(coredll::threads::OpenHandles(), 0);
+    EXPECT_EQ(coredll::threads::BadHandleUses(), 0u);
 }
 
 // Both instances end at once, the second while the saver's last snapshot is being written:
@@ -123,7 +123,7 @@ TEST_F(Lifecycle, InitDuringTheLastDeinitGetsASaver) {
 TEST_F(Lifecycle, TwoDeinitsAtOnceCloseEachHandleOnce) {
     EXPECT_EQ(d_->entry.Init(u"Drivers\\Active\\02", nullptr), 1u);
     HoldTheSaverAtItsNextSnapshot();
-    sim::threads::SetCallHook([this](Call call) {
+    coredll::threads::SetCallHook([this](Call call) {
         if (t_role != "test" && !t_role.empty() && call == Call::kWait)
             points_.Pass(t_role + " waits");
     });
@@ -139,15 +139,15 @@ TEST_F(Lifecycle, TwoDeinitsAtOnceCloseEachHandleOnce) {
     EXPECT_TRUE(first);
     EXPECT_TRUE(second);
     EXPECT_EQ(Snapshots(), 1);
-    EXPECT_EQ(sim::threads::Alive(), 0);
-    EXPECT_EQ(sim::threads::OpenHandles(), 0);
-    EXPECT_EQ(sim::threads::BadHandleUses(), 0u);
+    EXPECT_EQ(coredll::threads::Alive(), 0);
+    EXPECT_EQ(coredll::threads::OpenHandles(), 0);
+    EXPECT_EQ(coredll::threads::BadHandleUses(), 0u);
 }
 
 // A D4 request has read the save event and is about to set it when the last Deinit runs: the
 // request still succeeds with no error code, and no closed handle is set.
 TEST_F(Lifecycle, PowerRequestDuringDeinitNeverSetsAClosedHandle) {
-    sim::threads::SetCallHook([this](Call call) {
+    coredll::threads::SetCallHook([this](Call call) {
         if (t_role == "request" && call == Call::kEventModify)
             points_.Hold("request sets the event");
         if (t_role == "deinit" && call == Call::kEnterCriticalSection)
@@ -170,8 +170,8 @@ TEST_F(Lifecycle, PowerRequestDuringDeinitNeverSetsAClosedHandle) {
     stopper.join();
     EXPECT_TRUE(set);
     EXPECT_EQ(error, 0xBEEFu);
-    EXPECT_EQ(sim::threads::BadHandleUses(), 0u);
-    EXPECT_EQ(sim::threads::Alive(), 0);
+    EXPECT_EQ(coredll::threads::BadHandleUses(), 0u);
+    EXPECT_EQ(coredll::threads::Alive(), 0);
     EXPECT_EQ(Snapshots(), 1);
 }
 

@@ -16,19 +16,19 @@ class Load : public ModuleTest {};
 // No crash, no race, no lost request (every request is followed by a snapshot that began
 // after it), and no more snapshots than requests plus time-outs.
 TEST_F(Load, FloodOfRequestsLosesNoneAndAddsNoSnapshot) {
-    sim::ActiveDriver& d = Start();
+    coredll::ActiveDriver& d = Start();
     constexpr int kThreads = 6, kRounds = 300;
     std::atomic<long> tickets{0};      // one per request, taken before it is made
     std::atomic<long> last_begun{-1};  // the ticket count when the last snapshot began
     std::atomic<int> snapshots{0};
-    sim::reg::SetCallHook([&](sim::RegCall call, std::u16string_view name, LONG) {
-        if (call == sim::RegCall::kSet && name == u"RTCYear") {
+    coredll::reg::SetCallHook([&](coredll::RegCall call, std::u16string_view name, LONG) {
+        if (call == coredll::RegCall::kSet && name == u"RTCYear") {
             last_begun = tickets.load();
             snapshots++;
         }
     });
-    sim::clock::SetScaled(1.0);
-    const uint64_t start_ms = sim::clock::NowMs();
+    coredll::clock::SetScaled(1.0);
+    const uint64_t start_ms = coredll::clock::NowMs();
     std::vector<std::thread> callers;
     for (int t = 0; t < kThreads; ++t) {
         callers.emplace_back([&, t] {
@@ -53,26 +53,26 @@ TEST_F(Load, FloodOfRequestsLosesNoneAndAddsNoSnapshot) {
     }
     for (std::thread& c : callers)
         c.join();
-    sim::clock::Settle();
+    coredll::clock::Settle();
     const long requests = tickets.load();
-    const uint64_t timeouts = (sim::clock::NowMs() - start_ms) / 300000 + 1;
-    sim::clock::SetManual();
-    sim::reg::SetCallHook(nullptr);
+    const uint64_t timeouts = (coredll::clock::NowMs() - start_ms) / 300000 + 1;
+    coredll::clock::SetManual();
+    coredll::reg::SetCallHook(nullptr);
 
     EXPECT_EQ(requests, kThreads * (kRounds - kRounds / 3 + kRounds / 10));
     EXPECT_GE(snapshots.load(), 1);
     EXPECT_EQ(last_begun.load(), requests) << "the last request got a snapshot after it";
     EXPECT_LE(snapshots.load(), requests + static_cast<long>(timeouts));
     EXPECT_EQ(CountLines("RTC is saved\r\n"), snapshots.load());
-    EXPECT_EQ(sim::reg::GetDword(kKey, "TimewardSignature"), kSignature);
-    EXPECT_EQ(sim::reg::Counters().open_handles, 0u);
+    EXPECT_EQ(coredll::reg::GetDword(kKey, "TimewardSignature"), kSignature);
+    EXPECT_EQ(coredll::reg::Counters().open_handles, 0u);
 }
 
 // Rounds of an instance starting, the other one ending and D4 requests, all at once: after each
 // round no saver runs, no handle is left open, none was used after its close, no request left
 // an error code, and no call hung.
 TEST_F(Load, StartsStopsAndRequestsRaceCleanly) {
-    sim::ActiveDriver& d = Start();
+    coredll::ActiveDriver& d = Start();
     EXPECT_TRUE(d.entry.Deinit(d.context));
     constexpr int kRounds = 200;
     std::atomic<int> errors{0};
@@ -95,9 +95,10 @@ TEST_F(Load, StartsStopsAndRequestsRaceCleanly) {
         starter.join();
         stopper.join();
         requester.join();
-        ASSERT_EQ(sim::threads::Alive(), 0) << "a saver outlived the last Deinit, round " << round;
-        ASSERT_EQ(sim::threads::OpenHandles(), 0) << "round " << round;
-        ASSERT_EQ(sim::threads::BadHandleUses(), 0u) << "round " << round;
+        ASSERT_EQ(coredll::threads::Alive(), 0)
+            << "a saver outlived the last Deinit, round " << round;
+        ASSERT_EQ(coredll::threads::OpenHandles(), 0) << "round " << round;
+        ASSERT_EQ(coredll::threads::BadHandleUses(), 0u) << "round " << round;
     }
     EXPECT_EQ(errors.load(), 0);
     EXPECT_FALSE(d.entry.Deinit(d.context)) << "no instance is left";

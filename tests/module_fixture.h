@@ -17,24 +17,24 @@ class ModuleTest : public SimTest {
   protected:
     void SetUp() override {
         SimTest::SetUp();
-        sim::clock::BoundDrivingWaits(kWaitBoundMs);
-        sim::modules::SetSearchPath(TIMEWARD_MODULE_DIR);
+        coredll::clock::BoundDrivingWaits(kWaitBoundMs);
+        coredll::modules::SetSearchPath(TIMEWARD_MODULE_DIR);
         std::string error;
-        ASSERT_TRUE(sim::reg::MergeRegFile(TIMEWARD_REG_FILE, &error)) << error;
+        ASSERT_TRUE(coredll::reg::MergeRegFile(TIMEWARD_REG_FILE, &error)) << error;
     }
     void StopDriver() override {
         dm_.DeactivateAll();
     }
     // Activates the driver and returns it; fails the test if it does not come up.
-    sim::ActiveDriver& Start() {
+    coredll::ActiveDriver& Start() {
         std::string error;
         EXPECT_TRUE(dm_.Activate("Timeward", &error)) << error;
-        sim::ActiveDriver* d = dm_.Find("RTC1:");
+        coredll::ActiveDriver* d = dm_.Find("RTC1:");
         if (!d)
             throw std::runtime_error("the driver did not start: " + error);
         return *d;
     }
-    sim::DeviceManager dm_;
+    coredll::DeviceManager dm_;
 };
 
 // Three pages: writable, read-only, and inaccessible.

@@ -17,8 +17,8 @@ class Power : public ModuleTest {
     void SetUp() override {
         ModuleTest::SetUp();
         d_ = &Start();
-        sim::clock::Settle();
-        sim::debug::Clear();
+        coredll::clock::Settle();
+        coredll::debug::Clear();
     }
     BOOL Ioctl(DWORD code, void* out, DWORD len, DWORD* actual, void* in = nullptr,
                DWORD in_len = 0) {
@@ -29,13 +29,13 @@ class Power : public ModuleTest {
     // Sends IOCTL_POWER_SET for `state` and lets the saver run.
     BOOL Set(DWORD* state, DWORD* actual, DWORD len = 4) {
         BOOL ok = Ioctl(IOCTL_POWER_SET, state, len, actual);
-        sim::clock::Settle();
+        coredll::clock::Settle();
         return ok;
     }
     static int Snapshots() {
         return CountLines("RTC is saved\r\n");
     }
-    sim::ActiveDriver* d_ = nullptr;
+    coredll::ActiveDriver* d_ = nullptr;
 };
 
 TEST_F(Power, DeviceManagerLearnedTheCapabilitiesAtInit) {
@@ -86,7 +86,7 @@ TEST_F(Power, EveryLowPowerStateBecomesD4WithOneSnapshotAtOnce) {
         EXPECT_EQ(state, 4u);
         EXPECT_EQ(actual, 4u);
         EXPECT_EQ(Snapshots(), static_cast<int>(requested)) << requested;
-        EXPECT_EQ(sim::clock::NowMs(), 0u) << "no time had to pass";
+        EXPECT_EQ(coredll::clock::NowMs(), 0u) << "no time had to pass";
     }
 }
 
@@ -178,7 +178,7 @@ TEST_F(Power, OtherRequestsFailWithoutAnErrorCode) {
                        static_cast<DWORD>(IOCTL_POWER_SET), static_cast<DWORD>(IOCTL_POWER_GET)}) {
         EXPECT_FALSE(Ioctl(code, nullptr, 0, &actual, &state, 4)) << std::hex << code;
     }
-    sim::clock::Settle();
+    coredll::clock::Settle();
     EXPECT_EQ(state, 4u);
     EXPECT_EQ(Snapshots(), 0);
 }

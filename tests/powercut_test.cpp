@@ -23,26 +23,27 @@ class PowerCut : public SimTest {
   protected:
     // A device whose hive file holds the driver's key and, optionally, a flushed snapshot.
     void Boot(bool with_snapshot) {
-        sim::Reset();
-        sim::debug::EchoToStderr(false);
-        sim::reg::CreateKey(kKey);
+        coredll::Reset();
+        coredll::debug::EchoToStderr(false);
+        coredll::reg::CreateKey(kKey);
         if (with_snapshot)
             StoreSnapshot(kOld);
-        std::ofstream(hive_, std::ios::trunc) << sim::reg::ExportText();
-        ASSERT_TRUE(sim::reg::LoadHiveFile(hive_, nullptr));
-        sim::reg::ResetCounters();
+        std::ofstream(hive_, std::ios::trunc) << coredll::reg::ExportText();
+        ASSERT_TRUE(coredll::reg::LoadHiveFile(hive_, nullptr));
+        coredll::reg::ResetCounters();
     }
     // After a battery pull: what the start-up restores from the hive file, if anything.
     std::optional<SYSTEMTIME> Reboot() {
-        sim::reg::SetCallHook(nullptr);
-        sim::Reset();
-        sim::debug::EchoToStderr(false);
+        coredll::reg::SetCallHook(nullptr);
+        coredll::Reset();
+        coredll::debug::EchoToStderr(false);
         std::string error;
-        EXPECT_TRUE(sim::reg::LoadHiveFile(hive_, &error)) << "the hive always loads: " << error;
-        sim::threads::FailEventCreation(true);  // no saver: only the restore matters here
-        sim::clock::SetWall(Record(2003, 1, 1));
+        EXPECT_TRUE(coredll::reg::LoadHiveFile(hive_, &error))
+            << "the hive always loads: " << error;
+        coredll::threads::FailEventCreation(true);  // no saver: only the restore matters here
+        coredll::clock::SetWall(Record(2003, 1, 1));
         EXPECT_EQ(StartClockKeeping(), 1u);
-        std::vector<sim::clock::SetCall> calls = sim::clock::SetSystemTimeCalls();
+        std::vector<coredll::clock::SetCall> calls = coredll::clock::SetSystemTimeCalls();
         EXPECT_LE(calls.size(), 1u);
         if (calls.empty())
             return std::nullopt;
@@ -51,12 +52,12 @@ class PowerCut : public SimTest {
     // Cuts the power right after the registry call numbered `n` (from 1).
     void CutAfterCall(int n, std::function<void()> at_cut = nullptr) {
         auto calls = std::make_shared<int>(0);
-        sim::reg::SetCallHook([calls, n, at_cut](sim::RegCall, std::u16string_view, LONG) {
+        coredll::reg::SetCallHook([calls, n, at_cut](coredll::RegCall, std::u16string_view, LONG) {
             if (++*calls != n)
                 return;
             if (at_cut)
                 at_cut();
-            sim::reg::DetachHiveFile();  // nothing after this reaches storage
+            coredll::reg::DetachHiveFile();  // nothing after this reaches storage
         });
     }
     ScratchDir scratch_{"timeward-cut"};
@@ -66,15 +67,16 @@ class PowerCut : public SimTest {
 TEST_F(PowerCut, AfterEveryCallOfASnapshotTheNextBootRestoresTheOldOrTheNewOne) {
     for (bool with_snapshot : {true, false}) {
         Boot(with_snapshot);
-        sim::clock::SetWall(kNew);
+        coredll::clock::SetWall(kNew);
         SaveCurrentTime();
-        const int calls = static_cast<int>(sim::reg::Counters().opens + sim::reg::Counters().sets +
-                                           sim::reg::Counters().closes + 1);
+        const int calls =
+            static_cast<int>(coredll::reg::Counters().opens + coredll::reg::Counters().sets +
+                             coredll::reg::Counters().closes + 1);
         ASSERT_EQ(calls, 30) << "10 opens, 9 sets, 1 flush, 10 closes";
         const int flush_call = 29;  // the flush, before its key's close
         for (int n = 1; n <= calls; ++n) {
             Boot(with_snapshot);
-            sim::clock::SetWall(kNew);
+            coredll::clock::SetWall(kNew);
             CutAfterCall(n);
             SaveCurrentTime();
             std::optional<SYSTEMTIME> restored = Reboot();
@@ -94,8 +96,8 @@ TEST_F(PowerCut, AfterEveryCallOfASnapshotTheNextBootRestoresTheOldOrTheNewOne) 
 TEST_F(PowerCut, DuringTheFlushFileWriteTheOldHiveStays) {
     for (int stage : {1, 2}) {
         Boot(true);
-        sim::clock::SetWall(kNew);
-        sim::reg::TearNextFlush(stage);
+        coredll::clock::SetWall(kNew);
+        coredll::reg::TearNextFlush(stage);
         SaveCurrentTime();
         std::optional<SYSTEMTIME> restored = Reboot();
         ASSERT_TRUE(restored) << "stage " << stage;
@@ -105,16 +107,17 @@ TEST_F(PowerCut, DuringTheFlushFileWriteTheOldHiveStays) {
 
 TEST_F(PowerCut, AtEveryPointOfStartupTheNextBootRestoresTheSame) {
     Boot(true);
-    sim::threads::FailEventCreation(true);
-    sim::clock::SetWall(Record(2003, 1, 1));
+    coredll::threads::FailEventCreation(true);
+    coredll::clock::SetWall(Record(2003, 1, 1));
     StartClockKeeping();
-    const int calls = static_cast<int>(sim::reg::Counters().opens + sim::reg::Counters().queries +
-                                       sim::reg::Counters().closes);
+    const int calls =
+        static_cast<int>(coredll::reg::Counters().opens + coredll::reg::Counters().queries +
+                         coredll::reg::Counters().closes);
     ASSERT_EQ(calls, 30) << "the switch, the signature and eight fields: open, query, close each";
     for (int n = 1; n <= calls; ++n) {
         Boot(true);
-        sim::threads::FailEventCreation(true);
-        sim::clock::SetWall(Record(2003, 1, 1));
+        coredll::threads::FailEventCreation(true);
+        coredll::clock::SetWall(Record(2003, 1, 1));
         CutAfterCall(n);
         StartClockKeeping();
         std::optional<SYSTEMTIME> restored = Reboot();
@@ -132,22 +135,22 @@ TEST_F(PowerCut, AForeignFlushMidSnapshotLeavesAMixOfTwoSnapshots) {
                                         &SYSTEMTIME::wSecond,    &SYSTEMTIME::wMilliseconds};
     for (int written = 1; written < 8; ++written) {
         Boot(true);
-        sim::clock::SetWall(kNew);
+        coredll::clock::SetWall(kNew);
         // Each value's write is open, set, close: the close of the last field written is call
         // 3 * written.
-        CutAfterCall(3 * written, [] { sim::reg::Flush(); });
+        CutAfterCall(3 * written, [] { coredll::reg::Flush(); });
         SaveCurrentTime();
         SYSTEMTIME mix = kOld;
         for (int f = 0; f < written; ++f)
-            mix.*fields[f] = sim::clock::Now().*fields[f];
+            mix.*fields[f] = coredll::clock::Now().*fields[f];
         std::optional<SYSTEMTIME> restored = Reboot();
         ASSERT_TRUE(restored) << written;
         EXPECT_TRUE(SameTime(*restored, mix)) << written << ": " << Show(*restored);
     }
     // After the hour: 10:59:59.900, an hour later than either snapshot.
     Boot(true);
-    sim::clock::SetWall(kNew);
-    CutAfterCall(15, [] { sim::reg::Flush(); });
+    coredll::clock::SetWall(kNew);
+    CutAfterCall(15, [] { coredll::reg::Flush(); });
     SaveCurrentTime();
     std::optional<SYSTEMTIME> restored = Reboot();
     ASSERT_TRUE(restored);

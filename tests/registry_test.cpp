@@ -41,13 +41,13 @@ TEST_F(Registry, OpenNeverCreatesAndAnswersFileNotFound) {
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Absent", 0, KEY_ALL_ACCESS, &h),
               ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(h, nullptr);
-    EXPECT_FALSE(sim::reg::KeyExists("SOFTWARE\\Absent"));
+    EXPECT_FALSE(coredll::reg::KeyExists("SOFTWARE\\Absent"));
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE", 0, 0, nullptr),
               ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(Registry, NamesMatchWithoutRegardToCase) {
-    sim::reg::SetDword(kKey, "RTCYear", 5);
+    coredll::reg::SetDword(kKey, "RTCYear", 5);
     HKEY h = Open(u"software\\ORVEX\\timeward");
     DWORD v = 0, cb = 4;
     EXPECT_EQ(RegQueryValueExW(h, u"rtcyear", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb),
@@ -57,7 +57,7 @@ TEST_F(Registry, NamesMatchWithoutRegardToCase) {
 }
 
 TEST_F(Registry, QueryReportsSizeTypeAndMoreData) {
-    sim::reg::SetString(kKey, "Name", "abcdef");  // 14 bytes with the terminator
+    coredll::reg::SetString(kKey, "Name", "abcdef");  // 14 bytes with the terminator
     HKEY h = Open(u"SOFTWARE\\Orvex\\Timeward");
     DWORD type = 0, cb = 0;
     EXPECT_EQ(RegQueryValueExW(h, u"Name", nullptr, &type, nullptr, &cb), ERROR_SUCCESS);
@@ -90,12 +90,12 @@ TEST_F(Registry, ClosedOrUnknownHandlesAreInvalid) {
     EXPECT_EQ(RegFlushKey(h), ERROR_INVALID_HANDLE);
     HKEY sub;
     EXPECT_EQ(RegOpenKeyExW(h, u"Sub", 0, 0, &sub), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(sim::reg::Counters().open_handles, 0u);
+    EXPECT_EQ(coredll::reg::Counters().open_handles, 0u);
 }
 
 TEST_F(Registry, HandleOfADeletedKeyAnswersKeyDeleted) {
     HKEY h = Open(u"SOFTWARE\\Orvex\\Timeward");
-    sim::reg::DeleteKey(kKey);
+    coredll::reg::DeleteKey(kKey);
     DWORD v = 1;
     EXPECT_EQ(RegSetValueExW(h, u"X", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4),
               ERROR_KEY_DELETED);
@@ -103,24 +103,24 @@ TEST_F(Registry, HandleOfADeletedKeyAnswersKeyDeleted) {
 }
 
 TEST_F(Registry, FaultSwitchesAndCounters) {
-    sim::reg::ResetCounters();
-    sim::reg::FailOpens(true);
+    coredll::reg::ResetCounters();
+    coredll::reg::FailOpens(true);
     HKEY h;
     EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE", 0, 0, &h), ERROR_SUCCESS);
-    sim::reg::FailOpens(false);
+    coredll::reg::FailOpens(false);
     h = Open(u"SOFTWARE\\Orvex\\Timeward");
     DWORD v = 3;
-    sim::reg::FailSetOf("Bad");
+    coredll::reg::FailSetOf("Bad");
     EXPECT_NE(RegSetValueExW(h, u"bad", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4),
               ERROR_SUCCESS);
-    EXPECT_FALSE(sim::reg::GetValue(kKey, "Bad"));
+    EXPECT_FALSE(coredll::reg::GetValue(kKey, "Bad"));
     EXPECT_EQ(RegSetValueExW(h, u"Good", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4),
               ERROR_SUCCESS);
-    sim::reg::FailFlushes(true);
+    coredll::reg::FailFlushes(true);
     EXPECT_NE(RegFlushKey(h), ERROR_SUCCESS);
-    sim::reg::PowerCut();
-    EXPECT_FALSE(sim::reg::GetValue(kKey, "Good")) << "a failed flush persists nothing";
-    sim::RegCounters c = sim::reg::Counters();
+    coredll::reg::PowerCut();
+    EXPECT_FALSE(coredll::reg::GetValue(kKey, "Good")) << "a failed flush persists nothing";
+    coredll::RegCounters c = coredll::reg::Counters();
     EXPECT_EQ(c.opens, 2u);
     EXPECT_EQ(c.sets, 2u);
     EXPECT_EQ(c.flushes, 0u);
@@ -141,40 +141,41 @@ TEST_F(Registry, HiveFileRoundTripsEveryType) {
                           "@=\"quote \\\" and \\\\ and \xc3\xa9\"\n"
                           "[HKEY_LOCAL_MACHINE\\Empty]\n");
     std::string error;
-    ASSERT_TRUE(sim::reg::LoadHiveFile(hive, &error)) << error;
-    EXPECT_EQ(sim::reg::GetString("Drivers\\BuiltIn\\Timeward", "Prefix"), "RTC");
-    EXPECT_EQ(sim::reg::GetDword("Drivers\\BuiltIn\\Timeward", "Order"), 300u);
-    EXPECT_EQ(sim::reg::GetString("Drivers\\BuiltIn\\Timeward", ""),
+    ASSERT_TRUE(coredll::reg::LoadHiveFile(hive, &error)) << error;
+    EXPECT_EQ(coredll::reg::GetString("Drivers\\BuiltIn\\Timeward", "Prefix"), "RTC");
+    EXPECT_EQ(coredll::reg::GetDword("Drivers\\BuiltIn\\Timeward", "Order"), 300u);
+    EXPECT_EQ(coredll::reg::GetString("Drivers\\BuiltIn\\Timeward", ""),
               "quote \" and \\ and \xc3\xa9");
-    std::optional<sim::RegValue> blob = sim::reg::GetValue("Drivers\\BuiltIn\\Timeward", "Blob");
+    std::optional<coredll::RegValue> blob =
+        coredll::reg::GetValue("Drivers\\BuiltIn\\Timeward", "Blob");
     ASSERT_TRUE(blob);
     EXPECT_EQ(blob->data, (std::vector<BYTE>{1, 2, 0xff}));
-    EXPECT_EQ(sim::reg::GetValue("Drivers\\BuiltIn\\Timeward", "Odd")->type, 8u);
-    EXPECT_TRUE(sim::reg::KeyExists("Empty"));
+    EXPECT_EQ(coredll::reg::GetValue("Drivers\\BuiltIn\\Timeward", "Odd")->type, 8u);
+    EXPECT_TRUE(coredll::reg::KeyExists("Empty"));
 
-    const std::string before = sim::reg::ExportText();
-    sim::reg::Flush();
+    const std::string before = coredll::reg::ExportText();
+    coredll::reg::Flush();
     std::string error2;
-    sim::Reset();
-    ASSERT_TRUE(sim::reg::LoadHiveFile(hive, &error2)) << error2;
-    EXPECT_EQ(sim::reg::ExportText(), before);
+    coredll::Reset();
+    ASSERT_TRUE(coredll::reg::LoadHiveFile(hive, &error2)) << error2;
+    EXPECT_EQ(coredll::reg::ExportText(), before);
     EXPECT_FALSE(fs::exists(dir_ / "hive.reg.tmp"));
 }
 
 TEST_F(Registry, FlushWritesTheFileAndPowerCutKeepsOnlyWhatWasFlushed) {
     fs::path hive = Write("hive.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward]\n");
-    ASSERT_TRUE(sim::reg::LoadHiveFile(hive, nullptr));
-    sim::reg::SetDword(kKey, "A", 1);
+    ASSERT_TRUE(coredll::reg::LoadHiveFile(hive, nullptr));
+    coredll::reg::SetDword(kKey, "A", 1);
     EXPECT_EQ(Read(hive).find("\"A\""), std::string::npos)
         << "nothing reaches the file before a flush";
     HKEY h = Open(u"SOFTWARE\\Orvex\\Timeward");
     EXPECT_EQ(RegFlushKey(h), ERROR_SUCCESS);
     RegCloseKey(h);
     EXPECT_NE(Read(hive).find("\"A\"=dword:00000001"), std::string::npos);
-    sim::reg::SetDword(kKey, "B", 2);
-    sim::reg::PowerCut();
-    EXPECT_EQ(sim::reg::GetDword(kKey, "A"), 1u);
-    EXPECT_FALSE(sim::reg::GetValue(kKey, "B"));
+    coredll::reg::SetDword(kKey, "B", 2);
+    coredll::reg::PowerCut();
+    EXPECT_EQ(coredll::reg::GetDword(kKey, "A"), 1u);
+    EXPECT_FALSE(coredll::reg::GetValue(kKey, "B"));
 }
 
 TEST_F(Registry, MalformedFilesNameTheLineAndChangeNothing) {
@@ -205,36 +206,37 @@ TEST_F(Registry, MalformedFilesNameTheLineAndChangeNothing) {
         {"[HKEY_LOCAL_MACHINE\\K]\n\"A\"=word:1\n",
          "bad.reg:2: expected a value: \"string\", dword:, hex:, hex(N): or multi_sz:"},
     };
-    sim::reg::SetDword(kKey, "Keep", 9);
-    sim::reg::Flush();
-    const std::string before = sim::reg::ExportText();
+    coredll::reg::SetDword(kKey, "Keep", 9);
+    coredll::reg::Flush();
+    const std::string before = coredll::reg::ExportText();
     for (const Case& c : cases) {
         fs::path bad = Write("bad.reg", c.text);
         std::string error;
-        EXPECT_FALSE(sim::reg::LoadHiveFile(bad, &error)) << c.text;
+        EXPECT_FALSE(coredll::reg::LoadHiveFile(bad, &error)) << c.text;
         EXPECT_EQ(error, (dir_ / c.message).string()) << c.text;
-        EXPECT_FALSE(sim::reg::MergeRegFile(bad, &error));
-        EXPECT_EQ(sim::reg::ExportText(), before) << c.text;
+        EXPECT_FALSE(coredll::reg::MergeRegFile(bad, &error));
+        EXPECT_EQ(coredll::reg::ExportText(), before) << c.text;
     }
     std::string error;
-    EXPECT_FALSE(sim::reg::LoadHiveFile(dir_ / "absent.reg", &error));
+    EXPECT_FALSE(coredll::reg::LoadHiveFile(dir_ / "absent.reg", &error));
     EXPECT_NE(error.find("absent.reg: cannot read"), std::string::npos) << error;
 }
 
 TEST_F(Registry, ExportedTextParsesBackToTheSameTree) {
-    sim::reg::SetValue("A\\B", "ctl", {REG_SZ, {'a', 0, '\n', 0, 0, 0}});  // not quotable
-    sim::reg::SetValue("A\\B", "odd", {REG_SZ, {'a'}});                    // odd length
-    sim::reg::SetValue("A\\B", "dw5", {REG_DWORD, {1, 2, 3, 4, 5}});
-    sim::reg::SetValue("A", "multi", {REG_MULTI_SZ, {'x', 0, 0, 0, 'y', 0, 0, 0, 0, 0}});
-    sim::reg::SetValue("A", "empty", {REG_BINARY, {}});
-    const std::string text = sim::reg::ExportText();
+    coredll::reg::SetValue("A\\B", "ctl", {REG_SZ, {'a', 0, '\n', 0, 0, 0}});  // not quotable
+    coredll::reg::SetValue("A\\B", "odd", {REG_SZ, {'a'}});                    // odd length
+    coredll::reg::SetValue("A\\B", "dw5", {REG_DWORD, {1, 2, 3, 4, 5}});
+    coredll::reg::SetValue("A", "multi", {REG_MULTI_SZ, {'x', 0, 0, 0, 'y', 0, 0, 0, 0, 0}});
+    coredll::reg::SetValue("A", "empty", {REG_BINARY, {}});
+    const std::string text = coredll::reg::ExportText();
     fs::path p = Write("x.reg", text);
-    sim::Reset();
+    coredll::Reset();
     std::string error;
-    ASSERT_TRUE(sim::reg::LoadHiveFile(p, &error)) << error << "\n" << text;
-    EXPECT_EQ(sim::reg::ExportText(), text);
-    EXPECT_EQ(sim::reg::GetValue("A\\B", "ctl")->data, (std::vector<BYTE>{'a', 0, '\n', 0, 0, 0}));
-    EXPECT_EQ(sim::reg::GetValue("A", "multi")->type, REG_MULTI_SZ);
+    ASSERT_TRUE(coredll::reg::LoadHiveFile(p, &error)) << error << "\n" << text;
+    EXPECT_EQ(coredll::reg::ExportText(), text);
+    EXPECT_EQ(coredll::reg::GetValue("A\\B", "ctl")->data,
+              (std::vector<BYTE>{'a', 0, '\n', 0, 0, 0}));
+    EXPECT_EQ(coredll::reg::GetValue("A", "multi")->type, REG_MULTI_SZ);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ namespace timeward_test {
 // How many times a debug line was written.
 inline int CountLines(const std::string& text) {
     int n = 0;
-    for (const std::string& line : sim::debug::Texts())
+    for (const std::string& line : coredll::debug::Texts())
         n += line == text;
     return n;
 }
@@ -26,17 +26,17 @@ class SimTest : public ::testing::Test {
     // Three of the saver's intervals: longer than any wait for a driver thread should take.
     static constexpr uint64_t kWaitBoundMs = 3 * 300000;
     void SetUp() override {
-        sim::Reset();
-        sim::debug::EchoToStderr(false);
-        sim::reg::CreateKey(kKey);
+        coredll::Reset();
+        coredll::debug::EchoToStderr(false);
+        coredll::reg::CreateKey(kKey);
     }
     void TearDown() override {
         // A stop that never ends fails the test with a message instead of hanging it.
-        sim::clock::BoundDrivingWaits(kWaitBoundMs);
+        coredll::clock::BoundDrivingWaits(kWaitBoundMs);
         StopDriver();
-        sim::clock::Settle();
-        EXPECT_EQ(sim::threads::Alive(), 0) << "a simulated thread outlived the test";
-        sim::Reset();
+        coredll::clock::Settle();
+        EXPECT_EQ(coredll::threads::Alive(), 0) << "a simulated thread outlived the test";
+        coredll::Reset();
     }
     // Ends whatever the test started that runs on simulated threads.
     virtual void StopDriver() {}

@@ -27,15 +27,15 @@ inline SYSTEMTIME Record(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD 
 
 // Writes a snapshot into the key as the saver would.
 inline void StoreSnapshot(const SYSTEMTIME& st, DWORD signature = kSignature) {
-    sim::reg::SetDword(kKey, "RTCYear", st.wYear);
-    sim::reg::SetDword(kKey, "RTCMonth", st.wMonth);
-    sim::reg::SetDword(kKey, "RTCDayOfWeek", st.wDayOfWeek);
-    sim::reg::SetDword(kKey, "RTCDay", st.wDay);
-    sim::reg::SetDword(kKey, "RTCHour", st.wHour);
-    sim::reg::SetDword(kKey, "RTCMinute", st.wMinute);
-    sim::reg::SetDword(kKey, "RTCSecond", st.wSecond);
-    sim::reg::SetDword(kKey, "RTCMilliseconds", st.wMilliseconds);
-    sim::reg::SetDword(kKey, "TimewardSignature", signature);
+    coredll::reg::SetDword(kKey, "RTCYear", st.wYear);
+    coredll::reg::SetDword(kKey, "RTCMonth", st.wMonth);
+    coredll::reg::SetDword(kKey, "RTCDayOfWeek", st.wDayOfWeek);
+    coredll::reg::SetDword(kKey, "RTCDay", st.wDay);
+    coredll::reg::SetDword(kKey, "RTCHour", st.wHour);
+    coredll::reg::SetDword(kKey, "RTCMinute", st.wMinute);
+    coredll::reg::SetDword(kKey, "RTCSecond", st.wSecond);
+    coredll::reg::SetDword(kKey, "RTCMilliseconds", st.wMilliseconds);
+    coredll::reg::SetDword(kKey, "TimewardSignature", signature);
 }
 
 inline bool SameTime(const SYSTEMTIME& a, const SYSTEMTIME& b) {

@@ -15,21 +15,21 @@ class Startup : public SimTest {
   protected:
     void SetUp() override {
         SimTest::SetUp();
-        sim::clock::BoundDrivingWaits(kWaitBoundMs);
+        coredll::clock::BoundDrivingWaits(kWaitBoundMs);
     }
     void StopDriver() override {
-        sim::reg::SetCallHook(nullptr);
-        sim::threads::SetCallHook(nullptr);
+        coredll::reg::SetCallHook(nullptr);
+        coredll::threads::SetCallHook(nullptr);
         while (StopSaver()) {
         }
     }
     // The clock now, and a snapshot `ahead` seconds later.
     void ClockAndSnapshot(int64_t ahead) {
         clock_ = Record(2026, 4, 10, 8, 0, 0);
-        sim::clock::SetWall(clock_);
+        coredll::clock::SetWall(clock_);
         int64_t ms;
-        ASSERT_TRUE(sim::clock::ToMs(clock_, &ms));
-        snapshot_ = sim::clock::FromMs(ms + ahead * 1000);
+        ASSERT_TRUE(coredll::clock::ToMs(clock_, &ms));
+        snapshot_ = coredll::clock::FromMs(ms + ahead * 1000);
         StoreSnapshot(snapshot_);
     }
     SYSTEMTIME clock_{};
@@ -37,56 +37,57 @@ class Startup : public SimTest {
 };
 
 TEST_F(Startup, SwitchAtOneRefusesAndStartsNothing) {
-    sim::reg::SetDword(kKey, "TimewardImplemented", 1);
+    coredll::reg::SetDword(kKey, "TimewardImplemented", 1);
     StoreSnapshot(Record(2030, 1, 1));
     EXPECT_EQ(StartClockKeeping(), 0u);
-    EXPECT_EQ(sim::debug::Texts(), std::vector<std::string>{"Timeward is already implemented\r\n"});
-    EXPECT_EQ(sim::threads::Started(), 0u);
-    EXPECT_FALSE(sim::threads::EventExists(u"SaveRTCEvent"));
+    EXPECT_EQ(coredll::debug::Texts(),
+              std::vector<std::string>{"Timeward is already implemented\r\n"});
+    EXPECT_EQ(coredll::threads::Started(), 0u);
+    EXPECT_FALSE(coredll::threads::EventExists(u"SaveRTCEvent"));
     EXPECT_EQ(g_hSaveEvent, nullptr);
-    EXPECT_TRUE(sim::clock::SetSystemTimeCalls().empty());
+    EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
 }
 
 TEST_F(Startup, SwitchOtherThanOneRunsNormally) {
     for (DWORD value : {0u, 2u, 0x101u}) {
-        sim::reg::SetDword(kKey, "TimewardImplemented", value);
+        coredll::reg::SetDword(kKey, "TimewardImplemented", value);
         EXPECT_EQ(StartClockKeeping(), 1u) << value;
         EXPECT_TRUE(IsSaverRunning());
         EXPECT_TRUE(StopSaver());
     }
     // A switch that is not a readable DWORD leaves the driver on as well.
-    sim::reg::SetValue(kKey, "TimewardImplemented", {REG_BINARY, {1, 0, 0, 0, 0}});
+    coredll::reg::SetValue(kKey, "TimewardImplemented", {REG_BINARY, {1, 0, 0, 0, 0}});
     EXPECT_EQ(StartClockKeeping(), 1u);
-    sim::reg::SetValue(kKey, "TimewardImplemented", {REG_BINARY, {}});  // empty: reads 0
+    coredll::reg::SetValue(kKey, "TimewardImplemented", {REG_BINARY, {}});  // empty: reads 0
     EXPECT_EQ(StartClockKeeping(), 1u);
 }
 
 TEST_F(Startup, NoSnapshotSaysSoAndStillStartsTheSaver) {
     EXPECT_EQ(StartClockKeeping(), 1u);
-    EXPECT_EQ(sim::debug::Texts(), std::vector<std::string>{"We did not save RTC before\r\n"});
-    EXPECT_TRUE(sim::threads::EventExists(u"SaveRTCEvent"));
-    EXPECT_EQ(sim::threads::Alive(), 1);
-    EXPECT_TRUE(sim::clock::SetSystemTimeCalls().empty());
+    EXPECT_EQ(coredll::debug::Texts(), std::vector<std::string>{"We did not save RTC before\r\n"});
+    EXPECT_TRUE(coredll::threads::EventExists(u"SaveRTCEvent"));
+    EXPECT_EQ(coredll::threads::Alive(), 1);
+    EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
 }
 
 TEST_F(Startup, SnapshotThreeHundredSecondsAheadIsNotRestored) {
     ClockAndSnapshot(300);
     EXPECT_EQ(StartClockKeeping(), 1u);
-    EXPECT_TRUE(sim::clock::SetSystemTimeCalls().empty());
-    EXPECT_TRUE(sim::debug::Texts().empty());
+    EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
+    EXPECT_TRUE(coredll::debug::Texts().empty());
 }
 
 TEST_F(Startup, SnapshotThreeHundredAndOneSecondsAheadIsRestored) {
     ClockAndSnapshot(301);
     EXPECT_EQ(StartClockKeeping(), 1u);
-    EXPECT_EQ(sim::debug::Texts(),
+    EXPECT_EQ(coredll::debug::Texts(),
               std::vector<std::string>{"SavedTime is bigger than CurrentTime for more than 5 "
                                        "minutes\r\n"});
-    std::vector<sim::clock::SetCall> calls = sim::clock::SetSystemTimeCalls();
+    std::vector<coredll::clock::SetCall> calls = coredll::clock::SetSystemTimeCalls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_TRUE(SameTime(calls[0].requested, snapshot_)) << Show(calls[0].requested);
     EXPECT_EQ(calls[0].requested.wDayOfWeek, snapshot_.wDayOfWeek);
-    EXPECT_TRUE(SameTime(sim::clock::Now(), snapshot_)) << Show(sim::clock::Now());
+    EXPECT_TRUE(SameTime(coredll::clock::Now(), snapshot_)) << Show(coredll::clock::Now());
 }
 
 TEST_F(Startup, ClockAheadOfTheSnapshotIsNeverMovedBack) {
@@ -95,8 +96,8 @@ TEST_F(Startup, ClockAheadOfTheSnapshotIsNeverMovedBack) {
         EXPECT_EQ(StartClockKeeping(), 1u);
         StopSaver();
     }
-    EXPECT_TRUE(sim::clock::SetSystemTimeCalls().empty());
-    for (const std::string& line : sim::debug::Texts())
+    EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
+    for (const std::string& line : coredll::debug::Texts())
         EXPECT_EQ(line, "RTC is saved\r\n");
 }
 
@@ -104,31 +105,31 @@ TEST_F(Startup, ClockAheadOfTheSnapshotIsNeverMovedBack) {
 // platform call start-up makes: still nothing is written before the previous run's snapshot
 // has been read and restored, and the first snapshot records the restored clock.
 TEST_F(Startup, SaveRequestedBeforeStartUpWritesNothingBeforeTheRestore) {
-    sim::clock::SetWall(Record(2003, 1, 1));
+    coredll::clock::SetWall(Record(2003, 1, 1));
     StoreSnapshot(Record(2026, 12, 8, 9, 30));
     HANDLE other = CreateEventW(nullptr, FALSE, TRUE, u"SaveRTCEvent");
     const std::thread::id startup = std::this_thread::get_id();
     size_t restores_before_first_write = 99;
-    sim::reg::SetCallHook([&](sim::RegCall call, std::u16string_view, LONG) {
-        if (call == sim::RegCall::kSet && restores_before_first_write == 99)
-            restores_before_first_write = sim::clock::SetSystemTimeCalls().size();
+    coredll::reg::SetCallHook([&](coredll::RegCall call, std::u16string_view, LONG) {
+        if (call == coredll::RegCall::kSet && restores_before_first_write == 99)
+            restores_before_first_write = coredll::clock::SetSystemTimeCalls().size();
         if (std::this_thread::get_id() == startup)
-            sim::clock::Settle();
+            coredll::clock::Settle();
     });
-    sim::threads::SetCallHook([&](sim::threads::Call) {
+    coredll::threads::SetCallHook([&](coredll::threads::Call) {
         if (std::this_thread::get_id() == startup)
-            sim::clock::Settle();
+            coredll::clock::Settle();
     });
     EXPECT_EQ(StartClockKeeping(), 1u);
-    sim::threads::SetCallHook(nullptr);
-    sim::clock::Settle();
-    sim::reg::SetCallHook(nullptr);
+    coredll::threads::SetCallHook(nullptr);
+    coredll::clock::Settle();
+    coredll::reg::SetCallHook(nullptr);
     EXPECT_EQ(restores_before_first_write, 1u);
-    EXPECT_EQ(sim::debug::Texts(),
+    EXPECT_EQ(coredll::debug::Texts(),
               (std::vector<std::string>{
                   "SavedTime is bigger than CurrentTime for more than 5 minutes\r\n",
                   "RTC is saved\r\n"}));
-    EXPECT_EQ(sim::reg::GetDword(kKey, "RTCYear"), 2026u);
+    EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCYear"), 2026u);
     CloseHandle(other);
 }
 
@@ -147,28 +148,28 @@ TEST_F(Startup, WrapOfTheSecondsCountSetsTheseClocksBack) {
         {Record(2097, 2, 6, 6, 23, 15), Record(2026, 12, 8, 9, 30), false},
     };
     for (const Pair& p : pairs) {
-        sim::clock::SetWall(p.clock);
+        coredll::clock::SetWall(p.clock);
         StoreSnapshot(p.snapshot);
-        const size_t before = sim::clock::SetSystemTimeCalls().size();
+        const size_t before = coredll::clock::SetSystemTimeCalls().size();
         EXPECT_EQ(StartClockKeeping(), 1u);
-        EXPECT_EQ(sim::clock::SetSystemTimeCalls().size(), before + (p.set ? 1 : 0))
+        EXPECT_EQ(coredll::clock::SetSystemTimeCalls().size(), before + (p.set ? 1 : 0))
             << Show(p.clock) << " with " << Show(p.snapshot);
         EXPECT_TRUE(StopSaver());
     }
 }
 
 TEST_F(Startup, RestoresAfterTheRealTimeClockWasReset) {
-    sim::clock::SetWall(Record(2003, 1, 1));
+    coredll::clock::SetWall(Record(2003, 1, 1));
     StoreSnapshot(Record(2026, 11, 30, 22, 15, 0, 250));
     EXPECT_EQ(StartClockKeeping(), 1u);
-    EXPECT_TRUE(SameTime(sim::clock::Now(), Record(2026, 11, 30, 22, 15, 0, 250)));
+    EXPECT_TRUE(SameTime(coredll::clock::Now(), Record(2026, 11, 30, 22, 15, 0, 250)));
 }
 
 TEST_F(Startup, RestoredYearBefore1961ComesBackAs1961) {
-    sim::clock::SetWall(Record(1700, 1, 1));
+    coredll::clock::SetWall(Record(1700, 1, 1));
     StoreSnapshot(Record(1900, 6, 1));
     EXPECT_EQ(StartClockKeeping(), 1u);
-    std::vector<sim::clock::SetCall> calls = sim::clock::SetSystemTimeCalls();
+    std::vector<coredll::clock::SetCall> calls = coredll::clock::SetSystemTimeCalls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].requested.wYear, 1961);
     EXPECT_EQ(calls[0].requested.wMonth, 6);
@@ -176,48 +177,48 @@ TEST_F(Startup, RestoredYearBefore1961ComesBackAs1961) {
 
 TEST_F(Startup, LeapDayBefore1961IsNotRestoredAsAnImpossibleDate) {
     // 1960 is a leap year; raised to 1961 the record would be 29 February 1961.
-    sim::clock::SetWall(Record(1700, 1, 1));
+    coredll::clock::SetWall(Record(1700, 1, 1));
     StoreSnapshot(Record(1960, 2, 29));
     EXPECT_EQ(StartClockKeeping(), 1u);
-    EXPECT_TRUE(sim::clock::SetSystemTimeCalls().empty());
+    EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
 }
 
 TEST_F(Startup, InvalidSnapshotIsNotRestored) {
-    sim::clock::SetWall(Record(2003, 1, 1));
+    coredll::clock::SetWall(Record(2003, 1, 1));
     StoreSnapshot(Record(2026, 13, 1));
     EXPECT_EQ(StartClockKeeping(), 1u);
-    EXPECT_TRUE(sim::clock::SetSystemTimeCalls().empty());
+    EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
     EXPECT_EQ(CountLines("We did not save RTC before\r\n"), 1);
 }
 
 TEST_F(Startup, WithoutAnEventStillRestoresAndStartsNoThread) {
-    sim::threads::FailEventCreation(true);
-    sim::clock::SetWall(Record(2003, 1, 1));
+    coredll::threads::FailEventCreation(true);
+    coredll::clock::SetWall(Record(2003, 1, 1));
     StoreSnapshot(Record(2026, 1, 1));
     EXPECT_EQ(StartClockKeeping(), 1u);
-    EXPECT_EQ(sim::threads::Started(), 0u);
-    EXPECT_EQ(sim::threads::Alive(), 0);
+    EXPECT_EQ(coredll::threads::Started(), 0u);
+    EXPECT_EQ(coredll::threads::Alive(), 0);
     EXPECT_FALSE(IsSaverRunning());
-    EXPECT_EQ(sim::clock::SetSystemTimeCalls().size(), 1u);
+    EXPECT_EQ(coredll::clock::SetSystemTimeCalls().size(), 1u);
     SetLastError(0xBEEF);
     RequestSave();  // harmless without a saver, and leaves no error code behind
     EXPECT_EQ(GetLastError(), 0xBEEFu);
-    sim::clock::Advance(3 * SAVE_INTERVAL_MS);
+    coredll::clock::Advance(3 * SAVE_INTERVAL_MS);
     EXPECT_EQ(CountLines("RTC is saved\r\n"), 0);
 
-    sim::threads::FailEventCreation(false);
+    coredll::threads::FailEventCreation(false);
     EXPECT_EQ(StartClockKeeping(), 1u);
     EXPECT_TRUE(IsSaverRunning()) << "the next start-up tries again";
 }
 
 TEST_F(Startup, WithoutAThreadStillRestoresAndLeavesNoEvent) {
-    sim::threads::FailThreadCreation(true);
-    sim::clock::SetWall(Record(2003, 1, 1));
+    coredll::threads::FailThreadCreation(true);
+    coredll::clock::SetWall(Record(2003, 1, 1));
     StoreSnapshot(Record(2026, 1, 1));
     EXPECT_EQ(StartClockKeeping(), 1u);
-    EXPECT_EQ(sim::clock::SetSystemTimeCalls().size(), 1u);
+    EXPECT_EQ(coredll::clock::SetSystemTimeCalls().size(), 1u);
     EXPECT_FALSE(IsSaverRunning());
-    EXPECT_EQ(sim::threads::OpenHandles(), 0);
+    EXPECT_EQ(coredll::threads::OpenHandles(), 0);
     EXPECT_EQ(g_hSaveEvent, nullptr);
     SetLastError(0xBEEF);
     RequestSave();
@@ -227,8 +228,8 @@ TEST_F(Startup, WithoutAThreadStillRestoresAndLeavesNoEvent) {
 TEST_F(Startup, SecondStartWhileTheSaverRunsStartsNoSecondSaver) {
     EXPECT_EQ(StartClockKeeping(), 1u);
     EXPECT_EQ(StartClockKeeping(), 1u);
-    EXPECT_EQ(sim::threads::Started(), 1u);
-    EXPECT_EQ(sim::threads::Alive(), 1);
+    EXPECT_EQ(coredll::threads::Started(), 1u);
+    EXPECT_EQ(coredll::threads::Alive(), 1);
 }
 
 }  // namespace

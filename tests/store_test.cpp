@@ -15,16 +15,16 @@ class Store : public SimTest {
   protected:
     // Every operation opens and closes its own handle; none may stay open.
     void TearDown() override {
-        EXPECT_EQ(sim::reg::Counters().open_handles, 0u);
+        EXPECT_EQ(coredll::reg::Counters().open_handles, 0u);
         SimTest::TearDown();
     }
 };
 
 TEST_F(Store, ReadDwordReadsAnyTypeOfFourBytesOrFewer) {
-    sim::reg::SetDword(kKey, "A", 0x12345678);
-    sim::reg::SetValue(kKey, "B", {REG_BINARY, {0x01, 0x02, 0x03, 0x04}});
-    sim::reg::SetValue(kKey, "C", {REG_BINARY, {0xAB}});
-    sim::reg::SetValue(kKey, "Empty", {REG_BINARY, {}});
+    coredll::reg::SetDword(kKey, "A", 0x12345678);
+    coredll::reg::SetValue(kKey, "B", {REG_BINARY, {0x01, 0x02, 0x03, 0x04}});
+    coredll::reg::SetValue(kKey, "C", {REG_BINARY, {0xAB}});
+    coredll::reg::SetValue(kKey, "Empty", {REG_BINARY, {}});
     DWORD v = 0;
     ASSERT_TRUE(RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"Empty", &v));
     EXPECT_EQ(v, 0u) << "no data reads as 0";
@@ -37,23 +37,23 @@ TEST_F(Store, ReadDwordReadsAnyTypeOfFourBytesOrFewer) {
 }
 
 TEST_F(Store, ReadDwordFailsAndLeavesTheOutValueOnAbsenceOrLongData) {
-    sim::reg::SetValue(kKey, "Long", {REG_BINARY, {1, 2, 3, 4, 5}});
+    coredll::reg::SetValue(kKey, "Long", {REG_BINARY, {1, 2, 3, 4, 5}});
     DWORD v = 77;
     EXPECT_FALSE(RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"Long", &v));
     EXPECT_FALSE(RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"Missing", &v));
     EXPECT_FALSE(RegReadDword(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Nowhere", u"A", &v));
-    sim::reg::FailOpens(true);
+    coredll::reg::FailOpens(true);
     EXPECT_FALSE(RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"Long", &v));
     EXPECT_EQ(v, 77u);
 }
 
 TEST_F(Store, WriteDwordNeverCreatesTheKey) {
-    sim::reg::DeleteKey(kKey);
+    coredll::reg::DeleteKey(kKey);
     EXPECT_FALSE(RegWriteDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"RTCYear", 2026));
-    EXPECT_FALSE(sim::reg::KeyExists(kKey));
-    sim::reg::CreateKey(kKey);
+    EXPECT_FALSE(coredll::reg::KeyExists(kKey));
+    coredll::reg::CreateKey(kKey);
     EXPECT_TRUE(RegWriteDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"RTCYear", 2026));
-    std::optional<sim::RegValue> v = sim::reg::GetValue(kKey, "RTCYear");
+    std::optional<coredll::RegValue> v = coredll::reg::GetValue(kKey, "RTCYear");
     ASSERT_TRUE(v);
     EXPECT_EQ(v->type, REG_DWORD);
     EXPECT_EQ(v->data.size(), 4u);
@@ -66,18 +66,18 @@ TEST_F(Store, EmptyKeyHasNoSnapshot) {
 }
 
 TEST_F(Store, SnapshotHoldsTheClockAndReadsBack) {
-    sim::clock::SetWall(Record(2026, 12, 8, 13, 14, 15, 167));
-    const SYSTEMTIME clock = sim::clock::Now();
+    coredll::clock::SetWall(Record(2026, 12, 8, 13, 14, 15, 167));
+    const SYSTEMTIME clock = coredll::clock::Now();
     SaveCurrentTime();
     const DWORD expected[] = {clock.wYear, clock.wMonth,  clock.wDayOfWeek, clock.wDay,
                               clock.wHour, clock.wMinute, clock.wSecond,    clock.wMilliseconds};
     for (int i = 0; i < 8; ++i) {
-        std::optional<sim::RegValue> v = sim::reg::GetValue(kKey, kClockValues[i]);
+        std::optional<coredll::RegValue> v = coredll::reg::GetValue(kKey, kClockValues[i]);
         ASSERT_TRUE(v) << kClockValues[i];
         EXPECT_EQ(v->type, REG_DWORD);
-        EXPECT_EQ(sim::reg::GetDword(kKey, kClockValues[i]), expected[i]) << kClockValues[i];
+        EXPECT_EQ(coredll::reg::GetDword(kKey, kClockValues[i]), expected[i]) << kClockValues[i];
     }
-    EXPECT_EQ(sim::reg::GetDword(kKey, "TimewardSignature"), kSignature);
+    EXPECT_EQ(coredll::reg::GetDword(kKey, "TimewardSignature"), kSignature);
     EXPECT_EQ(CountLines("RTC is saved\r\n"), 1);
 
     SYSTEMTIME read{};
@@ -88,7 +88,7 @@ TEST_F(Store, SnapshotHoldsTheClockAndReadsBack) {
 
 TEST_F(Store, OneSnapshotIsTenOpensNineSetsOneFlushTenCloses) {
     SaveCurrentTime();
-    sim::RegCounters c = sim::reg::Counters();
+    coredll::RegCounters c = coredll::reg::Counters();
     EXPECT_EQ(c.opens, 10u);
     EXPECT_EQ(c.sets, 9u);
     EXPECT_EQ(c.flushes, 1u);
@@ -108,8 +108,8 @@ TEST_F(Store, SignatureDifferingInAnyBitIsNoSnapshot) {
 
 TEST_F(Store, ClockValueAbove65535ReadsAsItsLow16Bits) {
     StoreSnapshot(Record(2026, 5, 5, 1, 2, 3));
-    sim::reg::SetDword(kKey, "RTCYear", 0x10000u + 2026);
-    sim::reg::SetDword(kKey, "RTCHour", 0xABCD0000u + 7);
+    coredll::reg::SetDword(kKey, "RTCYear", 0x10000u + 2026);
+    coredll::reg::SetDword(kKey, "RTCHour", 0xABCD0000u + 7);
     SYSTEMTIME st{};
     ASSERT_TRUE(ReadSnapshot(&st));
     EXPECT_EQ(st.wYear, 2026);
@@ -119,11 +119,11 @@ TEST_F(Store, ClockValueAbove65535ReadsAsItsLow16Bits) {
 TEST_F(Store, MissingClockValueIsNoSnapshot) {
     for (const char* name : kClockValues) {
         StoreSnapshot(Record(2026, 5, 5));
-        sim::reg::SetValue(kKey, name, {REG_BINARY, {1, 2, 3, 4, 5, 6}});  // unreadable
+        coredll::reg::SetValue(kKey, name, {REG_BINARY, {1, 2, 3, 4, 5, 6}});  // unreadable
         SYSTEMTIME st;
         EXPECT_FALSE(ReadSnapshot(&st)) << name << " too long to read";
-        sim::reg::DeleteKey(kKey);
-        sim::reg::CreateKey(kKey);
+        coredll::reg::DeleteKey(kKey);
+        coredll::reg::CreateKey(kKey);
     }
     StoreSnapshot(Record(2026, 5, 5));
     HKEY h;
@@ -143,7 +143,7 @@ TEST_F(Store, FieldOutOfRangeIsNoSnapshot) {
                  {"RTCSecond", 60}, {"RTCMilliseconds", 1000}, {"RTCMonth", 0x1000D}};
     for (const Case& c : cases) {
         StoreSnapshot(Record(2026, 1, 31, 23, 59, 59, 999));
-        sim::reg::SetDword(kKey, c.name, c.value);
+        coredll::reg::SetDword(kKey, c.name, c.value);
         SYSTEMTIME st;
         EXPECT_FALSE(ReadSnapshot(&st)) << c.name << "=" << c.value;
     }
@@ -153,62 +153,62 @@ TEST_F(Store, FieldOutOfRangeIsNoSnapshot) {
 }
 
 TEST_F(Store, AbsentKeyReadsNothingWritesNothingFlushesNothing) {
-    sim::reg::DeleteKey(kKey);
+    coredll::reg::DeleteKey(kKey);
     SYSTEMTIME st;
     EXPECT_FALSE(ReadSnapshot(&st));
     SaveCurrentTime();
-    EXPECT_FALSE(sim::reg::KeyExists(kKey));
-    EXPECT_EQ(sim::reg::Counters().flushes, 0u);
+    EXPECT_FALSE(coredll::reg::KeyExists(kKey));
+    EXPECT_EQ(coredll::reg::Counters().flushes, 0u);
     EXPECT_EQ(CountLines("RTC is saved\r\n"), 1);
 }
 
 TEST_F(Store, SavingNeverWritesTheSwitch) {
     SaveCurrentTime();
-    EXPECT_FALSE(sim::reg::GetValue(kKey, "TimewardImplemented"));
-    sim::reg::SetDword(kKey, "TimewardImplemented", 7);
+    EXPECT_FALSE(coredll::reg::GetValue(kKey, "TimewardImplemented"));
+    coredll::reg::SetDword(kKey, "TimewardImplemented", 7);
     SaveCurrentTime();
-    EXPECT_EQ(sim::reg::GetDword(kKey, "TimewardImplemented"), 7u);
+    EXPECT_EQ(coredll::reg::GetDword(kKey, "TimewardImplemented"), 7u);
 }
 
 TEST_F(Store, FailedWriteLeavesThatValueAndTheRestGoOn) {
     StoreSnapshot(Record(2020, 2, 2, 2, 2, 2));
-    sim::clock::SetWall(Record(2026, 6, 6, 6, 6, 6));
-    sim::reg::FailSetOf("RTCHour");
+    coredll::clock::SetWall(Record(2026, 6, 6, 6, 6, 6));
+    coredll::reg::FailSetOf("RTCHour");
     EXPECT_FALSE(RegWriteDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"RTCHour", 9));
     EXPECT_TRUE(RegWriteDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, u"RTCDay", 2));
     SaveCurrentTime();
-    EXPECT_EQ(sim::reg::GetDword(kKey, "RTCHour"), 2u);
-    EXPECT_EQ(sim::reg::GetDword(kKey, "RTCYear"), 2026u);
-    EXPECT_EQ(sim::reg::GetDword(kKey, "RTCMinute"), 6u);
-    EXPECT_EQ(sim::reg::Counters().flushes, 1u);
+    EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCHour"), 2u);
+    EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCYear"), 2026u);
+    EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCMinute"), 6u);
+    EXPECT_EQ(coredll::reg::Counters().flushes, 1u);
 }
 
 TEST_F(Store, PowerCutBeforeTheFlushLosesTheSnapshot) {
-    sim::reg::Flush();  // the key itself is on storage, no snapshot yet
-    sim::reg::FailFlushes(true);
+    coredll::reg::Flush();  // the key itself is on storage, no snapshot yet
+    coredll::reg::FailFlushes(true);
     SaveCurrentTime();
     SYSTEMTIME st;
     EXPECT_TRUE(ReadSnapshot(&st)) << "the working copy holds it";
-    sim::reg::PowerCut();
+    coredll::reg::PowerCut();
     EXPECT_FALSE(ReadSnapshot(&st));
 }
 
 TEST_F(Store, PowerCutAfterTheFlushKeepsTheSnapshot) {
-    sim::clock::SetWall(Record(2026, 3, 3, 3, 3, 3));
+    coredll::clock::SetWall(Record(2026, 3, 3, 3, 3, 3));
     SaveCurrentTime();
-    sim::reg::SetDword(kKey, "RTCYear", 1999);  // unflushed, lost below
-    sim::reg::PowerCut();
+    coredll::reg::SetDword(kKey, "RTCYear", 1999);  // unflushed, lost below
+    coredll::reg::PowerCut();
     SYSTEMTIME st{};
     ASSERT_TRUE(ReadSnapshot(&st));
     EXPECT_TRUE(SameTime(st, Record(2026, 3, 3, 3, 3, 3))) << Show(st);
 }
 
 TEST_F(Store, NoHandleStaysOpenWhenOpensFail) {
-    sim::reg::FailOpens(true);
+    coredll::reg::FailOpens(true);
     SaveCurrentTime();
     SYSTEMTIME st;
     EXPECT_FALSE(ReadSnapshot(&st));
-    EXPECT_EQ(sim::reg::Counters().closes, 0u);
+    EXPECT_EQ(coredll::reg::Counters().closes, 0u);
 }
 
 }  // namespace

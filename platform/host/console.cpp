@@ -22,7 +22,7 @@ Console& C() {
 
 }  // namespace
 
-namespace sim::console {
+namespace coredll::console {
 
 void Capture(bool capture) {
     std::lock_guard<std::mutex> lock(C().mu);
@@ -41,12 +41,12 @@ std::string Errors() {
     return C().err;
 }
 
-}  // namespace sim::console
+}  // namespace coredll::console
 
 COREDLL_API void ConsoleWriteW(BOOL fError, LPCWSTR pszText) {
     if (!pszText)
         return;
-    std::string text = sim::Utf8(pszText);
+    std::string text = coredll::Utf8(pszText);
     std::lock_guard<std::mutex> lock(C().mu);
     if (C().capture) {
         (fError ? C().err : C().out) += text;

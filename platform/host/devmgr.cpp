@@ -7,7 +7,7 @@
 
 #include "coredll_sim.h"
 
-namespace sim {
+namespace coredll {
 namespace {
 
 constexpr std::string_view kBuiltIn = "Drivers\\BuiltIn";
@@ -189,4 +189,4 @@ ActiveDriver* DeviceManager::Find(std::string_view name_or_device) {
     return nullptr;
 }
 
-}  // namespace sim
+}  // namespace coredll

@@ -138,15 +138,15 @@ BOOL ProcessVmCopy(char* dest, const char* src, size_t n, char* data, char* old,
 
 }  // namespace
 
-namespace sim::detail {
+namespace coredll::detail {
 
 void ResetGuardedCopy() {
     g_force_pipe = false;
 }
 
-}  // namespace sim::detail
+}  // namespace coredll::detail
 
-void sim::memory::ForcePipeCopy(bool force) {
+void coredll::memory::ForcePipeCopy(bool force) {
     g_force_pipe = force;
 }
 

@@ -4,17 +4,27 @@
 
 #include "coredll_sim.h"
 
-namespace sim::detail {
+#include <cstdarg>
+
+namespace coredll::detail {
+
+// Handles are multiples of four, as on Windows, whose handle values keep their low bits free.
+constexpr uintptr_t kHandleStep = 4;
 
 void ResetRegistry();
 void ResetKernel();
-void ResetRecords();
+void ResetDebugOutput();
+void ResetModules();
 void ResetGuardedCopy();
 
 // The wall clock as a record, and virtual monotonic time, for the debug output.
 SYSTEMTIME WallNow();
 uint64_t VirtualNowMs();
 
-}  // namespace sim::detail
+// The text of a kernel debug print: %s (wide), %S (narrow), %c, %d, %i, %u, %x, %X, %%, with
+// an optional '0' flag, a width and 'l' or 'h' size letters, which change nothing here.
+std::u16string FormatDebugText(const char16_t* fmt, va_list args);
+
+}  // namespace coredll::detail
 
 #endif  // TIMEWARD_HOST_INTERNAL_H

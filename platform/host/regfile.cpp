@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <optional>
 
-namespace sim::detail {
+namespace coredll::detail {
 namespace {
 
 constexpr std::string_view kRoot = "HKEY_LOCAL_MACHINE";
@@ -431,4 +431,4 @@ std::string FormatReg(const RegKey& root) {
     return out;
 }
 
-}  // namespace sim::detail
+}  // namespace coredll::detail

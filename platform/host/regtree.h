@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace sim::detail {
+namespace coredll::detail {
 
 // Registry names compare without regard to case; the spelling first used is kept.
 std::u16string FoldCase(std::u16string_view name);
@@ -44,6 +44,6 @@ bool ParseReg(std::string_view text, std::string_view file_name, RegKey* root, s
 // Writes the tree under HKEY_LOCAL_MACHINE as .reg text.
 std::string FormatReg(const RegKey& root);
 
-}  // namespace sim::detail
+}  // namespace coredll::detail
 
 #endif  // TIMEWARD_HOST_REGTREE_H

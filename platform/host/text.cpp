@@ -1,7 +1,7 @@
 // UTF-8 and UTF-16 conversion for the simulated core library and its users.
 #include "coredll_sim.h"
 
-namespace sim {
+namespace coredll {
 
 std::u16string Utf16(std::string_view s) {
     std::u16string out;
@@ -79,4 +79,4 @@ std::string Utf8(std::u16string_view s) {
     return out;
 }
 
-}  // namespace sim
+}  // namespace coredll

@@ -10,7 +10,7 @@ extern "C" int wmain(int argc, WCHAR* argv[]);
 int main(int argc, char** argv) {
     std::vector<std::u16string> args;
     for (int i = 0; i < argc; ++i)
-        args.push_back(sim::Utf16(argv[i]));
+        args.push_back(coredll::Utf16(argv[i]));
     std::vector<WCHAR*> pointers;
     for (std::u16string& a : args)
         pointers.push_back(a.data());

@@ -14,7 +14,7 @@
 
 #define SIM_API __attribute__((visibility("default")))
 
-namespace sim {
+namespace coredll {
 
 // --- Text -------------------------------------------------------------------------------
 
@@ -234,6 +234,6 @@ SIM_API bool IsLoaded(std::u16string_view dll_name);
 
 }  // namespace modules
 
-}  // namespace sim
+}  // namespace coredll
 
 #endif  // TIMEWARD_COREDLL_SIM_H

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace sim {
+namespace coredll {
 
 // A stream driver's entry points, resolved by name from its module.
 struct StreamEntryPoints {
@@ -80,6 +80,6 @@ class DeviceManager {
     int next_active_ = 1;
 };
 
-}  // namespace sim
+}  // namespace coredll
 
 #endif  // TIMEWARD_DEVMGR_H

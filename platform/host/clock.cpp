@@ -1,0 +1,141 @@
+// The virtual clock: virtual monotonic time, manual or scaled, and the wall clock on it.
+#include "kernel.h"
+
+namespace coredll::detail {
+
+void StartClocks(Kernel& k) {
+    k.manual = true;
+    k.scale = 1.0;
+    k.manual_now = 0;
+    k.anchor_virtual = 0;
+    k.anchor_real = SteadyClock::now();
+    const SYSTEMTIME start = {2026, 1, 4, 1, 0, 0, 0, 0};  // a Thursday
+    clock::ToMs(start, &k.wall_base);
+    k.wall_mono = 0;
+}
+
+SYSTEMTIME WallNow() {
+    Kernel& k = K();
+    std::lock_guard<std::mutex> lock(k.mu);
+    return clock::FromMs(k.wall_base + static_cast<int64_t>(NowLocked(k) - k.wall_mono));
+}
+
+uint64_t VirtualNowMs() {
+    std::lock_guard<std::mutex> lock(K().mu);
+    return NowLocked(K());
+}
+
+}  // namespace coredll::detail
+
+using namespace coredll;
+using namespace coredll::detail;
+
+namespace coredll::clock {
+
+void SetManual() {
+    Kernel& k = K();
+    std::lock_guard<std::mutex> lock(k.mu);
+    k.manual_now = NowLocked(k);
+    k.manual = true;
+    for (auto& [deadline, w] : k.timers)
+        w->cv.notify_one();
+}
+
+void SetScaled(double scale) {
+    Kernel& k = K();
+    std::lock_guard<std::mutex> lock(k.mu);
+    uint64_t now = NowLocked(k);
+    k.manual = false;
+    k.scale = scale > 0 ? scale : 1.0;
+    k.anchor_virtual = now;
+    k.anchor_real = SteadyClock::now();
+    Release(k);
+    for (auto& [deadline, w] : k.timers)
+        w->cv.notify_one();
+}
+
+uint64_t NowMs() {
+    return VirtualNowMs();
+}
+
+void Advance(uint64_t ms) {
+    Kernel& k = K();
+    std::unique_lock<std::mutex> lock(k.mu);
+    if (!k.manual) {
+        k.anchor_virtual += ms;
+        for (auto& [deadline, w] : k.timers)
+            w->cv.notify_one();
+        return;
+    }
+    const uint64_t target = k.manual_now + ms;
+    OpenGate gate(k);
+    SettleLocked(k, lock);
+    while (!k.timers.empty() && k.timers.begin()->first <= target) {
+        k.manual_now = k.timers.begin()->first;
+        while (!k.timers.empty() && k.timers.begin()->first == k.manual_now) {
+            Wake(k, k.timers.begin()->second, WAIT_TIMEOUT);
+        }
+        SettleLocked(k, lock);
+    }
+    k.manual_now = target;
+}
+
+void Settle() {
+    std::unique_lock<std::mutex> lock(K().mu);
+    SettleLocked(K(), lock);
+}
+
+void BoundDrivingWaits(uint64_t ms) {
+    std::lock_guard<std::mutex> lock(K().mu);
+    K().driving_bound = ms;
+}
+
+SYSTEMTIME Now() {
+    return WallNow();
+}
+
+void SetWall(const SYSTEMTIME& st) {
+    Kernel& k = K();
+    std::lock_guard<std::mutex> lock(k.mu);
+    int64_t ms;
+    if (!ToMs(st, &ms))
+        return;
+    k.wall_base = ms;
+    k.wall_mono = NowLocked(k);
+}
+
+std::vector<SetCall> SetSystemTimeCalls() {
+    std::lock_guard<std::mutex> lock(K().mu);
+    return K().set_calls;
+}
+
+}  // namespace coredll::clock
+
+COREDLL_API void GetSystemTime(LPSYSTEMTIME lpSystemTime) {
+    if (lpSystemTime)
+        *lpSystemTime = WallNow();
+}
+
+COREDLL_API BOOL SetSystemTime(const SYSTEMTIME* lpSystemTime) {
+    Hook(threads::Call::kSetSystemTime);
+    if (!lpSystemTime) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Kernel& k = K();
+    std::lock_guard<std::mutex> lock(k.mu);
+    int64_t ms;
+    BOOL ok = clock::ToMs(*lpSystemTime, &ms) ? TRUE : FALSE;
+    k.set_calls.push_back({*lpSystemTime, ok});
+    if (!ok) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    k.wall_base = ms;
+    k.wall_mono = NowLocked(k);
+    return TRUE;
+}
+
+COREDLL_API DWORD GetTickCount(void) {
+    return static_cast<DWORD>(VirtualNowMs());
+}

@@ -1,0 +1,36 @@
+// Critical sections and interlocked operations: plain host locks and atomics.
+#include "kernel.h"
+
+using namespace coredll;
+using namespace coredll::detail;
+
+// A critical section is a recursive mutex, as its owner may enter it again. It is not a
+// simulated wait: its holders never block while holding it, so it needs no scheduling.
+COREDLL_API void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    lpCriticalSection->LockObject = new std::recursive_mutex;
+}
+
+COREDLL_API void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    Hook(threads::Call::kEnterCriticalSection);
+    static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject)->lock();
+}
+
+COREDLL_API void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    Hook(threads::Call::kLeaveCriticalSection);
+    static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject)->unlock();
+}
+
+COREDLL_API void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    delete static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject);
+    lpCriticalSection->LockObject = nullptr;
+}
+
+COREDLL_API LONG InterlockedExchange(LPLONG Target, LONG Value) {
+    return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
+}
+
+COREDLL_API LONG InterlockedCompareExchange(LPLONG Destination, LONG Exchange, LONG Comperand) {
+    __atomic_compare_exchange_n(Destination, &Comperand, Exchange, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    return Comperand;
+}

@@ -1,0 +1,73 @@
+// The simulated kernel's events: named and unnamed, manual and auto reset, set, reset, pulsed.
+#include "kernel.h"
+
+using namespace coredll;
+using namespace coredll::detail;
+
+COREDLL_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState,
+                                LPCWSTR lpName) {
+    Hook(threads::Call::kCreateEvent);
+    Kernel& k = K();
+    std::lock_guard<std::mutex> lock(k.mu);
+    if (k.fail_events) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    std::u16string name = lpName ? std::u16string(lpName) : std::u16string();
+    if (!name.empty()) {
+        auto it = k.named.find(name);
+        if (it != k.named.end()) {
+            if (std::shared_ptr<Object> existing = it->second.lock()) {
+                if (existing->is_thread) {
+                    SetLastError(ERROR_INVALID_HANDLE);
+                    return nullptr;
+                }
+                SetLastError(ERROR_ALREADY_EXISTS);
+                return AddHandle(k, existing);
+            }
+        }
+    }
+    auto event = std::make_shared<Object>();
+    event->manual_reset = bManualReset != FALSE;
+    event->signaled = bInitialState != FALSE;
+    event->name = name;
+    if (!name.empty())
+        k.named[name] = event;
+    SetLastError(ERROR_SUCCESS);
+    return AddHandle(k, std::move(event));
+}
+
+COREDLL_API BOOL EventModify(HANDLE hEvent, DWORD func) {
+    Hook(threads::Call::kEventModify);
+    Kernel& k = K();
+    std::lock_guard<std::mutex> lock(k.mu);
+    std::shared_ptr<Object> o = Lookup(k, hEvent);
+    if (!o)
+        k.bad_handle_uses++;
+    if (!o || o->is_thread || func < EVENT_PULSE || func > EVENT_SET) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (func == EVENT_RESET) {
+        o->signaled = false;
+    } else if (func == EVENT_PULSE) {
+        ReleaseWaiters(k, *o, o->manual_reset);
+        o->signaled = false;
+    } else if (o->manual_reset) {
+        o->signaled = true;
+        ReleaseWaiters(k, *o, true);
+    } else if (!o->waiters.empty()) {
+        ReleaseWaiters(k, *o, false);  // an auto-reset event releases one waiter and stays clear
+    } else {
+        o->signaled = true;
+    }
+    return TRUE;
+}
+
+COREDLL_API BOOL SetEvent(HANDLE hEvent) {
+    return EventModify(hEvent, EVENT_SET);
+}
+
+COREDLL_API BOOL ResetEvent(HANDLE hEvent) {
+    return EventModify(hEvent, EVENT_RESET);
+}

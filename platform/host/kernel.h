@@ -1,0 +1,118 @@
+// The simulated kernel's state and scheduling, shared by its events, threads, waits and clock.
+#ifndef TIMEWARD_HOST_KERNEL_H
+#define TIMEWARD_HOST_KERNEL_H
+
+#include "internal.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace coredll::detail {
+
+using SteadyClock = std::chrono::steady_clock;
+
+struct Waiter;
+
+struct Object {
+    bool is_thread = false;
+    bool manual_reset = false;
+    bool signaled = false;
+    std::u16string name;
+    std::list<Waiter*> waiters;
+};
+
+struct Waiter {
+    Object* object = nullptr;  // none for a sleep
+    bool timed = false;
+    uint64_t deadline = 0;
+    bool simulated = false;
+    bool woken = false;
+    bool held = false;
+    DWORD result = WAIT_TIMEOUT;
+    std::condition_variable cv;
+    std::multimap<uint64_t, Waiter*>::iterator timer;
+};
+
+struct Kernel {
+    std::mutex mu;
+    std::condition_variable settled;
+    bool manual = true;
+    double scale = 1.0;
+    uint64_t manual_now = 0;
+    SteadyClock::time_point anchor_real;
+    uint64_t anchor_virtual = 0;
+    int64_t wall_base = 0;  // ms since 1601-01-01 at wall_mono
+    uint64_t wall_mono = 0;
+    std::map<uintptr_t, std::shared_ptr<Object>> handles;
+    uintptr_t next_handle = 0x100;
+    std::map<std::u16string, std::weak_ptr<Object>> named;
+    std::multimap<uint64_t, Waiter*> timers;  // by deadline; equal deadlines in arrival order
+    int alive = 0;
+    int runnable = 0;
+    int gate = 0;             // driving threads now letting simulated ones run
+    std::list<Waiter*> held;  // woken simulated waiters that wait for the gate
+    uint64_t started = 0;
+    bool fail_events = false;
+    bool fail_threads = false;
+    bool fail_waits = false;
+    uint64_t driving_bound = 0;
+    uint64_t bad_handle_uses = 0;
+    std::vector<clock::SetCall> set_calls;
+};
+
+Kernel& K();
+
+// Whether this thread is a simulated one (started by CreateThread).
+extern thread_local bool t_simulated;
+
+// Virtual time 0, the wall clock at 2026-01-01 00:00:00 UTC, manual mode.
+void StartClocks(Kernel& k);
+uint64_t NowLocked(Kernel& k);
+
+// Counts `w` runnable again and lets it run, or holds it until a driving thread lets time pass.
+void Wake(Kernel& k, Waiter* w, DWORD result);
+// Lets the held simulated threads run.
+void Release(Kernel& k);
+
+// While a driving thread is inside, woken simulated threads may run.
+class OpenGate {
+  public:
+    explicit OpenGate(Kernel& k) : k_(k), open_(!t_simulated) {
+        if (open_ && k_.gate++ == 0)
+            Release(k_);
+    }
+    ~OpenGate() {
+        if (open_)
+            k_.gate--;
+    }
+    OpenGate(const OpenGate&) = delete;
+    OpenGate& operator=(const OpenGate&) = delete;
+
+  private:
+    Kernel& k_;
+    bool open_;
+};
+
+// Waits until every simulated thread is blocked.
+void SettleLocked(Kernel& k, std::unique_lock<std::mutex>& lock);
+// A simulated thread's wait that returns without blocking; ends a spin.
+void ReturnsAtOnce(Kernel& k);
+// Blocks the caller until `w` is woken; the caller holds the lock.
+DWORD Block(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w, DWORD ms);
+
+std::shared_ptr<Object> Lookup(Kernel& k, HANDLE h);
+HANDLE AddHandle(Kernel& k, std::shared_ptr<Object> object);
+// Releases waiters of an object that has just been set.
+void ReleaseWaiters(Kernel& k, Object& o, bool all);
+
+// Calls the call hook, if one is set.
+void Hook(threads::Call call);
+void ResetCallHook();
+
+}  // namespace coredll::detail
+
+#endif  // TIMEWARD_HOST_KERNEL_H

@@ -1,0 +1,222 @@
+// The simulated registry's controls: keys and values set and read by tests and tools, the
+// hive file, fault switches, counters and the call hook.
+#include "regstate.h"
+#include "files.h"
+
+namespace coredll::detail {
+namespace {
+
+Path ToPath(std::string_view path) {
+    return SplitPath(Utf16(path));
+}
+
+}  // namespace
+}  // namespace coredll::detail
+
+using namespace coredll;
+using namespace coredll::detail;
+
+namespace coredll::reg {
+
+void CreateKey(std::string_view path) {
+    RegState& r = Registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    RegKey* key = &r.live;
+    for (const std::u16string& part : ToPath(path))
+        key = key->AddChild(part);
+}
+
+bool KeyExists(std::string_view path) {
+    RegState& r = Registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    return Find(&r.live, ToPath(path)) != nullptr;
+}
+
+void DeleteKey(std::string_view path) {
+    RegState& r = Registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    Path p = ToPath(path);
+    if (p.empty()) {
+        r.live = RegKey();
+        return;
+    }
+    std::u16string last = p.back();
+    p.pop_back();
+    if (RegKey* parent = Find(&r.live, p))
+        parent->keys.erase(FoldCase(last));
+}
+
+void SetValue(std::string_view path, std::string_view name, RegValue value) {
+    RegState& r = Registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    RegKey* key = &r.live;
+    for (const std::u16string& part : ToPath(path))
+        key = key->AddChild(part);
+    std::u16string wname = Utf16(name);
+    RegKey::Named& slot = key->values[FoldCase(wname)];
+    slot.name = wname;
+    slot.value = std::move(value);
+}
+
+void SetDword(std::string_view path, std::string_view name, DWORD value) {
+    RegValue v{REG_DWORD, {}};
+    for (int i = 0; i < 4; ++i)
+        v.data.push_back(static_cast<BYTE>(value >> (8 * i)));
+    SetValue(path, name, std::move(v));
+}
+
+void SetString(std::string_view path, std::string_view name, std::string_view value) {
+    RegValue v{REG_SZ, {}};
+    for (char16_t c : Utf16(value)) {
+        v.data.push_back(static_cast<BYTE>(c & 0xFF));
+        v.data.push_back(static_cast<BYTE>(c >> 8));
+    }
+    v.data.push_back(0);
+    v.data.push_back(0);
+    SetValue(path, name, std::move(v));
+}
+
+std::optional<RegValue> GetValue(std::string_view path, std::string_view name, bool persisted) {
+    RegState& r = Registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    RegKey* key = Find(persisted ? &r.persisted : &r.live, ToPath(path));
+    if (!key)
+        return std::nullopt;
+    auto it = key->values.find(FoldCase(Utf16(name)));
+    if (it == key->values.end())
+        return std::nullopt;
+    return it->second.value;
+}
+
+std::optional<DWORD> GetDword(std::string_view path, std::string_view name, bool persisted) {
+    std::optional<RegValue> v = GetValue(path, name, persisted);
+    if (!v || v->type != REG_DWORD || v->data.size() != 4)
+        return std::nullopt;
+    return static_cast<DWORD>(v->data[0] | (v->data[1] << 8) | (v->data[2] << 16) |
+                              (static_cast<DWORD>(v->data[3]) << 24));
+}
+
+std::optional<std::string> GetString(std::string_view path, std::string_view name) {
+    std::optional<RegValue> v = GetValue(path, name);
+    if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ))
+        return std::nullopt;
+    std::u16string s;
+    for (size_t i = 0; i + 1 < v->data.size(); i += 2) {
+        char16_t c = static_cast<char16_t>(v->data[i] | (v->data[i + 1] << 8));
+        if (c == 0)
+            break;
+        s.push_back(c);
+    }
+    return Utf8(s);
+}
+
+std::vector<std::string> SubKeys(std::string_view path) {
+    RegState& r = Registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    std::vector<std::string> out;
+    if (RegKey* key = Find(&r.live, ToPath(path))) {
+        for (const auto& [folded, child] : key->keys)
+            out.push_back(Utf8(child.name));
+    }
+    return out;
+}
+
+void Flush() {
+    RegState& r = Registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    bool fail = r.fail_flushes;
+    r.fail_flushes = false;
+    FlushLocked(r);
+    r.fail_flushes = fail;
+}
+
+void PowerCut() {
+    RegState& r = Registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    r.live = r.persisted;
+}
+
+bool LoadHiveFile(const std::filesystem::path& file, std::string* error) {
+    std::string text;
+    if (!ReadWholeFile(file, &text, error))
+        return false;
+    RegKey parsed;
+    if (!ParseReg(text, file.string(), &parsed, error))
+        return false;
+    RegState& r = Registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    r.live = parsed;
+    r.persisted = std::move(parsed);
+    r.hive_file = file;
+    return true;
+}
+
+bool MergeRegFile(const std::filesystem::path& file, std::string* error) {
+    std::string text;
+    return ReadWholeFile(file, &text, error) && MergeRegText(text, file.string(), error);
+}
+
+bool MergeRegText(std::string_view text, std::string_view file_name, std::string* error) {
+    RegKey parsed;
+    if (!ParseReg(text, file_name, &parsed, error))
+        return false;
+    RegState& r = Registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    r.live.Merge(parsed);
+    return true;
+}
+
+bool ParseRegText(std::string_view text, std::string_view file_name, std::string* error) {
+    RegKey parsed;
+    return ParseReg(text, file_name, &parsed, error);
+}
+
+std::string ExportText(bool persisted) {
+    RegState& r = Registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    return FormatReg(persisted ? r.persisted : r.live);
+}
+
+void DetachHiveFile() {
+    RegState& r = Registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    r.hive_file.reset();
+}
+
+void FailOpens(bool fail) {
+    std::lock_guard<std::mutex> lock(Registry().mu);
+    Registry().fail_opens = fail;
+}
+
+void FailSetOf(std::string_view name) {
+    std::lock_guard<std::mutex> lock(Registry().mu);
+    Registry().fail_set_of = FoldCase(Utf16(name));
+}
+
+void FailFlushes(bool fail) {
+    std::lock_guard<std::mutex> lock(Registry().mu);
+    Registry().fail_flushes = fail;
+}
+
+void TearNextFlush(int stage) {
+    std::lock_guard<std::mutex> lock(Registry().mu);
+    Registry().tear_stage = stage;
+}
+
+RegCounters Counters() {
+    std::lock_guard<std::mutex> lock(Registry().mu);
+    return Registry().counters;
+}
+
+void ResetCounters() {
+    std::lock_guard<std::mutex> lock(Registry().mu);
+    Registry().counters = RegCounters();
+    Registry().counters.open_handles = Registry().handles.size();
+}
+
+void SetCallHook(CallHook hook) {
+    std::lock_guard<std::mutex> lock(Registry().mu);
+    Registry().hook = std::move(hook);
+}
+
+}  // namespace coredll::reg

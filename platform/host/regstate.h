@@ -1,0 +1,40 @@
+// The simulated registry's state, shared by the registry calls and the registry's controls.
+#ifndef TIMEWARD_HOST_REGSTATE_H
+#define TIMEWARD_HOST_REGSTATE_H
+
+#include "regtree.h"
+
+#include <cstdint>
+#include <mutex>
+
+namespace coredll::detail {
+
+using Path = std::vector<std::u16string>;
+
+// The working copy and the persisted one, the open handles, the fault switches and counters,
+// all under `mu`.
+struct RegState {
+    std::mutex mu;
+    RegKey live;
+    RegKey persisted;
+    std::optional<std::filesystem::path> hive_file;
+    std::map<uintptr_t, Path> handles;
+    uintptr_t next_handle = 0x1000;
+    bool fail_opens = false;
+    bool fail_flushes = false;
+    std::u16string fail_set_of;  // folded; empty means none
+    int tear_stage = 0;
+    RegCounters counters;
+    reg::CallHook hook;
+};
+
+RegState& Registry();
+
+// The key at `path` under `root`, or null.
+RegKey* Find(RegKey* root, const Path& path);
+// Makes the working copy the persisted one. Caller holds the lock.
+LONG FlushLocked(RegState& r);
+
+}  // namespace coredll::detail
+
+#endif  // TIMEWARD_HOST_REGSTATE_H

@@ -1,0 +1,11 @@
+// The reset that brings the whole simulated core library back to its state at load.
+#include "internal.h"
+
+void coredll::Reset() {
+    using namespace coredll::detail;
+    ResetKernel();
+    ResetRegistry();
+    ResetDebugOutput();
+    ResetModules();
+    ResetGuardedCopy();
+}

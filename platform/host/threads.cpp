@@ -1,0 +1,59 @@
+// The simulated kernel's threads: each a host thread that runs when the scheduler lets it.
+#include "kernel.h"
+
+#include <thread>
+
+using namespace coredll;
+using namespace coredll::detail;
+
+// No stack larger than a Windows CE 5 process's whole 32 MB slot can be reserved.
+constexpr DWORD kLargestStack = 32u << 20;
+
+COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD dwStackSize,
+                                LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
+                                DWORD dwCreationFlags, LPDWORD lpThreadId) {
+    Hook(threads::Call::kCreateThread);
+    Kernel& k = K();
+    std::lock_guard<std::mutex> lock(k.mu);
+    if (k.fail_threads || dwStackSize > kLargestStack) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    if (!lpStartAddress || dwCreationFlags != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    auto thread = std::make_shared<Object>();
+    thread->is_thread = true;
+    thread->manual_reset = true;
+    k.alive++;
+    k.runnable++;
+    k.started++;
+    if (lpThreadId)
+        *lpThreadId = static_cast<DWORD>(k.started);
+    HANDLE h = AddHandle(k, thread);
+    std::thread([thread, lpStartAddress, lpParameter] {
+        t_simulated = true;
+        Kernel& kk = K();
+        {
+            // A new thread is runnable, and like a woken one it starts only while a driving
+            // thread lets time pass: what the creator does next happens before it runs.
+            std::unique_lock<std::mutex> start_lock(kk.mu);
+            Waiter start;
+            start.simulated = true;
+            if (kk.manual && kk.gate == 0) {
+                start.held = true;
+                kk.held.push_back(&start);
+            }
+            start.cv.wait(start_lock, [&] { return !start.held; });
+        }
+        lpStartAddress(lpParameter);
+        std::lock_guard<std::mutex> done(kk.mu);
+        thread->signaled = true;
+        ReleaseWaiters(kk, *thread, true);
+        kk.alive--;
+        if (--kk.runnable == 0)
+            kk.settled.notify_all();
+    }).detach();
+    return h;
+}

@@ -1,0 +1,101 @@
+// timeward-host's harness: what its cases share (checks, debug lines, the test clock, import
+// patching, the driver's registry key, the loaded module).
+#ifndef TIMEWARD_WINE_HARNESS_H
+#define TIMEWARD_WINE_HARNESS_H
+
+#define UNICODE
+#define _UNICODE
+#include <windows.h>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace harness {
+
+const wchar_t kKey[] = L"SOFTWARE\\Orvex\\Timeward";
+constexpr DWORD kSignature = 0x54575244;
+constexpr DWORD kIoctlCaps = 0x00321000, kIoctlSet = 0x00321008, kIoctlGet = 0x0032100C;
+
+// Failed checks so far; a run with any fails.
+extern int g_failures;
+
+#define CHECK(cond)                                                                       \
+    do {                                                                                  \
+        if (!(cond)) {                                                                    \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+            ++g_failures;                                                                 \
+        }                                                                                 \
+    } while (0)
+
+// --- Debug lines: caught by a vectored exception handler for the debug-print exceptions. ---
+
+void CatchDebugLines();
+int CountLines(const std::string& text);
+// Waits, without polling, until `text` has been written `count` times; false after 10 s.
+bool WaitForLines(const std::string& text, int count);
+
+const char kNoSnapshot[] = "We did not save RTC before\r\n";
+const char kSaved[] = "RTC is saved\r\n";
+const char kRestore[] = "SavedTime is bigger than CurrentTime for more than 5 minutes\r\n";
+const char kOff[] = "Timeward is already implemented\r\n";
+
+// --- Test clock: the module's GetSystemTime and SetSystemTime imports point at it. ---
+
+// The clock's SetSystemTime calls, in order.
+extern std::vector<SYSTEMTIME> g_set_calls;
+
+void StartTestClock();
+ULONGLONG ToTicks(const SYSTEMTIME& st);
+SYSTEMTIME FromTicks(ULONGLONG t);
+void WINAPI TestGetSystemTime(LPSYSTEMTIME st);
+BOOL WINAPI TestSetSystemTime(const SYSTEMTIME* st);
+SYSTEMTIME Date(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s);
+void SetClock(const SYSTEMTIME& st);
+bool SameTime(const SYSTEMTIME& a, const SYSTEMTIME& b);
+
+// Points the module's import of `function` from `dll` at `replacement`.
+bool PatchImport(HMODULE module, const char* dll, const char* function, void* replacement);
+
+// --- The driver's registry key. ---
+
+void ResetKey();
+void SetDword(const wchar_t* name, DWORD value);
+bool GetDword(const wchar_t* name, DWORD* value);
+void StoreSnapshot(const SYSTEMTIME& st);
+bool StoredSnapshot(SYSTEMTIME* st);
+
+// --- The module: Timeward.dll, loaded with its clock imports on the test clock. ---
+
+struct Module {
+    HMODULE h = nullptr;
+    DWORD (*Init)(LPCWSTR, LPCVOID);
+    BOOL (*Deinit)(DWORD);
+    DWORD (*Open)(DWORD, DWORD, DWORD);
+    BOOL (*Close)(DWORD);
+    DWORD (*Read)(DWORD, LPVOID, DWORD);
+    DWORD (*Write)(DWORD, LPCVOID, DWORD);
+    DWORD (*Seek)(DWORD, LONG, DWORD);
+    BOOL (*IOControl)(DWORD, DWORD, PBYTE, DWORD, PBYTE, DWORD, PDWORD);
+    void (*PowerUp)(DWORD);
+    void (*PowerDown)(DWORD);
+
+    bool Load();
+    void Unload();
+};
+
+using Case = std::function<void(Module&)>;
+
+// The pass/fail cases, by name.
+const std::map<std::string, Case>& Cases();
+// This program as another process, "timeward-host hold-event": holds "SaveRTCEvent" for the
+// foreign-event case.
+int HoldEvent();
+// Not a pass/fail case: the time from IOCTL_POWER_SET D4 to the end of the snapshot's flush.
+void Latency(Module& m);
+
+}  // namespace harness
+
+#endif  // TIMEWARD_WINE_HARNESS_H

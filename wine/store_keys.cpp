@@ -1,0 +1,55 @@
+// timeward-host's registry helpers: the driver's key, reset, written and read as the device has it.
+#include "harness.h"
+
+namespace harness {
+
+void ResetKey() {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey);
+    HKEY h;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr);
+    RegCloseKey(h);
+}
+
+void SetDword(const wchar_t* name, DWORD value) {
+    HKEY h;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_ALL_ACCESS, &h) != ERROR_SUCCESS)
+        return;
+    RegSetValueExW(h, name, 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value);
+    RegCloseKey(h);
+}
+
+bool GetDword(const wchar_t* name, DWORD* value) {
+    DWORD type = 0, size = sizeof *value;
+    return RegGetValueW(HKEY_LOCAL_MACHINE, kKey, name, RRF_RT_ANY, &type, value, &size) ==
+               ERROR_SUCCESS &&
+           type == REG_DWORD;
+}
+
+void StoreSnapshot(const SYSTEMTIME& st) {
+    SetDword(L"RTCYear", st.wYear);
+    SetDword(L"RTCMonth", st.wMonth);
+    SetDword(L"RTCDayOfWeek", st.wDayOfWeek);
+    SetDword(L"RTCDay", st.wDay);
+    SetDword(L"RTCHour", st.wHour);
+    SetDword(L"RTCMinute", st.wMinute);
+    SetDword(L"RTCSecond", st.wSecond);
+    SetDword(L"RTCMilliseconds", st.wMilliseconds);
+    SetDword(L"TimewardSignature", kSignature);
+}
+
+bool StoredSnapshot(SYSTEMTIME* st) {
+    DWORD v[9];
+    const wchar_t* names[] = {L"RTCYear",   L"RTCMonth",        L"RTCDayOfWeek",
+                              L"RTCDay",    L"RTCHour",         L"RTCMinute",
+                              L"RTCSecond", L"RTCMilliseconds", L"TimewardSignature"};
+    for (int i = 0; i < 9; ++i) {
+        if (!GetDword(names[i], &v[i]))
+            return false;
+    }
+    *st = SYSTEMTIME{static_cast<WORD>(v[0]), static_cast<WORD>(v[1]), static_cast<WORD>(v[2]),
+                     static_cast<WORD>(v[3]), static_cast<WORD>(v[4]), static_cast<WORD>(v[5]),
+                     static_cast<WORD>(v[6]), static_cast<WORD>(v[7])};
+    return v[8] == kSignature;
+}
+
+}  // namespace harness
