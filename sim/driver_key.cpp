@@ -80,8 +80,8 @@ std::string SwitchText(bool persisted) {
     // The driver ignores the type: a string "1" is the bytes '1', 0, read as 49.
     return name + " is not a DWORD (type " + std::to_string(v->type) + ", " +
            std::to_string(v->data.size()) + " bytes" +
-           (d ? ", read as " + std::to_string(*d) : std::string(", unreadable as a number")) +
-           ")" + verdict;
+           (d ? ", read as " + std::to_string(*d) : std::string(", unreadable as a number")) + ")" +
+           verdict;
 }
 
 void WriteSwitch(bool on) {

@@ -79,7 +79,7 @@ bool ExpectLines(const Step& s) {
         std::string expected = s.kind == StepKind::kExpectNoLine ? "no line"
                                : s.count < 0                     ? "the line"
                                : s.count == 1                    ? "1 line"
-                                             : std::to_string(s.count) + " lines";
+                                              : std::to_string(s.count) + " lines";
         Out().Fail(s.where + ": expected " + expected + " \"" + text + "\" since the boot, saw " +
                    std::to_string(n));
     }

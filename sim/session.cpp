@@ -196,8 +196,8 @@ class Session {
                                            FormatDuration(done / kMsPerSecond * kMsPerSecond) +
                                            " of " + FormatDuration(ms);
                 // The bar shrinks to leave the counts room on a narrow terminal.
-                const int width = std::clamp(
-                    Columns() - 4 - static_cast<int>(counts.size()), 0, kBarWidth);
+                const int width =
+                    std::clamp(Columns() - 4 - static_cast<int>(counts.size()), 0, kBarWidth);
                 const int filled = static_cast<int>(width * done / ms);
                 Out().Bar("  [" + std::string(filled, '=') + std::string(width - filled, ' ') +
                           counts);

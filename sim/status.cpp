@@ -150,8 +150,9 @@ std::string SnapshotText(const Status& s) {
         return "none: no \"TimewardSignature\"";
     if (s.snapshot == "foreign") {
         char buf[80];
-        std::snprintf(buf, sizeof buf, "none: \"TimewardSignature\" is 0x%08" PRIX32 ", not 0x%08" PRIX32,
-                      static_cast<uint32_t>(*s.signature), static_cast<uint32_t>(SNAPSHOT_SIGNATURE));
+        std::snprintf(
+            buf, sizeof buf, "none: \"TimewardSignature\" is 0x%08" PRIX32 ", not 0x%08" PRIX32,
+            static_cast<uint32_t>(*s.signature), static_cast<uint32_t>(SNAPSHOT_SIGNATURE));
         return buf;
     }
     return "invalid: signed, but a clock value is missing or out of range";

@@ -114,8 +114,9 @@ TEST_F(SimCli, RefusesAMalformedHiveOrClockAndLeavesThemAsTheyAre) {
 TEST_F(SimCli, AFailedExpectationExitsWithOneAndSaysWhatWasSeen) {
     fs::path p = Write("wrong.tws", "boot\nexpect snapshot none\n");
     EXPECT_EQ(Run("--instant play '" + p.string() + "'"), 1);
-    EXPECT_NE(output_.find("wrong.tws:2: expected no snapshot, saw 2026-12-08 09:06:00.000 UTC, valid"),
-              std::string::npos)
+    EXPECT_NE(
+        output_.find("wrong.tws:2: expected no snapshot, saw 2026-12-08 09:06:00.000 UTC, valid"),
+        std::string::npos)
         << output_;
 }
 

@@ -36,9 +36,8 @@ class SimUsage : public ::testing::Test {
         if (cwd.empty())
             cwd = dir_;
         const std::string cmd = "cd '" + cwd.string() + "' && env " + env + " " +
-                                TIMEWARD_SIM_EMULATOR + " '" + TIMEWARD_SIM + "' " + args +
-                                " > '" + (dir_ / "out").string() + "' 2> '" +
-                                (dir_ / "err").string() + "'";
+                                TIMEWARD_SIM_EMULATOR + " '" + TIMEWARD_SIM + "' " + args + " > '" +
+                                (dir_ / "out").string() + "' 2> '" + (dir_ / "err").string() + "'";
         const int status = std::system(cmd.c_str());
         out_ = ReadFile(dir_ / "out");
         err_ = ReadFile(dir_ / "err");
@@ -64,14 +63,30 @@ class SimUsage : public ::testing::Test {
 TEST_F(SimUsage, HelpNamesEveryFormAndTheScenarioFormat) {
     for (const char* ask : {"-h", "--help", "help"}) {
         ASSERT_EQ(Run(ask), 0) << ask << err_;
-        for (const char* form :
-             {"boot", "run DURATION", "suspend, resume", "event", "set-clock DATE", "shutdown",
-              "power-cut", "pull-battery [DATE]", "off DURATION", "clock DATE", "switch on|off",
-              "expect clock DATE [within DURATION]", "expect clock snapshot",
-              "expect line \"TEXT\" [COUNT]", "expect no-line \"TEXT\"",
-              "expect snapshot DATE|none", "expect switch on|off", "'#' starts a comment",
-              "\"Quoted text\" is one word", "matched exactly and\n  whole (not as a substring)",
-              "\"Since the boot\" counts", "byte-order mark", "--keep", "--json"}) {
+        for (const char* form : {"boot",
+                                 "run DURATION",
+                                 "suspend, resume",
+                                 "event",
+                                 "set-clock DATE",
+                                 "shutdown",
+                                 "power-cut",
+                                 "pull-battery [DATE]",
+                                 "off DURATION",
+                                 "clock DATE",
+                                 "switch on|off",
+                                 "expect clock DATE [within DURATION]",
+                                 "expect clock snapshot",
+                                 "expect line \"TEXT\" [COUNT]",
+                                 "expect no-line \"TEXT\"",
+                                 "expect snapshot DATE|none",
+                                 "expect switch on|off",
+                                 "'#' starts a comment",
+                                 "\"Quoted text\" is one word",
+                                 "matched exactly and\n  whole (not as a substring)",
+                                 "\"Since the boot\" counts",
+                                 "byte-order mark",
+                                 "--keep",
+                                 "--json"}) {
             EXPECT_TRUE(Has(out_, form)) << ask << " lacks: " << form;
         }
     }
@@ -129,22 +144,27 @@ TEST_F(SimUsage, StatusTellsWhatTheNextBootWillDo) {
     ASSERT_EQ(On("--instant --date 2026-12-08T09:00 boot run 2h shutdown"), 0) << err_;
     ASSERT_EQ(On("pull-battery 2026-12-08T09:00"), 0) << err_;
     ASSERT_EQ(On("status"), 0) << err_;
-    EXPECT_TRUE(Has(out_, "clock     lost: the real-time clock comes back at 2026-12-08 "
-                          "09:00:00.000 UTC"))
+    EXPECT_TRUE(Has(out_,
+                    "clock     lost: the real-time clock comes back at 2026-12-08 "
+                    "09:00:00.000 UTC"))
         << out_;
     EXPECT_TRUE(Has(out_, "snapshot  2026-12-08 11:00:00.000 UTC, valid")) << out_;
-    EXPECT_TRUE(Has(out_, "next boot restore to 2026-12-08 11:00:00.000 UTC, 2h ahead of the "
-                          "clock"))
+    EXPECT_TRUE(Has(out_,
+                    "next boot restore to 2026-12-08 11:00:00.000 UTC, 2h ahead of the "
+                    "clock"))
         << out_;
     ASSERT_EQ(On("status --json"), 0) << err_;
-    EXPECT_TRUE(Has(out_, "\"clock\": \"2026-12-08T09:00:00.000Z\", \"battery\": \"lost\"")) << out_;
-    EXPECT_TRUE(Has(out_, "\"next_boot\": {\"action\": \"restore\", \"to\": "
-                          "\"2026-12-08T11:00:00.000Z\", \"snapshot_ahead_s\": 7200"))
+    EXPECT_TRUE(Has(out_, "\"clock\": \"2026-12-08T09:00:00.000Z\", \"battery\": \"lost\""))
+        << out_;
+    EXPECT_TRUE(Has(out_,
+                    "\"next_boot\": {\"action\": \"restore\", \"to\": "
+                    "\"2026-12-08T11:00:00.000Z\", \"snapshot_ahead_s\": 7200"))
         << out_;
     // What the driver then does.
     ASSERT_EQ(On("--instant boot shutdown"), 0) << err_;
-    EXPECT_TRUE(Has(out_, "the clock was set forward from 2026-12-08 09:00:00 UTC to 2026-12-08 "
-                          "11:00:00.000 UTC"))
+    EXPECT_TRUE(Has(out_,
+                    "the clock was set forward from 2026-12-08 09:00:00 UTC to 2026-12-08 "
+                    "11:00:00.000 UTC"))
         << out_;
 
     ASSERT_EQ(On("clock 2026-12-08T10:56 status"), 0) << err_;
@@ -157,17 +177,20 @@ TEST_F(SimUsage, StatusTellsWhatTheNextBootWillDo) {
     // A switch stored as the string "1": there, and read by the driver as the bytes '1', 0.
     SetHive("\"TimewardImplemented\"=dword:00000001", "\"TimewardImplemented\"=\"1\"");
     ASSERT_EQ(On("status --json"), 0) << err_;
-    EXPECT_TRUE(Has(out_, "\"switch\": {\"state\": \"wrong-type\", \"type\": \"REG_SZ\", "
-                          "\"value\": 49, \"refuses\": false}"))
+    EXPECT_TRUE(Has(out_,
+                    "\"switch\": {\"state\": \"wrong-type\", \"type\": \"REG_SZ\", "
+                    "\"value\": 49, \"refuses\": false}"))
         << out_;
     ASSERT_EQ(On("status"), 0) << err_;
-    EXPECT_TRUE(Has(out_, "\"TimewardImplemented\" is REG_SZ, read as 49; make it a DWORD: the "
-                          "driver runs"))
+    EXPECT_TRUE(Has(out_,
+                    "\"TimewardImplemented\" is REG_SZ, read as 49; make it a DWORD: the "
+                    "driver runs"))
         << out_;
     ASSERT_EQ(On("--instant boot expect no-line 'Timeward is already implemented' shutdown"), 0)
         << out_ << err_;
 
-    SetHive("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward]", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]");
+    SetHive("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward]",
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]");
     ASSERT_EQ(On("status"), 0) << err_;
     EXPECT_TRUE(Has(out_, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward: missing")) << out_;
     EXPECT_TRUE(Has(out_, "snapshot  none")) << out_;
@@ -265,8 +288,8 @@ TEST_F(SimUsage, TheReadmeTourRunsInOrder) {
     ASSERT_GE(commands.size(), 8u);
     const std::string env = "TIMEWARD_DEVICE='" + device_.string() + "'";
     for (const std::string& command : commands) {
-        ASSERT_EQ(Run(command + " --instant", env, TIMEWARD_SOURCE_DIR), 0)
-            << command << "\n" << out_ << err_;
+        ASSERT_EQ(Run(command + " --instant", env, TIMEWARD_SOURCE_DIR), 0) << command << "\n"
+                                                                            << out_ << err_;
         if (command == "boot event shutdown") {
             EXPECT_FALSE(Has(out_, "Timeward is already implemented")) << out_;
             EXPECT_TRUE(Has(out_, "another process sets \"SaveRTCEvent\"\n")) << out_;
