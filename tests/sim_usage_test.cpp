@@ -3,6 +3,7 @@
 // and the pipe, and the README's tour played as written.
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,7 +137,12 @@ TEST_F(SimUsage, TheDeviceHasItsPlaceAndAReadMakesNone) {
               0)
         << err_;
     EXPECT_TRUE(fs::exists(dir_ / "state/timeward-sim/device/hive.reg"));
+    // Without HOME, the home directory from the password database, as a shell finds it.
     Run("status", no_home + "-u XDG_STATE_HOME", cwd);
+    const passwd* pw = getpwuid(getuid());
+    ASSERT_NE(pw, nullptr);
+    EXPECT_TRUE(Has(out_ + err_, std::string(pw->pw_dir) + "/.local/state/timeward-sim/device"))
+        << out_ << err_;
     EXPECT_TRUE(fs::is_empty(cwd)) << out_ << err_;
 }
 
@@ -280,25 +286,30 @@ TEST_F(SimUsage, TheReadmeTourRunsInOrder) {
     for (std::string line; std::getline(lines, line);) {
         if (line.rfind("$sim ", 0) != 0)
             continue;
-        std::string command = line.substr(5, line.find("  #") - 5);
+        std::string command = line.substr(5, line.find('#') - 5);
+        command.erase(command.find_last_not_of(' ') + 1);
         if (size_t dev = command.find("/tmp/dev"); dev != std::string::npos)
             command.replace(dev, 8, (dir_ / "other").string());
         commands.push_back(command);
     }
     ASSERT_GE(commands.size(), 8u);
+    size_t checked = 0;
     const std::string env = "TIMEWARD_DEVICE='" + device_.string() + "'";
     for (const std::string& command : commands) {
         ASSERT_EQ(Run(command + " --instant", env, TIMEWARD_SOURCE_DIR), 0) << command << "\n"
                                                                             << out_ << err_;
         if (command == "boot event shutdown") {
+            ++checked;
             EXPECT_FALSE(Has(out_, "Timeward is already implemented")) << out_;
             EXPECT_TRUE(Has(out_, "another process sets \"SaveRTCEvent\"\n")) << out_;
             EXPECT_TRUE(Has(out_, "RTC is saved")) << out_;
         }
         if (command.rfind("pull-battery", 0) == 0) {
+            ++checked;
             EXPECT_TRUE(Has(out_, "the clock was set forward")) << out_;
         }
     }
+    EXPECT_EQ(checked, 2u) << "the tour lacks a command this test checks";
 }
 
 }  // namespace
