@@ -63,6 +63,23 @@ Stored ReadStored(bool persisted) {
     return s;
 }
 
+const char* RegTypeName(DWORD type) {
+    switch (type) {
+        case REG_SZ:
+            return "REG_SZ";
+        case REG_EXPAND_SZ:
+            return "REG_EXPAND_SZ";
+        case REG_MULTI_SZ:
+            return "REG_MULTI_SZ";
+        case REG_BINARY:
+            return "REG_BINARY";
+        case REG_DWORD:
+            return "REG_DWORD";
+        default:
+            return "REG_NONE";
+    }
+}
+
 bool SwitchOn(bool persisted) {
     return AsDriverReads(sim::reg::GetValue(Key(), Name(SWITCH_VALUE_NAME), persisted)) !=
            SWITCH_OFF;
@@ -78,10 +95,9 @@ std::string SwitchText(bool persisted) {
     if (v->type == REG_DWORD && d)
         return name + " = " + std::to_string(*d) + verdict;
     // The driver ignores the type: a string "1" is the bytes '1', 0, read as 49.
-    return name + " is not a DWORD (type " + std::to_string(v->type) + ", " +
-           std::to_string(v->data.size()) + " bytes" +
-           (d ? ", read as " + std::to_string(*d) : std::string(", unreadable as a number")) + ")" +
-           verdict;
+    return name + " is " + RegTypeName(v->type) +
+           (d ? ", read as " + std::to_string(*d) : std::string(", unreadable as a number")) +
+           "; make it a DWORD" + verdict;
 }
 
 void WriteSwitch(bool on) {

@@ -59,28 +59,12 @@ struct Status {
     std::string switch_type;
     std::optional<DWORD> switch_value;
     bool refuses = false;
-    // The next boot: "refuse", "restore", "within-margin", "clock-ahead" or "no-snapshot".
+    // The next boot: "refuse", "restore", "within-margin", "clock-at-snapshot", "clock-ahead"
+    // or "no-snapshot".
     std::string action;
     int64_t ahead_s = 0;
     std::string next_boot;
 };
-
-const char* TypeName(DWORD type) {
-    switch (type) {
-        case REG_SZ:
-            return "REG_SZ";
-        case REG_EXPAND_SZ:
-            return "REG_EXPAND_SZ";
-        case REG_MULTI_SZ:
-            return "REG_MULTI_SZ";
-        case REG_BINARY:
-            return "REG_BINARY";
-        case REG_DWORD:
-            return "REG_DWORD";
-        default:
-            return "REG_NONE";
-    }
-}
 
 Status Read(const Rtc& rtc) {
     Status s;
@@ -107,7 +91,7 @@ Status Read(const Rtc& rtc) {
         s.switch_value = value;
     if (std::optional<sim::RegValue> v = sim::reg::GetValue(key, sim::Utf8(SWITCH_VALUE_NAME))) {
         s.switch_state = v->type == REG_DWORD ? "dword" : "wrong-type";
-        s.switch_type = TypeName(v->type);
+        s.switch_type = RegTypeName(v->type);
     }
     s.refuses = s.switch_value && *s.switch_value == SWITCH_OFF;
 
@@ -133,6 +117,9 @@ Status Read(const Rtc& rtc) {
             s.next_boot = "no restore: within " + std::to_string(RESTORE_MARGIN_SECONDS) +
                           " s (the snapshot is " + FormatDuration(s.ahead_s * kMsPerSecond) +
                           " ahead)";
+        } else if (saved_s == now_s) {
+            s.action = "clock-at-snapshot";
+            s.next_boot = "no restore: the clock is at the snapshot";
         } else {
             s.action = "clock-ahead";
             s.next_boot = "no restore: the clock is ahead";

@@ -192,8 +192,11 @@ TEST_F(SimUsage, StatusTellsWhatTheNextBootWillDo) {
                     "\"TimewardImplemented\" is REG_SZ, read as 49; make it a DWORD: the "
                     "driver runs"))
         << out_;
-    ASSERT_EQ(On("--instant boot expect no-line 'Timeward is already implemented' shutdown"), 0)
+    // The driver agrees, and so does status while the device is on.
+    ASSERT_EQ(On("--instant boot expect no-line 'Timeward is already implemented' status shutdown"),
+              0)
         << out_ << err_;
+    EXPECT_TRUE(Has(out_, "TimewardImplemented is REG_SZ, read as 49; make it a DWORD")) << out_;
 
     SetHive("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward]",
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]");
