@@ -10,6 +10,7 @@
 #include "date_text.h"
 #include "driver_key.h"
 #include "expect.h"
+#include "status.h"
 
 namespace tws {
 
@@ -60,8 +61,7 @@ int PlayAtRest(const Device& device, const Step& s) {
             Out().Line(clock, "switch", SwitchText(true));
             return kAllHeld;
         case StepKind::kStatus:
-            ShowStatusAtRest(device);
-            return kAllHeld;
+            return ShowStatusAtRest(device, false);
         default:
             if (!load_hive())
                 return kDeviceFailed;
@@ -74,25 +74,17 @@ int PlayAtRest(const Device& device, const Step& s) {
     return kAllHeld;
 }
 
-void ShowStatusAtRest(const Device& device) {
+int ShowStatusAtRest(const Device& device, bool json) {
     std::string error;
     Rtc rtc;
     coredll::Reset();
     coredll::debug::EchoToStderr(false);
     if (!device.ReadRtc(&rtc, &error) || !coredll::reg::LoadHiveFile(device.hive(), &error)) {
         Out().Fail(error);
-        return;
+        return kDeviceFailed;
     }
-    std::printf("device    %s (off)\n", device.dir().c_str());
-    if (rtc.battery_ok) {
-        std::printf("clock     %s (real-time clock, battery ok)\n",
-                    FormatDate(rtc.time, true).c_str());
-    } else {
-        std::printf("clock     lost: the real-time clock comes back at %s at the next boot\n",
-                    FormatDate(rtc.reset_to).c_str());
-    }
-    std::printf("snapshot  %s\n", ReadStored(true).Describe().c_str());
-    std::printf("switch    %s\n", SwitchText(true).c_str());
+    PrintStatus(device, rtc, json);
+    return kAllHeld;
 }
 
 }  // namespace tws

@@ -13,8 +13,8 @@ namespace tws {
 // the exit status.
 int PlayAtRest(const Device& device, const Step& s);
 
-// Prints the state of the device at rest.
-void ShowStatusAtRest(const Device& device);
+// Prints the state of the device at rest, as text or JSON. Returns the exit status.
+int ShowStatusAtRest(const Device& device, bool json);
 
 }  // namespace tws
 

@@ -1,7 +1,12 @@
 // Writes the simulator's lines and its progress bar to the console, one writer at a time.
 #include "console.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "date_text.h"
 
@@ -44,8 +49,20 @@ void Console::ClearBar() {
 }
 
 void Console::DrawBar() {
+    // One column short of the width: a bar that reached the last column would wrap on some
+    // terminals, and every redraw would then add a line.
     if (!bar_.empty())
-        std::printf("%s", bar_.c_str());
+        std::printf("%s", bar_.substr(0, static_cast<size_t>(std::max(0, Columns() - 1))).c_str());
+}
+
+int Columns() {
+    constexpr int kDefaultColumns = 80;
+    winsize ws{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
+        return ws.ws_col;
+    if (const char* c = std::getenv("COLUMNS"); c && std::atoi(c) > 0)
+        return std::atoi(c);
+    return kDefaultColumns;
 }
 
 Console& Out() {

@@ -29,6 +29,9 @@ class Console {
     std::string bar_;
 };
 
+// The terminal's width in columns (80 when it does not say).
+int Columns();
+
 // The one console of the process.
 Console& Out();
 

@@ -48,7 +48,14 @@ bool TakeMark(std::string_view* text, std::string_view marks) {
 bool ParseDate(std::string_view text, SYSTEMTIME* out) {
     // YYYY-MM-DD, then the time of day as [ T]hh:mm, then :ss, then .mmm, each only after the
     // one before it.
+    // All times are UTC; a date may say so, as FormatDate writes it.
     SYSTEMTIME st{};
+    for (std::string_view zone : {std::string_view(" UTC"), std::string_view("Z")}) {
+        if (text.size() > zone.size() && text.substr(text.size() - zone.size()) == zone) {
+            text.remove_suffix(zone.size());
+            break;
+        }
+    }
     if (!TakeNumber(&text, 4, &st.wYear) || !TakeMark(&text, "-") ||
         !TakeNumber(&text, 2, &st.wMonth) || !TakeMark(&text, "-") ||
         !TakeNumber(&text, 2, &st.wDay)) {
@@ -80,13 +87,14 @@ std::string FormatDate(const SYSTEMTIME& st, bool with_ms) {
         std::snprintf(buf, sizeof buf, ".%03u", st.wMilliseconds);
         out += buf;
     }
-    return out;
+    return out + " UTC";
 }
 
 bool ParseDuration(std::string_view text, int64_t* ms) {
     static const std::map<std::string, int64_t, std::less<>> kUnits = {
         {"ms", 1}, {"s", kMsPerSecond}, {"m", kMsPerMinute}, {"h", kMsPerHour}, {"d", kMsPerDay}};
     int64_t total = 0;
+    int64_t last_unit = kLongestDuration;  // the units come largest first, each at most once
     size_t i = 0;
     if (text.empty())
         return false;
@@ -102,8 +110,11 @@ bool ParseDuration(std::string_view text, int64_t* ms) {
         while (i < text.size() && text[i] >= 'a' && text[i] <= 'z')
             ++i;
         auto unit = kUnits.find(text.substr(unit_start, i - unit_start));
-        if (i == start || unit_start == start || unit == kUnits.end())
+        if (i == start || unit_start == start || unit == kUnits.end() ||
+            unit->second >= last_unit) {
             return false;
+        }
+        last_unit = unit->second;
         total += n * unit->second;
         if (total > kLongestDuration)
             return false;

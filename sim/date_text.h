@@ -10,9 +10,10 @@
 
 namespace tws {
 
-// Dates as "2026-12-08", "2026-12-08 09:30", "2026-12-08T09:30:15.250" (UTC), read into a valid
-// record with its day of the week; durations as "250ms", "90s", "5m", "2h", "1d" or sums such
-// as "1h30m", at most a century.
+// Dates as "2026-12-08", "2026-12-08 09:30", "2026-12-08T09:30:15.250" (UTC, which a trailing
+// " UTC" or "Z" may say), read into a valid record with its day of the week, and written with
+// " UTC"; durations as "250ms", "90s", "5m", "2h", "1d" or sums such as "1h30m", largest unit
+// first and each unit once, at most a century.
 bool ParseDate(std::string_view text, SYSTEMTIME* out);
 std::string FormatDate(const SYSTEMTIME& st, bool with_ms = false);
 bool ParseDuration(std::string_view text, int64_t* ms);

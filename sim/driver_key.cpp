@@ -25,6 +25,17 @@ std::string Name(LPCWSTR name) {
     return coredll::Utf8(name);
 }
 
+// A value read as the driver reads it: any type, at most four bytes, shorter data
+// zero-extended, little-endian.
+std::optional<DWORD> AsDriverReads(const std::optional<coredll::RegValue>& v) {
+    if (!v || v->data.size() > kDwordBytes)
+        return std::nullopt;
+    DWORD d = 0;
+    for (size_t b = 0; b < v->data.size(); ++b)
+        d |= static_cast<DWORD>(v->data[b]) << (CHAR_BIT * b);
+    return d;
+}
+
 }  // namespace
 
 std::string Stored::Describe() const {
@@ -42,30 +53,51 @@ Stored ReadStored(bool persisted) {
     if (!s.signed_)
         return s;
     for (const CLOCK_VALUE& field : CLOCK_VALUES) {
-        std::optional<coredll::RegValue> v =
-            coredll::reg::GetValue(Key(), Name(field.pszValueName), persisted);
-        if (!v || v->data.size() > kDwordBytes)
+        std::optional<DWORD> d =
+            AsDriverReads(coredll::reg::GetValue(Key(), Name(field.pszValueName), persisted));
+        if (!d)
             return s;
-        DWORD d = 0;  // shorter data reads zero-extended, little-endian
-        for (size_t b = 0; b < v->data.size(); ++b)
-            d |= static_cast<DWORD>(v->data[b]) << (CHAR_BIT * b);
-        s.time.*field.pField = static_cast<WORD>(d & kWordMask);
+        s.time.*field.pField = static_cast<WORD>(*d & kWordMask);
     }
     s.valid = IsValidCalendarRecord(&s.time) != FALSE;
     return s;
 }
 
+const char* RegTypeName(DWORD type) {
+    switch (type) {
+        case REG_SZ:
+            return "REG_SZ";
+        case REG_EXPAND_SZ:
+            return "REG_EXPAND_SZ";
+        case REG_MULTI_SZ:
+            return "REG_MULTI_SZ";
+        case REG_BINARY:
+            return "REG_BINARY";
+        case REG_DWORD:
+            return "REG_DWORD";
+        default:
+            return "REG_NONE";
+    }
+}
+
 bool SwitchOn(bool persisted) {
-    return coredll::reg::GetDword(Key(), Name(SWITCH_VALUE_NAME), persisted) != SWITCH_OFF;
+    return AsDriverReads(coredll::reg::GetValue(Key(), Name(SWITCH_VALUE_NAME), persisted)) !=
+           SWITCH_OFF;
 }
 
 std::string SwitchText(bool persisted) {
     const std::string name = Name(SWITCH_VALUE_NAME);
-    std::optional<DWORD> v = coredll::reg::GetDword(Key(), name, persisted);
+    std::optional<coredll::RegValue> v = coredll::reg::GetValue(Key(), name, persisted);
+    std::optional<DWORD> d = AsDriverReads(v);
+    const char* verdict = d == SWITCH_OFF ? ": the driver is turned off" : ": the driver runs";
     if (!v)
-        return name + " absent: the driver runs";
-    return name + " = " + std::to_string(*v) +
-           (*v == SWITCH_OFF ? ": the driver is turned off" : ": the driver runs");
+        return name + " absent" + verdict;
+    if (v->type == REG_DWORD && d)
+        return name + " = " + std::to_string(*d) + verdict;
+    // The driver ignores the type: a string "1" is the bytes '1', 0, read as 49.
+    return name + " is " + RegTypeName(v->type) +
+           (d ? ", read as " + std::to_string(*d) : std::string(", unreadable as a number")) +
+           "; make it a DWORD" + verdict;
 }
 
 void WriteSwitch(bool on) {

@@ -25,6 +25,9 @@ Stored ReadStored(bool persisted);
 bool SwitchOn(bool persisted);
 std::string SwitchText(bool persisted);
 
+// "REG_SZ" and the like; "REG_NONE" for a type with no name here.
+const char* RegTypeName(DWORD type);
+
 // Sets the switch as the device's image would, and flushes it to the hive.
 void WriteSwitch(bool on);
 

@@ -78,7 +78,8 @@ bool ExpectLines(const Step& s) {
     if (!ok) {
         std::string expected = s.kind == StepKind::kExpectNoLine ? "no line"
                                : s.count < 0                     ? "the line"
-                                             : std::to_string(s.count) + " lines";
+                               : s.count == 1                    ? "1 line"
+                                              : std::to_string(s.count) + " lines";
         Out().Fail(s.where + ": expected " + expected + " \"" + text + "\" since the boot, saw " +
                    std::to_string(n));
     }

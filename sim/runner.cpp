@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -79,6 +80,11 @@ int Runner::PlayOn(const std::vector<Step>& steps, size_t first, size_t last) {
         restores_.push_back(*restore);
     for (size_t k = first; k <= last; ++k)
         expectations_ += IsExpectation(steps[k].kind);
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) {
+        // Whoever read the output went away (as head does): end as quietly as the device did.
+        signal(SIGPIPE, SIG_DFL);
+        raise(SIGPIPE);
+    }
     if (!WIFEXITED(status)) {
         Out().Fail("the device session ended by signal " + std::to_string(WTERMSIG(status)));
         return kDeviceFailed;
@@ -86,8 +92,8 @@ int Runner::PlayOn(const std::vector<Step>& steps, size_t first, size_t last) {
     return WEXITSTATUS(status);
 }
 
-void Runner::Status() {
-    ShowStatusAtRest(device_);
+int Runner::Status(bool json) {
+    return ShowStatusAtRest(device_, json);
 }
 
 }  // namespace tws

@@ -19,8 +19,8 @@ class Runner {
     // kDeviceFailed when a device session failed.
     int Play(const std::vector<Step>& steps);
 
-    // Prints the state of the device at rest.
-    void Status();
+    // Prints the state of the device at rest, as text or JSON. Returns the exit status.
+    int Status(bool json);
 
     const std::vector<Restore>& restores() const {
         return restores_;

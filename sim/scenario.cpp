@@ -53,6 +53,10 @@ bool ParseScenario(std::string_view text, std::string_view file_name, std::vecto
     std::vector<Step> parsed;
     int line = 0;
     size_t pos = 0;
+    // A byte-order mark, as some editors write at the start of UTF-8 text, is not a word.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+        pos = kByteOrderMark.size();
     while (pos < text.size()) {
         size_t nl = text.find('\n', pos);
         if (nl == std::string_view::npos)
@@ -73,7 +77,7 @@ bool ParseScenario(std::string_view text, std::string_view file_name, std::vecto
     return true;
 }
 
-bool ParseCommandLine(const std::vector<std::string>& args, size_t first_index,
+bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<size_t>& places,
                       std::vector<Step>* steps, std::string* error) {
     StepParser p(error);
     std::vector<Step> parsed;
@@ -94,7 +98,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, size_t first_index,
             words.push_back(text ? "\"" + args[i] : args[i]);
             ++i;
         }
-        p.At("argument " + std::to_string(first_index + start + 1));
+        std::vector<std::string> wheres;
+        for (size_t k = start; k < i; ++k)
+            wheres.push_back("argument " + std::to_string(places[k]));
+        p.At(wheres[0], wheres);
         if (!p.Parse(words, &parsed))
             return false;
     }

@@ -23,6 +23,7 @@ enum class StepKind {
     kPullBattery,  // a power cut, and the real-time clock loses its time
     kOff,          // time passes while the device is off
     kSetClock,     // the real-time clock is set, as at the factory
+    kSetClockOn,   // the clock is set while the device runs, as an application does
     kSwitch,       // "TimewardImplemented" in the image: on (0) or off (1)
     kStatus,
     kExpectClock,            // the clock (the real-time clock while off)
@@ -62,7 +63,8 @@ struct Step {
 // On error, returns false with a message that names where and what was expected.
 bool ParseScenario(std::string_view text, std::string_view file_name, std::vector<Step>* steps,
                    std::string* error);
-bool ParseCommandLine(const std::vector<std::string>& args, size_t first_index,
+// `places`: each word's argument number, for messages that point at the word at fault.
+bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<size_t>& places,
                       std::vector<Step>* steps, std::string* error);
 
 }  // namespace tws

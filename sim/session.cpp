@@ -141,6 +141,9 @@ class Session {
             case StepKind::kEvent:
                 SetSaveEvent(now);
                 return std::nullopt;
+            case StepKind::kSetClockOn:
+                SetClock(now, *s.date);
+                return std::nullopt;
             case StepKind::kShutdown:
                 Out().Line(now, "shutdown", "orderly: drivers deactivated, registry flushed");
                 dm_->DeactivateAll();
@@ -190,10 +193,15 @@ class Session {
                                           std::chrono::duration<double, std::milli>(
                                               static_cast<double>(done) / options_.scale));
             if (options_.progress) {
-                const int filled = static_cast<int>(kBarWidth * done / ms);
-                Out().Bar("  [" + std::string(filled, '=') + std::string(kBarWidth - filled, ' ') +
-                          "] " + FormatDuration(done / kMsPerSecond * kMsPerSecond) + " of " +
-                          FormatDuration(ms));
+                const std::string counts = "] " +
+                                           FormatDuration(done / kMsPerSecond * kMsPerSecond) +
+                                           " of " + FormatDuration(ms);
+                // The bar shrinks to leave the counts room on a narrow terminal.
+                const int width =
+                    std::clamp(Columns() - 4 - static_cast<int>(counts.size()), 0, kBarWidth);
+                const int filled = static_cast<int>(width * done / ms);
+                Out().Bar("  [" + std::string(filled, '=') + std::string(width - filled, ' ') +
+                          counts);
             }
         }
         Out().EndBar();
@@ -221,6 +229,13 @@ class Session {
         HANDLE h = CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent");
         SetEvent(h);
         CloseHandle(h);
+        coredll::clock::Settle();
+    }
+
+    // An application or a network time client sets the clock, as SetSystemTime does.
+    void SetClock(const SYSTEMTIME& now, const SYSTEMTIME& to) {
+        Out().Line(now, "clock", "an application sets the clock to " + FormatDate(to, true));
+        SetSystemTime(&to);
         coredll::clock::Settle();
     }
 

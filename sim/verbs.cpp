@@ -1,6 +1,7 @@
 // Parses one step of a scenario by the table of verbs.
 #include "verbs.h"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 
@@ -24,7 +25,7 @@ class StepWords {
         : w_(words), parser_(parser) {}
 
     bool Fail(const std::string& expected) {
-        return parser_->Fail(expected);
+        return parser_->FailAt(i_, expected);
     }
     bool NeedPower(unsigned allowed, std::string_view name) {
         return parser_->NeedPower(allowed, name);
@@ -139,6 +140,10 @@ bool SetClock(StepWords& w, Step* s) {
     return w.Date(&s->date, "a date like 2026-12-08 09:00 after clock");
 }
 
+bool SetClockOn(StepWords& w, Step* s) {
+    return w.Date(&s->date, "a date like 2026-12-08 09:00 after set-clock");
+}
+
 bool Switch(StepWords& w, Step* s) {
     return w.OnOff(&s->on, "switch");
 }
@@ -157,6 +162,7 @@ const Verb kVerbs[] = {
      PullBattery},
     {"off", StepKind::kOff, kPowerOff, 0, "off DURATION", Off},
     {"clock", StepKind::kSetClock, kPowerOff, 0, "clock DATE", SetClock},
+    {"set-clock", StepKind::kSetClockOn, kPowerOn, 0, "set-clock DATE", SetClockOn},
     {"switch", StepKind::kSwitch, kPowerOff, 0, "switch on|off", Switch},
     {"status", StepKind::kStatus, kPowerAny, 0, "status", nullptr},
     // The expectation that follows checks the end of the words.
@@ -249,6 +255,13 @@ const char* StateName(unsigned power) {
 
 bool StepParser::Fail(const std::string& expected) {
     *error_ = where_ + ": expected " + expected;
+    return false;
+}
+
+bool StepParser::FailAt(size_t word, const std::string& expected) {
+    if (word_wheres_.empty())
+        return Fail(expected);
+    *error_ = word_wheres_[std::min(word, word_wheres_.size() - 1)] + ": expected " + expected;
     return false;
 }
 

@@ -20,15 +20,19 @@ class StepParser {
   public:
     explicit StepParser(std::string* error) : error_(error) {}
 
-    // Where the next step stands, "file:line" or "argument N", for messages and the Step.
-    void At(std::string where) {
+    // Where the next step stands, "file:line" or "argument N", for messages and the Step; and
+    // where each of its words stands, when they stand apart (the command line's arguments).
+    void At(std::string where, std::vector<std::string> word_wheres = {}) {
         where_ = std::move(where);
+        word_wheres_ = std::move(word_wheres);
     }
 
     // Appends the step the words make, or fails with a message that names where and what was
     // expected. A word in quotes is marked by a leading '"'. No words: no step, no error.
     bool Parse(const std::vector<std::string>& words, std::vector<Step>* steps);
     bool Fail(const std::string& expected);
+    // The same, blaming the word at `word` (the last word when past the end).
+    bool FailAt(size_t word, const std::string& expected);
 
     // Fails unless the device is in one of the `allowed` states for the step `name`.
     bool NeedPower(unsigned allowed, std::string_view name);
@@ -36,6 +40,7 @@ class StepParser {
   private:
     PowerState power_ = kPowerOff;
     std::string where_;
+    std::vector<std::string> word_wheres_;
     std::string* error_;
 };
 

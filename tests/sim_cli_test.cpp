@@ -66,7 +66,7 @@ class SimCli : public ::testing::Test {
 TEST_F(SimCli, RefusesBadCommandLines) {
     ExpectRefused("frobnicate", "argument 3: expected a step: boot, run,");
     ExpectRefused("--frob status", "argument 3: unknown option '--frob'");
-    ExpectRefused("boot run soon", "argument 4: expected a duration like 90s, 5m, 2h or 1h30m");
+    ExpectRefused("boot run soon", "argument 5: expected a duration like 90s, 5m, 2h or 1h30m");
     ExpectRefused("boot run 5parsecs", "expected a duration");
     ExpectRefused("run 5m",
                   "argument 3: expected the device on or suspended for 'run', but it is off");
@@ -114,8 +114,9 @@ TEST_F(SimCli, RefusesAMalformedHiveOrClockAndLeavesThemAsTheyAre) {
 TEST_F(SimCli, AFailedExpectationExitsWithOneAndSaysWhatWasSeen) {
     fs::path p = Write("wrong.tws", "boot\nexpect snapshot none\n");
     EXPECT_EQ(Run("--instant play '" + p.string() + "'"), 1);
-    EXPECT_NE(output_.find("wrong.tws:2: expected no snapshot, saw 2026-12-08 09:06:00.000, valid"),
-              std::string::npos)
+    EXPECT_NE(
+        output_.find("wrong.tws:2: expected no snapshot, saw 2026-12-08 09:06:00.000 UTC, valid"),
+        std::string::npos)
         << output_;
 }
 
@@ -129,12 +130,12 @@ TEST_F(SimCli, CommandLineStepsKeepWordsThatLookLikeSteps) {
 
 TEST_F(SimCli, StatusDecodesTheStoredSnapshot) {
     EXPECT_EQ(Run("status"), 0);
-    EXPECT_NE(output_.find("snapshot  2026-12-08 09:06:00.000, valid"), std::string::npos)
+    EXPECT_NE(output_.find("snapshot  2026-12-08 09:06:00.000 UTC, valid"), std::string::npos)
         << output_;
-    EXPECT_NE(output_.find("clock     2026-12-08 09:06:00.000 (real-time clock, battery ok)"),
+    EXPECT_NE(output_.find("clock     2026-12-08 09:06:00.000 UTC (real-time clock, battery ok)"),
               std::string::npos)
         << output_;
-    EXPECT_NE(output_.find("TimewardImplemented = 0: the driver runs"), std::string::npos);
+    EXPECT_NE(output_.find("\"TimewardImplemented\" = 0: the driver runs"), std::string::npos);
 }
 
 }  // namespace

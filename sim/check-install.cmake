@@ -1,0 +1,40 @@
+# Installs the build into a new prefix and plays the demo with the installed program, which must
+# find its core library and the driver module under the prefix, not in the build.
+# -DBUILD=<build directory> -DPREFIX=<a new directory> -DBINDIR=bin -DLIBDIR=lib/... -DMANDIR=...
+file(REMOVE_RECURSE ${PREFIX})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX}
+                RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${rc}")
+endif()
+foreach(file ${BINDIR}/timeward-sim ${LIBDIR}/libcoredll.so ${LIBDIR}/libTimeward.so
+             ${MANDIR}/man1/timeward-sim.1)
+  if(NOT EXISTS ${PREFIX}/${file})
+    message(FATAL_ERROR "not installed: ${file}")
+  endif()
+endforeach()
+file(READ ${PREFIX}/${MANDIR}/man1/timeward-sim.1 man)
+if(NOT man MATCHES "\\.SH SCENARIO FORMAT")
+  message(FATAL_ERROR "the man page lacks the scenario format")
+endif()
+
+set(sim ${PREFIX}/${BINDIR}/timeward-sim)
+foreach(user ${sim} ${PREFIX}/${LIBDIR}/libTimeward.so)
+  execute_process(COMMAND ldd ${user} OUTPUT_VARIABLE libs RESULT_VARIABLE rc)
+  string(FIND "${libs}" "libcoredll.so => ${PREFIX}/" at)
+  if(NOT rc EQUAL 0 OR at EQUAL -1)
+    message(FATAL_ERROR "${user} does not take its core library from the prefix:\n${libs}")
+  endif()
+endforeach()
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=TIMEWARD_MODULE_DIR ${sim} --version
+                OUTPUT_VARIABLE version)
+string(FIND "${version}" "driver module: ${PREFIX}/${LIBDIR}/libTimeward.so" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "the installed program loads the driver from elsewhere:\n${version}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=TIMEWARD_MODULE_DIR ${sim} --instant demo
+                OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0 OR NOT out MATCHES "verdict: PASS")
+  message(FATAL_ERROR "the installed demo failed (${rc}):\n${out}${err}")
+endif()
+file(REMOVE_RECURSE ${PREFIX})

@@ -1,0 +1,318 @@
+// Tests of timeward-sim as people use it from a shell: help, options, messages that point at
+// the right word, the device's place, status and its answer about the next boot, the terminal
+// and the pipe, and the README's tour played as written.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "scratch_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class SimUsage : public ::testing::Test {
+  protected:
+    // Runs `env ENV timeward-sim ARGS` in `cwd` (the scratch directory by default); returns its
+    // exit status, with standard output and error in out_ and err_.
+    int Run(const std::string& args, const std::string& env = "", fs::path cwd = {}) {
+        if (cwd.empty())
+            cwd = dir_;
+        const std::string cmd = "cd '" + cwd.string() + "' && env " + env + " " +
+                                TIMEWARD_SIM_EMULATOR + " '" + TIMEWARD_SIM + "' " + args + " > '" +
+                                (dir_ / "out").string() + "' 2> '" + (dir_ / "err").string() + "'";
+        const int status = std::system(cmd.c_str());
+        out_ = ReadFile(dir_ / "out");
+        err_ = ReadFile(dir_ / "err");
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    // The same on the test's device.
+    int On(const std::string& args) {
+        return Run("--device '" + device_.string() + "' " + args);
+    }
+    void SetHive(const std::string& from, const std::string& to) {
+        std::string hive = ReadFile(device_ / "hive.reg");
+        const size_t at = hive.find(from);
+        ASSERT_NE(at, std::string::npos) << hive;
+        hive.replace(at, from.size(), to);
+        std::ofstream(device_ / "hive.reg", std::ios::binary | std::ios::trunc) << hive;
+    }
+    timeward_test::ScratchDir scratch_{"timeward-usage"};
+    const fs::path dir_ = scratch_.path();
+    const fs::path device_ = dir_ / "device";
+    std::string out_, err_;
+};
+
+TEST_F(SimUsage, HelpNamesEveryFormAndTheScenarioFormat) {
+    for (const char* ask : {"-h", "--help", "help"}) {
+        ASSERT_EQ(Run(ask), 0) << ask << err_;
+        for (const char* form : {"boot",
+                                 "run DURATION",
+                                 "suspend, resume",
+                                 "event",
+                                 "set-clock DATE",
+                                 "shutdown",
+                                 "power-cut",
+                                 "pull-battery [DATE]",
+                                 "off DURATION",
+                                 "clock DATE",
+                                 "switch on|off",
+                                 "expect clock DATE [within DURATION]",
+                                 "expect clock snapshot",
+                                 "expect line \"TEXT\" [COUNT]",
+                                 "expect no-line \"TEXT\"",
+                                 "expect snapshot DATE|none",
+                                 "expect switch on|off",
+                                 "'#' starts a comment",
+                                 "\"Quoted text\" is one word",
+                                 "matched exactly and\n  whole (not as a substring)",
+                                 "\"Since the boot\" counts",
+                                 "byte-order mark",
+                                 "--keep",
+                                 "--json"}) {
+            EXPECT_TRUE(Has(out_, form)) << ask << " lacks: " << form;
+        }
+    }
+    ASSERT_EQ(Run("--version"), 0) << err_;
+    EXPECT_TRUE(Has(out_, "timeward-sim 1.")) << out_;
+}
+
+TEST_F(SimUsage, OptionsComeAnywhereAndMessagesPointAtTheWord) {
+    // Options after the steps, as after the arguments of any Unix tool.
+    ASSERT_EQ(Run("boot run 6m shutdown --instant --date 2026-12-08T09:00 --device '" +
+                  device_.string() + "'"),
+              0)
+        << err_;
+    EXPECT_TRUE(Has(out_, "[2026-12-08 09:05:00.000 UTC] driver   RTC is saved")) << out_;
+    // argv[1] and [2] are --device DIR: the fourth word is argument 4.
+    EXPECT_EQ(On("boot frobnicate shutdown"), 2);
+    EXPECT_TRUE(Has(err_, "argument 4: expected nothing more after boot")) << err_;
+    EXPECT_EQ(On("boot run 5m5m"), 2);
+    EXPECT_TRUE(Has(err_, "argument 5: expected a duration")) << err_;
+    EXPECT_EQ(On("boot run 30s5m"), 2);
+    // A clock of its own: --date would be lost without a word.
+    const std::string rtc = ReadFile(device_ / "rtc");
+    EXPECT_EQ(On("--date 2030-01-01 boot shutdown"), 2);
+    EXPECT_TRUE(Has(err_, "holds a device already")) << err_;
+    EXPECT_EQ(ReadFile(device_ / "rtc"), rtc);
+
+    // A scenario as Notepad saves it, with a byte-order mark; one line, in the singular.
+    std::ofstream(dir_ / "bom.tws", std::ios::binary)
+        << "\xEF\xBB\xBF# saved with a mark\nboot\nexpect line \"RTC is saved\" 1\n";
+    EXPECT_EQ(On("--instant play '" + (dir_ / "bom.tws").string() + "'"), 1) << err_;
+    EXPECT_TRUE(Has(err_, "bom.tws:3: expected 1 line \"RTC is saved\" since the boot, saw 0"))
+        << err_;
+}
+
+TEST_F(SimUsage, TheDeviceHasItsPlaceAndAReadMakesNone) {
+    // A mistyped path: nothing is made there.
+    EXPECT_EQ(Run("status --device '" + (dir_ / "devcie").string() + "'"), 2);
+    EXPECT_TRUE(Has(err_, "no device here")) << err_;
+    EXPECT_FALSE(fs::exists(dir_ / "devcie"));
+
+    // The state directory the user chose; never the current directory.
+    const fs::path cwd = dir_ / "cwd";
+    fs::create_directories(cwd);
+    const std::string no_home = "-u HOME -u TIMEWARD_DEVICE ";
+    ASSERT_EQ(Run("--instant boot shutdown",
+                  no_home + "XDG_STATE_HOME='" + (dir_ / "state").string() + "'", cwd),
+              0)
+        << err_;
+    EXPECT_TRUE(fs::exists(dir_ / "state/timeward-sim/device/hive.reg"));
+    // Without HOME, the home directory from the password database, as a shell finds it.
+    Run("status", no_home + "-u XDG_STATE_HOME", cwd);
+    const passwd* pw = getpwuid(getuid());
+    ASSERT_NE(pw, nullptr);
+    EXPECT_TRUE(Has(out_ + err_, std::string(pw->pw_dir) + "/.local/state/timeward-sim/device"))
+        << out_ << err_;
+    EXPECT_TRUE(fs::is_empty(cwd)) << out_ << err_;
+}
+
+TEST_F(SimUsage, StatusTellsWhatTheNextBootWillDo) {
+    ASSERT_EQ(On("--instant --date 2026-12-08T09:00 boot run 2h shutdown"), 0) << err_;
+    ASSERT_EQ(On("pull-battery 2026-12-08T09:00"), 0) << err_;
+    ASSERT_EQ(On("status"), 0) << err_;
+    EXPECT_TRUE(Has(out_,
+                    "clock     lost: the real-time clock comes back at 2026-12-08 "
+                    "09:00:00.000 UTC"))
+        << out_;
+    EXPECT_TRUE(Has(out_, "snapshot  2026-12-08 11:00:00.000 UTC, valid")) << out_;
+    EXPECT_TRUE(Has(out_,
+                    "next boot restore to 2026-12-08 11:00:00.000 UTC, 2h ahead of the "
+                    "clock"))
+        << out_;
+    ASSERT_EQ(On("status --json"), 0) << err_;
+    EXPECT_TRUE(Has(out_, "\"clock\": \"2026-12-08T09:00:00.000Z\", \"battery\": \"lost\""))
+        << out_;
+    EXPECT_TRUE(Has(out_,
+                    "\"next_boot\": {\"action\": \"restore\", \"to\": "
+                    "\"2026-12-08T11:00:00.000Z\", \"snapshot_ahead_s\": 7200"))
+        << out_;
+    // What the driver then does.
+    ASSERT_EQ(On("--instant boot shutdown"), 0) << err_;
+    EXPECT_TRUE(Has(out_,
+                    "the clock was set forward from 2026-12-08 09:00:00 UTC to 2026-12-08 "
+                    "11:00:00.000 UTC"))
+        << out_;
+
+    ASSERT_EQ(On("clock 2026-12-08T10:56 status"), 0) << err_;
+    EXPECT_TRUE(Has(out_, "next boot no restore: within 300 s")) << out_;
+    ASSERT_EQ(On("clock 2026-12-08T12:00 status"), 0) << err_;
+    EXPECT_TRUE(Has(out_, "next boot no restore: the clock is ahead")) << out_;
+    ASSERT_EQ(On("switch off status"), 0) << err_;
+    EXPECT_TRUE(Has(out_, "next boot refuses to start: switch")) << out_;
+
+    // A switch stored as the string "1": there, and read by the driver as the bytes '1', 0.
+    SetHive("\"TimewardImplemented\"=dword:00000001", "\"TimewardImplemented\"=\"1\"");
+    ASSERT_EQ(On("status --json"), 0) << err_;
+    EXPECT_TRUE(Has(out_,
+                    "\"switch\": {\"state\": \"wrong-type\", \"type\": \"REG_SZ\", "
+                    "\"value\": 49, \"refuses\": false}"))
+        << out_;
+    ASSERT_EQ(On("status"), 0) << err_;
+    EXPECT_TRUE(Has(out_,
+                    "\"TimewardImplemented\" is REG_SZ, read as 49; make it a DWORD: the "
+                    "driver runs"))
+        << out_;
+    // The driver agrees, and so does status while the device is on.
+    ASSERT_EQ(On("--instant boot expect no-line 'Timeward is already implemented' status shutdown"),
+              0)
+        << out_ << err_;
+    EXPECT_TRUE(Has(out_, "TimewardImplemented is REG_SZ, read as 49; make it a DWORD")) << out_;
+
+    SetHive("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward]",
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]");
+    ASSERT_EQ(On("status"), 0) << err_;
+    EXPECT_TRUE(Has(out_, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward: missing")) << out_;
+    EXPECT_TRUE(Has(out_, "snapshot  none")) << out_;
+}
+
+TEST_F(SimUsage, TheTerminalAndThePipe) {
+    ASSERT_EQ(On("--instant --date 2026-12-08T09:00 boot shutdown"), 0) << err_;
+    // Not a terminal: no bar, even when time is paced.
+    ASSERT_EQ(On("--scale 10000000 boot run 1h shutdown"), 0) << err_;
+    EXPECT_FALSE(Has(out_, "\r")) << out_;
+
+    // A 40-column terminal: every drawing of the bar fits in 39 columns.
+    winsize ws{};
+    ws.ws_col = 40;
+    ws.ws_row = 24;
+    int master = -1;
+    const std::string cmd = std::string(TIMEWARD_SIM_EMULATOR) + " '" + TIMEWARD_SIM +
+                            "' --scale 10000000 --device '" + device_.string() +
+                            "' boot run 1h shutdown";
+    const pid_t pid = forkpty(&master, nullptr, nullptr, &ws);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::string screen;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(master, buf, sizeof buf)) > 0)
+        screen.append(buf, static_cast<size_t>(n));
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+    ASSERT_TRUE(Has(screen, "] 1h of 1h")) << screen;
+    size_t bars = 0;
+    for (size_t at = screen.find('['); at != std::string::npos; at = screen.find('[', at + 1)) {
+        if (at < 2 || screen.compare(at - 2, 2, "  ") != 0)
+            continue;  // a line's time stamp, not the bar
+        ++bars;
+        const size_t end = screen.find_first_of("\r\n", at);
+        EXPECT_LE(end - (at - 2), 39u) << screen.substr(at - 2, end - at + 2);
+    }
+    EXPECT_GT(bars, 0u) << screen;
+
+    // A reader that went away: the program ends as quietly as any Unix tool does.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[0]);
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        signal(SIGPIPE, SIG_DFL);
+        const std::string run = std::string(TIMEWARD_SIM_EMULATOR) + " '" + TIMEWARD_SIM +
+                                "' --instant --device '" + device_.string() +
+                                "' boot run 1h shutdown 2> '" + (dir_ / "err").string() + "'";
+        execl("/bin/sh", "sh", "-c", run.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    waitpid(writer, &status, 0);
+    EXPECT_EQ(ReadFile(dir_ / "err"), "");
+}
+
+TEST_F(SimUsage, DemoKeepKeepsItsDevice) {
+    ASSERT_EQ(Run("demo --keep --instant"), 0) << err_;
+    const std::string mark = "The demo's device is kept in ";
+    const size_t at = out_.find(mark);
+    ASSERT_NE(at, std::string::npos) << out_;
+    const size_t from = at + mark.size();
+    const fs::path kept = out_.substr(from, out_.find(' ', from) - from);
+    EXPECT_TRUE(fs::exists(kept / "hive.reg")) << kept;
+    EXPECT_EQ(Run("status --device '" + kept.string() + "'"), 0) << err_;
+    fs::remove_all(kept);
+}
+
+// The README's tour, each command as written, in order, on a device of the test's own.
+TEST_F(SimUsage, TheReadmeTourRunsInOrder) {
+    const std::string readme = ReadFile(TIMEWARD_README);
+    const size_t tour = readme.find("## A tour of timeward-sim");
+    ASSERT_NE(tour, std::string::npos);
+    const size_t block = readme.find("```sh\n", tour);
+    const size_t block_end = readme.find("```\n", block + 6);
+    std::istringstream lines(readme.substr(block, block_end - block));
+    std::vector<std::string> commands;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("$sim ", 0) != 0)
+            continue;
+        std::string command = line.substr(5, line.find('#') - 5);
+        command.erase(command.find_last_not_of(' ') + 1);
+        if (size_t dev = command.find("/tmp/dev"); dev != std::string::npos)
+            command.replace(dev, 8, (dir_ / "other").string());
+        commands.push_back(command);
+    }
+    ASSERT_GE(commands.size(), 8u);
+    size_t checked = 0;
+    const std::string env = "TIMEWARD_DEVICE='" + device_.string() + "'";
+    for (const std::string& command : commands) {
+        ASSERT_EQ(Run(command + " --instant", env, TIMEWARD_SOURCE_DIR), 0) << command << "\n"
+                                                                            << out_ << err_;
+        if (command == "boot event shutdown") {
+            ++checked;
+            EXPECT_FALSE(Has(out_, "Timeward is already implemented")) << out_;
+            EXPECT_TRUE(Has(out_, "another process sets \"SaveRTCEvent\"\n")) << out_;
+            EXPECT_TRUE(Has(out_, "RTC is saved")) << out_;
+        }
+        if (command.rfind("pull-battery", 0) == 0) {
+            ++checked;
+            EXPECT_TRUE(Has(out_, "the clock was set forward")) << out_;
+        }
+    }
+    EXPECT_EQ(checked, 2u) << "the tour lacks a command this test checks";
+}
+
+}  // namespace
