@@ -135,6 +135,17 @@ static void PrintError(const Line* pLine) {
     ConsoleWriteW(TRUE, TEXT("\n"));
 }
 
+// Says that the store's key is not there, and why that stops the command.
+static int NoKey(LPCWSTR pszWhy) {
+    Line line;
+    Begin(&line);
+    Append(&line, TEXT("the key HKEY_LOCAL_MACHINE\\"));
+    Append(&line, TIMEWARD_KEY_PATH);
+    Append(&line, pszWhy);
+    PrintError(&line);
+    return EXIT_NO_KEY;
+}
+
 static BOOL KeyExists(void) {
     HKEY hKey;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, 0, 0, &hKey) != ERROR_SUCCESS) {
@@ -294,12 +305,7 @@ static int Status(void) {
 static int Save(DWORD dwTimeoutSeconds) {
     Line line;
     if (!KeyExists()) {
-        Begin(&line);
-        Append(&line, TEXT("the key HKEY_LOCAL_MACHINE\\"));
-        Append(&line, TIMEWARD_KEY_PATH);
-        Append(&line, TEXT(" is missing: the driver cannot save"));
-        PrintError(&line);
-        return EXIT_NO_KEY;
+        return NoKey(TEXT(" is missing: the driver cannot save"));
     }
     SYSTEMTIME stBefore;
     const BOOL fBefore = ReadSnapshot(&stBefore);
@@ -364,12 +370,7 @@ static int Clear(void) {
     HKEY hKey;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, 0, KEY_ALL_ACCESS, &hKey) !=
         ERROR_SUCCESS) {
-        Begin(&line);
-        Append(&line, TEXT("the key HKEY_LOCAL_MACHINE\\"));
-        Append(&line, TIMEWARD_KEY_PATH);
-        Append(&line, TEXT(" is missing or cannot be opened"));
-        PrintError(&line);
-        return EXIT_NO_KEY;
+        return NoKey(TEXT(" is missing or cannot be opened"));
     }
     DWORD dwType;
     DWORD cbData = 0;
