@@ -1,4 +1,4 @@
-// timeward-host's debug lines: the driver's debug prints, caught and counted.
+// The Wine harness's debug lines: the driver's debug prints, caught and counted.
 #include "harness.h"
 
 #include <algorithm>

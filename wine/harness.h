@@ -1,5 +1,5 @@
-// timeward-host's harness: what its cases share (checks, debug lines, the test clock, import
-// patching, the driver's registry key, the loaded module).
+// The Wine harness: what timeward-host's cases and timewardctl-wine share (checks, debug lines,
+// the test clock, import patching, the driver's registry key, the loaded module).
 #ifndef TIMEWARD_WINE_HARNESS_H
 #define TIMEWARD_WINE_HARNESS_H
 
@@ -62,6 +62,8 @@ bool PatchImport(HMODULE module, const char* dll, const char* function, void* re
 // --- The driver's registry key. ---
 
 void ResetKey();
+// Writes `name` as `type`, whatever the driver would make of it.
+void SetValue(const wchar_t* name, DWORD type, const void* data, DWORD size);
 void SetDword(const wchar_t* name, DWORD value);
 bool GetDword(const wchar_t* name, DWORD* value);
 void StoreSnapshot(const SYSTEMTIME& st);

@@ -1,4 +1,4 @@
-// timeward-host's import patching: points a loaded module's import at a stand-in.
+// The Wine harness's import patching: points a loaded module's import at a stand-in.
 #include "harness.h"
 
 #include <cstring>

@@ -1,4 +1,4 @@
-// timeward-host's module: Timeward.dll loaded, its entry points found, its clock on the test clock.
+// The Wine harness's module: Timeward.dll loaded, its entry points found, its clock patched.
 #include "harness.h"
 
 #include <type_traits>

@@ -1,4 +1,5 @@
-// timeward-host's registry helpers: the driver's key, reset, written and read as the device has it.
+// The Wine harness's registry helpers: the driver's key reset, written and read as it is on
+// the device.
 #include "harness.h"
 
 namespace harness {
@@ -10,12 +11,16 @@ void ResetKey() {
     RegCloseKey(h);
 }
 
-void SetDword(const wchar_t* name, DWORD value) {
+void SetValue(const wchar_t* name, DWORD type, const void* data, DWORD size) {
     HKEY h;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_ALL_ACCESS, &h) != ERROR_SUCCESS)
         return;
-    RegSetValueExW(h, name, 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value);
+    RegSetValueExW(h, name, 0, type, static_cast<const BYTE*>(data), size);
     RegCloseKey(h);
+}
+
+void SetDword(const wchar_t* name, DWORD value) {
+    SetValue(name, REG_DWORD, &value, sizeof value);
 }
 
 bool GetDword(const wchar_t* name, DWORD* value) {

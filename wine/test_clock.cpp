@@ -1,4 +1,4 @@
-// timeward-host's test clock: the module's clock, apart from the machine's, which is never set.
+// The Wine harness's test clock: the module's clock, so that the machine's is never set.
 #include "harness.h"
 
 namespace harness {
