@@ -28,6 +28,8 @@ int PlayAtRest(const Device& device, const Step& s) {
             Out().Fail(error);
             return false;
         }
+        // The hive is written back here, where a failure can be told.
+        sim::reg::DetachHiveFile();
         return true;
     };
     switch (s.kind) {
@@ -57,31 +59,34 @@ int PlayAtRest(const Device& device, const Step& s) {
             if (!load_hive())
                 return kDeviceFailed;
             WriteSwitch(s.on);
+            if (!sim::WriteFileAtomically(device.hive(), sim::reg::ExportText(true), &error)) {
+                Out().Fail("the device failed: " + error + "; the switch is as it was");
+                return kDeviceFailed;
+            }
             Out().Line(clock, "switch", SwitchText(true));
             return kAllHeld;
         case StepKind::kStatus:
-            ShowStatusAtRest(device);
-            return kAllHeld;
+            return ShowStatusAtRest(device) ? kAllHeld : kDeviceFailed;
         default:
             if (!load_hive())
                 return kDeviceFailed;
             return Expect(s, clock, true) ? kAllHeld : kExpectationFailed;
     }
     if (!device.WriteRtc(rtc, &error)) {
-        Out().Fail(error);
+        Out().Fail("the device failed: " + error);
         return kDeviceFailed;
     }
     return kAllHeld;
 }
 
-void ShowStatusAtRest(const Device& device) {
+bool ShowStatusAtRest(const Device& device) {
     std::string error;
     Rtc rtc;
     sim::Reset();
     sim::debug::EchoToStderr(false);
     if (!device.ReadRtc(&rtc, &error) || !sim::reg::LoadHiveFile(device.hive(), &error)) {
         Out().Fail(error);
-        return;
+        return false;
     }
     std::printf("device    %s (off)\n", device.dir().c_str());
     if (rtc.battery_ok) {
@@ -93,6 +98,7 @@ void ShowStatusAtRest(const Device& device) {
     }
     std::printf("snapshot  %s\n", ReadStored(true).Describe().c_str());
     std::printf("switch    %s\n", SwitchText(true).c_str());
+    return true;
 }
 
 }  // namespace tws

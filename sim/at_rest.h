@@ -13,8 +13,9 @@ namespace tws {
 // the exit status.
 int PlayAtRest(const Device& device, const Step& s);
 
-// Prints the state of the device at rest.
-void ShowStatusAtRest(const Device& device);
+// Prints the state of the device at rest; false (said on standard error) when it cannot be
+// read.
+bool ShowStatusAtRest(const Device& device);
 
 }  // namespace tws
 

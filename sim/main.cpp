@@ -133,10 +133,15 @@ int main(int argc, char** argv) {
         if (i + 2 != args.size())
             return BadInput("play: expected one scenario file");
         std::string text;
+        std::error_code ec;
+        if (std::filesystem::is_directory(args[i + 1], ec))
+            return BadInput(args[i + 1] + ": expected a scenario file, not a directory");
         if (!sim::ReadWholeFile(args[i + 1], &text, &error))
             return BadInput(error);
         if (!tws::ParseScenario(text, args[i + 1], &steps, &error))
             return BadInput(error);
+        if (steps.empty())
+            return BadInput(args[i + 1] + ": expected at least one step, found none");
     } else if (command == "status") {
         if (i + 1 != args.size())
             return BadInput("status: expected nothing after it");
@@ -157,17 +162,26 @@ int main(int argc, char** argv) {
         device_dir = demo_dir;
     }
     tws::Device device(device_dir.value_or(DefaultDevice()));
+    tws::DeviceLock lock;
+    if (int rc = lock.Take(device.dir(), &error); rc != tws::kAllHeld) {
+        std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
+        return rc;
+    }
     if (demo && !fresh && device.Exists()) {
         return BadInput("demo: " + device.dir().string() +
                         " holds a device already; name a new "
                         "directory or add --fresh");
     }
-    if (!fresh && !device.Check(&error))
-        return BadInput(error);
+    if (int rc = fresh ? tws::kAllHeld : device.Check(&error); rc != tws::kAllHeld) {
+        std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
+        return rc;
+    }
 
     // Everything is checked: from here on the device changes.
-    if (fresh)
-        device.Wipe();
+    if (fresh && !device.Wipe(&error)) {
+        std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
+        return tws::kDeviceFailed;
+    }
     bool created = false;
     if (!device.Create(start, &created, &error)) {
         std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
@@ -180,11 +194,13 @@ int main(int argc, char** argv) {
     }
 
     tws::Runner runner(device, options);
-    if (command == "status") {
-        runner.Status();
-        return 0;
-    }
+    if (command == "status")
+        return runner.Status();
     int rc = runner.Play(steps);
+    if (command == "play" && rc == tws::kAllHeld) {
+        std::printf("timeward-sim: %s played: %zu steps, %d expectations held\n",
+                    args[i + 1].c_str(), steps.size(), runner.expectations());
+    }
     if (demo) {
         if (rc == tws::kAllHeld && !runner.restores().empty()) {
             const tws::Restore& r = runner.restores().back();
@@ -199,8 +215,12 @@ int main(int argc, char** argv) {
             if (rc == tws::kAllHeld)
                 rc = tws::kExpectationFailed;
         }
-        if (!demo_dir.empty())
-            device.Wipe(), std::filesystem::remove(demo_dir);
+        if (!demo_dir.empty()) {
+            std::error_code ec;
+            lock.Remove();
+            if (!device.Wipe(&error) || !std::filesystem::remove(demo_dir, ec))
+                std::fprintf(stderr, "timeward-sim: cannot remove %s\n", demo_dir.c_str());
+        }
     }
     return rc;
 }
