@@ -2,12 +2,15 @@
 // boots, a child process becomes the device until it goes off.
 #include "runner.h"
 
+#include <poll.h>
+#include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "at_rest.h"
@@ -28,53 +31,24 @@ size_t LastStepOn(const std::vector<Step>& steps, size_t boot) {
     return last;
 }
 
-std::string ReadAll(int fd) {
-    char buf[256];
-    std::string text;
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)) {
-        if (n > 0)
-            text.append(buf, static_cast<size_t>(n));
-    }
-    return text;
-}
-
-// While a session runs, SIGINT and SIGTERM are passed on to it (a terminal's Ctrl-C reaches
-// it anyway), and this process waits for it to say how it ended.
-volatile sig_atomic_t g_session = 0;
-volatile sig_atomic_t g_signal = 0;
-
-void PassOn(int sig) {
-    g_signal = sig;
-    if (g_session > 0)
-        kill(static_cast<pid_t>(g_session), sig);
-}
-
+// While a session runs, SIGINT and SIGTERM are blocked here and read from a signalfd, and
+// passed on to the session (a terminal's Ctrl-C reaches it anyway), which says how it ended.
 constexpr int kStopSignals[] = {SIGINT, SIGTERM};
 
-void Handle(void (*handler)(int)) {
-    struct sigaction sa {};
-    sa.sa_handler = handler;
-    sa.sa_flags = SA_RESTART;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : kStopSignals)
-        sigaction(sig, &sa, nullptr);
-}
-
-void BlockStopSignals(int how) {
+sigset_t StopSignals() {
     sigset_t set;
     sigemptyset(&set);
     for (int sig : kStopSignals)
         sigaddset(&set, sig);
-    sigprocmask(how, &set, nullptr);
+    return set;
 }
 
 // Ends this process by `sig`, as a program interrupted by it does.
 [[noreturn]] void EndBySignal(int sig) {
     std::fflush(stdout);
     std::fflush(stderr);
-    Handle(SIG_DFL);
-    BlockStopSignals(SIG_UNBLOCK);
+    const sigset_t stops = StopSignals();
+    sigprocmask(SIG_UNBLOCK, &stops, nullptr);
     raise(sig);
     _exit(kInterruptedBase + sig);  // not reached
 }
@@ -110,36 +84,67 @@ int Runner::PlayOn(const std::vector<Step>& steps, size_t first, size_t last) {
     std::fflush(stdout);
     std::fflush(stderr);
     // The session installs its own handlers before it takes a stop signal.
-    BlockStopSignals(SIG_BLOCK);
-    pid_t pid = fork();
+    const sigset_t stops = StopSignals();
+    sigprocmask(SIG_BLOCK, &stops, nullptr);
+    const int signals = signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
+    const pid_t pid = signals < 0 ? -1 : fork();
     if (pid < 0) {
-        BlockStopSignals(SIG_UNBLOCK);
+        Out().Fail(std::string("cannot start the device: ") + std::strerror(errno));
+        if (signals >= 0)
+            close(signals);
+        sigprocmask(SIG_UNBLOCK, &stops, nullptr);
+        close(fds[0]);
+        close(fds[1]);
         return kDeviceFailed;
     }
     if (pid == 0) {
         close(fds[0]);
+        close(signals);
         PlaySession(device_, options_, steps, first, last, fds[1]);
     }
-    g_session = pid;
-    Handle(PassOn);
-    BlockStopSignals(SIG_UNBLOCK);
     close(fds[1]);
-    const std::string report = ReadAll(fds[0]);
+    int stop = 0;
+    // Takes a stop signal that came, if one did; false when none is waiting.
+    auto take_stop = [&] {
+        signalfd_siginfo info;
+        if (read(signals, &info, sizeof info) != sizeof info)
+            return false;
+        stop = static_cast<int>(info.ssi_signo);
+        return true;
+    };
+    std::string report;
+    pollfd watch[2] = {{fds[0], POLLIN, 0}, {signals, POLLIN, 0}};
+    for (;;) {
+        if (poll(watch, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if ((watch[1].revents & POLLIN) && take_stop())
+            kill(pid, stop);
+        if (watch[0].revents & (POLLIN | POLLHUP)) {
+            char buf[256];
+            const ssize_t n = read(fds[0], buf, sizeof buf);
+            if (n <= 0)
+                break;
+            report.append(buf, static_cast<size_t>(n));
+        }
+    }
     close(fds[0]);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    BlockStopSignals(SIG_BLOCK);
-    g_session = 0;
-    Handle(SIG_DFL);
-    BlockStopSignals(SIG_UNBLOCK);
+    while (take_stop()) {
+    }
+    close(signals);
     if (WIFEXITED(status) && WEXITSTATUS(status) > kInterruptedBase)
         EndBySignal(WEXITSTATUS(status) - kInterruptedBase);
-    if (g_signal) {
-        Out().Fail("stopped by signal " + std::to_string(g_signal) +
+    if (stop) {
+        Out().Fail("stopped by signal " + std::to_string(stop) +
                    " as the session ended; the steps after it are not played");
-        EndBySignal(g_signal);
+        EndBySignal(stop);
     }
+    sigprocmask(SIG_UNBLOCK, &stops, nullptr);
     if (std::optional<Restore> restore = ReadRestoreReport(report))
         restores_.push_back(*restore);
     for (size_t k = first; k <= last; ++k)
