@@ -29,6 +29,8 @@ int PlayAtRest(const Device& device, const Step& s) {
             Out().Fail(error);
             return false;
         }
+        // The hive is written back here, where a failure can be told.
+        coredll::reg::DetachHiveFile();
         return true;
     };
     switch (s.kind) {
@@ -58,6 +60,11 @@ int PlayAtRest(const Device& device, const Step& s) {
             if (!load_hive())
                 return kDeviceFailed;
             WriteSwitch(s.on);
+            if (!coredll::WriteFileAtomically(device.hive(), coredll::reg::ExportText(true),
+                                              &error)) {
+                Out().Fail("the device failed: " + error + "; the switch is as it was");
+                return kDeviceFailed;
+            }
             Out().Line(clock, "switch", SwitchText(true));
             return kAllHeld;
         case StepKind::kStatus:
@@ -68,7 +75,7 @@ int PlayAtRest(const Device& device, const Step& s) {
             return Expect(s, clock, true) ? kAllHeld : kExpectationFailed;
     }
     if (!device.WriteRtc(rtc, &error)) {
-        Out().Fail(error);
+        Out().Fail("the device failed: " + error);
         return kDeviceFailed;
     }
     return kAllHeld;

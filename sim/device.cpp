@@ -1,16 +1,41 @@
 // Keeps a simulated device's registry hive and real-time clock in its directory.
 #include "device.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 
 #include "coredll_sim.h"
 #include "date_text.h"
+#include "exit_status.h"
 #include "timeward_reg.h"
 
 namespace tws {
 namespace {
 
 constexpr char kRtcHeader[] = "# Timeward simulated device: the battery-backed real-time clock\n";
+
+// Whether `file` is there; a file that cannot be looked at (a directory without search
+// permission, a loop of links) counts as there.
+bool Present(const std::filesystem::path& file) {
+    std::error_code ec;
+    const bool there = std::filesystem::exists(file, ec);
+    return there || ec;
+}
+
+// Reads a device file, which must be a regular file; on failure `error` names the file and
+// says why.
+bool ReadDeviceFile(const std::filesystem::path& file, std::string* text, std::string* error) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(file, ec)) {
+        *error = file.string() + ": cannot read: " + std::strerror(EISDIR);
+        return false;
+    }
+    return coredll::ReadWholeFile(file, text, error);
+}
 
 }  // namespace
 
@@ -21,19 +46,19 @@ SYSTEMTIME DefaultResetDate() {
 }
 
 bool Device::Exists() const {
-    return std::filesystem::exists(hive()) || std::filesystem::exists(rtc_file());
+    return Present(hive()) || Present(rtc_file());
 }
 
-bool Device::Check(std::string* error) const {
+int Device::Check(std::string* error) const {
     if (!Exists())
-        return true;
-    std::string text;
-    if (!coredll::ReadWholeFile(hive(), &text, error))
-        return false;
+        return kAllHeld;
+    std::string text, rtc_text;
+    if (!ReadDeviceFile(hive(), &text, error) || !ReadDeviceFile(rtc_file(), &rtc_text, error))
+        return kDeviceFailed;
     if (!coredll::reg::ParseRegText(text, hive().string(), error))
-        return false;
+        return kBadInput;
     Rtc rtc;
-    return ReadRtc(&rtc, error);
+    return ReadRtc(&rtc, error) ? kAllHeld : kBadInput;
 }
 
 bool Device::Create(const SYSTEMTIME& start, bool* created, std::string* error) const {
@@ -55,15 +80,21 @@ bool Device::Create(const SYSTEMTIME& start, bool* created, std::string* error) 
     return true;
 }
 
-void Device::Wipe() const {
+bool Device::Wipe(std::string* error) const {
     for (const char* name : {"hive.reg", "hive.reg.tmp", "rtc", "rtc.tmp"}) {
-        std::filesystem::remove(dir_ / name);
+        std::error_code ec;
+        std::filesystem::remove(dir_ / name, ec);
+        if (ec) {
+            *error = (dir_ / name).string() + ": cannot remove: " + ec.message();
+            return false;
+        }
     }
+    return true;
 }
 
 bool Device::ReadRtc(Rtc* rtc, std::string* error) const {
     std::string text;
-    if (!coredll::ReadWholeFile(rtc_file(), &text, error))
+    if (!ReadDeviceFile(rtc_file(), &text, error))
         return false;
     std::istringstream in(text);
     std::string line;
@@ -112,6 +143,50 @@ bool Device::WriteRtc(const Rtc& rtc, std::string* error) const {
     text += std::string("battery ") + (rtc.battery_ok ? "ok" : "lost") + "\n";
     text += "reset-to " + FormatDate(rtc.reset_to, true) + "\n";
     return coredll::WriteFileAtomically(rtc_file(), text, error);
+}
+
+DeviceLock::~DeviceLock() {
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+int DeviceLock::Take(const std::filesystem::path& dir, std::string* error) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        *error = dir.string() + ": cannot create: " + ec.message();
+        return kDeviceFailed;
+    }
+    file_ = dir / "lock";
+    fd_ = open(file_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) {
+        *error = file_.string() + ": cannot open: " + std::strerror(errno);
+        return kDeviceFailed;
+    }
+    // A record lock, so that a process refused can learn the holder's pid from the system.
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    if (fcntl(fd_, F_SETLK, &whole) == 0)
+        return kAllHeld;
+    if (errno != EACCES && errno != EAGAIN) {
+        *error = file_.string() + ": cannot lock: " + std::strerror(errno);
+        return kDeviceFailed;
+    }
+    struct flock holder = whole;
+    const bool known = fcntl(fd_, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK;
+    *error = dir.string() + " is in use by another run of timeward-sim" +
+             (known ? " (pid " + std::to_string(holder.l_pid) + ")" : "") +
+             "; one run at a time on a device: nothing was changed";
+    return kBadInput;
+}
+
+void DeviceLock::Remove() {
+    if (fd_ < 0)
+        return;
+    unlink(file_.c_str());
+    close(fd_);
+    fd_ = -1;
 }
 
 }  // namespace tws

@@ -33,22 +33,49 @@ class Device {
     std::filesystem::path rtc_file() const {
         return dir_ / "rtc";
     }
+    // Whether either file is there; a file that cannot even be looked at counts as there,
+    // so that reading it says why.
     bool Exists() const;
 
     // Reads and checks both files without changing anything; a new device (no files) is
-    // fine. On error the message names the file, the line and what was expected.
-    bool Check(std::string* error) const;
+    // fine. Returns kAllHeld, kBadInput for a malformed file (the message names the file, the
+    // line and what was expected), or kDeviceFailed for a file that cannot be read (the
+    // message names the file and the system's reason).
+    int Check(std::string* error) const;
     // Creates the directory, the hive from the shipped driver configuration, and a clock set
     // to `start`. Does nothing to a device that exists.
     bool Create(const SYSTEMTIME& start, bool* created, std::string* error) const;
-    // Removes the device's files (nothing else in the directory).
-    void Wipe() const;
+    // Removes the device's files (nothing else in the directory); on failure the message
+    // names the file and the system's reason.
+    bool Wipe(std::string* error) const;
 
     bool ReadRtc(Rtc* rtc, std::string* error) const;
     bool WriteRtc(const Rtc& rtc, std::string* error) const;
 
   private:
     std::filesystem::path dir_;
+};
+
+// One writer per device: an exclusive lock on the file "lock" in the device directory, held
+// by this process (not by its children) until it ends. Sessions are children of the process
+// that holds it.
+class DeviceLock {
+  public:
+    DeviceLock() = default;
+    DeviceLock(const DeviceLock&) = delete;
+    DeviceLock& operator=(const DeviceLock&) = delete;
+    ~DeviceLock();
+
+    // Creates the directory if need be and takes the lock. Returns kAllHeld; kBadInput when
+    // another process holds it (the message gives its pid), having changed nothing; or
+    // kDeviceFailed when the directory or the lock file cannot be made.
+    int Take(const std::filesystem::path& dir, std::string* error);
+    // Releases the lock and removes the lock file, for a device that goes away.
+    void Remove();
+
+  private:
+    std::filesystem::path file_;
+    int fd_ = -1;
 };
 
 }  // namespace tws

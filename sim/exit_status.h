@@ -11,6 +11,10 @@ enum ExitStatus : int {
     kDeviceFailed = 3,       // a device session failed
 };
 
+// A session interrupted by a signal ends with this plus the signal's number; the process
+// that ran it then ends by that signal.
+constexpr int kInterruptedBase = 128;
+
 }  // namespace tws
 
 #endif  // TIMEWARD_SIM_EXIT_STATUS_H

@@ -233,10 +233,15 @@ int main(int argc, char** argv) {
         if (words.size() != 2)
             return BadInput("play: expected one scenario file");
         std::string text;
+        std::error_code ec;
+        if (std::filesystem::is_directory(words[1].text, ec))
+            return BadInput(words[1].text + ": expected a scenario file, not a directory");
         if (!coredll::ReadWholeFile(words[1].text, &text, &error))
             return BadInput(error);
         if (!tws::ParseScenario(text, words[1].text, &steps, &error))
             return BadInput(error);
+        if (steps.empty())
+            return BadInput(words[1].text + ": expected at least one step, found none");
     } else if (command == "status") {
         if (words.size() != 1)
             return BadInput("status: expected nothing after it");
@@ -269,6 +274,17 @@ int main(int argc, char** argv) {
             "with --device DIR or TIMEWARD_DEVICE");
     }
     tws::Device device(*device_dir);
+    // A command that only reads makes no device (the lock below would make its directory).
+    if (command == "status" && !fresh && !device.Exists()) {
+        return BadInput(device.dir().string() +
+                        ": no device here; a device is made by its first run of steps, or by "
+                        "--fresh");
+    }
+    tws::DeviceLock lock;
+    if (int rc = lock.Take(device.dir(), &error); rc != tws::kAllHeld) {
+        std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
+        return rc;
+    }
     if (demo && !fresh && device.Exists()) {
         return BadInput("demo: " + device.dir().string() +
                         " holds a device already; name a new "
@@ -279,19 +295,17 @@ int main(int argc, char** argv) {
                         " holds a device already, with a clock of its own; set it with the step "
                         "'clock DATE', or add --fresh to start anew");
     }
-    // A command that only reads makes no device.
-    if (command == "status" && !fresh && !device.Exists()) {
-        return BadInput(device.dir().string() +
-                        ": no device here; a device is made by its first run of steps, or by "
-                        "--fresh");
+    if (int rc = fresh ? tws::kAllHeld : device.Check(&error); rc != tws::kAllHeld) {
+        std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
+        return rc;
     }
-    if (!fresh && !device.Check(&error))
-        return BadInput(error);
 
     // Everything is checked: from here on the device changes.
     const SYSTEMTIME start = date.value_or(tws::NowUtc());
-    if (fresh)
-        device.Wipe();
+    if (fresh && !device.Wipe(&error)) {
+        std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
+        return tws::kDeviceFailed;
+    }
     bool created = false;
     if (!device.Create(start, &created, &error)) {
         std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
@@ -307,6 +321,10 @@ int main(int argc, char** argv) {
     if (command == "status")
         return runner.Status(json);
     int rc = runner.Play(steps);
+    if (command == "play" && rc == tws::kAllHeld) {
+        std::printf("timeward-sim: %s played: %zu steps, %d expectations held\n",
+                    words[1].text.c_str(), steps.size(), runner.expectations());
+    }
     if (demo) {
         if (rc == tws::kAllHeld && !runner.restores().empty()) {
             const tws::Restore& r = runner.restores().back();
@@ -325,7 +343,10 @@ int main(int argc, char** argv) {
             std::printf("The demo's device is kept in %s (see: timeward-sim --device %s status)\n",
                         device.dir().c_str(), device.dir().c_str());
         } else if (!demo_dir.empty()) {
-            device.Wipe(), std::filesystem::remove(demo_dir);
+            std::error_code ec;
+            lock.Remove();
+            if (!device.Wipe(&error) || !std::filesystem::remove(demo_dir, ec))
+                std::fprintf(stderr, "timeward-sim: cannot remove %s\n", demo_dir.c_str());
         }
     }
     return rc;

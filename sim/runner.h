@@ -16,7 +16,9 @@ class Runner {
 
     // Plays the steps. Returns kAllHeld when every expectation held, kExpectationFailed when
     // one failed (said on standard error with what was expected and what was seen),
-    // kDeviceFailed when a device session failed.
+    // kDeviceFailed when a device session failed. SIGINT or SIGTERM during a session is a
+    // power cut at that moment: the session says so, and this process then ends by the same
+    // signal, as an interrupted program does.
     int Play(const std::vector<Step>& steps);
 
     // Prints the state of the device at rest, as text or JSON. Returns the exit status.

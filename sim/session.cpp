@@ -4,9 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "console.h"
@@ -41,6 +45,25 @@ std::string Trimmed(const std::u16string& text) {
     return s;
 }
 
+// The stop signal this session took (SIGINT, SIGTERM), or 0.
+volatile sig_atomic_t g_stop = 0;
+
+void OnStop(int sig) {
+    g_stop = sig;
+}
+
+// The first hive flush that failed to reach the device's file, with the system's reason;
+// registry calls come from the driver's threads too.
+struct FlushFailure {
+    std::mutex mu;
+    std::string reason;  // empty while every flush has reached the file
+};
+
+FlushFailure& Failure() {
+    static FlushFailure* failure = new FlushFailure;
+    return *failure;
+}
+
 [[noreturn]] void EndProcess(int code) {
     std::fflush(stdout);
     std::fflush(stderr);
@@ -63,19 +86,55 @@ class Session {
             return kDeviceFailed;
         dm_.emplace();
         StartDrivers();
+        CheckDevice();
         for (size_t i = first + 1; i <= last; ++i) {
             if (std::optional<int> status = Perform(steps[i]))
                 return *status;
+            CheckDevice();
         }
         Out().Line(coredll::clock::Now(), "shutdown", "end of the steps: orderly shutdown");
         dm_->DeactivateAll();
         dm_.reset();
-        coredll::reg::Flush();
+        FlushHive();
         PowerOff(true, std::nullopt);
         return kAllHeld;
     }
 
   private:
+    // Ends the session as a power cut at this moment when a stop signal came or a hive flush
+    // failed to reach the device's file.
+    void CheckDevice() {
+        if (const int sig = g_stop) {
+            Out().EndBar();
+            const SYSTEMTIME now = coredll::clock::Now();
+            Out().Line(now, "cut",
+                       std::string("interrupted by ") + (sig == SIGINT ? "SIGINT" : "SIGTERM") +
+                           ": a power cut now; the hive keeps what was last flushed, the "
+                           "real-time clock keeps running from " +
+                           FormatDate(now, true));
+            PowerOff(true, std::nullopt);
+            EndProcess(kInterruptedBase + sig);
+        }
+        std::string reason;
+        {
+            std::lock_guard<std::mutex> lock(Failure().mu);
+            reason = Failure().reason;
+        }
+        if (!reason.empty()) {
+            Out().EndBar();
+            Out().Fail("the device failed: " + device_.hive().string() +
+                       ": cannot write: " + reason + "; the run stops here with a power cut");
+            PowerOff(true, std::nullopt);
+            EndProcess(kDeviceFailed);
+        }
+    }
+
+    // The registry flushes the hive, as at an orderly shutdown; a failure ends the session.
+    void FlushHive() {
+        RegFlushKey(HKEY_LOCAL_MACHINE);
+        CheckDevice();
+    }
+
     // Loads the device's files into the simulated core library and starts its clock.
     bool Boot() {
         std::string error;
@@ -87,6 +146,14 @@ class Session {
             Out().Fail(error);
             return false;
         }
+        coredll::reg::SetCallHook([](coredll::RegCall call, std::u16string_view, LONG result) {
+            if (call != coredll::RegCall::kFlush || result == ERROR_SUCCESS)
+                return;
+            const int why = errno;  // as the failed write left it
+            std::lock_guard<std::mutex> lock(Failure().mu);
+            if (Failure().reason.empty())
+                Failure().reason = why ? std::strerror(why) : "the write failed";
+        });
         start_ = rtc_.battery_ok ? rtc_.time : rtc_.reset_to;
         coredll::clock::SetWall(start_);
         Out().Line(start_, "boot",
@@ -104,8 +171,19 @@ class Session {
         std::vector<std::string> errors;
         dm_->LoadBuiltIn(&errors);
         coredll::clock::Settle();
-        for (const std::string& e : errors)
+        bool loaded = true;
+        for (const std::string& e : errors) {
             Out().Line(coredll::clock::Now(), "devmgr", e);
+            loaded &= e.find(": cannot load ") == std::string::npos;
+        }
+        if (!loaded) {
+            // A driver that is refused (its Init fails) is the driver's own doing; a module
+            // that is not there is the simulator's.
+            Out().Fail("the device failed: a driver module cannot be loaded from " +
+                       options_.module_dir.string() +
+                       " (--modules); the run stops, the device is left as it was");
+            EndProcess(kDeviceFailed);
+        }
         for (const auto& d : dm_->Active()) {
             Out().Line(coredll::clock::Now(), "devmgr",
                        d->device + " is active (" + d->dll + ")" +
@@ -147,7 +225,7 @@ class Session {
             case StepKind::kShutdown:
                 Out().Line(now, "shutdown", "orderly: drivers deactivated, registry flushed");
                 dm_->DeactivateAll();
-                coredll::reg::Flush();
+                FlushHive();
                 PowerOff(true, std::nullopt);
                 return kAllHeld;
             case StepKind::kPowerCut:
@@ -169,6 +247,10 @@ class Session {
                 if (s.kind == StepKind::kExpectLine || s.kind == StepKind::kExpectNoLine
                         ? !ExpectLines(s)
                         : !Expect(s, now, true)) {
+                    Out().Fail(
+                        "the run stops here with a power cut: the hive keeps what was last "
+                        "flushed, the real-time clock keeps " +
+                        FormatDate(now, true));
                     PowerOff(true, std::nullopt);
                     EndProcess(kExpectationFailed);
                 }
@@ -192,6 +274,7 @@ class Session {
             std::this_thread::sleep_until(real_start +
                                           std::chrono::duration<double, std::milli>(
                                               static_cast<double>(done) / options_.scale));
+            CheckDevice();
             if (options_.progress) {
                 const std::string counts = "] " +
                                            FormatDuration(done / kMsPerSecond * kMsPerSecond) +
@@ -255,8 +338,10 @@ class Session {
         rtc_.battery_ok = battery_ok;
         rtc_.reset_to = reset_to.value_or(DefaultResetDate());
         std::string err;
-        if (!device_.WriteRtc(rtc_, &err))
-            Out().Fail(err);
+        if (!device_.WriteRtc(rtc_, &err)) {
+            Out().Fail("the device failed: " + err);
+            EndProcess(kDeviceFailed);
+        }
     }
 
     const Device& device_;
@@ -272,6 +357,17 @@ class Session {
 
 void PlaySession(const Device& device, const Options& options, const std::vector<Step>& steps,
                  size_t first, size_t last, int report_fd) {
+    struct sigaction sa {};
+    sa.sa_handler = OnStop;
+    sa.sa_flags = SA_RESTART;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    sigprocmask(SIG_UNBLOCK, &stops, nullptr);
     int status;
     {
         Session session(device, options, report_fd);

@@ -4,10 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "scratch_dir.h"
 
@@ -136,6 +139,161 @@ TEST_F(SimCli, StatusDecodesTheStoredSnapshot) {
               std::string::npos)
         << output_;
     EXPECT_NE(output_.find("\"TimewardImplemented\" = 0: the driver runs"), std::string::npos);
+}
+
+// --- A device that fails, a device in use, a run that is stopped ----------------------------
+
+// A device file that cannot be read or written ends the run with exit status 3 and a message
+// naming the file and the system's reason. Where the temporary file of an atomic write is a
+// directory, every write of that file fails, whoever runs the test.
+TEST_F(SimCli, ADeviceFileThatCannotBeWrittenOrReadFailsTheRun) {
+    fs::create_directory(device_ / "hive.reg.tmp");
+    EXPECT_EQ(Run("switch off"), 3) << output_;
+    EXPECT_NE(output_.find("hive.reg: cannot write: Is a directory"), std::string::npos) << output_;
+    EXPECT_EQ(Run("--instant boot run 6m shutdown"), 3) << output_;
+    EXPECT_NE(output_.find("hive.reg: cannot write: Is a directory"), std::string::npos) << output_;
+    fs::remove(device_ / "hive.reg.tmp");
+    fs::create_directory(device_ / "rtc.tmp");
+    EXPECT_EQ(Run("--instant boot run 6m shutdown"), 3) << output_;
+    EXPECT_NE(output_.find("rtc: cannot write: Is a directory"), std::string::npos) << output_;
+    fs::remove(device_ / "rtc.tmp");
+
+    fs::rename(device_ / "hive.reg", dir_ / "hive.reg");
+    fs::create_directory(device_ / "hive.reg");
+    EXPECT_EQ(Run("--instant boot shutdown"), 3) << output_;
+    EXPECT_NE(output_.find("hive.reg: cannot read: Is a directory"), std::string::npos) << output_;
+
+    // A directory that cannot even be looked at: a loop of links.
+    fs::create_directory_symlink("loop", dir_ / "loop");
+    const std::string loop = "--device '" + (dir_ / "loop" / "device").string() + "' ";
+    for (const char* args : {"--fresh status", "--instant boot shutdown"}) {
+        EXPECT_EQ(Run(loop + args), 3) << args << "\n" << output_;
+        EXPECT_NE(output_.find("Too many levels of symbolic links"), std::string::npos) << output_;
+    }
+}
+
+// Plays timeward-sim in a process group of its own, its output read as it comes.
+class Child {
+  public:
+    explicit Child(const std::string& args) {
+        int fds[2];
+        EXPECT_EQ(pipe(fds), 0);
+        const std::string cmd = std::string("exec ") + TIMEWARD_SIM_EMULATOR + " '" + TIMEWARD_SIM +
+                                "' " + args + " 2>&1";
+        pid_ = fork();
+        if (pid_ == 0) {
+            setpgid(0, 0);
+            dup2(fds[1], STDOUT_FILENO);
+            close(fds[0]);
+            close(fds[1]);
+            execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        fd_ = fds[0];
+    }
+    ~Child() {
+        if (pid_ > 0 && !finished_) {
+            kill(-pid_, SIGKILL);
+            Finish();
+        }
+        close(fd_);
+    }
+    pid_t pid() const {
+        return pid_;
+    }
+    // Reads until `text` has come; false when the output ended first.
+    bool WaitFor(const std::string& text) {
+        char buf[4096];
+        ssize_t n;
+        while (output.find(text) == std::string::npos) {
+            if ((n = read(fd_, buf, sizeof buf)) <= 0)
+                return false;
+            output.append(buf, static_cast<size_t>(n));
+        }
+        return true;
+    }
+    // Reads the rest while the program ends, and returns its wait status. A session it left
+    // behind is killed, so that a broken program fails the test instead of hanging it.
+    int Finish() {
+        finished_ = true;
+        std::thread drain([this] {
+            char buf[4096];
+            ssize_t n;
+            while ((n = read(fd_, buf, sizeof buf)) > 0)
+                output.append(buf, static_cast<size_t>(n));
+        });
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        kill(-pid_, SIGKILL);
+        drain.join();
+        return status;
+    }
+    std::string output;
+
+  private:
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    bool finished_ = false;
+};
+
+TEST_F(SimCli, ASecondRunOnADeviceInUseIsRefusedWithTheHoldersPid) {
+    // At 0.01 simulated seconds per second, nothing happens on the device during the test.
+    Child holder("--device '" + device_.string() + "' --scale 0.01 boot run 1h shutdown");
+    ASSERT_TRUE(holder.WaitFor("run      1h")) << holder.output;
+    const std::string in_use =
+        "is in use by another run of timeward-sim (pid " + std::to_string(holder.pid()) + ")";
+    ExpectRefused("switch off", in_use);
+    ExpectRefused("--fresh status", in_use);
+    kill(holder.pid(), SIGTERM);
+    const int status = holder.Finish();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_NE(holder.output.find("interrupted by SIGTERM: a power cut now"), std::string::npos)
+        << holder.output;
+    EXPECT_EQ(Run("switch off"), 0) << output_;
+}
+
+// Ctrl-C (SIGINT to the process group) during a run is a power cut at the time reached: the
+// real-time clock kept running, so the next boot finds the last snapshot within 300 s of it
+// and does not move the clock.
+TEST_F(SimCli, CtrlCDuringARunIsAPowerCutAtTheTimeReached) {
+    Child run("--device '" + device_.string() + "' --scale 100000 boot run 20m run 1000d");
+    ASSERT_TRUE(run.WaitFor("run      1000d")) << run.output;
+    kill(-run.pid(), SIGINT);
+    const int status = run.Finish();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_NE(run.output.find("interrupted by SIGINT: a power cut now"), std::string::npos)
+        << run.output;
+    EXPECT_EQ(Run("--instant boot shutdown"), 0) << output_;
+    EXPECT_EQ(output_.find("set forward"), std::string::npos) << output_;
+}
+
+TEST_F(SimCli, AFailedExpectationSaysWhatItDoesToTheDevice) {
+    fs::path p = Write("wrong.tws", "boot\nexpect snapshot none\nshutdown\n");
+    EXPECT_EQ(Run("--instant play '" + p.string() + "'"), 1);
+    EXPECT_NE(output_.find("the run stops here with a power cut"), std::string::npos) << output_;
+    EXPECT_EQ(Run("expect switch off"), 1);
+    EXPECT_NE(output_.find("the run stops here; the device stays off"), std::string::npos)
+        << output_;
+}
+
+TEST_F(SimCli, AModuleThatCannotBeLoadedIsADeviceFailure) {
+    EXPECT_EQ(Run("--instant --modules /nonexistent boot shutdown"), 3) << output_;
+    EXPECT_NE(output_.find("/nonexistent/libTimeward.so: cannot open shared object file: No such "
+                           "file or directory"),
+              std::string::npos)
+        << output_;
+    EXPECT_EQ(Run("--fresh --instant --modules /nonexistent demo"), 3) << output_;
+}
+
+TEST_F(SimCli, PlayRefusesADirectoryOrAnEmptyScenarioAndSumsUpASuccess) {
+    ExpectRefused("play '" + dir_.string() + "'", "expected a scenario file, not a directory");
+    ExpectRefused("play '" + Write("empty.tws", "# nothing\n").string() + "'",
+                  "empty.tws: expected at least one step, found none");
+    fs::path p = Write("fine.tws", "boot\nexpect snapshot 2026-12-08T09:06\nshutdown\n");
+    EXPECT_EQ(Run("--instant play '" + p.string() + "'"), 0) << output_;
+    EXPECT_NE(output_.find("fine.tws played: 3 steps, 1 expectations held"), std::string::npos)
+        << output_;
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // built-in stream driver.
 #include "devmgr.h"
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -102,8 +104,11 @@ bool DeviceManager::Activate(std::string_view name, std::string* error) {
     d->device = d->prefix + std::to_string(d->index) + ":";
 
     d->module = LoadLibraryW(Utf16(d->dll).c_str());
-    if (!d->module)
-        return fail("cannot load " + d->dll);
+    if (!d->module) {
+        const char* why = dlerror();  // the host's loader names the file and the reason
+        return fail("cannot load " + d->dll + ": " +
+                    (why ? std::string(why) : "error " + std::to_string(GetLastError())));
+    }
     StreamEntryPoints& e = d->entry;
     Resolve(d->module, d->prefix, "Init", &e.Init);
     Resolve(d->module, d->prefix, "Deinit", &e.Deinit);
