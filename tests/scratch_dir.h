@@ -1,4 +1,5 @@
-// A directory of its own for each test, made empty before it and removed after it.
+// Files for tests: a directory of its own for each test, made empty before it and removed after
+// it, and a file read whole.
 #ifndef TIMEWARD_TESTS_SCRATCH_DIR_H
 #define TIMEWARD_TESTS_SCRATCH_DIR_H
 
@@ -6,6 +7,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace timeward_test {
@@ -34,6 +37,14 @@ class ScratchDir {
   private:
     std::filesystem::path path_;
 };
+
+// The file's bytes; empty when it cannot be read.
+inline std::string ReadFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
 
 }  // namespace timeward_test
 

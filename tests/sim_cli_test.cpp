@@ -18,12 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using timeward_test::ReadFile;
 
 class SimCli : public ::testing::Test {
   protected:
