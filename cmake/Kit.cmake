@@ -1,25 +1,31 @@
 # The integrator's kit: cpack makes Timeward-<version>-kit.zip with the Platform Builder tree,
-# the sources it builds, timewardctl, the registry, image and export files, and the guide.
-install(FILES dirs DESTINATION .)
+# the sources it builds, timewardctl, the registry, image and export files, and the guide. Its
+# files are the install component "kit", which a plain `cmake --install` leaves out: that
+# installs timeward-sim.
+install(FILES dirs DESTINATION . COMPONENT kit EXCLUDE_FROM_ALL)
 get_target_property(clock_sources timeward_clock SOURCES)
 file(GLOB clock_headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/clock/*.h)
 list(TRANSFORM clock_sources PREPEND ${PROJECT_SOURCE_DIR}/clock/)
-install(FILES clock/sources clock/makefile ${clock_sources} ${clock_headers} DESTINATION clock)
+install(FILES clock/sources clock/makefile ${clock_sources} ${clock_headers} DESTINATION clock COMPONENT kit EXCLUDE_FROM_ALL)
 file(GLOB driver_headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/driver/*.h)
 install(FILES driver/sources driver/makefile ${TIMEWARD_DRIVER_SOURCES} ${driver_headers}
               driver/Timeward.def driver/Timeward.rc driver/timeward.reg
-        DESTINATION driver)
-install(FILES ctl/sources ctl/makefile ${TIMEWARD_CTL_SOURCES} DESTINATION ctl)
-install(FILES platform/platform.h DESTINATION platform)
+        DESTINATION driver COMPONENT kit EXCLUDE_FROM_ALL)
+install(FILES ctl/sources ctl/makefile ${TIMEWARD_CTL_SOURCES} DESTINATION ctl COMPONENT kit EXCLUDE_FROM_ALL)
+install(FILES platform/platform.h DESTINATION platform COMPONENT kit EXCLUDE_FROM_ALL)
 install(FILES platform/wince/timeward_backend.h platform/wince/Timeward.bib
-        DESTINATION platform/wince)
-install(FILES docs/integrator-guide.md DESTINATION docs)
+        DESTINATION platform/wince COMPONENT kit EXCLUDE_FROM_ALL)
+install(FILES docs/integrator-guide.md DESTINATION docs COMPONENT kit EXCLUDE_FROM_ALL)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Timeward)
 set(CPACK_PACKAGE_VENDOR Orvex)
 set(CPACK_PACKAGE_FILE_NAME Timeward-${PROJECT_VERSION}-kit)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL kit)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
 include(CPack)
 
 # The archive holds a tree that passes the kit check on its own, in an empty directory.

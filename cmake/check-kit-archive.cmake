@@ -17,6 +17,16 @@ if(NOT rc EQUAL 0)
 endif()
 
 set(kit "${WORK}/unpacked/${NAME}")
+# The kit and nothing else: no programs or libraries of the host build.
+file(GLOB top RELATIVE "${WORK}/unpacked" "${WORK}/unpacked/*")
+if(NOT top STREQUAL NAME)
+  message(FATAL_ERROR "${NAME}.zip holds ${top} at its top, not ${NAME} alone")
+endif()
+file(GLOB entries RELATIVE "${kit}" "${kit}/*")
+list(REMOVE_ITEM entries dirs clock driver ctl platform docs)
+if(entries)
+  message(FATAL_ERROR "${NAME}.zip holds what is not the kit: ${entries}")
+endif()
 foreach(file ${DEF} driver/timeward.reg platform/wince/Timeward.bib
              docs/integrator-guide.md ctl/timewardctl.cpp)
   if(NOT EXISTS "${kit}/${file}")
