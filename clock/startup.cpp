@@ -16,17 +16,21 @@ static void RestoreClock(void) {
 
     SYSTEMTIME stNow;
     GetSystemTime(&stNow);
-    DWORD dwNowSeconds;
     DWORD dwSavedSeconds;
-    SecondsSince1961(&stNow, &dwNowSeconds);
-    SecondsSince1961(&stSaved, &dwSavedSeconds);
-
-    // Unsigned 32-bit, as stored: equality does not restore, and a clock ahead of the
-    // snapshot is never moved back.
-    if (dwSavedSeconds > dwNowSeconds + RESTORE_MARGIN_SECONDS) {
+    DWORD dwNowSeconds;
+    if (RestoreIsDue(&stSaved, &stNow, &dwSavedSeconds, &dwNowSeconds)) {
         NKDbgPrintfW(TEXT("SavedTime is bigger than CurrentTime for more than 5 minutes\r\n"));
         SetSystemTime(&stSaved);
     }
+}
+
+extern "C" BOOL RestoreIsDue(SYSTEMTIME* pstSaved, SYSTEMTIME* pstNow, DWORD* pdwSavedSeconds,
+                             DWORD* pdwNowSeconds) {
+    SecondsSince1961(pstNow, pdwNowSeconds);
+    SecondsSince1961(pstSaved, pdwSavedSeconds);
+    // Unsigned 32-bit, as stored: equality does not restore, and a clock ahead of the
+    // snapshot is never moved back.
+    return *pdwSavedSeconds > *pdwNowSeconds + RESTORE_MARGIN_SECONDS;
 }
 
 extern "C" DWORD StartClockKeeping(void) {

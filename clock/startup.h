@@ -18,6 +18,14 @@ extern "C" {
 // DEVICE_CONTEXT. The clock is only ever moved forward.
 DWORD StartClockKeeping(void);
 
+// The start-up check's decision on a snapshot: converts the clock reading, then the snapshot,
+// with SecondsSince1961 (in place: a year below 1961 becomes 1961), stores both counts, and
+// returns TRUE when the snapshot's count exceeds the clock's plus RESTORE_MARGIN_SECONDS, in
+// unsigned 32-bit arithmetic. Tools that foretell the next start ask this too, so that they
+// cannot disagree with it.
+BOOL RestoreIsDue(SYSTEMTIME* pstSaved, SYSTEMTIME* pstNow, DWORD* pdwSavedSeconds,
+                  DWORD* pdwNowSeconds);
+
 }  // extern "C"
 
 #endif  // TIMEWARD_CLOCK_STARTUP_H

@@ -5,7 +5,6 @@
 // already takes: the save event, and the removal of the signature. The switch is never written.
 #include "platform.h"
 #include "saver.h"
-#include "seconds.h"
 #include "startup.h"
 #include "store.h"
 
@@ -282,11 +281,9 @@ static int Status(void) {
     } else if (!fSnapshot) {
         Append(&line, TEXT("no restore: no snapshot"));
     } else {
-        DWORD dwNowSeconds;
         DWORD dwSavedSeconds;
-        SecondsSince1961(&stNow, &dwNowSeconds);
-        SecondsSince1961(&stSaved, &dwSavedSeconds);
-        if (dwSavedSeconds > dwNowSeconds + RESTORE_MARGIN_SECONDS) {
+        DWORD dwNowSeconds;
+        if (RestoreIsDue(&stSaved, &stNow, &dwSavedSeconds, &dwNowSeconds)) {
             Append(&line, TEXT("restore to "));
             AppendDate(&line, &stSaved);
             Append(&line, TEXT(", "));

@@ -9,7 +9,6 @@
 #include "coredll_sim.h"
 #include "date_text.h"
 #include "driver_key.h"
-#include "seconds.h"
 #include "startup.h"
 #include "store.h"
 
@@ -106,10 +105,9 @@ Status Read(const Rtc& rtc) {
     } else {
         SYSTEMTIME now = s.clock;
         DWORD now_s, saved_s;
-        SecondsSince1961(&now, &now_s);
-        SecondsSince1961(&s.saved, &saved_s);
+        const bool restore = RestoreIsDue(&s.saved, &now, &saved_s, &now_s) != FALSE;
         s.ahead_s = static_cast<int64_t>(saved_s) - static_cast<int64_t>(now_s);
-        if (saved_s > now_s + RESTORE_MARGIN_SECONDS) {
+        if (restore) {
             s.action = "restore";
             s.next_boot = "restore to " + FormatDate(s.saved, true) + ", " +
                           FormatDuration(s.ahead_s * kMsPerSecond) + " ahead of the clock";
