@@ -23,16 +23,18 @@ static const DWORD SECONDS_PER_MINUTE = 60;
 static const DWORD SECONDS_PER_HOUR = 3600;
 static const DWORD SECONDS_PER_DAY = 86400;
 
-static const WCHAR USAGE[] = TEXT("usage: timewardctl status | save [-t SECONDS] | clear | -h\n")
+// clang-format off
+static const WCHAR USAGE[] =
+    TEXT("usage: timewardctl status | save [-t SECONDS] | clear | -h\n")
     TEXT("  status  the stored snapshot, the switch, the clock, and what the next start would do\n")
-        TEXT("  save    asks the driver for a snapshot now (\"SaveRTCEvent\") and waits up to\n")
-            TEXT("          SECONDS (default 10) until it is in the store\n") TEXT(
-                "  clear   removes \"TimewardSignature\", so that a start restores nothing until "
-                "the\n") TEXT("          driver takes its next snapshot\n")
-                TEXT("exit status: 0 done, 1 not done (no driver answered, or the value stayed),\n")
-                    TEXT(
-                        "  2 bad arguments, 3 the key "
-                        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward is missing\n");
+    TEXT("  save    asks the driver for a snapshot now (\"SaveRTCEvent\") and waits up to\n")
+    TEXT("          SECONDS (default 10) until it is in the store\n")
+    TEXT("  clear   removes \"TimewardSignature\", so that a start restores nothing until the\n")
+    TEXT("          driver takes its next snapshot\n")
+    TEXT("exit status: 0 done, 1 not done (no driver answered, or the value stayed),\n")
+    TEXT("  2 bad arguments, 3 the key ")
+    TEXT("HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward is missing\n");
+// clang-format on
 
 // One line of output, built in place: no C runtime.
 struct Line {
