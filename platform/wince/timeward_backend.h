@@ -10,7 +10,9 @@
 
 // Console programs: writes wide text to standard output, or to standard error when fError.
 inline void ConsoleWriteW(BOOL fError, LPCWSTR pszText) {
-    fputws(pszText, fError ? stderr : stdout);
+    if (pszText != NULL) {
+        fputws(pszText, fError ? stderr : stdout);
+    }
 }
 
 #endif  // TIMEWARD_WINCE_BACKEND_H
