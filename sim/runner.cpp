@@ -79,8 +79,10 @@ int Runner::Play(const std::vector<Step>& steps) {
 // Plays steps[first] (the boot) to steps[last] in a child process, which becomes the device.
 int Runner::PlayOn(const std::vector<Step>& steps, size_t first, size_t last) {
     int fds[2];
-    if (pipe(fds) != 0)
+    if (pipe(fds) != 0) {
+        Out().Fail(std::string("cannot start the device: ") + std::strerror(errno));
         return kDeviceFailed;
+    }
     std::fflush(stdout);
     std::fflush(stderr);
     // The session installs its own handlers before it takes a stop signal.

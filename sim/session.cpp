@@ -92,12 +92,7 @@ class Session {
                 return *status;
             CheckDevice();
         }
-        Out().Line(coredll::clock::Now(), "shutdown", "end of the steps: orderly shutdown");
-        dm_->DeactivateAll();
-        dm_.reset();
-        FlushHive();
-        PowerOff(true, std::nullopt);
-        return kAllHeld;
+        return Shutdown(coredll::clock::Now(), "end of the steps: orderly shutdown");
     }
 
   private:
@@ -147,7 +142,9 @@ class Session {
             return false;
         }
         coredll::reg::SetCallHook([](coredll::RegCall call, std::u16string_view, LONG result) {
-            if (call != coredll::RegCall::kFlush || result == ERROR_SUCCESS)
+            // Only a hive that could not be written is the device's failure; any other failed
+            // flush is the caller's, and says so through its result.
+            if (call != coredll::RegCall::kFlush || result != ERROR_WRITE_FAULT)
                 return;
             const int why = errno;  // as the failed write left it
             std::lock_guard<std::mutex> lock(Failure().mu);
@@ -223,11 +220,7 @@ class Session {
                 SetClock(now, *s.date);
                 return std::nullopt;
             case StepKind::kShutdown:
-                Out().Line(now, "shutdown", "orderly: drivers deactivated, registry flushed");
-                dm_->DeactivateAll();
-                FlushHive();
-                PowerOff(true, std::nullopt);
-                return kAllHeld;
+                return Shutdown(now, "orderly: drivers deactivated, registry flushed");
             case StepKind::kPowerCut:
                 Out().Line(now, "cut", "power cut: what the hive did not flush is lost");
                 PowerOff(true, std::nullopt);
@@ -329,6 +322,17 @@ class Session {
         std::printf("  snapshot  %s (as flushed to the hive)\n",
                     ReadStored(true).Describe().c_str());
         std::printf("  switch    %s\n", SwitchText(true).c_str());
+    }
+
+    // An orderly shutdown: the drivers are deactivated, the hive is flushed, and power goes
+    // with the real-time clock keeping the time.
+    int Shutdown(const SYSTEMTIME& now, const std::string& what) {
+        Out().Line(now, "shutdown", what);
+        dm_->DeactivateAll();
+        dm_.reset();
+        FlushHive();
+        PowerOff(true, std::nullopt);
+        return kAllHeld;
     }
 
     // Power goes: the real-time clock keeps the time, or loses it and will come back at

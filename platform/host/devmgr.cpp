@@ -105,9 +105,12 @@ bool DeviceManager::Activate(std::string_view name, std::string* error) {
 
     d->module = LoadLibraryW(Utf16(d->dll).c_str());
     if (!d->module) {
+        const DWORD error = GetLastError();
         const char* why = dlerror();  // the host's loader names the file and the reason
+        if (error == ERROR_DLL_INIT_FAILED)
+            return fail("cannot load " + d->dll + ": its DllMain refused the attach");
         return fail("cannot load " + d->dll + ": " +
-                    (why ? std::string(why) : "error " + std::to_string(GetLastError())));
+                    (why ? std::string(why) : "error " + std::to_string(error)));
     }
     StreamEntryPoints& e = d->entry;
     Resolve(d->module, d->prefix, "Init", &e.Init);
