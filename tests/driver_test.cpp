@@ -14,10 +14,6 @@ namespace {
 using namespace timeward_test;
 namespace fs = std::filesystem;
 
-int Snapshots() {
-    return CountLines("RTC is saved\r\n");
-}
-
 std::set<std::string> DefExports() {
     std::set<std::string> names;
     std::stringstream s(TIMEWARD_DEF_EXPORTS);

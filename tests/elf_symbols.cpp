@@ -1,12 +1,12 @@
 // Reads a shared object's dynamic symbol table and its needed libraries from its sections.
 #include "elf_symbols.h"
 
+#include "scratch_dir.h"
+
 #include <elf.h>
 
 #include <bit>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 namespace timeward_test {
@@ -85,10 +85,7 @@ bool Read(const std::string& file, DynamicInfo* info) {
 }  // namespace
 
 bool ReadDynamicInfo(const std::string& path, DynamicInfo* info) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    const std::string file = s.str();
+    const std::string file = ReadFile(path);
     const char host_order = std::endian::native == std::endian::little ? ELFDATA2LSB : ELFDATA2MSB;
     if (file.size() < EI_NIDENT || std::memcmp(file.data(), ELFMAG, SELFMAG) != 0 ||
         file[EI_DATA] != host_order) {

@@ -110,8 +110,6 @@ using KernelDeathTest = Kernel;
 
 // A thread that never ends, or never blocks, ends the test with a message rather than a hang.
 TEST_F(KernelDeathTest, BoundedWaitForAThreadThatNeverEndsFails) {
-    // "fast" forks without re-running the program, which under qemu-user cannot be re-executed.
-    GTEST_FLAG_SET(death_test_style, "fast");
     EXPECT_DEATH(
         {
             coredll::clock::BoundDrivingWaits(600000);

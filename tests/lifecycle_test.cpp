@@ -15,10 +15,6 @@ namespace {
 using namespace timeward_test;
 using coredll::threads::Call;
 
-int Snapshots() {
-    return CountLines("RTC is saved\r\n");
-}
-
 // Named points that threads reach, and may be held at, with no timing involved.
 class Points {
   public:

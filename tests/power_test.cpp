@@ -32,9 +32,6 @@ class Power : public ModuleTest {
         coredll::clock::Settle();
         return ok;
     }
-    static int Snapshots() {
-        return CountLines("RTC is saved\r\n");
-    }
     coredll::ActiveDriver* d_ = nullptr;
 };
 

@@ -22,10 +22,7 @@ class Registry : public SimTest {
         return p;
     }
     static std::string Read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
+        return timeward_test::ReadFile(p);
     }
     HKEY Open(const char16_t* path) {
         HKEY h = nullptr;

@@ -11,10 +11,6 @@ namespace {
 
 using namespace timeward_test;
 
-int Snapshots() {
-    return CountLines("RTC is saved\r\n");
-}
-
 // Ends every instance a test started, and with the last one its saver.
 class SaverStart : public SimTest {
   protected:

@@ -21,6 +21,11 @@ inline int CountLines(const std::string& text) {
     return n;
 }
 
+// Snapshots taken so far: the saver's debug lines.
+inline int Snapshots() {
+    return CountLines("RTC is saved\r\n");
+}
+
 class SimTest : public ::testing::Test {
   protected:
     // Three of the saver's intervals: longer than any wait for a driver thread should take.
