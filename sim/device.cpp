@@ -26,17 +26,6 @@ bool Present(const std::filesystem::path& file) {
     return there || ec;
 }
 
-// Reads a device file, which must be a regular file; on failure `error` names the file and
-// says why.
-bool ReadDeviceFile(const std::filesystem::path& file, std::string* text, std::string* error) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(file, ec)) {
-        *error = file.string() + ": cannot read: " + std::strerror(EISDIR);
-        return false;
-    }
-    return coredll::ReadWholeFile(file, text, error);
-}
-
 }  // namespace
 
 SYSTEMTIME DefaultResetDate() {
@@ -53,7 +42,8 @@ int Device::Check(std::string* error) const {
     if (!Exists())
         return kAllHeld;
     std::string text, rtc_text;
-    if (!ReadDeviceFile(hive(), &text, error) || !ReadDeviceFile(rtc_file(), &rtc_text, error))
+    if (!coredll::ReadWholeFile(hive(), &text, error) ||
+        !coredll::ReadWholeFile(rtc_file(), &rtc_text, error))
         return kDeviceFailed;
     if (!coredll::reg::ParseRegText(text, hive().string(), error))
         return kBadInput;
@@ -94,7 +84,7 @@ bool Device::Wipe(std::string* error) const {
 
 bool Device::ReadRtc(Rtc* rtc, std::string* error) const {
     std::string text;
-    if (!ReadDeviceFile(rtc_file(), &text, error))
+    if (!coredll::ReadWholeFile(rtc_file(), &text, error))
         return false;
     std::istringstream in(text);
     std::string line;

@@ -6,8 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <utility>
 
 #include "coredll_sim.h"
 
@@ -54,15 +53,29 @@ bool WriteAtomically(const std::filesystem::path& file, std::string_view text, T
 namespace coredll {
 
 bool ReadWholeFile(const std::filesystem::path& file, std::string* text, std::string* error) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    // read(2) itself, so that a directory or a failed read is an error, not an empty file.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string whole;
+    bool ok = fd >= 0;
+    char buf[4096];
+    while (ok) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0)
+            whole.append(buf, static_cast<size_t>(n));
+        else if (n == 0)
+            break;
+        else if (errno != EINTR)
+            ok = false;
+    }
+    const int why = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (!ok) {
         if (error)
-            *error = file.string() + ": cannot read: " + std::strerror(errno);
+            *error = file.string() + ": cannot read: " + std::strerror(why);
         return false;
     }
-    std::ostringstream s;
-    s << in.rdbuf();
-    *text = s.str();
+    *text = std::move(whole);
     return true;
 }
 
