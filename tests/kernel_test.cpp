@@ -83,6 +83,65 @@ TEST_F(Kernel, NamedEventIsSharedUntilItsLastHandleCloses) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
+// As on Windows CE: a wait for any one object; the first that is set, in the order given, ends
+// it and is the only one an auto-reset resets.
+TEST_F(Kernel, WaitForMultipleObjectsEndsOnTheFirstSetObject) {
+    HANDLE a = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE b = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE m = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE all[] = {a, b, m};
+    EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), WAIT_TIMEOUT);
+    SetEvent(m);
+    SetEvent(b);
+    EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), WAIT_OBJECT_0 + 2);
+    EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), WAIT_OBJECT_0 + 2) << "manual reset";
+    const HANDLE twice[] = {a, a};
+    const HANDLE closed[] = {a, reinterpret_cast<HANDLE>(0x7FF0)};
+    const struct {
+        DWORD count;
+        const HANDLE* handles;
+        BOOL wait_all;
+        DWORD error;
+    } refused[] = {{3, all, TRUE, ERROR_INVALID_PARAMETER},
+                   {0, all, FALSE, ERROR_INVALID_PARAMETER},
+                   {65, all, FALSE, ERROR_INVALID_PARAMETER},
+                   {2, twice, FALSE, ERROR_INVALID_PARAMETER},
+                   {2, closed, FALSE, ERROR_INVALID_HANDLE}};
+    for (const auto& r : refused) {
+        SetLastError(0);
+        EXPECT_EQ(WaitForMultipleObjects(r.count, r.handles, r.wait_all, 0), WAIT_FAILED);
+        EXPECT_EQ(GetLastError(), r.error) << r.count;
+    }
+    coredll::threads::FailWaits(true);
+    EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), WAIT_FAILED);
+    for (HANDLE h : all)
+        CloseHandle(h);
+}
+
+TEST_F(Kernel, OpenEventFindsOnlyAnEventOfThatName) {
+    SetLastError(0);
+    EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, u"Named"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    HANDLE e = CreateEventW(nullptr, FALSE, FALSE, u"Named");
+    HANDLE opened = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, u"Named");
+    ASSERT_NE(opened, nullptr);
+    SetEvent(opened);
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_OBJECT_0) << "the same event";
+    // A name that a mutex, say, holds.
+    coredll::threads::TakeName(u"Taken");
+    EXPECT_EQ(CreateEventW(nullptr, FALSE, FALSE, u"Taken"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, u"Taken"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_FALSE(coredll::threads::EventExists(u"Taken"));
+    coredll::threads::FailEventCreation(true);
+    EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, u"Named"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    CloseHandle(opened);
+    CloseHandle(e);
+}
+
 TEST_F(Kernel, ThreadWithAStackNoProcessCanReserveIsNotCreated) {
     Ticker t{nullptr, 1000};
     t.limit = 1;

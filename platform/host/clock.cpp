@@ -123,16 +123,19 @@ COREDLL_API BOOL SetSystemTime(const SYSTEMTIME* lpSystemTime) {
         return FALSE;
     }
     Kernel& k = K();
-    std::lock_guard<std::mutex> lock(k.mu);
-    int64_t ms;
-    BOOL ok = clock::ToMs(*lpSystemTime, &ms) ? TRUE : FALSE;
-    k.set_calls.push_back({*lpSystemTime, ok});
-    if (!ok) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+    {
+        std::lock_guard<std::mutex> lock(k.mu);
+        int64_t ms;
+        BOOL ok = clock::ToMs(*lpSystemTime, &ms) ? TRUE : FALSE;
+        k.set_calls.push_back({*lpSystemTime, ok});
+        if (!ok) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        k.wall_base = ms;
+        k.wall_mono = NowLocked(k);
     }
-    k.wall_base = ms;
-    k.wall_mono = NowLocked(k);
+    NotifyTimeChange();
     return TRUE;
 }
 

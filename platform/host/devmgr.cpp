@@ -50,7 +50,9 @@ bool NamesPowerClass(const std::optional<RegValue>& v) {
 template <typename Fn>
 void Resolve(HMODULE module, const std::string& prefix, const char* op, Fn** slot) {
     std::u16string name = Utf16(prefix + "_" + op);
-    *slot = reinterpret_cast<Fn*>(GetProcAddressW(module, name.c_str()));
+    // Through void (*)(), the type any function pointer may pass through unwarned.
+    *slot =
+        reinterpret_cast<Fn*>(reinterpret_cast<void (*)()>(GetProcAddressW(module, name.c_str())));
 }
 
 }  // namespace

@@ -1,5 +1,29 @@
-// The simulated kernel's events: named and unnamed, manual and auto reset, set, reset, pulsed.
+// The simulated kernel's events: named and unnamed, manual and auto reset, created and opened,
+// set, reset, pulsed.
 #include "kernel.h"
+
+namespace coredll::detail {
+
+void SetEventLocked(Kernel& k, Object& o) {
+    if (o.manual_reset) {
+        o.signaled = true;
+        ReleaseWaiters(k, o, true);
+    } else if (!o.waiters.empty()) {
+        ReleaseWaiters(k, o, false);  // an auto-reset event releases one waiter and stays clear
+    } else {
+        o.signaled = true;
+    }
+}
+
+std::shared_ptr<Object> NamedEventLocked(Kernel& k, const std::u16string& name) {
+    auto it = k.named.find(name);
+    if (it == k.named.end())
+        return nullptr;
+    std::shared_ptr<Object> o = it->second.lock();
+    return o && !o->is_thread && !o->foreign ? o : nullptr;
+}
+
+}  // namespace coredll::detail
 
 using namespace coredll;
 using namespace coredll::detail;
@@ -18,7 +42,7 @@ COREDLL_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL b
         auto it = k.named.find(name);
         if (it != k.named.end()) {
             if (std::shared_ptr<Object> existing = it->second.lock()) {
-                if (existing->is_thread) {
+                if (existing->is_thread || existing->foreign) {
                     SetLastError(ERROR_INVALID_HANDLE);
                     return nullptr;
                 }
@@ -53,15 +77,32 @@ COREDLL_API BOOL EventModify(HANDLE hEvent, DWORD func) {
     } else if (func == EVENT_PULSE) {
         ReleaseWaiters(k, *o, o->manual_reset);
         o->signaled = false;
-    } else if (o->manual_reset) {
-        o->signaled = true;
-        ReleaseWaiters(k, *o, true);
-    } else if (!o->waiters.empty()) {
-        ReleaseWaiters(k, *o, false);  // an auto-reset event releases one waiter and stays clear
     } else {
-        o->signaled = true;
+        SetEventLocked(k, *o);
     }
     return TRUE;
+}
+
+// The access asked for plays no part: the simulated kernel, like Windows CE's, has no security.
+COREDLL_API HANDLE OpenEventW(DWORD, BOOL, LPCWSTR lpName) {
+    Hook(threads::Call::kCreateEvent);
+    Kernel& k = K();
+    std::lock_guard<std::mutex> lock(k.mu);
+    if (!lpName || !*lpName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (k.fail_events) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    const std::u16string name(lpName);
+    if (std::shared_ptr<Object> event = NamedEventLocked(k, name))
+        return AddHandle(k, std::move(event));
+    auto it = k.named.find(name);
+    SetLastError(it != k.named.end() && !it->second.expired() ? ERROR_INVALID_HANDLE
+                                                              : ERROR_FILE_NOT_FOUND);
+    return nullptr;
 }
 
 COREDLL_API BOOL SetEvent(HANDLE hEvent) {

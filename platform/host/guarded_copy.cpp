@@ -22,6 +22,7 @@ namespace {
 
 std::atomic<bool> g_force_pipe{false};
 std::atomic<bool> g_no_process_vm{false};  // set once the kernel said it has no such call
+std::atomic<uint64_t> g_copies{0};
 
 enum class Moved { kAll, kFault, kNoCall };
 
@@ -142,6 +143,7 @@ namespace coredll::detail {
 
 void ResetGuardedCopy() {
     g_force_pipe = false;
+    g_copies = 0;
 }
 
 }  // namespace coredll::detail
@@ -150,9 +152,14 @@ void coredll::memory::ForcePipeCopy(bool force) {
     g_force_pipe = force;
 }
 
+uint64_t coredll::memory::Copies() {
+    return g_copies;
+}
+
 // An unreadable source or unwritable destination is an error result, never a fault. A
 // destination that is writable only in part gets its old bytes back.
 COREDLL_API BOOL CeSafeCopyMemory(LPVOID pDest, LPCVOID pSrc, DWORD cbSize) {
+    ++g_copies;
     if (cbSize == 0)
         return TRUE;
     if (!pDest || !pSrc)

@@ -16,6 +16,12 @@ void ResetKernel();
 void ResetDebugOutput();
 void ResetModules();
 void ResetGuardedCopy();
+void ResetNotifications();
+
+// Whether the OS design leaves the notification component out (notify::LeaveOut).
+bool NotificationsLeftOut();
+// Sets the events registered for time changes; called once the system time was set.
+void NotifyTimeChange();
 
 // The wall clock as a record, and virtual monotonic time, for the debug output.
 SYSTEMTIME WallNow();

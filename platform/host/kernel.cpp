@@ -13,6 +13,7 @@
 // thus reach a waiting thread before it runs, as they would on a device.
 #include "kernel.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -58,8 +59,9 @@ void DriveTime(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w) {
         if (w.woken)
             return;
         if (k.timers.empty() || k.timers.begin()->first > give_up) {
-            Die(w.object && w.object->is_thread ? "a wait for a simulated thread to end did not end"
-                                                : "a driving thread's wait did not end",
+            const bool thread = !w.objects.empty() && w.objects.front()->is_thread;
+            Die(thread ? "a wait for a simulated thread to end did not end"
+                       : "a driving thread's wait did not end",
                 k.driving_bound, k.manual_now);
         }
         k.manual_now = k.timers.begin()->first;
@@ -80,8 +82,8 @@ uint64_t NowLocked(Kernel& k) {
 void Wake(Kernel& k, Waiter* w, DWORD result) {
     w->woken = true;
     w->result = result;
-    if (w->object)
-        w->object->waiters.remove(w);
+    for (Object* o : w->objects)
+        o->waiters.remove(w);
     if (w->timed)
         k.timers.erase(w->timer);
     if (w->simulated) {
@@ -126,8 +128,8 @@ DWORD Block(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w, DWORD ms) 
         w.deadline = NowLocked(k) + ms;
         w.timer = k.timers.emplace(w.deadline, &w);
     }
-    if (w.object)
-        w.object->waiters.push_back(&w);
+    for (Object* o : w.objects)
+        o->waiters.push_back(&w);
     if (w.simulated && --k.runnable == 0)
         k.settled.notify_all();
     OpenGate gate(k);
@@ -157,10 +159,13 @@ HANDLE AddHandle(Kernel& k, std::shared_ptr<Object> object) {
     return reinterpret_cast<HANDLE>(h);
 }
 
-// Releases waiters of an object that has just been set.
+// Releases waiters of an object that has just been set, each with the index the object has
+// in its wait.
 void ReleaseWaiters(Kernel& k, Object& o, bool all) {
     while (!o.waiters.empty()) {
-        Wake(k, o.waiters.front(), WAIT_OBJECT_0);
+        Waiter* w = o.waiters.front();
+        const auto at = std::find(w->objects.begin(), w->objects.end(), &o);
+        Wake(k, w, WAIT_OBJECT_0 + static_cast<DWORD>(at - w->objects.begin()));
         if (!all)
             return;
     }
@@ -176,6 +181,7 @@ void ResetKernel() {
     StartClocks(k);
     k.handles.clear();
     k.named.clear();
+    k.taken_names.clear();
     k.timers.clear();
     k.runnable = 0;
     k.gate = 0;
@@ -193,31 +199,71 @@ void ResetKernel() {
 using namespace coredll;
 using namespace coredll::detail;
 
-COREDLL_API DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+namespace {
+
+// A wait for any one of `handles`: the first that is signaled ends it at once (an auto-reset
+// event is reset by the wait it ends), else the caller blocks until one is set or the time is up.
+DWORD WaitForAny(const HANDLE* handles, DWORD count, DWORD ms) {
     Hook(threads::Call::kWait);
     Kernel& k = K();
     std::unique_lock<std::mutex> lock(k.mu);
-    std::shared_ptr<Object> o = Lookup(k, hHandle);  // held: a close during the wait is safe
-    if (!o)
-        k.bad_handle_uses++;
-    if (!o || k.fail_waits) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    auto fail = [&](DWORD error) {
+        SetLastError(error);
         ReturnsAtOnce(k);
         return WAIT_FAILED;
+    };
+    // Held: a close during the wait is safe.
+    std::vector<std::shared_ptr<Object>> objects;
+    for (DWORD i = 0; i < count; ++i) {
+        std::shared_ptr<Object> o = Lookup(k, handles[i]);
+        if (!o) {
+            k.bad_handle_uses++;
+            return fail(ERROR_INVALID_HANDLE);
+        }
+        // As on Windows, one object may not be waited for twice in one wait.
+        for (const auto& earlier : objects) {
+            if (earlier == o)
+                return fail(ERROR_INVALID_PARAMETER);
+        }
+        objects.push_back(std::move(o));
     }
-    if (o->signaled) {
-        if (!o->manual_reset)
-            o->signaled = false;
-        ReturnsAtOnce(k);
-        return WAIT_OBJECT_0;
+    if (k.fail_waits)
+        return fail(ERROR_INVALID_HANDLE);
+    for (DWORD i = 0; i < count; ++i) {
+        Object& o = *objects[i];
+        if (o.signaled) {
+            if (!o.manual_reset)
+                o.signaled = false;
+            ReturnsAtOnce(k);
+            return WAIT_OBJECT_0 + i;
+        }
     }
-    if (dwMilliseconds == 0) {
+    if (ms == 0) {
         ReturnsAtOnce(k);
         return WAIT_TIMEOUT;
     }
     Waiter w;
-    w.object = o.get();
-    return Block(k, lock, w, dwMilliseconds);
+    for (const auto& o : objects)
+        w.objects.push_back(o.get());
+    return Block(k, lock, w, ms);
+}
+
+}  // namespace
+
+COREDLL_API DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    return WaitForAny(&hHandle, 1, dwMilliseconds);
+}
+
+COREDLL_API DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL fWaitAll,
+                                         DWORD dwMilliseconds) {
+    if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || !lpHandles || fWaitAll) {
+        Hook(threads::Call::kWait);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        std::lock_guard<std::mutex> lock(K().mu);
+        ReturnsAtOnce(K());
+        return WAIT_FAILED;
+    }
+    return WaitForAny(lpHandles, nCount, dwMilliseconds);
 }
 
 COREDLL_API void Sleep(DWORD dwMilliseconds) {

@@ -19,6 +19,7 @@ struct Waiter;
 
 struct Object {
     bool is_thread = false;
+    bool foreign = false;  // another kind of object that holds a name (TakeName)
     bool manual_reset = false;
     bool signaled = false;
     std::u16string name;
@@ -26,7 +27,7 @@ struct Object {
 };
 
 struct Waiter {
-    Object* object = nullptr;  // none for a sleep
+    std::vector<Object*> objects;  // any one of them ends the wait; none for a sleep
     bool timed = false;
     uint64_t deadline = 0;
     bool simulated = false;
@@ -50,6 +51,7 @@ struct Kernel {
     std::map<uintptr_t, std::shared_ptr<Object>> handles;
     uintptr_t next_handle = 0x100;
     std::map<std::u16string, std::weak_ptr<Object>> named;
+    std::vector<std::shared_ptr<Object>> taken_names;  // held by TakeName until Reset
     std::multimap<uint64_t, Waiter*> timers;  // by deadline; equal deadlines in arrival order
     int alive = 0;
     int runnable = 0;
@@ -108,6 +110,10 @@ std::shared_ptr<Object> Lookup(Kernel& k, HANDLE h);
 HANDLE AddHandle(Kernel& k, std::shared_ptr<Object> object);
 // Releases waiters of an object that has just been set.
 void ReleaseWaiters(Kernel& k, Object& o, bool all);
+// Sets an event as EventModify(EVENT_SET) does; the caller holds the lock.
+void SetEventLocked(Kernel& k, Object& o);
+// The event of that name, or null when no event holds the name.
+std::shared_ptr<Object> NamedEventLocked(Kernel& k, const std::u16string& name);
 
 // Calls the call hook, if one is set.
 void Hook(threads::Call call);

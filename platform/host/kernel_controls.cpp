@@ -22,8 +22,16 @@ int OpenHandles() {
 
 bool EventExists(std::u16string_view name) {
     std::lock_guard<std::mutex> lock(K().mu);
-    auto it = K().named.find(std::u16string(name));
-    return it != K().named.end() && !it->second.expired();
+    return NamedEventLocked(K(), std::u16string(name)) != nullptr;
+}
+
+void TakeName(std::u16string_view name) {
+    std::lock_guard<std::mutex> lock(K().mu);
+    auto other = std::make_shared<Object>();
+    other->foreign = true;
+    other->name = std::u16string(name);
+    K().named[other->name] = other;
+    K().taken_names.push_back(std::move(other));
 }
 
 void FailEventCreation(bool fail) {

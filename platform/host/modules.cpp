@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -19,6 +20,8 @@ struct Modules {
     struct Module {
         void* dl;
         int refs;
+        std::u16string file;  // the name it was loaded by, which loads it again
+        bool pinned;          // the core library itself: never unloaded
     };
     std::map<HMODULE, Module> loaded;
 };
@@ -28,17 +31,39 @@ Modules& Mods() {
     return *modules;
 }
 
-// "Timeward.dll" is the host's "<search path>/libTimeward.so".
-std::filesystem::path HostFileFor(std::u16string_view dll) {
+// A module name without its directory: "\\Windows\\Timeward.dll" is "Timeward.dll".
+std::string BaseName(std::u16string_view dll) {
     std::string name = Utf8(dll);
     size_t slash = name.find_last_of("\\/");
-    if (slash != std::string::npos)
-        name = name.substr(slash + 1);
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+// "Timeward.dll" is the host's "<search path>/libTimeward.so".
+std::filesystem::path HostFileFor(std::u16string_view dll) {
+    std::string name = BaseName(dll);
     if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".dll") == 0) {
         name.resize(name.size() - 4);
     }
     std::lock_guard<std::mutex> lock(Mods().mu);
     return Mods().search_path / ("lib" + name + ".so");
+}
+
+constexpr std::u16string_view kCoreLibrary = u"coredll.dll";
+constexpr std::string_view kRunAppAtEvent = "CeRunAppAtEvent";
+
+// The core library, as GetModuleHandleW finds it: this library itself. Under the lock.
+HMODULE CoreLibraryLocked() {
+    Dl_info info;
+    if (!dladdr(reinterpret_cast<void*>(&GetModuleHandleW), &info))
+        return nullptr;
+    HMODULE h = static_cast<HMODULE>(info.dli_fbase);
+    if (!Mods().loaded.count(h)) {
+        void* dl = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+        if (!dl)
+            return nullptr;
+        Mods().loaded.emplace(h, Modules::Module{dl, 1, std::u16string(kCoreLibrary), true});
+    }
+    return h;
 }
 
 }  // namespace
@@ -118,7 +143,8 @@ COREDLL_API HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
     // As on Windows, the module handle is the module's base address.
     HMODULE h = reinterpret_cast<HMODULE>(map->l_addr);
     std::lock_guard<std::mutex> lock(Mods().mu);
-    auto [it, fresh] = Mods().loaded.try_emplace(h, Modules::Module{dl, 0});
+    auto [it, fresh] =
+        Mods().loaded.try_emplace(h, Modules::Module{dl, 0, std::u16string(lpLibFileName), false});
     it->second.refs++;
     if (!fresh)
         dlclose(dl);  // one dl reference per module, counted here
@@ -127,6 +153,7 @@ COREDLL_API HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
 
 COREDLL_API FARPROC GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName) {
     void* dl;
+    bool core;
     {
         std::lock_guard<std::mutex> lock(Mods().mu);
         auto it = Mods().loaded.find(hModule);
@@ -135,11 +162,53 @@ COREDLL_API FARPROC GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName) {
             return nullptr;
         }
         dl = it->second.dl;
+        core = it->second.pinned;
     }
-    void* sym = dlsym(dl, Utf8(lpProcName).c_str());
+    const std::string name = Utf8(lpProcName);
+    void* sym = core && name == kRunAppAtEvent && NotificationsLeftOut() ? nullptr
+                                                                         : dlsym(dl, name.c_str());
     if (!sym)
         SetLastError(ERROR_PROC_NOT_FOUND);
-    return sym;
+    return reinterpret_cast<FARPROC>(sym);
+}
+
+COREDLL_API DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+    std::u16string file;
+    {
+        std::lock_guard<std::mutex> lock(Mods().mu);
+        auto it = Mods().loaded.find(hModule);
+        if (it == Mods().loaded.end()) {
+            SetLastError(ERROR_MOD_NOT_FOUND);  // the program itself is no module here
+            return 0;
+        }
+        file = it->second.file;
+    }
+    if (!lpFilename || nSize == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    // As on Windows, a name too long for the buffer is cut short and still terminated.
+    const DWORD n = std::min<DWORD>(static_cast<DWORD>(file.size()), nSize - 1);
+    std::copy_n(file.data(), n, lpFilename);
+    lpFilename[n] = u'\0';
+    return n;
+}
+
+COREDLL_API HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
+    if (!lpModuleName) {
+        SetLastError(ERROR_MOD_NOT_FOUND);  // the program itself is no module here
+        return nullptr;
+    }
+    const std::string name = BaseName(lpModuleName);
+    std::lock_guard<std::mutex> lock(Mods().mu);
+    if (strcasecmp(name.c_str(), Utf8(kCoreLibrary).c_str()) == 0)
+        return CoreLibraryLocked();
+    for (const auto& [h, module] : Mods().loaded) {
+        if (strcasecmp(name.c_str(), BaseName(module.file).c_str()) == 0)
+            return h;
+    }
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
 }
 
 COREDLL_API BOOL FreeLibrary(HMODULE hLibModule) {
@@ -151,6 +220,8 @@ COREDLL_API BOOL FreeLibrary(HMODULE hLibModule) {
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
+        if (it->second.pinned)
+            return TRUE;
         if (--it->second.refs == 0) {
             dl = it->second.dl;
             Mods().loaded.erase(it);

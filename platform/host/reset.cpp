@@ -8,4 +8,5 @@ void coredll::Reset() {
     ResetDebugOutput();
     ResetModules();
     ResetGuardedCopy();
+    ResetNotifications();
 }

@@ -1,10 +1,29 @@
 // The simulated kernel's threads: each a host thread that runs when the scheduler lets it.
 #include "kernel.h"
 
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 using namespace coredll;
 using namespace coredll::detail;
+
+namespace {
+
+// Where FreeLibraryAndExitThread ends this simulated thread: the frames it leaves are the thread
+// procedure's, plain code without destructors to run.
+thread_local std::jmp_buf* t_exit = nullptr;
+
+void RunThreadProc(LPTHREAD_START_ROUTINE start, LPVOID parameter) {
+    std::jmp_buf exit;
+    t_exit = &exit;
+    if (setjmp(exit) == 0)
+        start(parameter);
+    t_exit = nullptr;
+}
+
+}  // namespace
 
 // No stack larger than a Windows CE 5 process's whole 32 MB slot can be reserved.
 constexpr DWORD kLargestStack = 32u << 20;
@@ -47,7 +66,7 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD dwStackSize,
             }
             start.cv.wait(start_lock, [&] { return !start.held; });
         }
-        lpStartAddress(lpParameter);
+        RunThreadProc(lpStartAddress, lpParameter);
         std::lock_guard<std::mutex> done(kk.mu);
         thread->signaled = true;
         ReleaseWaiters(kk, *thread, true);
@@ -56,4 +75,15 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD dwStackSize,
             kk.settled.notify_all();
     }).detach();
     return h;
+}
+
+COREDLL_API void FreeLibraryAndExitThread(HMODULE hLibModule, DWORD) {
+    if (!t_exit) {
+        std::fprintf(stderr,
+                     "simulated kernel: FreeLibraryAndExitThread on a thread that "
+                     "CreateThread did not start\n");
+        std::abort();
+    }
+    FreeLibrary(hLibModule);
+    std::longjmp(*t_exit, 1);
 }

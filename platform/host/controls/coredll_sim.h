@@ -160,9 +160,12 @@ SIM_API int Alive();         // simulated threads started by CreateThread and no
 SIM_API uint64_t Started();  // threads ever started since reset
 SIM_API int OpenHandles();   // open event and thread handles
 SIM_API bool EventExists(std::u16string_view name);
-SIM_API void FailEventCreation(bool fail);
+SIM_API void FailEventCreation(bool fail);  // every CreateEventW and OpenEventW fails
 SIM_API void FailThreadCreation(bool fail);
-SIM_API void FailWaits(bool fail);  // every WaitForSingleObject fails at once
+SIM_API void FailWaits(bool fail);  // every WaitForSingleObject and WaitForMultipleObjects fails
+// Another kind of object (a mutex, a semaphore, a file mapping) holds `name` until Reset:
+// CreateEventW and OpenEventW of that name fail with ERROR_INVALID_HANDLE, as on Windows.
+SIM_API void TakeName(std::u16string_view name);
 // A simulated thread whose waits return at once kSpinLimit times in a row, with no virtual time
 // passing, spins: the process ends with a message saying so.
 constexpr int kSpinLimit = 10000;
@@ -174,7 +177,7 @@ SIM_API uint64_t BadHandleUses();
 enum class Call {
     kCreateEvent,
     kEventModify,
-    kWait,
+    kWait,  // WaitForSingleObject and WaitForMultipleObjects
     kSleep,
     kCreateThread,
     kCloseHandle,
@@ -223,8 +226,28 @@ namespace memory {
 // The guarded copy uses process_vm_readv/writev where the kernel has them and a pipe where it
 // has not (as under qemu-user). This makes it use the pipe everywhere, so that tests cover it.
 SIM_API void ForcePipeCopy(bool force);
+// CeSafeCopyMemory calls since the reset, whatever their result.
+SIM_API uint64_t Copies();
 
 }  // namespace memory
+
+namespace notify {
+
+// The OS design leaves the notification component out: the core library has no
+// CeRunAppAtEvent, and GetProcAddressW on it fails with ERROR_PROC_NOT_FOUND. Reset puts the
+// component back.
+SIM_API void LeaveOut(bool left_out);
+// The next `count` registrations (CeRunAppAtEvent for any event but NOTIFICATION_EVENT_NONE)
+// fail, with ERROR_GEN_FAILURE.
+SIM_API void FailRegistrations(int count);
+struct Registration {
+    std::u16string app;  // as registered, "\\.\Notifications\NamedEvents\NAME" for an event
+    LONG event;
+};
+// The registrations in the notification subsystem's store, in the order they were made.
+SIM_API std::vector<Registration> Registrations();
+
+}  // namespace notify
 
 namespace modules {
 

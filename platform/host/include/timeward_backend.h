@@ -55,7 +55,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
-typedef void* FARPROC;
+typedef int(WINAPI* FARPROC)(void);
 
 // A lock that its owner may enter again. The library keeps the lock itself; the record holds
 // its address from InitializeCriticalSection to DeleteCriticalSection.
@@ -80,6 +80,7 @@ typedef struct _SYSTEMTIME {
 #define NULL 0
 #endif
 #define INFINITE 0xFFFFFFFFU
+#define MAX_PATH 260
 
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002UL)
 #define KEY_ALL_ACCESS 0xF003FU
@@ -111,6 +112,11 @@ typedef struct _SYSTEMTIME {
 #define WAIT_OBJECT_0 0x00000000U
 #define WAIT_TIMEOUT 0x00000102U
 #define WAIT_FAILED 0xFFFFFFFFU
+#define MAXIMUM_WAIT_OBJECTS 64
+
+#define SYNCHRONIZE 0x00100000U
+#define EVENT_MODIFY_STATE 0x00000002U
+#define EVENT_ALL_ACCESS 0x001F0003U
 
 #define EVENT_PULSE 1
 #define EVENT_RESET 2
@@ -120,6 +126,10 @@ typedef struct _SYSTEMTIME {
 #define DLL_PROCESS_ATTACH 1
 #define DLL_THREAD_ATTACH 2
 #define DLL_THREAD_DETACH 3
+
+// The notification subsystem's events (notify.h).
+#define NOTIFICATION_EVENT_NONE 0
+#define NOTIFICATION_EVENT_TIME_CHANGE 1
 
 #include "power_manager.h"
 
@@ -147,10 +157,14 @@ COREDLL_API DWORD GetTickCount(void);
 // Events, waits and threads.
 COREDLL_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
                                 BOOL bInitialState, LPCWSTR lpName);
+COREDLL_API HANDLE OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName);
 COREDLL_API BOOL EventModify(HANDLE hEvent, DWORD func);
 COREDLL_API BOOL SetEvent(HANDLE hEvent);
 COREDLL_API BOOL ResetEvent(HANDLE hEvent);
 COREDLL_API DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+// As on Windows CE, only a wait for any one of the objects: fWaitAll must be FALSE.
+COREDLL_API DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL fWaitAll,
+                                         DWORD dwMilliseconds);
 COREDLL_API void Sleep(DWORD dwMilliseconds);
 COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, DWORD dwStackSize,
                                 LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
@@ -172,6 +186,18 @@ COREDLL_API BOOL DisableThreadLibraryCalls(HMODULE hLibModule);
 COREDLL_API HMODULE LoadLibraryW(LPCWSTR lpLibFileName);
 COREDLL_API FARPROC GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName);
 COREDLL_API BOOL FreeLibrary(HMODULE hLibModule);
+// Called by a thread to drop a reference to the module its code lives in and end itself, so
+// that no code of the module runs after the module may be unloaded.
+COREDLL_API __attribute__((noreturn)) void FreeLibraryAndExitThread(HMODULE hLibModule,
+                                                                    DWORD dwExitCode);
+COREDLL_API DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
+COREDLL_API HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
+
+// The notification subsystem (notify.h): with NOTIFICATION_EVENT_TIME_CHANGE and an
+// application name "\\.\Notifications\NamedEvents\NAME", sets the event NAME whenever the
+// system time is set; NOTIFICATION_EVENT_NONE removes the name's registrations. An OS design
+// may leave the component out, so callers find it with GetProcAddressW on the core library.
+COREDLL_API BOOL CeRunAppAtEvent(LPWSTR pwszAppName, LONG lWhichEvent);
 
 // Console programs: writes wide text to standard output, or to standard error when fError.
 COREDLL_API void ConsoleWriteW(BOOL fError, LPCWSTR pszText);
