@@ -99,7 +99,7 @@ void BM_Startup(benchmark::State& state) {
     const SYSTEMTIME clock = restore ? Record(2003, 1, 1) : Record(2026, 12, 8, 10, 0, 0);
     for (auto _ : state) {
         coredll::clock::SetWall(clock);
-        benchmark::DoNotOptimize(StartClockKeeping());
+        benchmark::DoNotOptimize(StartClockKeeping(nullptr));
     }
     state.SetLabel(restore ? "with restore" : "without restore");
 }
@@ -174,7 +174,7 @@ void BM_D4ToFlushed(benchmark::State& state) {
         cv.notify_all();
     });
     coredll::clock::SetScaled(1.0);
-    StartClockKeeping();
+    StartClockKeeping(nullptr);
     std::vector<double> latency;
     for (auto _ : state) {
         long before;
@@ -210,7 +210,7 @@ void BM_FloodSnapshotsPerSecond(benchmark::State& state) {
         FreshDevice();
         HiveFile file;
         coredll::clock::SetScaled(1.0);
-        StartClockKeeping();
+        StartClockKeeping(nullptr);
         std::atomic<bool> stop{false};
         std::atomic<long> requests{0};
         coredll::reg::ResetCounters();
@@ -242,7 +242,7 @@ BENCHMARK(BM_FloodSnapshotsPerSecond)->Iterations(1)->Unit(benchmark::kMilliseco
 void BM_SimulatedDay(benchmark::State& state) {
     for (auto _ : state) {
         FreshDevice();
-        StartClockKeeping();
+        StartClockKeeping(nullptr);
         coredll::debug::Clear();
         coredll::reg::ResetCounters();
         coredll::clock::Advance(24ull * 3600 * 1000);

@@ -2,83 +2,195 @@
 #include "saver.h"
 
 #include "store.h"
+#include "time_change.h"
 
-// The saver's state and its lock.
+// What one saver thread works with. Written under the saver's lock before the thread starts,
+// read by that thread alone while it runs, and closed under the lock once it has ended.
+struct SAVER {
+    // The thread's wake-up event first, then "SaveRTCEvent" and the time-change event where
+    // they could be had.
+    HANDLE ahEvents[3];
+    DWORD cEvents;
+    BOOL fTimeChangeEvent;  // the last of ahEvents is the time-change event
+    HMODULE hModule;        // the thread's own reference to the module; NULL without one
+    HANDLE hThread;         // from the start until the thread has ended and is closed
+};
+
+// The saver's state and its locks.
 //
 // g_csSaver guards every variable below but g_lStopRequested, which the saver thread reads
-// with an interlocked call. The lock is held only for steps that never block (counting,
-// creating the event and the thread, setting the event, closing handles): never while anyone
-// waits, and the saver thread never takes it, so it is never held while a snapshot is written
-// and a power request never waits for one.
+// with an interlocked call, and g_hSaverModule, set once at attach. The lock is held only for
+// steps that never wait for anything (counting, creating the events, taking a reference to
+// the module and starting the thread, setting an event, closing handles), and the saver thread
+// never takes it, so it is never held while a snapshot is written and a power request never
+// waits for one.
 //
 // There is at most one saver thread. A new one starts only after the old one has ended and its
-// handles are closed, so the stop flag and the handles always belong to the one thread there
-// is. A handle is closed only by whoever, under the lock, takes the last look at it: the event
-// after requests can no longer reach it (g_hSaveEvent is NULL from the stop's start), the thread
+// handles are closed, so the stop flag and g_saver always belong to the one thread there is. A
+// handle is closed only by whoever, under the lock, takes the last look at it: the events after
+// requests can no longer reach them (g_hWakeEvent is NULL from the stop's start), the thread
 // after every caller waiting for its end has seen it end.
+//
+// g_csSnapshot is held while the saver writes and flushes a snapshot and while start-up reads
+// one, and for nothing else: it never waits for anything while held, and the power requests
+// never take it.
 static CRITICAL_SECTION g_csSaver;
+static CRITICAL_SECTION g_csSnapshot;
+static HMODULE g_hSaverModule = NULL;
 static LONG g_lInstances = 0;        // initialised instances
-HANDLE g_hSaveEvent = NULL;          // what requests set; NULL once a stop has begun
-static HANDLE g_hSaverEvent = NULL;  // the thread's own handle of the event
-static HANDLE g_hSaveThread = NULL;  // from the start until the thread has ended and is closed
+HANDLE g_hSaveEvent = NULL;          // "SaveRTCEvent", from the start until it is closed
+static HANDLE g_hWakeEvent = NULL;   // what requests and the stop set; NULL once a stop has begun
+static SAVER g_saver;                // the thread's; hThread is NULL while there is no thread
 static LONG g_lStopWaiters = 0;      // callers waiting, without the lock, for the thread's end
 static BOOL g_fSavePending = FALSE;  // a request came while a stop was ending an old saver
 static volatile LONG g_lStopRequested = 0;
 
 extern "C" void InitSaverLock(void) {
     InitializeCriticalSection(&g_csSaver);
+    InitializeCriticalSection(&g_csSnapshot);
 }
 
 extern "C" void DeleteSaverLock(void) {
+    DeleteCriticalSection(&g_csSnapshot);
     DeleteCriticalSection(&g_csSaver);
+}
+
+extern "C" void SetSaverModule(HMODULE hModule) {
+    g_hSaverModule = hModule;
 }
 
 static BOOL StopRequested(void) {
     return InterlockedCompareExchange(&g_lStopRequested, 0, 0) != 0;
 }
 
-extern "C" DWORD WINAPI SaveThreadProc(LPVOID pvSaveEvent) {
-    const HANDLE hEvent = (HANDLE)pvSaveEvent;
+extern "C" DWORD WINAPI SaveThreadProc(LPVOID pvSaver) {
+    const SAVER* pSaver = (const SAVER*)pvSaver;
+    TIME_CHANGE_WATCH watch =
+        pSaver->fTimeChangeEvent ? TIME_CHANGES_UNWATCHED : TIME_CHANGES_UNAVAILABLE;
     for (;;) {
+        // At the start, and again at each wake until it is made.
+        if (watch == TIME_CHANGES_UNWATCHED) {
+            watch = WatchTimeChanges();
+        }
         // A stop that came during the last snapshot is answered without a wait.
-        if (!StopRequested() && WaitForSingleObject(hEvent, SAVE_INTERVAL_MS) == WAIT_FAILED) {
+        if (!StopRequested() && WaitForMultipleObjects(pSaver->cEvents, pSaver->ahEvents, FALSE,
+                                                       SAVE_INTERVAL_MS) == WAIT_FAILED) {
             // A wait that fails at once must not turn into back-to-back snapshots.
             Sleep(SAVE_INTERVAL_MS);
         }
-        // One snapshot per wake: left reset, a manual-reset event that another process created
-        // cannot make the saver spin, and the requests made before this snapshot begins are all
+        // One snapshot per wake: left reset, an event set at the same time as the one that woke
+        // the saver, or a manual-reset "SaveRTCEvent" that another process created, cannot make
+        // it snapshot again at once, and the requests made before this snapshot begins are all
         // answered by it.
-        EventModify(hEvent, EVENT_RESET);
+        for (DWORD i = 0; i < pSaver->cEvents; ++i) {
+            EventModify(pSaver->ahEvents[i], EVENT_RESET);
+        }
         // Read before the snapshot, so the last snapshot always begins after the stop request.
         const BOOL fStop = StopRequested();
+        EnterCriticalSection(&g_csSnapshot);
         SaveCurrentTime();
+        LeaveCriticalSection(&g_csSnapshot);
         if (fStop) {
-            return 0;
+            break;
         }
     }
+    if (watch == TIME_CHANGES_WATCHED) {
+        UnwatchTimeChanges();
+    }
+    if (pSaver->hModule != NULL) {
+        FreeLibraryAndExitThread(pSaver->hModule, 0);
+    }
+    return 0;
+}
+
+// "SaveRTCEvent", created or, where this process may open but not create it, opened; NULL when
+// another kind of object holds the name or it cannot be had at all, which the debug output says.
+static HANDLE OpenSaveEvent(void) {
+    HANDLE hEvent = CreateEventW(NULL, FALSE, FALSE, SAVE_EVENT_NAME);
+    if (hEvent != NULL) {
+        return hEvent;
+    }
+    const DWORD dwError = GetLastError();
+    hEvent = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, SAVE_EVENT_NAME);
+    if (hEvent == NULL) {
+        NKDbgPrintfW(TEXT("SaveRTCEvent cannot be opened (error %u): requests by name will not "
+                          "be heard\r\n"),
+                     dwError);
+    }
+    return hEvent;
+}
+
+// A reference to the module for the saver thread to hold, or NULL. The module is loaded again
+// by its own file name, which only counts one more reference to it.
+static HMODULE HoldSaverModule(void) {
+    if (g_hSaverModule == NULL) {
+        return NULL;
+    }
+    WCHAR szFile[MAX_PATH];
+    const DWORD cchFile = GetModuleFileNameW(g_hSaverModule, szFile, MAX_PATH);
+    if (cchFile == 0 || cchFile >= MAX_PATH - 1) {
+        return NULL;  // a name that fills the buffer may have been cut short
+    }
+    const HMODULE hModule = LoadLibraryW(szFile);
+    if (hModule != NULL && hModule != g_hSaverModule) {
+        FreeLibrary(hModule);
+        return NULL;
+    }
+    return hModule;
+}
+
+// Closes the events of g_saver; under the lock.
+static void CloseSaverEventsLocked(void) {
+    for (DWORD i = 0; i < g_saver.cEvents; ++i) {
+        CloseHandle(g_saver.ahEvents[i]);
+    }
+    g_saver.cEvents = 0;
+    g_hSaveEvent = NULL;
 }
 
 // Starts a saver unless one exists, running or stopping; under the lock.
 static void StartSaverLocked(void) {
-    if (g_hSaveThread != NULL) {
+    if (g_saver.hThread != NULL) {
         return;
     }
-    const HANDLE hEvent = CreateEventW(NULL, FALSE, FALSE, SAVE_EVENT_NAME);
-    if (hEvent == NULL) {
+    const HANDLE hWake = CreateEventW(NULL, FALSE, FALSE, NULL);
+    if (hWake == NULL) {
+        NKDbgPrintfW(TEXT("The saver cannot start (error %u): no snapshot will be taken\r\n"),
+                     GetLastError());
         return;
     }
+    g_saver.ahEvents[0] = hWake;
+    g_saver.cEvents = 1;
+    g_hSaveEvent = OpenSaveEvent();
+    if (g_hSaveEvent != NULL) {
+        g_saver.ahEvents[g_saver.cEvents++] = g_hSaveEvent;
+    }
+    const HANDLE hTimeChange = CreateEventW(NULL, FALSE, FALSE, TIME_CHANGE_EVENT_NAME);
+    g_saver.fTimeChangeEvent = hTimeChange != NULL;
+    if (hTimeChange != NULL) {
+        g_saver.ahEvents[g_saver.cEvents++] = hTimeChange;
+    } else {
+        NKDbgPrintfW(TEXT("TimewardTimeChanged cannot be created (error %u): a clock that is set "
+                          "is saved at the next snapshot, not at once\r\n"),
+                     GetLastError());
+    }
+
     InterlockedExchange(&g_lStopRequested, 0);
-    const HANDLE hThread = CreateThread(NULL, 0, SaveThreadProc, hEvent, 0, NULL);
-    if (hThread == NULL) {
-        CloseHandle(hEvent);
+    g_saver.hModule = HoldSaverModule();
+    g_saver.hThread = CreateThread(NULL, 0, SaveThreadProc, &g_saver, 0, NULL);
+    if (g_saver.hThread == NULL) {
+        NKDbgPrintfW(TEXT("The saver cannot start (error %u): no snapshot will be taken\r\n"),
+                     GetLastError());
+        if (g_saver.hModule != NULL) {
+            FreeLibrary(g_saver.hModule);
+        }
+        CloseSaverEventsLocked();
         return;
     }
-    g_hSaverEvent = hEvent;
-    g_hSaveEvent = hEvent;
-    g_hSaveThread = hThread;
+    g_hWakeEvent = hWake;
     if (g_fSavePending) {
         g_fSavePending = FALSE;
-        EventModify(hEvent, EVENT_SET);
+        EventModify(hWake, EVENT_SET);
     }
 }
 
@@ -86,7 +198,7 @@ static void StartSaverLocked(void) {
 // last caller to see the end closes the handles and, if an instance started meanwhile, starts
 // its saver.
 static void WaitForSaverEndLocked(void) {
-    const HANDLE hThread = g_hSaveThread;
+    const HANDLE hThread = g_saver.hThread;
     ++g_lStopWaiters;
     LeaveCriticalSection(&g_csSaver);
     WaitForSingleObject(hThread, INFINITE);
@@ -94,10 +206,9 @@ static void WaitForSaverEndLocked(void) {
     if (--g_lStopWaiters != 0) {
         return;
     }
-    CloseHandle(g_hSaveThread);
-    g_hSaveThread = NULL;
-    CloseHandle(g_hSaverEvent);
-    g_hSaverEvent = NULL;
+    CloseHandle(g_saver.hThread);
+    g_saver.hThread = NULL;
+    CloseSaverEventsLocked();
     if (g_lInstances > 0) {
         StartSaverLocked();
     } else {
@@ -105,20 +216,21 @@ static void WaitForSaverEndLocked(void) {
     }
 }
 
-extern "C" void StartSaver(void) {
+extern "C" BOOL StartSaver(void) {
     EnterCriticalSection(&g_csSaver);
-    ++g_lInstances;
+    const BOOL fFirst = ++g_lInstances == 1;
     StartSaverLocked();
     LeaveCriticalSection(&g_csSaver);
+    return fFirst;
 }
 
 extern "C" void RequestSave(void) {
     EnterCriticalSection(&g_csSaver);
     // Without a saver there is nobody to ask, and a failed EventModify would leave an error
     // code behind for the caller of a request that sets none.
-    if (g_hSaveEvent != NULL) {
-        EventModify(g_hSaveEvent, EVENT_SET);
-    } else if (g_hSaveThread != NULL && g_lInstances > 0) {
+    if (g_hWakeEvent != NULL) {
+        EventModify(g_hWakeEvent, EVENT_SET);
+    } else if (g_saver.hThread != NULL && g_lInstances > 0) {
         g_fSavePending = TRUE;  // the saver that follows the stopping one answers it
     }
     LeaveCriticalSection(&g_csSaver);
@@ -131,14 +243,14 @@ extern "C" BOOL StopSaver(void) {
         return FALSE;
     }
     --g_lInstances;
-    if (g_lInstances == 0 && g_hSaveEvent != NULL) {
+    if (g_lInstances == 0 && g_hWakeEvent != NULL) {
         InterlockedExchange(&g_lStopRequested, 1);
-        EventModify(g_hSaveEvent, EVENT_SET);
-        g_hSaveEvent = NULL;
+        EventModify(g_hWakeEvent, EVENT_SET);
+        g_hWakeEvent = NULL;
     }
     // Also when another caller began the stop: the last instance's stop returns only once no
     // saver thread runs.
-    if (g_lInstances == 0 && g_hSaveThread != NULL) {
+    if (g_lInstances == 0 && g_saver.hThread != NULL) {
         WaitForSaverEndLocked();
     }
     LeaveCriticalSection(&g_csSaver);
@@ -147,7 +259,14 @@ extern "C" BOOL StopSaver(void) {
 
 extern "C" BOOL IsSaverRunning(void) {
     EnterCriticalSection(&g_csSaver);
-    const BOOL fRunning = g_hSaveEvent != NULL;
+    const BOOL fRunning = g_hWakeEvent != NULL;
     LeaveCriticalSection(&g_csSaver);
     return fRunning;
+}
+
+extern "C" BOOL ReadWholeSnapshot(SYSTEMTIME* pTime) {
+    EnterCriticalSection(&g_csSnapshot);
+    const BOOL fRead = ReadSnapshot(pTime);
+    LeaveCriticalSection(&g_csSnapshot);
+    return fRead;
 }

@@ -9,42 +9,55 @@ static const DWORD SAVE_INTERVAL_MS = 300000;
 
 // Any process that opens this event by name and sets it gets a snapshot at once. The driver
 // asks for an auto-reset event; whatever kind another process created first, the saver leaves
-// it reset after each wake.
+// it reset after each wake. The driver's own requests and its stop never go through it, so a
+// process that waits on it can take only what was asked by name.
 #define SAVE_EVENT_NAME TEXT("SaveRTCEvent")
 
 extern "C" {
 
-// The save event while a saver runs and its stop has not begun; NULL otherwise. Guarded by the
-// saver's lock (saver.cpp).
+// "SaveRTCEvent" while a saver holds it; NULL otherwise, and while a saver runs without it (the
+// name is held by another kind of object, or cannot be opened). Guarded by the saver's lock
+// (saver.cpp).
 extern HANDLE g_hSaveEvent;
 
-// Set up and tear down the saver's lock: once per process, before and after every other
+// Set up and tear down the saver's locks: once per process, before and after every other
 // procedure here. DllMain does it on process attach and detach.
 void InitSaverLock(void);
 void DeleteSaverLock(void);
 
-// Counts one more initialised instance. The first starts the saver: creates the save event and
-// starts the saver thread. Without an event the thread could only spin, so none is started;
-// the next instance to start tries again. An instance that starts while the last one's saver
-// is being stopped gets a new saver as soon as the old thread has ended.
-void StartSaver(void);
+// The module the saver's code lives in. Each saver thread holds a reference to it from its
+// start until it ends (FreeLibraryAndExitThread), so a FreeLibrary without RTC_Deinit cannot
+// unmap the code under a running saver. DllMain sets it on process attach; a program that links
+// the clock keeping sets none, and its savers hold nothing.
+void SetSaverModule(HMODULE hModule);
 
-// Sets the save event and returns at once; the snapshot follows on the saver thread. Does
-// nothing while no saver runs.
+// Counts one more initialised instance; TRUE when it is the first. The first starts the saver:
+// creates its events and starts the saver thread. Without its private wake-up event the thread
+// could not be stopped, so none is started, and the next instance to start tries again. An
+// instance that starts while the last one's saver is being stopped gets a new saver as soon as
+// the old thread has ended.
+BOOL StartSaver(void);
+
+// Wakes the saver, which takes a snapshot, and returns at once; the snapshot follows on the
+// saver thread. Does nothing while no saver runs.
 void RequestSave(void);
 
 // Counts one initialised instance less. FALSE, and nothing changes, when no instance is
 // counted. The last one makes the saver take one last snapshot, waits for its thread to end and
-// closes the thread and the event; it returns only once no saver thread runs, so the module may
-// be unloaded.
+// closes the thread and the events; it returns only once no saver thread runs, so the module
+// may be unloaded.
 BOOL StopSaver(void);
 
 // TRUE while a saver thread exists and its stop has not begun.
 BOOL IsSaverRunning(void);
 
-// The thread, given the save event: waits up to SAVE_INTERVAL_MS for the event, then
-// snapshots, until the stop of StopSaver ends it after one last snapshot.
-DWORD WINAPI SaveThreadProc(LPVOID pvSaveEvent);
+// ReadSnapshot, never while the saver is writing a snapshot: the record read is one snapshot,
+// never the first fields of one and the rest of another.
+BOOL ReadWholeSnapshot(SYSTEMTIME* pTime);
+
+// The thread, given the saver's state: waits up to SAVE_INTERVAL_MS for any of its events,
+// then snapshots, until the stop of StopSaver ends it after one last snapshot.
+DWORD WINAPI SaveThreadProc(LPVOID pvSaver);
 
 }  // extern "C"
 

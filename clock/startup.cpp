@@ -9,7 +9,7 @@
 // later than the clock.
 static void RestoreClock(void) {
     SYSTEMTIME stSaved;
-    if (!ReadSnapshot(&stSaved)) {
+    if (!ReadWholeSnapshot(&stSaved)) {
         NKDbgPrintfW(TEXT("We did not save RTC before\r\n"));
         return;
     }
@@ -33,7 +33,7 @@ extern "C" BOOL RestoreIsDue(SYSTEMTIME* pstSaved, SYSTEMTIME* pstNow, DWORD* pd
     return *pdwSavedSeconds > *pdwNowSeconds + RESTORE_MARGIN_SECONDS;
 }
 
-extern "C" DWORD StartClockKeeping(void) {
+extern "C" DWORD StartClockKeeping(BOOL* pfFirstInstance) {
     DWORD dwImplemented;
     if (RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, SWITCH_VALUE_NAME, &dwImplemented) &&
         dwImplemented == SWITCH_OFF) {
@@ -43,6 +43,9 @@ extern "C" DWORD StartClockKeeping(void) {
     // The saver starts only after the restore: no snapshot of this run, and so no reset clock,
     // can reach the store before the previous run's snapshot has been read and restored.
     RestoreClock();
-    StartSaver();
+    const BOOL fFirstInstance = StartSaver();
+    if (pfFirstInstance != NULL) {
+        *pfFirstInstance = fFirstInstance;
+    }
     return DEVICE_CONTEXT;
 }

@@ -15,8 +15,9 @@ extern "C" {
 // The work of RTC_Init. Returns 0 when "TimewardImplemented" is 1 (nothing is started), else
 // sets the clock to the snapshot if the snapshot is more than RESTORE_MARGIN_SECONDS later than
 // the clock, then counts the instance with the saver (the first starts it), and returns
-// DEVICE_CONTEXT. The clock is only ever moved forward.
-DWORD StartClockKeeping(void);
+// DEVICE_CONTEXT, with *pfFirstInstance (unless NULL) TRUE when no other instance was counted.
+// The clock is only ever moved forward.
+DWORD StartClockKeeping(BOOL* pfFirstInstance);
 
 // The start-up check's decision on a snapshot: converts the clock reading, then the snapshot,
 // with SecondsSince1961 (in place: a year below 1961 becomes 1961), stores both counts, and

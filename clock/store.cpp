@@ -20,15 +20,40 @@ extern "C" BOOL RegReadDword(HKEY hRoot, LPCWSTR pszKeyPath, LPCWSTR pszValueNam
     return TRUE;
 }
 
-extern "C" BOOL RegWriteDword(HKEY hRoot, LPCWSTR pszKeyPath, LPCWSTR pszValueName, DWORD dwValue) {
+// Opens the key, sets one REG_DWORD value and closes the key: the open's error, else the set's.
+static LONG SetDwordValue(HKEY hRoot, LPCWSTR pszKeyPath, LPCWSTR pszValueName, DWORD dwValue) {
     HKEY hKey;
-    if (RegOpenKeyExW(hRoot, pszKeyPath, 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS) {
-        return FALSE;
+    LONG lResult = RegOpenKeyExW(hRoot, pszKeyPath, 0, KEY_ALL_ACCESS, &hKey);
+    if (lResult != ERROR_SUCCESS) {
+        return lResult;
     }
-    LONG lResult =
+    lResult =
         RegSetValueExW(hKey, pszValueName, 0, REG_DWORD, (const BYTE*)&dwValue, sizeof(dwValue));
     RegCloseKey(hKey);
-    return lResult == ERROR_SUCCESS;
+    return lResult;
+}
+
+// Opens the key (asking no access) and flushes it: the open's error, else the flush's.
+static LONG FlushStore(void) {
+    HKEY hKey;
+    LONG lResult = RegOpenKeyExW(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, 0, 0, &hKey);
+    if (lResult != ERROR_SUCCESS) {
+        return lResult;
+    }
+    lResult = RegFlushKey(hKey);
+    RegCloseKey(hKey);
+    return lResult;
+}
+
+// Keeps the first error of a series of steps.
+static void NoteError(LONG* plFirstError, LONG lResult) {
+    if (*plFirstError == ERROR_SUCCESS) {
+        *plFirstError = lResult;
+    }
+}
+
+extern "C" BOOL RegWriteDword(HKEY hRoot, LPCWSTR pszKeyPath, LPCWSTR pszValueName, DWORD dwValue) {
+    return SetDwordValue(hRoot, pszKeyPath, pszValueName, dwValue) == ERROR_SUCCESS;
 }
 
 extern "C" void SaveCurrentTime(void) {
@@ -36,19 +61,21 @@ extern "C" void SaveCurrentTime(void) {
     GetSystemTime(&stNow);
 
     // A failed write leaves that value as it was and does not stop the others.
+    LONG lFirstError = ERROR_SUCCESS;
     for (DWORD i = 0; i < CLOCK_VALUE_COUNT; ++i) {
-        RegWriteDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, CLOCK_VALUES[i].pszValueName,
-                      stNow.*CLOCK_VALUES[i].pField);
+        NoteError(&lFirstError,
+                  SetDwordValue(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, CLOCK_VALUES[i].pszValueName,
+                                stNow.*CLOCK_VALUES[i].pField));
     }
-    RegWriteDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, SIGNATURE_VALUE_NAME, SNAPSHOT_SIGNATURE);
-
+    NoteError(&lFirstError, SetDwordValue(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH,
+                                          SIGNATURE_VALUE_NAME, SNAPSHOT_SIGNATURE));
     // On a hive-based registry nothing is on storage until the flush.
-    HKEY hKey;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, 0, 0, &hKey) == ERROR_SUCCESS) {
-        RegFlushKey(hKey);
-        RegCloseKey(hKey);
+    NoteError(&lFirstError, FlushStore());
+    if (lFirstError == ERROR_SUCCESS) {
+        NKDbgPrintfW(TEXT("RTC is saved\r\n"));
+    } else {
+        NKDbgPrintfW(TEXT("RTC is not saved: error %u\r\n"), (DWORD)lFirstError);
     }
-    NKDbgPrintfW(TEXT("RTC is saved\r\n"));
 }
 
 extern "C" BOOL ReadSnapshot(SYSTEMTIME* pTime) {

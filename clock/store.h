@@ -46,8 +46,11 @@ BOOL RegReadDword(HKEY hRoot, LPCWSTR pszKeyPath, LPCWSTR pszValueName, DWORD* p
 // succeeded.
 BOOL RegWriteDword(HKEY hRoot, LPCWSTR pszKeyPath, LPCWSTR pszValueName, DWORD dwValue);
 
-// Writes the clock's eight fields, then the signature, then flushes the key. Not atomic across
-// the nine values: a snapshot cut short leaves the fields written so far new.
+// Writes the clock's eight fields, then the signature, then flushes the key, and says in the
+// debug output "RTC is saved" when all ten steps succeeded, else "RTC is not saved: error N"
+// with the error of the first step that failed (opening the key counts as part of each step).
+// A failed write does not stop the others. Not atomic across the nine values: a snapshot cut
+// short leaves the fields written so far new.
 void SaveCurrentTime(void);
 
 // TRUE with *pTime filled when the key holds the signature and eight clock values that form a

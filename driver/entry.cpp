@@ -10,6 +10,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvRe
     if (fdwReason == DLL_PROCESS_ATTACH) {
         DisableThreadLibraryCalls((HMODULE)hinstDLL);
         InitSaverLock();
+        SetSaverModule((HMODULE)hinstDLL);
     } else if (fdwReason == DLL_PROCESS_DETACH) {
         DeleteSaverLock();
     }
@@ -19,10 +20,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvRe
 extern "C" DWORD RTC_Init(LPCTSTR pContext, LPCVOID lpvBusContext) {
     (void)pContext;
     (void)lpvBusContext;
-    const DWORD dwContext = StartClockKeeping();
-    if (dwContext != 0) {
+    // What the platform calls leave in the last-error code (an event that already existed, a
+    // clock that could not be set) is not the caller's business.
+    const DWORD dwError = GetLastError();
+    BOOL fFirstInstance = FALSE;
+    const DWORD dwContext = StartClockKeeping(&fFirstInstance);
+    // The Power Manager may hold another instance in D4: only a start from none begins in D0.
+    if (fFirstInstance) {
         ResetPowerState();
     }
+    SetLastError(dwError);
     return dwContext;
 }
 

@@ -39,7 +39,8 @@ static BOOL GetCapabilities(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut) 
 }
 
 // The requested state comes in the out buffer, which also carries the answer back. Failures
-// set no error code; a save already requested and a state already written back stay.
+// set no error code; a save already requested and a state already written back stay, but the
+// state is recorded only when the request succeeds.
 static BOOL SetPowerState(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut) {
     DWORD dwState;
     if (pBufOut == NULL || dwLenOut < sizeof(dwState)) {
@@ -57,11 +58,13 @@ static BOOL SetPowerState(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut) {
         RequestSave();
         dwState = D4;
     }
-    InterlockedExchange(&g_lPowerState, (LONG)dwState);
-    if (!CeSafeCopyMemory(pBufOut, &dwState, sizeof(dwState))) {
+    if (!CeSafeCopyMemory(pBufOut, &dwState, sizeof(dwState)) || pdwActualOut == NULL ||
+        !StoreCount(pdwActualOut, sizeof(dwState))) {
         return FALSE;
     }
-    return pdwActualOut != NULL && StoreCount(pdwActualOut, sizeof(dwState));
+    // Only a request that succeeded changes the state that IOCTL_POWER_GET reports.
+    InterlockedExchange(&g_lPowerState, (LONG)dwState);
+    return TRUE;
 }
 
 static BOOL GetPowerState(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut) {

@@ -1,4 +1,4 @@
-// The device power state the driver last accepted, for IOCTL_POWER_GET.
+// The device power state of the last IOCTL_POWER_SET that succeeded, for IOCTL_POWER_GET.
 #ifndef TIMEWARD_DRIVER_POWER_H
 #define TIMEWARD_DRIVER_POWER_H
 
@@ -6,7 +6,7 @@
 
 extern "C" {
 
-// Back to D0, as after a fresh initialisation.
+// Back to D0, as when the first instance starts.
 void ResetPowerState(void);
 
 }  // extern "C"

@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
-    const DWORD result = StartClockKeeping();
+    const DWORD result = StartClockKeeping(nullptr);
     if (result != 0 && result != 1)
         std::abort();
 

@@ -121,7 +121,7 @@ TEST_F(Timewardctl, StatusForeseesTheStartUpCheck) {
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(NextStart(r.out), c.expected) << r.out;
 
-        const DWORD context = StartClockKeeping();
+        const DWORD context = StartClockKeeping(nullptr);
         EXPECT_EQ(context == 0, c.expected.rfind("refuses", 0) == 0);
         EXPECT_EQ(!coredll::clock::SetSystemTimeCalls().empty(),
                   c.expected.rfind("restore to", 0) == 0);
@@ -173,7 +173,7 @@ TEST_F(Timewardctl, SaveWaitsForTheDriversSnapshot) {
     StoreSnapshot(Record(2026, 12, 8, 9, 0, 0));
     coredll::reg::SetDword(kKey, "TimewardImplemented", 0);
     coredll::clock::SetWall(Record(2026, 12, 8, 10, 0, 0, 125));
-    ASSERT_EQ(StartClockKeeping(), 1u);
+    ASSERT_EQ(StartClockKeeping(nullptr), 1u);
     coredll::reg::ResetCounters();
 
     uint64_t waited = 0;
@@ -231,7 +231,7 @@ TEST_F(Timewardctl, ClearRemovesTheSignatureAlone) {
 
     // The next start restores nothing; with the driver running, clear says it will save again.
     coredll::clock::SetWall(Record(2003, 1, 1));
-    ASSERT_EQ(StartClockKeeping(), 1u);
+    ASSERT_EQ(StartClockKeeping(nullptr), 1u);
     EXPECT_EQ(CountLines("We did not save RTC before\r\n"), 1);
     EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
     r = Ctl({u"clear"});

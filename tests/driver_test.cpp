@@ -119,6 +119,29 @@ TEST_F(Driver, ReadAndWriteIgnoreUnreachableBuffers) {
     EXPECT_TRUE(pages.ReadOnlyUntouched());
 }
 
+// Another kind of object holds "SaveRTCEvent": the saver runs on its own wake-up alone and says
+// that requests by name go unheard, and the start leaves the caller's error code as it was.
+TEST_F(Driver, SaverRunsWithoutTheSaveEventWhenItsNameIsTaken) {
+    coredll::ActiveDriver& d = Start();
+    EXPECT_TRUE(d.entry.Deinit(d.context));
+    coredll::threads::TakeName(u"SaveRTCEvent");
+    coredll::debug::Clear();
+    SetLastError(0xBEEF);
+    EXPECT_EQ(d.entry.Init(u"Drivers\\Active\\01", nullptr), 1u);
+    EXPECT_EQ(GetLastError(), 0xBEEFu);
+    EXPECT_EQ(CountLines("SaveRTCEvent cannot be opened (error 6): requests by name will not be "
+                         "heard\r\n"),
+              1);
+    coredll::clock::Advance(300000);
+    DWORD state = D4, actual = 0;
+    EXPECT_TRUE(d.entry.IOControl(d.context, IOCTL_POWER_SET, nullptr, 0,
+                                  reinterpret_cast<PBYTE>(&state), 4, &actual));
+    coredll::clock::Settle();
+    EXPECT_EQ(Snapshots(), 2) << "periodic, and on request";
+    EXPECT_TRUE(d.entry.Deinit(d.context));
+    EXPECT_EQ(Snapshots(), 3);
+}
+
 TEST_F(Driver, SwitchAtOneLeavesNoModuleNoEventNoThread) {
     coredll::reg::SetDword(kKey, "TimewardImplemented", 1);
     std::string error;
@@ -160,6 +183,8 @@ TEST_F(Driver, SaverRunsUntilTheLastInstanceEnds) {
     coredll::ActiveDriver& d = Start();
     EXPECT_EQ(d.entry.Init(u"Drivers\\Active\\02", nullptr), 1u);
     EXPECT_EQ(coredll::threads::Started(), 1u) << "no second saver";
+    for (DWORD never_handed_out : {0u, 2u, 7u, 0xFFFFFFFFu})
+        EXPECT_FALSE(d.entry.Deinit(never_handed_out)) << never_handed_out;
     EXPECT_TRUE(d.entry.Deinit(d.context));
     EXPECT_EQ(Snapshots(), 0) << "not the last instance: no last snapshot";
     coredll::clock::Advance(3 * 300000);
@@ -236,8 +261,9 @@ TEST_F(DeviceLife, PowerCutLosesOnlyWhatWasNotFlushed) {
     Start();
     coredll::clock::Advance(300000);  // periodic snapshot at 09:35, flushed
     coredll::reg::FailFlushes(true);
-    coredll::clock::Advance(300000);  // 09:40, not flushed
-    EXPECT_EQ(Snapshots(), 2);
+    coredll::clock::Advance(300000);  // 09:40, not flushed, and not called saved
+    EXPECT_EQ(Snapshots(), 1);
+    EXPECT_EQ(CountLines("RTC is not saved: error 29\r\n"), 1);
     coredll::reg::PowerCut();
     EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCMinute"), 35u);
     coredll::reg::FailFlushes(false);

@@ -70,11 +70,19 @@ class Lifecycle : public ModuleTest {
         coredll::threads::SetCallHook(nullptr);
         ModuleTest::StopDriver();
     }
-    // Holds the saver's thread as it begins writing a snapshot.
-    void HoldTheSaverAtItsNextSnapshot() {
-        coredll::reg::SetCallHook([this](coredll::RegCall call, std::u16string_view name, LONG) {
-            if (t_role.empty() && call == coredll::RegCall::kSet && name == u"RTCYear")
-                points_.Hold("saver writes");
+    // Holds the saver's thread in its next snapshot, once it has written `value`.
+    void HoldTheSaverAtItsNextSnapshot(std::u16string_view value = u"RTCYear") {
+        coredll::reg::SetCallHook(
+            [this, value](coredll::RegCall call, std::u16string_view name, LONG) {
+                if (t_role.empty() && call == coredll::RegCall::kSet && name == value)
+                    points_.Hold("saver writes");
+            });
+    }
+    // Passes "<role> locks" when a thread with a role reaches a lock.
+    void PassLocks() {
+        coredll::threads::SetCallHook([this](Call call) {
+            if (!t_role.empty() && t_role != "test" && call == Call::kEnterCriticalSection)
+                points_.Pass(t_role + " locks");
         });
     }
     // Runs `fn` on a thread in the role `role`; "<role> returned" is passed when it has.
@@ -99,10 +107,16 @@ TEST_F(Lifecycle, InitDuringTheLastDeinitGetsASaver) {
     BOOL deinit = FALSE;
     std::thread stopper = Run("deinit", [&] { deinit = Deinit(); });
     points_.WaitForAny({"saver writes"});
-    EXPECT_EQ(d_->entry.Init(u"Drivers\\Active\\02", nullptr), 1u);
+    PassLocks();
+    DWORD init = 0;
+    std::thread starter =
+        Run("init", [&] { init = d_->entry.Init(u"Drivers\\Active\\02", nullptr); });
+    points_.WaitForAny({"init locks", "init returned"});
     points_.Release("saver writes");
     stopper.join();
+    starter.join();
     coredll::reg::SetCallHook(nullptr);
+    EXPECT_EQ(init, 1u);
     EXPECT_TRUE(deinit);
     EXPECT_EQ(Snapshots(), 1);
     EXPECT_EQ(coredll::threads::Alive(), 1) << "the new instance has no saver";
@@ -169,6 +183,82 @@ TEST_F(Lifecycle, PowerRequestDuringDeinitNeverSetsAClosedHandle) {
     EXPECT_EQ(coredll::threads::BadHandleUses(), 0u);
     EXPECT_EQ(coredll::threads::Alive(), 0);
     EXPECT_EQ(Snapshots(), 1);
+}
+
+// An instance starts while the saver has written the hour of a snapshot and not yet the minute:
+// the start-up waits for the whole snapshot, so it never sets the clock from half of each.
+TEST_F(Lifecycle, InitDuringASnapshotReadsAWholeOne) {
+    coredll::clock::SetWall(Record(2026, 12, 8, 11, 3));
+    StoreSnapshot(Record(2026, 12, 8, 10, 58));
+    HoldTheSaverAtItsNextSnapshot(u"RTCHour");
+    PassLocks();
+    std::thread settler = Run("settle", [] { coredll::clock::Settle(); });
+    DWORD state = D4, actual = 0;
+    ASSERT_TRUE(d_->entry.IOControl(d_->context, IOCTL_POWER_SET, nullptr, 0,
+                                    reinterpret_cast<PBYTE>(&state), 4, &actual));
+    points_.WaitForAny({"saver writes"});
+    std::thread starter = Run("init", [&] { d_->entry.Init(u"Drivers\\Active\\02", nullptr); });
+    points_.WaitForAny({"init locks", "init returned"});
+    points_.Release("saver writes");
+    starter.join();
+    settler.join();
+    EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty())
+        << "set to " << Show(coredll::clock::SetSystemTimeCalls()[0].requested);
+    EXPECT_TRUE(Deinit());
+}
+
+struct ForeignWaiter {
+    HANDLE save;
+    HANDLE quit;
+    int taken = 0;
+};
+
+// Another process that waits on "SaveRTCEvent" to learn of save requests.
+DWORD WINAPI WaitOnTheSaveEvent(LPVOID p) {
+    auto* w = static_cast<ForeignWaiter*>(p);
+    const HANDLE both[] = {w->quit, w->save};
+    while (WaitForMultipleObjects(2, both, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
+        ++w->taken;
+    return 0;
+}
+
+// The driver's own requests and its stop reach the saver, never a process waiting on the name.
+TEST_F(Lifecycle, AWaiterOnTheSaveEventTakesNothingOfTheDriversOwn) {
+    ForeignWaiter w{CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent"),
+                    CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    HANDLE waiter = CreateThread(nullptr, 0, WaitOnTheSaveEvent, &w, 0, nullptr);
+    for (int i = 0; i < 20; ++i) {
+        DWORD state = D4, actual = 0;
+        d_->entry.IOControl(d_->context, IOCTL_POWER_SET, nullptr, 0,
+                            reinterpret_cast<PBYTE>(&state), 4, &actual);
+        coredll::clock::Settle();
+    }
+    EXPECT_EQ(Snapshots(), 20);
+    const uint64_t before = coredll::clock::NowMs();
+    EXPECT_TRUE(Deinit());
+    EXPECT_EQ(coredll::clock::NowMs(), before) << "Deinit waited for the saver's time-out";
+    EXPECT_EQ(Snapshots(), 21);
+    EXPECT_EQ(w.taken, 0);
+    SetEvent(w.quit);
+    EXPECT_EQ(WaitForSingleObject(waiter, INFINITE), WAIT_OBJECT_0);
+    for (HANDLE h : {waiter, w.save, w.quit})
+        CloseHandle(h);
+}
+
+// The module is freed without RTC_Deinit: the running saver keeps it loaded, and still answers.
+TEST_F(Lifecycle, FreeLibraryWithoutDeinitLeavesTheSaverItsCode) {
+    ASSERT_TRUE(FreeLibrary(d_->module));
+    EXPECT_TRUE(coredll::modules::IsLoaded(u"Timeward.dll"));
+    HANDLE save = CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent");
+    SetEvent(save);
+    CloseHandle(save);
+    coredll::clock::Settle();
+    EXPECT_EQ(Snapshots(), 1);
+    // The Device Manager's reference back, so that its Deinit can end the saver: then the module
+    // goes with the last reference.
+    ASSERT_EQ(LoadLibraryW(u"Timeward.dll"), d_->module);
+    dm_.DeactivateAll();
+    EXPECT_FALSE(coredll::modules::IsLoaded(u"Timeward.dll"));
 }
 
 }  // namespace

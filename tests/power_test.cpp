@@ -110,7 +110,7 @@ TEST_F(Power, SetWithoutAByteCountPointerStillSavesButFails) {
     EXPECT_EQ(Snapshots(), 1);
     DWORD got = 0xAAAA, actual = 0;
     EXPECT_TRUE(Ioctl(IOCTL_POWER_GET, &got, 4, &actual));
-    EXPECT_EQ(got, 4u) << "the state was recorded all the same";
+    EXPECT_EQ(got, static_cast<DWORD>(D0)) << "a set that failed records no state";
 }
 
 TEST_F(Power, SetAndGetTakeAnOutBufferOfAtLeastFourBytes) {
@@ -141,6 +141,11 @@ TEST_F(Power, GetReportsTheStateLastAccepted) {
     Set(&set, &actual);
     EXPECT_TRUE(Ioctl(IOCTL_POWER_GET, &state, 4, &actual));
     EXPECT_EQ(state, 4u);
+    // A second instance starts while the Power Manager holds the device in D4.
+    ASSERT_EQ(d_->entry.Init(u"Drivers\\Active\\02", nullptr), 1u);
+    EXPECT_TRUE(Ioctl(IOCTL_POWER_GET, &state, 4, &actual));
+    EXPECT_EQ(state, 4u) << "only the first instance starts in D0";
+    EXPECT_TRUE(d_->entry.Deinit(d_->context));
     set = 7;  // refused: the state stays
     Set(&set, &actual);
     EXPECT_TRUE(Ioctl(IOCTL_POWER_GET, &state, 4, &actual));
@@ -189,7 +194,14 @@ TEST_F(Power, UnreachableOutBuffersFailTheRequestWithoutAFault) {
         EXPECT_FALSE(Ioctl(IOCTL_POWER_GET, out, 4, &actual));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     }
+    // The request just before leaves D0 where a request that went on with an unread state
+    // would find one.
+    DWORD d0 = D0;
+    EXPECT_TRUE(Ioctl(IOCTL_POWER_SET, &d0, 4, &actual));
+    actual = 0;
+    const uint64_t copies = coredll::memory::Copies();
     EXPECT_FALSE(Set(reinterpret_cast<DWORD*>(pages.Unmapped()), &actual));
+    EXPECT_EQ(coredll::memory::Copies(), copies + 1) << "nothing follows a failed read";
     EXPECT_EQ(GetLastError(), kNoError);
     EXPECT_EQ(Snapshots(), 0) << "a state that cannot be read is no request";
     EXPECT_EQ(actual, 0u);
@@ -212,6 +224,9 @@ TEST_F(Power, ReadOnlyOutBufferStillGivesTheSnapshotItAskedFor) {
     EXPECT_EQ(GetLastError(), kNoError);
     EXPECT_EQ(Snapshots(), 1);
     EXPECT_EQ(actual, 0u);
+    DWORD got = 0xAAAA;
+    EXPECT_TRUE(Ioctl(IOCTL_POWER_GET, &got, 4, &actual));
+    EXPECT_EQ(got, static_cast<DWORD>(D0)) << "a set that failed records no state";
 }
 
 TEST_F(Power, UnreachableByteCountFailsTheRequest) {

@@ -42,7 +42,7 @@ class PowerCut : public SimTest {
             << "the hive always loads: " << error;
         coredll::threads::FailEventCreation(true);  // no saver: only the restore matters here
         coredll::clock::SetWall(Record(2003, 1, 1));
-        EXPECT_EQ(StartClockKeeping(), 1u);
+        EXPECT_EQ(StartClockKeeping(nullptr), 1u);
         std::vector<coredll::clock::SetCall> calls = coredll::clock::SetSystemTimeCalls();
         EXPECT_LE(calls.size(), 1u);
         if (calls.empty())
@@ -109,7 +109,7 @@ TEST_F(PowerCut, AtEveryPointOfStartupTheNextBootRestoresTheSame) {
     Boot(true);
     coredll::threads::FailEventCreation(true);
     coredll::clock::SetWall(Record(2003, 1, 1));
-    StartClockKeeping();
+    StartClockKeeping(nullptr);
     const int calls =
         static_cast<int>(coredll::reg::Counters().opens + coredll::reg::Counters().queries +
                          coredll::reg::Counters().closes);
@@ -119,7 +119,7 @@ TEST_F(PowerCut, AtEveryPointOfStartupTheNextBootRestoresTheSame) {
         coredll::threads::FailEventCreation(true);
         coredll::clock::SetWall(Record(2003, 1, 1));
         CutAfterCall(n);
-        StartClockKeeping();
+        StartClockKeeping(nullptr);
         std::optional<SYSTEMTIME> restored = Reboot();
         ASSERT_TRUE(restored) << "cut after call " << n;
         EXPECT_TRUE(SameTime(*restored, kOld)) << n << ": " << Show(*restored);

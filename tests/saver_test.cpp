@@ -29,7 +29,7 @@ class Saver : public SaverStart {
   protected:
     void SetUp() override {
         SaverStart::SetUp();
-        ASSERT_EQ(StartClockKeeping(), 1u);
+        ASSERT_EQ(StartClockKeeping(nullptr), 1u);
         coredll::debug::Clear();
     }
 };
@@ -165,7 +165,7 @@ TEST_F(SaverStart, ForeignManualResetEventGivesOneSnapshotPerWake) {
         if (call == coredll::RegCall::kFlush && ++flushes > 5)
             ResetEvent(foreign);
     });
-    ASSERT_EQ(StartClockKeeping(), 1u);
+    ASSERT_EQ(StartClockKeeping(nullptr), 1u);
     coredll::clock::Settle();
     EXPECT_EQ(Snapshots(), 1);
     EXPECT_EQ(WaitForSingleObject(foreign, 0), WAIT_TIMEOUT) << "the saver left it reset";
@@ -178,6 +178,66 @@ TEST_F(SaverStart, ForeignManualResetEventGivesOneSnapshotPerWake) {
     coredll::clock::Advance(1);
     EXPECT_EQ(Snapshots(), 3);
     CloseHandle(foreign);
+}
+
+// A clock set by anyone is saved at once, as the new time.
+TEST_F(Saver, SettingTheClockGivesOneSnapshotOfTheNewTime) {
+    coredll::clock::Settle();
+    const SYSTEMTIME corrected = Record(2025, 7, 7, 7, 7, 7);
+    ASSERT_TRUE(SetSystemTime(&corrected));
+    coredll::clock::Settle();
+    EXPECT_EQ(Snapshots(), 1);
+    EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCYear"), 2025u);
+    coredll::clock::Advance(SAVE_INTERVAL_MS - 1);
+    EXPECT_EQ(Snapshots(), 1) << "the interval starts again";
+}
+
+// The saver, not the start-up, registers for time changes; the last stop removes it.
+TEST_F(SaverStart, TimeChangesAreWatchedFromTheSaverThreadUntilTheLastStop) {
+    ASSERT_EQ(StartClockKeeping(nullptr), 1u);
+    EXPECT_TRUE(coredll::notify::Registrations().empty()) << "start-up registered";
+    coredll::clock::Settle();
+    std::vector<coredll::notify::Registration> r = coredll::notify::Registrations();
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].app, u"\\\\.\\Notifications\\NamedEvents\\TimewardTimeChanged");
+    EXPECT_EQ(r[0].event, NOTIFICATION_EVENT_TIME_CHANGE);
+    ASSERT_EQ(StartClockKeeping(nullptr), 1u);
+    EXPECT_TRUE(StopSaver());
+    EXPECT_EQ(coredll::notify::Registrations().size(), 1u) << "one instance is left";
+    EXPECT_TRUE(StopSaver());
+    EXPECT_TRUE(coredll::notify::Registrations().empty());
+}
+
+TEST_F(SaverStart, ARegistrationThatFailsIsMadeAtALaterWake) {
+    coredll::notify::FailRegistrations(1);
+    ASSERT_EQ(StartClockKeeping(nullptr), 1u);
+    coredll::clock::Settle();
+    const SYSTEMTIME corrected = Record(2025, 7, 7, 7, 7, 7);
+    SetSystemTime(&corrected);
+    coredll::clock::Settle();
+    EXPECT_EQ(Snapshots(), 0) << "not registered: not heard";
+    coredll::clock::Advance(SAVE_INTERVAL_MS);
+    EXPECT_EQ(Snapshots(), 1);
+    EXPECT_EQ(coredll::notify::Registrations().size(), 1u);
+    SetSystemTime(&corrected);
+    coredll::clock::Settle();
+    EXPECT_EQ(Snapshots(), 2);
+}
+
+// An OS design without the notification component: the driver runs as it would without this
+// wake, and says once why a set clock waits for the next snapshot.
+TEST_F(SaverStart, WithoutTheNotificationComponentASetClockWaitsForTheNextSnapshot) {
+    coredll::notify::LeaveOut(true);
+    ASSERT_EQ(StartClockKeeping(nullptr), 1u);
+    const SYSTEMTIME corrected = Record(2025, 7, 7, 7, 7, 7);
+    SetSystemTime(&corrected);
+    coredll::clock::Settle();
+    EXPECT_EQ(Snapshots(), 0);
+    coredll::clock::Advance(2 * SAVE_INTERVAL_MS);
+    EXPECT_EQ(Snapshots(), 2);
+    EXPECT_EQ(CountLines("CeRunAppAtEvent is missing: a clock that is set is saved at the next "
+                         "snapshot, not at once\r\n"),
+              1);
 }
 
 }  // namespace

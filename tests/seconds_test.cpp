@@ -160,10 +160,14 @@ TEST(IsValidCalendarRecord, RejectsEachFieldJustOutOfRange) {
         {"second max", &SYSTEMTIME::wSecond, 0xFFFF},
         {"ms max", &SYSTEMTIME::wMilliseconds, 0xFFFF},
     };
-    for (const Case& c : cases) {
-        SYSTEMTIME st = good;
-        st.*c.field = c.value;
-        EXPECT_FALSE(IsValidCalendarRecord(&st)) << c.what;
+    // In a common year and in a leap year, whose month tables differ.
+    for (WORD year : {2026, 2024}) {
+        for (const Case& c : cases) {
+            SYSTEMTIME st = good;
+            st.wYear = year;
+            st.*c.field = c.value;
+            EXPECT_FALSE(IsValidCalendarRecord(&st)) << c.what << " in " << year;
+        }
     }
     SYSTEMTIME dec32 = Record(2024, 12, 32);
     EXPECT_FALSE(IsValidCalendarRecord(&dec32)) << "32 December of a leap year";

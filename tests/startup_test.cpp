@@ -39,7 +39,7 @@ class Startup : public SimTest {
 TEST_F(Startup, SwitchAtOneRefusesAndStartsNothing) {
     coredll::reg::SetDword(kKey, "TimewardImplemented", 1);
     StoreSnapshot(Record(2030, 1, 1));
-    EXPECT_EQ(StartClockKeeping(), 0u);
+    EXPECT_EQ(StartClockKeeping(nullptr), 0u);
     EXPECT_EQ(coredll::debug::Texts(),
               std::vector<std::string>{"Timeward is already implemented\r\n"});
     EXPECT_EQ(coredll::threads::Started(), 0u);
@@ -51,19 +51,19 @@ TEST_F(Startup, SwitchAtOneRefusesAndStartsNothing) {
 TEST_F(Startup, SwitchOtherThanOneRunsNormally) {
     for (DWORD value : {0u, 2u, 0x101u}) {
         coredll::reg::SetDword(kKey, "TimewardImplemented", value);
-        EXPECT_EQ(StartClockKeeping(), 1u) << value;
+        EXPECT_EQ(StartClockKeeping(nullptr), 1u) << value;
         EXPECT_TRUE(IsSaverRunning());
         EXPECT_TRUE(StopSaver());
     }
     // A switch that is not a readable DWORD leaves the driver on as well.
     coredll::reg::SetValue(kKey, "TimewardImplemented", {REG_BINARY, {1, 0, 0, 0, 0}});
-    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(StartClockKeeping(nullptr), 1u);
     coredll::reg::SetValue(kKey, "TimewardImplemented", {REG_BINARY, {}});  // empty: reads 0
-    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(StartClockKeeping(nullptr), 1u);
 }
 
 TEST_F(Startup, NoSnapshotSaysSoAndStillStartsTheSaver) {
-    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(StartClockKeeping(nullptr), 1u);
     EXPECT_EQ(coredll::debug::Texts(), std::vector<std::string>{"We did not save RTC before\r\n"});
     EXPECT_TRUE(coredll::threads::EventExists(u"SaveRTCEvent"));
     EXPECT_EQ(coredll::threads::Alive(), 1);
@@ -72,14 +72,14 @@ TEST_F(Startup, NoSnapshotSaysSoAndStillStartsTheSaver) {
 
 TEST_F(Startup, SnapshotThreeHundredSecondsAheadIsNotRestored) {
     ClockAndSnapshot(300);
-    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(StartClockKeeping(nullptr), 1u);
     EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
     EXPECT_TRUE(coredll::debug::Texts().empty());
 }
 
 TEST_F(Startup, SnapshotThreeHundredAndOneSecondsAheadIsRestored) {
     ClockAndSnapshot(301);
-    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(StartClockKeeping(nullptr), 1u);
     EXPECT_EQ(coredll::debug::Texts(),
               std::vector<std::string>{"SavedTime is bigger than CurrentTime for more than 5 "
                                        "minutes\r\n"});
@@ -93,7 +93,7 @@ TEST_F(Startup, SnapshotThreeHundredAndOneSecondsAheadIsRestored) {
 TEST_F(Startup, ClockAheadOfTheSnapshotIsNeverMovedBack) {
     for (int64_t behind : {1, 301, 86400 * 365}) {
         ClockAndSnapshot(-behind);
-        EXPECT_EQ(StartClockKeeping(), 1u);
+        EXPECT_EQ(StartClockKeeping(nullptr), 1u);
         StopSaver();
     }
     EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
@@ -120,7 +120,7 @@ TEST_F(Startup, SaveRequestedBeforeStartUpWritesNothingBeforeTheRestore) {
         if (std::this_thread::get_id() == startup)
             coredll::clock::Settle();
     });
-    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(StartClockKeeping(nullptr), 1u);
     coredll::threads::SetCallHook(nullptr);
     coredll::clock::Settle();
     coredll::reg::SetCallHook(nullptr);
@@ -151,7 +151,7 @@ TEST_F(Startup, WrapOfTheSecondsCountSetsTheseClocksBack) {
         coredll::clock::SetWall(p.clock);
         StoreSnapshot(p.snapshot);
         const size_t before = coredll::clock::SetSystemTimeCalls().size();
-        EXPECT_EQ(StartClockKeeping(), 1u);
+        EXPECT_EQ(StartClockKeeping(nullptr), 1u);
         EXPECT_EQ(coredll::clock::SetSystemTimeCalls().size(), before + (p.set ? 1 : 0))
             << Show(p.clock) << " with " << Show(p.snapshot);
         EXPECT_TRUE(StopSaver());
@@ -161,14 +161,14 @@ TEST_F(Startup, WrapOfTheSecondsCountSetsTheseClocksBack) {
 TEST_F(Startup, RestoresAfterTheRealTimeClockWasReset) {
     coredll::clock::SetWall(Record(2003, 1, 1));
     StoreSnapshot(Record(2026, 11, 30, 22, 15, 0, 250));
-    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(StartClockKeeping(nullptr), 1u);
     EXPECT_TRUE(SameTime(coredll::clock::Now(), Record(2026, 11, 30, 22, 15, 0, 250)));
 }
 
 TEST_F(Startup, RestoredYearBefore1961ComesBackAs1961) {
     coredll::clock::SetWall(Record(1700, 1, 1));
     StoreSnapshot(Record(1900, 6, 1));
-    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(StartClockKeeping(nullptr), 1u);
     std::vector<coredll::clock::SetCall> calls = coredll::clock::SetSystemTimeCalls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].requested.wYear, 1961);
@@ -179,14 +179,14 @@ TEST_F(Startup, LeapDayBefore1961IsNotRestoredAsAnImpossibleDate) {
     // 1960 is a leap year; raised to 1961 the record would be 29 February 1961.
     coredll::clock::SetWall(Record(1700, 1, 1));
     StoreSnapshot(Record(1960, 2, 29));
-    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(StartClockKeeping(nullptr), 1u);
     EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
 }
 
 TEST_F(Startup, InvalidSnapshotIsNotRestored) {
     coredll::clock::SetWall(Record(2003, 1, 1));
     StoreSnapshot(Record(2026, 13, 1));
-    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(StartClockKeeping(nullptr), 1u);
     EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
     EXPECT_EQ(CountLines("We did not save RTC before\r\n"), 1);
 }
@@ -195,7 +195,7 @@ TEST_F(Startup, WithoutAnEventStillRestoresAndStartsNoThread) {
     coredll::threads::FailEventCreation(true);
     coredll::clock::SetWall(Record(2003, 1, 1));
     StoreSnapshot(Record(2026, 1, 1));
-    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(StartClockKeeping(nullptr), 1u);
     EXPECT_EQ(coredll::threads::Started(), 0u);
     EXPECT_EQ(coredll::threads::Alive(), 0);
     EXPECT_FALSE(IsSaverRunning());
@@ -207,7 +207,7 @@ TEST_F(Startup, WithoutAnEventStillRestoresAndStartsNoThread) {
     EXPECT_EQ(CountLines("RTC is saved\r\n"), 0);
 
     coredll::threads::FailEventCreation(false);
-    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(StartClockKeeping(nullptr), 1u);
     EXPECT_TRUE(IsSaverRunning()) << "the next start-up tries again";
 }
 
@@ -215,7 +215,7 @@ TEST_F(Startup, WithoutAThreadStillRestoresAndLeavesNoEvent) {
     coredll::threads::FailThreadCreation(true);
     coredll::clock::SetWall(Record(2003, 1, 1));
     StoreSnapshot(Record(2026, 1, 1));
-    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(StartClockKeeping(nullptr), 1u);
     EXPECT_EQ(coredll::clock::SetSystemTimeCalls().size(), 1u);
     EXPECT_FALSE(IsSaverRunning());
     EXPECT_EQ(coredll::threads::OpenHandles(), 0);
@@ -226,8 +226,8 @@ TEST_F(Startup, WithoutAThreadStillRestoresAndLeavesNoEvent) {
 }
 
 TEST_F(Startup, SecondStartWhileTheSaverRunsStartsNoSecondSaver) {
-    EXPECT_EQ(StartClockKeeping(), 1u);
-    EXPECT_EQ(StartClockKeeping(), 1u);
+    EXPECT_EQ(StartClockKeeping(nullptr), 1u);
+    EXPECT_EQ(StartClockKeeping(nullptr), 1u);
     EXPECT_EQ(coredll::threads::Started(), 1u);
     EXPECT_EQ(coredll::threads::Alive(), 1);
 }

@@ -159,7 +159,18 @@ TEST_F(Store, AbsentKeyReadsNothingWritesNothingFlushesNothing) {
     SaveCurrentTime();
     EXPECT_FALSE(coredll::reg::KeyExists(kKey));
     EXPECT_EQ(coredll::reg::Counters().flushes, 0u);
-    EXPECT_EQ(CountLines("RTC is saved\r\n"), 1);
+    EXPECT_EQ(coredll::debug::Texts(), std::vector<std::string>{"RTC is not saved: error 2\r\n"});
+
+    // A write that fails, then a key that goes: the line names the first failure.
+    coredll::reg::CreateKey(kKey);
+    coredll::reg::FailSetOf("RTCYear");
+    coredll::reg::SetCallHook([](coredll::RegCall call, std::u16string_view name, LONG) {
+        if (call == coredll::RegCall::kSet && name == u"RTCYear")
+            coredll::reg::DeleteKey(kKey);
+    });
+    SaveCurrentTime();
+    coredll::reg::SetCallHook(nullptr);
+    EXPECT_EQ(CountLines("RTC is not saved: error 29\r\n"), 1) << "ERROR_WRITE_FAULT, not 2";
 }
 
 TEST_F(Store, SavingNeverWritesTheSwitch) {
@@ -181,12 +192,15 @@ TEST_F(Store, FailedWriteLeavesThatValueAndTheRestGoOn) {
     EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCYear"), 2026u);
     EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCMinute"), 6u);
     EXPECT_EQ(coredll::reg::Counters().flushes, 1u);
+    EXPECT_EQ(CountLines("RTC is not saved: error 29\r\n"), 1);
+    EXPECT_EQ(Snapshots(), 0);
 }
 
 TEST_F(Store, PowerCutBeforeTheFlushLosesTheSnapshot) {
     coredll::reg::Flush();  // the key itself is on storage, no snapshot yet
     coredll::reg::FailFlushes(true);
     SaveCurrentTime();
+    EXPECT_EQ(coredll::debug::Texts(), std::vector<std::string>{"RTC is not saved: error 29\r\n"});
     SYSTEMTIME st;
     EXPECT_TRUE(ReadSnapshot(&st)) << "the working copy holds it";
     coredll::reg::PowerCut();
@@ -209,6 +223,7 @@ TEST_F(Store, NoHandleStaysOpenWhenOpensFail) {
     SYSTEMTIME st;
     EXPECT_FALSE(ReadSnapshot(&st));
     EXPECT_EQ(coredll::reg::Counters().closes, 0u);
+    EXPECT_EQ(CountLines("RTC is not saved: error 5\r\n"), 1);
 }
 
 }  // namespace
