@@ -67,6 +67,20 @@ int PlayAtRest(const Device& device, const Step& s) {
             }
             Out().Line(clock, "switch", SwitchText(true));
             return kAllHeld;
+        case StepKind::kNotifications: {
+            Image image;
+            if (!device.ReadImage(&image, &error)) {
+                Out().Fail(error);
+                return kDeviceFailed;
+            }
+            image.notifications = s.on;
+            if (!device.WriteImage(image, &error)) {
+                Out().Fail("the device failed: " + error + "; the image is as it was");
+                return kDeviceFailed;
+            }
+            Out().Line(clock, "image", image.Describe());
+            return kAllHeld;
+        }
         case StepKind::kStatus:
             return ShowStatusAtRest(device, false);
         default:
@@ -84,13 +98,15 @@ int PlayAtRest(const Device& device, const Step& s) {
 int ShowStatusAtRest(const Device& device, bool json) {
     std::string error;
     Rtc rtc;
+    Image image;
     coredll::Reset();
     coredll::debug::EchoToStderr(false);
-    if (!device.ReadRtc(&rtc, &error) || !coredll::reg::LoadHiveFile(device.hive(), &error)) {
+    if (!device.ReadRtc(&rtc, &error) || !device.ReadImage(&image, &error) ||
+        !coredll::reg::LoadHiveFile(device.hive(), &error)) {
         Out().Fail(error);
         return kDeviceFailed;
     }
-    PrintStatus(device, rtc, json);
+    PrintStatus(device, rtc, image, json);
     return kAllHeld;
 }
 

@@ -9,8 +9,8 @@
 namespace tws {
 
 // Plays one step while the device is off: time passes on the real-time clock, the clock is
-// set or loses its time, the switch is set in the hive, or an expectation is checked. Returns
-// the exit status.
+// set or loses its time, the switch is set in the hive, the image is built with or without a
+// component, or an expectation is checked. Returns the exit status.
 int PlayAtRest(const Device& device, const Step& s);
 
 // Prints the state of the device at rest, as text or JSON. Returns the exit status.

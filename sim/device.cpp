@@ -1,4 +1,4 @@
-// Keeps a simulated device's registry hive and real-time clock in its directory.
+// Keeps a simulated device's registry hive, real-time clock and image in its directory.
 #include "device.h"
 
 #include <fcntl.h>
@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <sstream>
 
 #include "coredll_sim.h"
@@ -17,6 +18,8 @@ namespace tws {
 namespace {
 
 constexpr char kRtcHeader[] = "# Timeward simulated device: the battery-backed real-time clock\n";
+constexpr char kImageHeader[] =
+    "# Timeward simulated device: the optional components of its OS image\n";
 
 // Whether `file` is there; a file that cannot be looked at (a directory without search
 // permission, a loop of links) counts as there.
@@ -26,7 +29,45 @@ bool Present(const std::filesystem::path& file) {
     return there || ec;
 }
 
+std::string Expected(const std::filesystem::path& file, int line, const std::string& what) {
+    return file.string() + ":" + std::to_string(line) + ": expected " + what;
+}
+
+// Reads a device file of "key value" lines, in which '#' starts a comment line. `take` is given
+// each line's key and value and returns what was expected instead, or "" when it takes the
+// line. `lines` is how many lines there were, for a message about what the end lacks.
+using TakeLine = std::function<std::string(const std::string& key, const std::string& value)>;
+bool ReadKeyLines(const std::filesystem::path& file, const TakeLine& take, int* lines,
+                  std::string* error) {
+    std::string text;
+    if (!coredll::ReadWholeFile(file, &text, error))
+        return false;
+    std::istringstream in(text);
+    std::string line;
+    int n = 0;
+    while (std::getline(in, line)) {
+        ++n;
+        if (line.empty() || line[0] == '#')
+            continue;
+        const size_t sp = line.find(' ');
+        const std::string expected =
+            take(line.substr(0, sp), sp == std::string::npos ? "" : line.substr(sp + 1));
+        if (!expected.empty()) {
+            *error = Expected(file, n, expected);
+            return false;
+        }
+    }
+    *lines = n;
+    return true;
+}
+
 }  // namespace
+
+std::string Image::Describe() const {
+    return notifications ? "the notification component is in: a clock that is set is saved at once"
+                         : "the notification component is left out (no CeRunAppAtEvent): a clock "
+                           "that is set is saved at the next snapshot";
+}
 
 SYSTEMTIME DefaultResetDate() {
     SYSTEMTIME st;
@@ -35,20 +76,22 @@ SYSTEMTIME DefaultResetDate() {
 }
 
 bool Device::Exists() const {
-    return Present(hive()) || Present(rtc_file());
+    return Present(hive()) || Present(rtc_file()) || Present(image_file());
 }
 
 int Device::Check(std::string* error) const {
     if (!Exists())
         return kAllHeld;
-    std::string text, rtc_text;
+    std::string text, rtc_text, image_text;
     if (!coredll::ReadWholeFile(hive(), &text, error) ||
-        !coredll::ReadWholeFile(rtc_file(), &rtc_text, error))
+        !coredll::ReadWholeFile(rtc_file(), &rtc_text, error) ||
+        (Present(image_file()) && !coredll::ReadWholeFile(image_file(), &image_text, error)))
         return kDeviceFailed;
     if (!coredll::reg::ParseRegText(text, hive().string(), error))
         return kBadInput;
     Rtc rtc;
-    return ReadRtc(&rtc, error) ? kAllHeld : kBadInput;
+    Image image;
+    return ReadRtc(&rtc, error) && ReadImage(&image, error) ? kAllHeld : kBadInput;
 }
 
 bool Device::Create(const SYSTEMTIME& start, bool* created, std::string* error) const {
@@ -64,14 +107,15 @@ bool Device::Create(const SYSTEMTIME& start, bool* created, std::string* error) 
     Rtc rtc;
     rtc.time = start;
     rtc.reset_to = DefaultResetDate();
-    if (!coredll::WriteFileAtomically(hive(), kTimewardReg, error) || !WriteRtc(rtc, error))
+    if (!coredll::WriteFileAtomically(hive(), kTimewardReg, error) || !WriteRtc(rtc, error) ||
+        !WriteImage(Image{}, error))
         return false;
     *created = true;
     return true;
 }
 
 bool Device::Wipe(std::string* error) const {
-    for (const char* name : {"hive.reg", "hive.reg.tmp", "rtc", "rtc.tmp"}) {
+    for (const char* name : {"hive.reg", "hive.reg.tmp", "rtc", "rtc.tmp", "image", "image.tmp"}) {
         std::error_code ec;
         std::filesystem::remove(dir_ / name, ec);
         if (ec) {
@@ -83,46 +127,33 @@ bool Device::Wipe(std::string* error) const {
 }
 
 bool Device::ReadRtc(Rtc* rtc, std::string* error) const {
-    std::string text;
-    if (!coredll::ReadWholeFile(rtc_file(), &text, error))
-        return false;
-    std::istringstream in(text);
-    std::string line;
-    int n = 0;
     bool have_time = false, have_battery = false;
     Rtc out;
     out.reset_to = DefaultResetDate();
-    auto fail = [&](const std::string& expected) {
-        *error = rtc_file().string() + ":" + std::to_string(n) + ": expected " + expected;
-        return false;
-    };
-    while (std::getline(in, line)) {
-        ++n;
-        if (line.empty() || line[0] == '#')
-            continue;
-        size_t sp = line.find(' ');
-        std::string key = line.substr(0, sp);
-        std::string value = sp == std::string::npos ? "" : line.substr(sp + 1);
+    auto take = [&](const std::string& key, const std::string& value) -> std::string {
         if (key == "time" || key == "reset-to") {
             SYSTEMTIME st;
             if (!ParseDate(value, &st))
-                return fail("a date like 2026-12-08 09:30:00.000 after " + key);
+                return "a date like 2026-12-08 09:30:00.000 after " + key;
             (key == "time" ? out.time : out.reset_to) = st;
             have_time |= key == "time";
         } else if (key == "battery") {
             if (value != "ok" && value != "lost")
-                return fail("ok or lost after battery");
+                return "ok or lost after battery";
             out.battery_ok = value == "ok";
             have_battery = true;
         } else {
-            return fail("time, battery or reset-to");
+            return "time, battery or reset-to";
         }
+        return "";
+    };
+    int lines = 0;
+    if (!ReadKeyLines(rtc_file(), take, &lines, error))
+        return false;
+    if (!have_time || !have_battery) {
+        *error = Expected(rtc_file(), lines + 1, have_time ? "a battery line" : "a time line");
+        return false;
     }
-    ++n;
-    if (!have_time)
-        return fail("a time line");
-    if (!have_battery)
-        return fail("a battery line");
     *rtc = out;
     return true;
 }
@@ -133,6 +164,29 @@ bool Device::WriteRtc(const Rtc& rtc, std::string* error) const {
     text += std::string("battery ") + (rtc.battery_ok ? "ok" : "lost") + "\n";
     text += "reset-to " + FormatDate(rtc.reset_to, true) + "\n";
     return coredll::WriteFileAtomically(rtc_file(), text, error);
+}
+
+bool Device::ReadImage(Image* image, std::string* error) const {
+    Image out;
+    auto take = [&](const std::string& key, const std::string& value) -> std::string {
+        if (key != "notifications")
+            return "notifications";
+        if (value != "on" && value != "off")
+            return "on or off after notifications";
+        out.notifications = value == "on";
+        return "";
+    };
+    int lines = 0;
+    if (Present(image_file()) && !ReadKeyLines(image_file(), take, &lines, error))
+        return false;
+    *image = out;
+    return true;
+}
+
+bool Device::WriteImage(const Image& image, std::string* error) const {
+    std::string text = kImageHeader;
+    text += std::string("notifications ") + (image.notifications ? "on" : "off") + "\n";
+    return coredll::WriteFileAtomically(image_file(), text, error);
 }
 
 DeviceLock::~DeviceLock() {

@@ -1,4 +1,5 @@
-// A simulated device at rest: a directory with its registry hive and its real-time clock.
+// A simulated device at rest: a directory with its registry hive, its real-time clock and the
+// make-up of its OS image.
 #ifndef TIMEWARD_SIM_DEVICE_H
 #define TIMEWARD_SIM_DEVICE_H
 
@@ -17,6 +18,16 @@ struct Rtc {
     SYSTEMTIME reset_to{};
 };
 
+// The optional components the device's OS image was built with. The image is the device's: it
+// lasts from boot to boot until it is built again.
+struct Image {
+    // The notification subsystem, whose CeRunAppAtEvent lets the driver hear of every change of
+    // the system time; an OS design may leave it out.
+    bool notifications = true;
+    // "the notification component is in: ...", what it means for a clock that is set.
+    std::string Describe() const;
+};
+
 // The date a real-time clock that lost its time comes back at, unless one is given.
 SYSTEMTIME DefaultResetDate();
 
@@ -33,17 +44,20 @@ class Device {
     std::filesystem::path rtc_file() const {
         return dir_ / "rtc";
     }
-    // Whether either file is there; a file that cannot even be looked at counts as there,
+    std::filesystem::path image_file() const {
+        return dir_ / "image";
+    }
+    // Whether any of its files is there; a file that cannot even be looked at counts as there,
     // so that reading it says why.
     bool Exists() const;
 
-    // Reads and checks both files without changing anything; a new device (no files) is
+    // Reads and checks the files without changing anything; a new device (no files) is
     // fine. Returns kAllHeld, kBadInput for a malformed file (the message names the file, the
     // line and what was expected), or kDeviceFailed for a file that cannot be read (the
     // message names the file and the system's reason).
     int Check(std::string* error) const;
-    // Creates the directory, the hive from the shipped driver configuration, and a clock set
-    // to `start`. Does nothing to a device that exists.
+    // Creates the directory, the hive from the shipped driver configuration, a clock set to
+    // `start` and a whole image. Does nothing to a device that exists.
     bool Create(const SYSTEMTIME& start, bool* created, std::string* error) const;
     // Removes the device's files (nothing else in the directory); on failure the message
     // names the file and the system's reason.
@@ -51,6 +65,9 @@ class Device {
 
     bool ReadRtc(Rtc* rtc, std::string* error) const;
     bool WriteRtc(const Rtc& rtc, std::string* error) const;
+    // A device made before its image had a file has the whole image.
+    bool ReadImage(Image* image, std::string* error) const;
+    bool WriteImage(const Image& image, std::string* error) const;
 
   private:
     std::filesystem::path dir_;

@@ -18,13 +18,15 @@ namespace {
 const char kUsage[] = R"(usage: timeward-sim [OPTIONS] COMMAND [OPTIONS]
 
 A simulated Windows CE device that runs the Timeward driver. The device is a directory that
-keeps its registry hive (hive.reg) and its battery-backed real-time clock (rtc) between runs.
+keeps its registry hive (hive.reg), its battery-backed real-time clock (rtc) and what its OS
+image leaves out (image) between runs.
 
 Commands:
   demo                 play the bundled demonstration on a new device, with a verdict
   play FILE            play a scenario file
-  status [--json]      show the device at rest: its clock, the stored snapshot, the switch and
-                       what the next boot will do; --json gives the same as one JSON object
+  status [--json]      show the device at rest: its clock, the stored snapshot, the switch, its
+                       image and what the next boot will do; --json gives the same as one JSON
+                       object
   STEP...              play steps given here, as in a scenario file
   help                 show this text (also -h, --help)
 
@@ -41,6 +43,9 @@ Steps:
   off DURATION         the device stays off; the real-time clock keeps time
   clock DATE           the real-time clock is set while the device is off, as at the factory
   switch on|off        "TimewardImplemented" in the image: 0 (on) or 1 (off)
+  notifications on|off the image has the notification component (CeRunAppAtEvent), or leaves
+                       it out: then a clock that is set is saved at the next snapshot, not at
+                       once; it lasts until changed (a new device has it)
   status               show the device where the step comes
   expect clock DATE [within DURATION]
                        the clock (the real-time clock while off) is DATE, to the millisecond

@@ -86,10 +86,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<si
         size_t start = i;
         std::vector<std::string> words{args[i++]};
         while (i < args.size()) {
-            // A word that could start a step is this step's own after switch ("off") or expect
-            // ("switch"), and so is the debug line of expect line and no-line, whose quotes the
-            // shell took off.
-            bool own = (words.size() == 1 && (words[0] == "switch" || words[0] == "expect")) ||
+            // A word that could start a step is this step's own after switch and notifications
+            // ("off") or expect ("switch"), and so is the debug line of expect line and no-line,
+            // whose quotes the shell took off.
+            bool own = (words.size() == 1 && (words[0] == "switch" || words[0] == "notifications" ||
+                                              words[0] == "expect")) ||
                        (words.size() == 2 && words[0] == "expect" && words[1] == "switch");
             bool text = words.size() == 2 && words[0] == "expect" &&
                         (words[1] == "line" || words[1] == "no-line");

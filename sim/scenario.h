@@ -25,6 +25,8 @@ enum class StepKind {
     kSetClock,     // the real-time clock is set, as at the factory
     kSetClockOn,   // the clock is set while the device runs, as an application does
     kSwitch,       // "TimewardImplemented" in the image: on (0) or off (1)
+    // The image is built with the notification component, or without it.
+    kNotifications,
     kStatus,
     kExpectClock,            // the clock (the real-time clock while off)
     kExpectClockAtSnapshot,  // the clock equals the stored snapshot
@@ -55,7 +57,7 @@ struct Step {
     std::optional<SYSTEMTIME> date;
     std::string text;
     int count = -1;   // -1: at least once
-    bool on = false;  // for the switch
+    bool on = false;  // for the switch and the notification component
 };
 
 // Parses steps and checks that each fits the device's state when it comes (no boot while

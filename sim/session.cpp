@@ -136,11 +136,13 @@ class Session {
         coredll::Reset();
         coredll::debug::EchoToStderr(false);
         coredll::modules::SetSearchPath(options_.module_dir);
-        if (!device_.ReadRtc(&rtc_, &error) ||
+        if (!device_.ReadRtc(&rtc_, &error) || !device_.ReadImage(&image_, &error) ||
             !coredll::reg::LoadHiveFile(device_.hive(), &error)) {
             Out().Fail(error);
             return false;
         }
+        // The core library is built as the image was, before any driver looks into it.
+        coredll::notify::LeaveOut(!image_.notifications);
         coredll::reg::SetCallHook([](coredll::RegCall call, std::u16string_view, LONG result) {
             // Only a hive that could not be written is the device's failure; any other failed
             // flush is the caller's, and says so through its result.
@@ -322,6 +324,7 @@ class Session {
         std::printf("  snapshot  %s (as flushed to the hive)\n",
                     ReadStored(true).Describe().c_str());
         std::printf("  switch    %s\n", SwitchText(true).c_str());
+        std::printf("  image     %s\n", image_.Describe().c_str());
     }
 
     // An orderly shutdown: the drivers are deactivated, the hive is flushed, and power goes
@@ -352,6 +355,7 @@ class Session {
     const Options& options_;
     const int report_fd_;
     Rtc rtc_;
+    Image image_;
     SYSTEMTIME start_{};
     bool suspended_ = false;
     std::optional<coredll::DeviceManager> dm_;

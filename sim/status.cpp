@@ -159,7 +159,7 @@ std::string SwitchLine(const Status& s) {
     return out + (s.refuses ? ": the driver refuses to start" : ": the driver runs");
 }
 
-void PrintText(const Device& device, const Rtc& rtc, const Status& s) {
+void PrintText(const Device& device, const Rtc& rtc, const Image& image, const Status& s) {
     std::printf("device    %s (off)\n", device.dir().c_str());
     if (rtc.battery_ok) {
         std::printf("clock     %s (real-time clock, battery ok)\n",
@@ -172,10 +172,11 @@ void PrintText(const Device& device, const Rtc& rtc, const Status& s) {
                 s.key ? "present" : "missing: the driver keeps nothing without it");
     std::printf("snapshot  %s\n", SnapshotText(s).c_str());
     std::printf("switch    %s\n", SwitchLine(s).c_str());
+    std::printf("image     %s\n", image.Describe().c_str());
     std::printf("next boot %s\n", s.next_boot.c_str());
 }
 
-void PrintJson(const Device& device, const Status& s) {
+void PrintJson(const Device& device, const Image& image, const Status& s) {
     std::string out = "{";
     out += "\"device\": " + Json(device.dir().string());
     out += ", \"power\": \"off\"";
@@ -189,6 +190,8 @@ void PrintJson(const Device& device, const Status& s) {
     out += ", \"type\": " + (s.switch_type.empty() ? "null" : Json(s.switch_type));
     out += ", \"value\": " + (s.switch_value ? std::to_string(*s.switch_value) : "null");
     out += std::string(", \"refuses\": ") + (s.refuses ? "true" : "false") + "}";
+    out += std::string(", \"image\": {\"notifications\": ") +
+           (image.notifications ? "true" : "false") + "}";
     out += ", \"next_boot\": {\"action\": " + Json(s.action);
     out += ", \"to\": " + (s.action == "restore" ? Json(IsoDate(s.saved)) : "null");
     out += ", \"snapshot_ahead_s\": " +
@@ -200,12 +203,12 @@ void PrintJson(const Device& device, const Status& s) {
 
 }  // namespace
 
-void PrintStatus(const Device& device, const Rtc& rtc, bool json) {
+void PrintStatus(const Device& device, const Rtc& rtc, const Image& image, bool json) {
     const Status s = Read(rtc);
     if (json)
-        PrintJson(device, s);
+        PrintJson(device, image, s);
     else
-        PrintText(device, rtc, s);
+        PrintText(device, rtc, image, s);
 }
 
 }  // namespace tws

@@ -8,10 +8,10 @@
 
 namespace tws {
 
-// Prints the state of a device at rest: its clock, the stored snapshot, the switch and the
-// decision the driver will make at the next boot, as text or as one JSON object. The hive must
-// be loaded into the simulated registry; the driver's own readers decode it.
-void PrintStatus(const Device& device, const Rtc& rtc, bool json);
+// Prints the state of a device at rest: its clock, the stored snapshot, the switch, its image
+// and the decision the driver will make at the next boot, as text or as one JSON object. The
+// hive must be loaded into the simulated registry; the driver's own readers decode it.
+void PrintStatus(const Device& device, const Rtc& rtc, const Image& image, bool json);
 
 }  // namespace tws
 

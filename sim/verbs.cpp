@@ -148,6 +148,10 @@ bool Switch(StepWords& w, Step* s) {
     return w.OnOff(&s->on, "switch");
 }
 
+bool Notifications(StepWords& w, Step* s) {
+    return w.OnOff(&s->on, "notifications");
+}
+
 bool Expect(StepWords& w, Step* s);
 
 const Verb kVerbs[] = {
@@ -164,6 +168,8 @@ const Verb kVerbs[] = {
     {"clock", StepKind::kSetClock, kPowerOff, 0, "clock DATE", SetClock},
     {"set-clock", StepKind::kSetClockOn, kPowerOn, 0, "set-clock DATE", SetClockOn},
     {"switch", StepKind::kSwitch, kPowerOff, 0, "switch on|off", Switch},
+    {"notifications", StepKind::kNotifications, kPowerOff, 0, "notifications on|off",
+     Notifications},
     {"status", StepKind::kStatus, kPowerAny, 0, "status", nullptr},
     // The expectation that follows checks the end of the words.
     {"expect", StepKind::kExpectClock, kPowerAny, 0, nullptr, Expect},

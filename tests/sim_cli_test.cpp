@@ -87,6 +87,7 @@ TEST_F(SimCli, RefusesBadScenarioFilesNamingTheLine) {
         {"boot\nexpect snapshot yesterday\n", "bad.tws:2: expected a date or 'none'"},
         {"boot\nexpect weather fine\n", "bad.tws:2: expected clock, line, no-line, snapshot"},
         {"boot\nshutdown now\n", "bad.tws:2: expected nothing more after shutdown"},
+        {"boot\nnotifications off\n", "bad.tws:2: expected the device off for 'notifications'"},
         {"expect line \"x\"\n", "bad.tws:1: expected the device on or suspended for 'expect line'"},
         {std::string("boot\n\0\n", 7), "bad.tws:2: expected text, not a NUL byte"},
     };
@@ -105,6 +106,8 @@ TEST_F(SimCli, RefusesAMalformedHiveOrClockAndLeavesThemAsTheyAre) {
     EXPECT_EQ(ReadFile(device_ / "hive.reg"), hive);
 
     std::ofstream(device_ / "hive.reg", std::ios::trunc) << "[HKEY_LOCAL_MACHINE\\SOFTWARE]\n";
+    std::ofstream(device_ / "image", std::ios::trunc) << "# made by hand\nnotifications no\n";
+    ExpectRefused("status", "image:2: expected on or off after notifications");
     std::ofstream(device_ / "rtc", std::ios::trunc) << "time someday\nbattery ok\n";
     ExpectRefused("boot", "rtc:1: expected a date like 2026-12-08 09:30:00.000 after time");
 }
@@ -119,7 +122,7 @@ TEST_F(SimCli, AFailedExpectationExitsWithOneAndSaysWhatWasSeen) {
 }
 
 TEST_F(SimCli, CommandLineStepsKeepWordsThatLookLikeSteps) {
-    EXPECT_EQ(Run("--instant switch off expect switch off boot expect line "
+    EXPECT_EQ(Run("--instant switch off notifications off expect switch off boot expect line "
                   "'Timeward is already implemented' expect line boot 0 shutdown"),
               0)
         << output_;

@@ -70,6 +70,7 @@ TEST_F(SimUsage, HelpNamesEveryFormAndTheScenarioFormat) {
                                  "off DURATION",
                                  "clock DATE",
                                  "switch on|off",
+                                 "notifications on|off",
                                  "expect clock DATE [within DURATION]",
                                  "expect clock snapshot",
                                  "expect line \"TEXT\" [COUNT]",
@@ -174,6 +175,11 @@ TEST_F(SimUsage, StatusTellsWhatTheNextBootWillDo) {
     EXPECT_TRUE(Has(out_, "next boot no restore: the clock is ahead")) << out_;
     ASSERT_EQ(On("switch off status"), 0) << err_;
     EXPECT_TRUE(Has(out_, "next boot refuses to start: switch")) << out_;
+    EXPECT_TRUE(Has(out_, "image     the notification component is in")) << out_;
+    // The image is kept in the device, as the switch is in its hive.
+    ASSERT_EQ(On("notifications off"), 0) << err_;
+    ASSERT_EQ(On("status --json"), 0) << err_;
+    EXPECT_TRUE(Has(out_, "\"image\": {\"notifications\": false}")) << out_;
 
     // A switch stored as the string "1": there, and read by the driver as the bytes '1', 0.
     SetHive("\"TimewardImplemented\"=dword:00000001", "\"TimewardImplemented\"=\"1\"");
