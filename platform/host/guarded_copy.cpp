@@ -22,7 +22,7 @@ namespace {
 
 std::atomic<bool> g_force_pipe{false};
 std::atomic<bool> g_no_process_vm{false};  // set once the kernel said it has no such call
-std::atomic<uint64_t> g_copies{0};
+std::atomic<uint32_t> g_copies{0};         // 32 bits: ARMv5 has no 64-bit atomics without libatomic
 
 enum class Moved { kAll, kFault, kNoCall };
 
