@@ -1,6 +1,6 @@
 // Desktop Win32 backend: the Win32 headers, plus desktop stand-ins for the calls and types
-// that only Windows CE has (its kernel debug print, EventModify, CeSafeCopyMemory, and the
-// Power Manager's declarations).
+// that only Windows CE has (its kernel debug print, EventModify, CeSafeCopyMemory,
+// GetProcAddressW, and the Power Manager's and the notification subsystem's declarations).
 #ifndef TIMEWARD_WIN32_BACKEND_H
 #define TIMEWARD_WIN32_BACKEND_H
 
@@ -19,15 +19,26 @@
 #define EVENT_RESET 2
 #define EVENT_SET 3
 
+// The notification subsystem's events (notify.h). Desktop Windows has no such subsystem: the
+// driver finds no CeRunAppAtEvent there and never passes these.
+#define NOTIFICATION_EVENT_NONE 0
+#define NOTIFICATION_EVENT_TIME_CHANGE 1
+
 extern "C" {
 
 // EVENT_SET is SetEvent, EVENT_RESET ResetEvent, EVENT_PULSE PulseEvent.
 BOOL EventModify(HANDLE hEvent, DWORD func);
-// Writes the text to OutputDebugStringW. Formats are not expanded: the driver passes none.
+// Writes the text to OutputDebugStringW, with the only conversions the driver passes expanded:
+// %u (a DWORD) and %%. Any other conversion is written as it stands, and a line is cut at 255
+// characters. KERNEL32 has no wide printf, and the module imports nothing else that has one.
 void NKDbgPrintfW(LPCWSTR lpszFmt, ...);
 // Copies without ever faulting: FALSE when the source cannot be read or the destination
 // cannot be written, and then nothing is written.
 BOOL CeSafeCopyMemory(LPVOID pDest, LPCVOID pSrc, DWORD cbSize);
+// GetProcAddress with a wide name, as Windows CE has it. The desktop call takes a narrow name:
+// a name that is not ASCII, or is longer than 255 characters, is not found
+// (ERROR_PROC_NOT_FOUND). An ordinal passes through.
+FARPROC GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName);
 // Console programs: writes wide text to standard output, or to standard error when fError; as
 // UTF-8 when the handle is a file or a pipe.
 void ConsoleWriteW(BOOL fError, LPCWSTR pszText);

@@ -11,7 +11,7 @@
 # exactly once, and nothing else may be. Every include must resolve within the kit, or be one
 # of the SDK headers below.
 cmake_minimum_required(VERSION 3.25)
-set(sdk_headers windows.h kfuncs.h pkfuncs.h pm.h stdio.h)
+set(sdk_headers windows.h kfuncs.h pkfuncs.h pm.h notify.h stdio.h)
 set(makefile_line "!INCLUDE $(_MAKEENVROOT)\\makefile.def")
 set(errors "")
 

@@ -6,6 +6,7 @@
 #include <kfuncs.h>   // EventModify, EVENT_SET
 #include <pkfuncs.h>  // NKDbgPrintfW, CeSafeCopyMemory
 #include <pm.h>       // POWER_CAPABILITIES, CEDEVICE_POWER_STATE, IOCTL_POWER_*
+#include <notify.h>   // NOTIFICATION_EVENT_*: CeRunAppAtEvent is found at run time
 #include <stdio.h>    // fputws: COREDLL's console output
 
 // Console programs: writes wide text to standard output, or to standard error when fError.
