@@ -126,72 +126,100 @@ void PowerRequests(Module& m) {
     CHECK(!m.IOControl(1, 0x00321004, nullptr, 0, reinterpret_cast<PBYTE>(&state), 4, &actual));
     CHECK(m.Deinit(1));
     CHECK(CountLines(kSaved) >= 3);
+    CHECK(CountLines(kNoNotifications) == 1);  // the saver's, once: not at each of its wakes
 }
 
-// Another process opens "SaveRTCEvent" by name and sets it: this program, run as
-// "timeward-host set-event".
-bool SetEventFromAnotherProcess() {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring cmd = L"\"" + std::wstring(self) + L"\" set-event";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(self, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        return false;
-    }
-    WaitForSingleObject(pi.hProcess, 30000);
-    DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code == 0;
-}
-
+// Another process opens "SaveRTCEvent" by name and sets it.
 void NamedEvent(Module& m) {
     CHECK(m.Init(L"Drivers\\Active\\42", nullptr) == 1);
     SetClock(Date(2026, 12, 8, 11, 0, 0));
-    CHECK(SetEventFromAnotherProcess());
+    CHECK(Child("set-event").End() == 0);
     CHECK(WaitForLines(kSaved, 1));
     SYSTEMTIME st;
     CHECK(StoredSnapshot(&st) && SameTime(st, Date(2026, 12, 8, 11, 0, 0)));
     CHECK(m.Deinit(1));
 }
 
-// This program as another process, "timeward-host hold-event": creates "SaveRTCEvent" as a
-// set manual-reset event and keeps it until told to end.
-const wchar_t kHolderReady[] = L"TimewardHostHolderReady";
-const wchar_t kHolderDone[] = L"TimewardHostHolderDone";
+// The child's signals: it is ready; it is to end.
+const wchar_t kChildReady[] = L"TimewardHostChildReady";
+const wchar_t kChildDone[] = L"TimewardHostChildDone";
 
 }  // namespace
 
-int HoldEvent() {
-    HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, kHolderReady);
-    HANDLE done = OpenEventW(SYNCHRONIZE, FALSE, kHolderDone);
-    HANDLE save = CreateEventW(nullptr, TRUE, TRUE, L"SaveRTCEvent");
-    if (!ready || !done || !save || GetLastError() == ERROR_ALREADY_EXISTS)
-        return 1;
+int PlayChild(const char* role) {
+    if (std::strcmp(role, "set-event") == 0) {
+        HANDLE e = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"SaveRTCEvent");
+        return e && SetEvent(e) ? 0 : kChildFailed;
+    }
+    const bool hold = std::strcmp(role, "hold-event") == 0;
+    if (!hold && std::strcmp(role, "wait-event") != 0)
+        return kNotAChild;
+    HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, kChildReady);
+    HANDLE done = OpenEventW(SYNCHRONIZE, FALSE, kChildDone);
+    // The holder makes its own; the waiter takes the event as it finds it.
+    HANDLE save = CreateEventW(nullptr, hold, hold, L"SaveRTCEvent");
+    if (!ready || !done || !save || (hold && GetLastError() == ERROR_ALREADY_EXISTS))
+        return kChildFailed;
     SetEvent(ready);
-    return WaitForSingleObject(done, 60000) == WAIT_OBJECT_0 ? 0 : 1;
+    HANDLE events[] = {done, save};
+    for (int taken = 0;; ++taken) {
+        const DWORD woke = WaitForMultipleObjects(hold ? 1 : 2, events, FALSE, 60000);
+        if (woke != WAIT_OBJECT_0 + 1)
+            return woke == WAIT_OBJECT_0 ? taken : kChildFailed;
+    }
+}
+
+Child::Child(const char* role) {
+    ready = CreateEventW(nullptr, TRUE, FALSE, kChildReady);
+    done = CreateEventW(nullptr, TRUE, FALSE, kChildDone);
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring cmd = L"\"" + std::wstring(self) + L"\" ";
+    cmd.append(role, role + std::strlen(role));
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    if (CreateProcessW(self, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        HANDLE either[] = {ready, pi.hProcess};
+        WaitForMultipleObjects(2, either, FALSE, 30000);
+    }
+}
+
+DWORD Child::End() {
+    DWORD code = kChildFailed;
+    if (pi.hProcess) {
+        SetEvent(done);
+        if (WaitForSingleObject(pi.hProcess, 30000) != WAIT_OBJECT_0) {
+            TerminateProcess(pi.hProcess, kChildFailed);
+            WaitForSingleObject(pi.hProcess, 30000);
+        }
+        GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        pi = {};
+    }
+    CloseHandle(ready);
+    CloseHandle(done);
+    return code;
 }
 
 namespace {
+
+// RTC_Deinit, bounded, returns TRUE having taken its last snapshot, of the clock then: the
+// count-th in all.
+void CheckDeinitSaves(Module& m, int count) {
+    const SYSTEMTIME last = Date(2026, 12, 8, 15, 0, 0);
+    SetClock(last);
+    CHECK(m.DeinitWithin(10000) == TRUE);
+    CHECK(CountLines(kSaved) == count);
+    SYSTEMTIME st;
+    CHECK(StoredSnapshot(&st) && SameTime(st, last));
+}
 
 // Another process created "SaveRTCEvent" as a manual-reset event and set it before the module
 // was loaded: each wake gives one snapshot and leaves the event reset.
 void ForeignEvent(Module& m) {
     m.Unload();
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, kHolderReady);
-    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, kHolderDone);
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring cmd = L"\"" + std::wstring(self) + L"\" hold-event";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    CHECK(CreateProcessW(self, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    HANDLE both[] = {ready, pi.hProcess};
-    CHECK(WaitForMultipleObjects(2, both, FALSE, 30000) == WAIT_OBJECT_0);
+    Child holder("hold-event");
     CHECK(m.Load());
     CHECK(m.Init(L"Drivers\\Active\\42", nullptr) == 1);
     CHECK(WaitForLines(kSaved, 1));
@@ -206,15 +234,39 @@ void ForeignEvent(Module& m) {
     }
     CHECK(m.Deinit(1));
     CHECK(CountLines(kSaved) == 3);  // one per wake, and the last one
-    SetEvent(done);
-    WaitForSingleObject(pi.hProcess, 30000);
-    DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CHECK(code == 0);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    CloseHandle(ready);
-    CloseHandle(done);
+    CHECK(holder.End() == 0);
+}
+
+// Another process waits on "SaveRTCEvent", as an application that answers it would. It can take
+// none of the driver's own requests, nor its stop: each D4 gives a snapshot, and RTC_Deinit
+// returns with the last one instead of waiting out the saver's five minutes.
+void EventWaiter(Module& m) {
+    // Started before the saver: where the two wait on one event, Wine wakes it first.
+    Child waiter("wait-event");
+    CHECK(m.Init(L"Drivers\\Active\\42", nullptr) == 1);
+    for (int i = 1; i <= 20 && !g_failures; ++i) {
+        CHECK(m.Suspend());
+        CHECK(WaitForLines(kSaved, i));
+    }
+    CheckDeinitSaves(m, 21);
+    CHECK(waiter.End() == 0);  // nobody asked by name, so it took no signal
+}
+
+// Another kind of object holds the name: the driver says so once and runs on its own requests,
+// and RTC_Init leaves the caller's error code as it found it.
+void EventNameTaken(Module& m) {
+    m.Unload();
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"SaveRTCEvent");
+    CHECK(mutex != nullptr);
+    CHECK(m.Load());
+    SetLastError(0xBEEF);
+    CHECK(m.Init(L"Drivers\\Active\\42", nullptr) == 1);
+    CHECK(GetLastError() == 0xBEEF);
+    CHECK(m.Suspend());
+    CHECK(WaitForLines(kSaved, 1));
+    CheckDeinitSaves(m, 2);
+    CHECK(CountLines(kNameTaken) == 1);
+    CloseHandle(mutex);
 }
 
 // D4 requests on another thread while RTC_Deinit runs: every request succeeds and leaves no
@@ -266,6 +318,7 @@ void NoSnapshot(Module& m) {
     CHECK(m.Init(L"Drivers\\Active\\42", nullptr) == 1);
     CHECK(CountLines(kNoSnapshot) == 2);
     CHECK(m.Deinit(1));
+    CHECK(CountLines(kNotSavedNoKey) == 1);  // the first run's last snapshot, with no key
 }
 
 // A D4 request writes the eight fields and the signature, as REG_DWORD values, and flushes.
@@ -274,8 +327,7 @@ void SuspendSnapshot(Module& m) {
     SYSTEMTIME clock = Date(2026, 12, 8, 14, 15, 16);
     clock.wMilliseconds = 170;
     SetClock(clock);
-    DWORD state = 4, actual = 0;
-    CHECK(m.IOControl(1, kIoctlSet, nullptr, 0, reinterpret_cast<PBYTE>(&state), 4, &actual));
+    CHECK(m.Suspend());
     CHECK(WaitForLines(kSaved, 1));
     SYSTEMTIME st;
     CHECK(StoredSnapshot(&st));  // every value a REG_DWORD, the signature 0x54575244
@@ -348,6 +400,22 @@ void Reload(Module& m) {
     CHECK(m.Deinit(1));
 }
 
+// The desktop stand-ins for the CE-only calls, linked into this program as into the module.
+extern "C" FARPROC GetProcAddressW(HMODULE module, LPCWSTR name);
+extern "C" void NKDbgPrintfW(LPCWSTR format, ...);
+
+void BackendCalls(Module&) {
+    HMODULE k = GetModuleHandleW(L"kernel32.dll");
+    CHECK(GetProcAddressW(k, L"GetTickCount") == GetProcAddress(k, "GetTickCount"));
+    CHECK(GetProcAddressW(k, L"GetTickCount") != nullptr);
+    SetLastError(0);  // U+0174 is 't' cut to a byte, so a name merely narrowed would be found
+    CHECK(GetProcAddressW(k, L"GetTickCoun\u0174") == nullptr);
+    CHECK(GetLastError() == ERROR_PROC_NOT_FOUND);
+    CHECK(GetProcAddressW(k, MAKEINTRESOURCEW(1)) == GetProcAddress(k, MAKEINTRESOURCEA(1)));
+    NKDbgPrintfW(L"%u%% of %u, %d\r\n", DWORD{0}, DWORD{4294967295u});
+    CHECK(CountLines("0% of 4294967295, %d\r\n") == 1);
+}
+
 }  // namespace
 
 const std::map<std::string, Case>& Cases() {
@@ -366,6 +434,9 @@ const std::map<std::string, Case>& Cases() {
         {"reload", Reload},
         {"foreign-event", ForeignEvent},
         {"deinit-race", DeinitRace},
+        {"event-waiter", EventWaiter},
+        {"event-name-taken", EventNameTaken},
+        {"backend-calls", BackendCalls},
     };
     return cases;
 }

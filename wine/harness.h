@@ -41,6 +41,12 @@ const char kNoSnapshot[] = "We did not save RTC before\r\n";
 const char kSaved[] = "RTC is saved\r\n";
 const char kRestore[] = "SavedTime is bigger than CurrentTime for more than 5 minutes\r\n";
 const char kOff[] = "Timeward is already implemented\r\n";
+const char kNotSavedNoKey[] = "RTC is not saved: error 2\r\n";
+const char kNameTaken[] =
+    "SaveRTCEvent cannot be opened (error 6): requests by name will not be heard\r\n";
+const char kNoNotifications[] =
+    "CeRunAppAtEvent is missing: a clock that is set is saved at the next snapshot, "
+    "not at once\r\n";
 
 // --- Test clock: the module's GetSystemTime and SetSystemTime imports point at it. ---
 
@@ -86,15 +92,36 @@ struct Module {
 
     bool Load();
     void Unload();
+    // IOCTL_POWER_SET D4: true when it succeeded and answered D4.
+    bool Suspend();
+    // RTC_Deinit on a thread of its own, waited for up to `ms`: its result, or -1 when it has not
+    // returned by then. The module is then left loaded (h is cleared): the call still runs in it.
+    int DeinitWithin(DWORD ms);
 };
 
 using Case = std::function<void(Module&)>;
 
 // The pass/fail cases, by name.
 const std::map<std::string, Case>& Cases();
-// This program as another process, "timeward-host hold-event": holds "SaveRTCEvent" for the
-// foreign-event case.
-int HoldEvent();
+// This program as another process, "timeward-host ROLE", for the cases about "SaveRTCEvent":
+//   set-event   opens the event, sets it and ends;
+//   hold-event  creates it as a set manual-reset event and holds it until told to end;
+//   wait-event  waits on it in a loop, taking its signals, until told to end.
+// Its exit status: 0, for wait-event the number of signals it took; kChildFailed when it could
+// not do its part. kNotAChild, and nothing done, when ROLE is none of these.
+constexpr int kChildFailed = 1000, kNotAChild = -1;
+int PlayChild(const char* role);
+
+// A child playing ROLE, started and waited for, up to 30 s, until it is ready or has ended.
+struct Child {
+    explicit Child(const char* role);
+    // Tells it to end and waits up to 30 s: its exit status, or kChildFailed when it did not
+    // start or end (a child still running is then ended).
+    DWORD End();
+
+    PROCESS_INFORMATION pi{};
+    HANDLE ready, done;
+};
 // Not a pass/fail case: the time from IOCTL_POWER_SET D4 to the end of the snapshot's flush.
 void Latency(Module& m);
 

@@ -34,4 +34,43 @@ void Module::Unload() {
     h = nullptr;
 }
 
+bool Module::Suspend() {
+    DWORD state = 4, actual = 0;
+    return IOControl(1, kIoctlSet, nullptr, 0, reinterpret_cast<PBYTE>(&state), 4, &actual) &&
+           state == 4 && actual == 4;
+}
+
+namespace {
+
+struct DeinitCall {
+    Module* m;
+    BOOL result;
+};
+
+DWORD WINAPI CallDeinit(LPVOID p) {
+    auto* call = static_cast<DeinitCall*>(p);
+    call->result = call->m->Deinit(1);
+    return 0;
+}
+
+}  // namespace
+
+int Module::DeinitWithin(DWORD ms) {
+    auto* call = new DeinitCall{this, FALSE};
+    HANDLE t = CreateThread(nullptr, 0, CallDeinit, call, 0, nullptr);
+    const bool returned = t && WaitForSingleObject(t, ms) == WAIT_OBJECT_0;
+    if (t)
+        CloseHandle(t);
+    if (!returned) {
+        if (t)
+            h = nullptr;  // a call still runs in its code, and writes to `call` when it returns
+        else
+            delete call;
+        return -1;
+    }
+    const int result = call->result;
+    delete call;
+    return result;
+}
+
 }  // namespace harness

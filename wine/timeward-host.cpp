@@ -2,6 +2,7 @@
 // desktop Windows or under Wine, and checks the results. One case a run:
 //   timeward-host CASE        (see Cases() in cases.cpp; exit status 0 when the case held)
 //   timeward-host latency     (the latency benchmark: prints its figures)
+//   timeward-host ROLE        (another process for a case: set-event, hold-event, wait-event)
 //
 // The driver's debug lines are caught by a vectored exception handler for the debug-print
 // exceptions. The clock is a test clock: after loading, the module's imports of GetSystemTime
@@ -9,22 +10,16 @@
 // never touched and the DLL on disk stays as integrators get it.
 #include "harness.h"
 
-#include <cstring>
-
 using namespace harness;
 
 int harness::g_failures = 0;
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "set-event") == 0) {
-        HANDLE e = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"SaveRTCEvent");
-        if (!e || !SetEvent(e))
-            return 1;
-        CloseHandle(e);
-        return 0;
+    if (argc == 2) {
+        const int child = PlayChild(argv[1]);
+        if (child != kNotAChild)
+            return child;
     }
-    if (argc == 2 && std::strcmp(argv[1], "hold-event") == 0)
-        return HoldEvent();
     std::map<std::string, Case> cases = Cases();
     cases.emplace("latency", Latency);
     if (argc != 2 || !cases.count(argv[1])) {
