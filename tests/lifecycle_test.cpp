@@ -192,16 +192,19 @@ TEST_F(Lifecycle, InitDuringASnapshotReadsAWholeOne) {
     StoreSnapshot(Record(2026, 12, 8, 10, 58));
     HoldTheSaverAtItsNextSnapshot(u"RTCHour");
     PassLocks();
-    std::thread settler = Run("settle", [] { coredll::clock::Settle(); });
-    DWORD state = D4, actual = 0;
-    ASSERT_TRUE(d_->entry.IOControl(d_->context, IOCTL_POWER_SET, nullptr, 0,
-                                    reinterpret_cast<PBYTE>(&state), 4, &actual));
+    // The request, then time for the saver to run into the hold.
+    std::thread requester = Run("request", [this] {
+        DWORD state = D4, actual = 0;
+        EXPECT_TRUE(d_->entry.IOControl(d_->context, IOCTL_POWER_SET, nullptr, 0,
+                                        reinterpret_cast<PBYTE>(&state), 4, &actual));
+        coredll::clock::Settle();
+    });
     points_.WaitForAny({"saver writes"});
     std::thread starter = Run("init", [&] { d_->entry.Init(u"Drivers\\Active\\02", nullptr); });
     points_.WaitForAny({"init locks", "init returned"});
     points_.Release("saver writes");
     starter.join();
-    settler.join();
+    requester.join();
     EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty())
         << "set to " << Show(coredll::clock::SetSystemTimeCalls()[0].requested);
     EXPECT_TRUE(Deinit());
