@@ -53,7 +53,7 @@ uint8_t* Place(Where where, uint8_t* valid) {
     return nullptr;
 }
 
-DWORD g_state = D0;  // what the driver should report: the state last accepted
+DWORD g_state = D0;  // what the driver should report: the state of the last set that succeeded
 
 }  // namespace
 
@@ -117,13 +117,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             DWORD state;
             std::memcpy(&state, out_where == Where::kValid ? out_before + kGuard : P().base, 4);
             if (state <= D4) {
-                g_state = state == D0 ? D0 : D4;
+                const DWORD answer = state == D0 ? D0 : D4;
                 if (out_ok) {
-                    std::memcpy(expected_out, &g_state, 4);
+                    std::memcpy(expected_out, &answer, 4);
                     want = count_ok;
                     count_written = count_ok;
                     want_count = 4;
                 }
+                if (want)
+                    g_state = answer;
             }
         }
     } else if (code == IOCTL_POWER_GET) {

@@ -400,22 +400,6 @@ void Reload(Module& m) {
     CHECK(m.Deinit(1));
 }
 
-// The desktop stand-ins for the CE-only calls, linked into this program as into the module.
-extern "C" FARPROC GetProcAddressW(HMODULE module, LPCWSTR name);
-extern "C" void NKDbgPrintfW(LPCWSTR format, ...);
-
-void BackendCalls(Module&) {
-    HMODULE k = GetModuleHandleW(L"kernel32.dll");
-    CHECK(GetProcAddressW(k, L"GetTickCount") == GetProcAddress(k, "GetTickCount"));
-    CHECK(GetProcAddressW(k, L"GetTickCount") != nullptr);
-    SetLastError(0);  // U+0174 is 't' cut to a byte, so a name merely narrowed would be found
-    CHECK(GetProcAddressW(k, L"GetTickCoun\u0174") == nullptr);
-    CHECK(GetLastError() == ERROR_PROC_NOT_FOUND);
-    CHECK(GetProcAddressW(k, MAKEINTRESOURCEW(1)) == GetProcAddress(k, MAKEINTRESOURCEA(1)));
-    NKDbgPrintfW(L"%u%% of %u, %d\r\n", DWORD{0}, DWORD{4294967295u});
-    CHECK(CountLines("0% of 4294967295, %d\r\n") == 1);
-}
-
 }  // namespace
 
 const std::map<std::string, Case>& Cases() {
@@ -436,7 +420,6 @@ const std::map<std::string, Case>& Cases() {
         {"deinit-race", DeinitRace},
         {"event-waiter", EventWaiter},
         {"event-name-taken", EventNameTaken},
-        {"backend-calls", BackendCalls},
     };
     return cases;
 }

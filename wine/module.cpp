@@ -56,21 +56,19 @@ DWORD WINAPI CallDeinit(LPVOID p) {
 }  // namespace
 
 int Module::DeinitWithin(DWORD ms) {
-    auto* call = new DeinitCall{this, FALSE};
-    HANDLE t = CreateThread(nullptr, 0, CallDeinit, call, 0, nullptr);
-    const bool returned = t && WaitForSingleObject(t, ms) == WAIT_OBJECT_0;
-    if (t)
-        CloseHandle(t);
+    // Static: a call that has not returned writes its result here when it does.
+    static DeinitCall call;
+    call = {this, FALSE};
+    HANDLE t = CreateThread(nullptr, 0, CallDeinit, &call, 0, nullptr);
+    if (!t)
+        return -1;
+    const bool returned = WaitForSingleObject(t, ms) == WAIT_OBJECT_0;
+    CloseHandle(t);
     if (!returned) {
-        if (t)
-            h = nullptr;  // a call still runs in its code, and writes to `call` when it returns
-        else
-            delete call;
+        h = nullptr;  // the call still runs in its code
         return -1;
     }
-    const int result = call->result;
-    delete call;
-    return result;
+    return call.result;
 }
 
 }  // namespace harness
