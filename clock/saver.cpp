@@ -148,6 +148,12 @@ static void CloseSaverEventsLocked(void) {
     g_hSaveEvent = NULL;
 }
 
+// Says why there is no saver: its private event or its thread could not be created.
+static void SayTheSaverCannotStart(void) {
+    NKDbgPrintfW(TEXT("The saver cannot start (error %u): no snapshot will be taken\r\n"),
+                 GetLastError());
+}
+
 // Starts a saver unless one exists, running or stopping; under the lock.
 static void StartSaverLocked(void) {
     if (g_saver.hThread != NULL) {
@@ -155,8 +161,7 @@ static void StartSaverLocked(void) {
     }
     const HANDLE hWake = CreateEventW(NULL, FALSE, FALSE, NULL);
     if (hWake == NULL) {
-        NKDbgPrintfW(TEXT("The saver cannot start (error %u): no snapshot will be taken\r\n"),
-                     GetLastError());
+        SayTheSaverCannotStart();
         return;
     }
     g_saver.ahEvents[0] = hWake;
@@ -179,8 +184,7 @@ static void StartSaverLocked(void) {
     g_saver.hModule = HoldSaverModule();
     g_saver.hThread = CreateThread(NULL, 0, SaveThreadProc, &g_saver, 0, NULL);
     if (g_saver.hThread == NULL) {
-        NKDbgPrintfW(TEXT("The saver cannot start (error %u): no snapshot will be taken\r\n"),
-                     GetLastError());
+        SayTheSaverCannotStart();
         if (g_saver.hModule != NULL) {
             FreeLibrary(g_saver.hModule);
         }
