@@ -1,31 +1,36 @@
-# The integrator's kit: cpack makes Timeward-<version>-kit.zip with the Platform Builder tree,
-# the sources it builds, timewardctl, the registry, image and export files, and the guide. Its
-# files are the install component "kit", which a plain `cmake --install` leaves out: that
-# installs timeward-sim.
-install(FILES dirs DESTINATION . COMPONENT kit EXCLUDE_FROM_ALL)
+# The integrator's kit: cpack makes Timeward-<version>-kit.zip, which unpacks to one folder,
+# Timeward, ready to drop into a platform's DRIVERS directory: the Platform Builder tree, the
+# sources it builds, timewardctl, the registry, image and export files, the guide and the
+# licence. Its files are the install component "kit", which a plain `cmake --install` leaves
+# out: that installs timeward-sim.
+set(kit Timeward)
+install(FILES dirs LICENSE DESTINATION ${kit} COMPONENT kit EXCLUDE_FROM_ALL)
 get_target_property(clock_sources timeward_clock SOURCES)
 file(GLOB clock_headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/clock/*.h)
 list(TRANSFORM clock_sources PREPEND ${PROJECT_SOURCE_DIR}/clock/)
-install(FILES clock/sources clock/makefile ${clock_sources} ${clock_headers} DESTINATION clock COMPONENT kit EXCLUDE_FROM_ALL)
+install(FILES clock/sources clock/makefile ${clock_sources} ${clock_headers}
+        DESTINATION ${kit}/clock COMPONENT kit EXCLUDE_FROM_ALL)
 file(GLOB driver_headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/driver/*.h)
 install(FILES driver/sources driver/makefile ${TIMEWARD_DRIVER_SOURCES} ${driver_headers}
               driver/Timeward.def driver/Timeward.rc driver/timeward.reg
-        DESTINATION driver COMPONENT kit EXCLUDE_FROM_ALL)
-install(FILES ctl/sources ctl/makefile ${TIMEWARD_CTL_SOURCES} DESTINATION ctl COMPONENT kit EXCLUDE_FROM_ALL)
-install(FILES platform/platform.h DESTINATION platform COMPONENT kit EXCLUDE_FROM_ALL)
+        DESTINATION ${kit}/driver COMPONENT kit EXCLUDE_FROM_ALL)
+install(FILES ctl/sources ctl/makefile ${TIMEWARD_CTL_SOURCES}
+        DESTINATION ${kit}/ctl COMPONENT kit EXCLUDE_FROM_ALL)
+install(FILES platform/platform.h DESTINATION ${kit}/platform COMPONENT kit EXCLUDE_FROM_ALL)
 install(FILES platform/wince/timeward_backend.h platform/wince/Timeward.bib
-        DESTINATION platform/wince COMPONENT kit EXCLUDE_FROM_ALL)
-install(FILES docs/integrator-guide.md DESTINATION docs COMPONENT kit EXCLUDE_FROM_ALL)
+        DESTINATION ${kit}/platform/wince COMPONENT kit EXCLUDE_FROM_ALL)
+install(FILES docs/integrator-guide.md DESTINATION ${kit}/docs COMPONENT kit EXCLUDE_FROM_ALL)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Timeward)
 set(CPACK_PACKAGE_VENDOR Orvex)
 set(CPACK_PACKAGE_FILE_NAME Timeward-${PROJECT_VERSION}-kit)
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+# The version is in the archive's name; the folder inside is Timeward, as the guide places it.
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL kit)
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
-set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 include(CPack)
 
 # The archive holds a tree that passes the kit check on its own, in an empty directory.
@@ -33,7 +38,8 @@ if(BUILD_TESTING)
   add_test(NAME kit.archive
     COMMAND ${CMAKE_COMMAND} -DCPACK=${CMAKE_CPACK_COMMAND}
             -DCONFIG=${CMAKE_BINARY_DIR}/CPackConfig.cmake -DWORK=${CMAKE_BINARY_DIR}/kit-test
-            -DNAME=Timeward-${PROJECT_VERSION}-kit "-DEXPECTED=${TIMEWARD_KIT_COMPILED}"
+            -DNAME=Timeward-${PROJECT_VERSION}-kit -DTOP=${kit}
+            -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE "-DEXPECTED=${TIMEWARD_KIT_COMPILED}"
             -DDEF=${TIMEWARD_KIT_DEF}
             -DCHECK=${PROJECT_SOURCE_DIR}/platform/wince/check-kit.cmake
             -P ${PROJECT_SOURCE_DIR}/cmake/check-kit-archive.cmake)

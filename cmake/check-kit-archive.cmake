@@ -1,7 +1,8 @@
 # Makes the kit archive, unpacks it into an empty directory and checks the unpacked tree:
 #   cmake -DCPACK=cpack -DCONFIG=CPackConfig.cmake -DWORK=dir -DNAME=Timeward-1.0-kit
-#         -DEXPECTED=... -DDEF=driver/Timeward.def -DCHECK=check-kit.cmake
-#         -P check-kit-archive.cmake
+#         -DTOP=Timeward -DLICENSE=LICENSE -DEXPECTED=... -DDEF=driver/Timeward.def
+#         -DCHECK=check-kit.cmake -P check-kit-archive.cmake
+# NAME is the archive's name, TOP the one folder it unpacks to, LICENSE the licence it carries.
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/unpacked")
 execute_process(COMMAND ${CPACK} -G ZIP --config ${CONFIG} -B ${WORK}
@@ -16,23 +17,29 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cannot unpack ${zip}")
 endif()
 
-set(kit "${WORK}/unpacked/${NAME}")
-# The kit and nothing else: no programs or libraries of the host build.
+set(kit "${WORK}/unpacked/${TOP}")
+# One folder, named as the guide places it, holding the kit and nothing else: no programs or
+# libraries of the host build.
 file(GLOB top RELATIVE "${WORK}/unpacked" "${WORK}/unpacked/*")
-if(NOT top STREQUAL NAME)
-  message(FATAL_ERROR "${NAME}.zip holds ${top} at its top, not ${NAME} alone")
+if(NOT top STREQUAL TOP)
+  message(FATAL_ERROR "${NAME}.zip holds ${top} at its top, not ${TOP} alone")
 endif()
 file(GLOB entries RELATIVE "${kit}" "${kit}/*")
-list(REMOVE_ITEM entries dirs clock driver ctl platform docs)
+list(REMOVE_ITEM entries dirs LICENSE clock driver ctl platform docs)
 if(entries)
   message(FATAL_ERROR "${NAME}.zip holds what is not the kit: ${entries}")
 endif()
 foreach(file ${DEF} driver/timeward.reg platform/wince/Timeward.bib
-             docs/integrator-guide.md ctl/timewardctl.cpp)
+             docs/integrator-guide.md ctl/timewardctl.cpp LICENSE)
   if(NOT EXISTS "${kit}/${file}")
     message(FATAL_ERROR "${NAME}.zip lacks ${file}")
   endif()
 endforeach()
+file(READ "${LICENSE}" licence)
+file(READ "${kit}/LICENSE" packed_licence)
+if(NOT packed_licence STREQUAL licence)
+  message(FATAL_ERROR "${NAME}.zip: its LICENSE is not the project's ${LICENSE}")
+endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -DKIT=${kit} "-DEXPECTED=${EXPECTED}"
                         -DDEF=${DEF} -DBIB=platform/wince/Timeward.bib -P ${CHECK}
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)

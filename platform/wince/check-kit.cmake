@@ -9,9 +9,11 @@
 # includes the common makefile and nothing else. Paths are relative to the KIT directory.
 # EXPECTED lists every file the other builds compile (the .rc too): each must be compiled
 # exactly once, and nothing else may be. Every include must resolve within the kit, or be one
-# of the SDK headers below.
+# of the SDK headers below, or of the OEM adaptation kit's headers, which the build utility
+# puts on the include path only for a sources file that sets WINCEOEM=1.
 cmake_minimum_required(VERSION 3.25)
-set(sdk_headers windows.h kfuncs.h pkfuncs.h pm.h notify.h stdio.h)
+set(sdk_headers windows.h kfuncs.h pm.h notify.h stdio.h)
+set(oem_headers pkfuncs.h)
 set(makefile_line "!INCLUDE $(_MAKEENVROOT)\\makefile.def")
 set(errors "")
 
@@ -109,10 +111,12 @@ set(compiled "")   # every file the tree compiles, from the top of the kit
 set(libraries "")  # TARGETNAME of each library, in build order
 foreach(dir IN LISTS order)
   set(here "${KIT}/${dir}")
-  foreach(name TARGETNAME TARGETTYPE SOURCES DEFFILE DLLENTRY INCLUDES SOURCELIBS TARGETLIBS)
+  foreach(name TARGETNAME TARGETTYPE SOURCES DEFFILE DLLENTRY INCLUDES SOURCELIBS TARGETLIBS
+               WINCEOEM)
     set(s_${name} "")
   endforeach()
   read_definitions("${here}/sources" s)
+  set(${dir}_winceoem "${s_WINCEOEM}")
 
   if(NOT EXISTS "${here}/makefile")
     fail("${dir}: a sources file with no makefile beside it")
@@ -277,6 +281,11 @@ foreach(dir IN LISTS order)
       endforeach()
       if(NOT found STREQUAL "")
         list(APPEND queue "${found}")
+      elseif(header IN_LIST oem_headers)
+        if(NOT ${dir}_winceoem STREQUAL "1")
+          fail("${dir}/sources: builds ${path}, which includes the OEM header '${header}', "
+               "without WINCEOEM=1")
+        endif()
       elseif(NOT header IN_LIST sdk_headers)
         fail("${path}: '${header}' is neither in the kit nor an SDK header")
       endif()
