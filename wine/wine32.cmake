@@ -4,7 +4,18 @@
 # 32-bit Wine needs a kernel that executes 32-bit x86 programs. A three-instruction i386
 # program, assembled and linked with the host's binutils, asks the kernel directly; an x86-64
 # kernel built or booted without IA-32 emulation refuses it.
-find_program(WINE32 wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
+# $TIMEWARD_WINE32, when set, names the loader; a path that does not exist stands for a
+# machine without 32-bit Wine.
+set(wine32_path /usr/lib/wine/wine)
+if(DEFINED ENV{TIMEWARD_WINE32})
+  set(wine32_path "$ENV{TIMEWARD_WINE32}")
+  set(WINE32 "${wine32_path}")
+  if(NOT EXISTS "${WINE32}")
+    set(WINE32 "")
+  endif()
+else()
+  find_program(WINE32 wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
+endif()
 find_program(HOST_AS as)
 find_program(HOST_LD ld)
 
@@ -33,7 +44,7 @@ if(i386_runs STREQUAL "FALSE")
   set(TIMEWARD_WINE32_WHY "this machine cannot execute 32-bit x86 code")
 elseif(NOT WINE32)
   set(TIMEWARD_WINE32_WHY
-      "32-bit Wine is not installed (/usr/lib/wine/wine, from Debian's wine32:i386)")
+      "32-bit Wine is not installed (${wine32_path}, from Debian's wine32:i386)")
 else()
   execute_process(COMMAND ${WINE32} --version RESULT_VARIABLE wine_rc OUTPUT_QUIET ERROR_QUIET)
   if(wine_rc EQUAL 0)
