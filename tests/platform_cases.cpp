@@ -21,8 +21,8 @@ constexpr bool kDesktop = true;
 #else
 constexpr bool kDesktop = false;
 #endif
-constexpr DWORD kShort = 5;       // ms: a wait that should time out
-constexpr DWORD kEnds = 10000;    // ms: a wait that should not
+constexpr DWORD kShort = 5;     // ms: a wait that should time out
+constexpr DWORD kEnds = 10000;  // ms: a wait that should not
 
 DWORD Error(LONG code) {
     return static_cast<DWORD>(code);
@@ -76,9 +76,9 @@ TEST(Platform, RegistryValueAnswers) {
               ERROR_SUCCESS)
         << "names match without regard to case";
     DWORD type = 0, value = 0, cb = 4;
-    EXPECT_EQ(RegQueryValueExW(h, TEXT("YEAR"), nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                               &cb),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegQueryValueExW(h, TEXT("YEAR"), nullptr, &type, reinterpret_cast<BYTE*>(&value), &cb),
+        ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
     EXPECT_EQ(value, 2026u);
     EXPECT_EQ(cb, 4u);
@@ -300,14 +300,14 @@ TEST(Platform, ClockSetAndReadBack) {
 TEST(Platform, ClockFieldsOutOfRangeAreRefused) {
     SYSTEMTIME now;
     GetSystemTime(&now);
-    const SYSTEMTIME bad[] = {
-        {2026, 13, 0, 1, 0, 0, 0, 0},  {2026, 1, 0, 1, 24, 0, 0, 0}, {2026, 1, 0, 1, 0, 60, 0, 0},
-        {2026, 1, 0, 1, 0, 0, 60, 0},  {2026, 1, 0, 1, 0, 0, 0, 1000}, {1600, 12, 0, 31, 0, 0, 0, 0},
-        {2026, 4, 0, 31, 0, 0, 0, 0},  {2026, 0, 0, 1, 0, 0, 0, 0}};
+    const SYSTEMTIME bad[] = {{2026, 13, 0, 1, 0, 0, 0, 0},   {2026, 1, 0, 1, 24, 0, 0, 0},
+                              {2026, 1, 0, 1, 0, 60, 0, 0},   {2026, 1, 0, 1, 0, 0, 60, 0},
+                              {2026, 1, 0, 1, 0, 0, 0, 1000}, {1600, 12, 0, 31, 0, 0, 0, 0},
+                              {2026, 4, 0, 31, 0, 0, 0, 0},   {2026, 0, 0, 1, 0, 0, 0, 0}};
     for (const SYSTEMTIME& st : bad) {
-        SCOPED_TRACE(testing::Message() << st.wYear << "-" << st.wMonth << "-" << st.wDay << " "
-                                        << st.wHour << ":" << st.wMinute << ":" << st.wSecond
-                                        << "." << st.wMilliseconds);
+        SCOPED_TRACE(testing::Message()
+                     << st.wYear << "-" << st.wMonth << "-" << st.wDay << " " << st.wHour << ":"
+                     << st.wMinute << ":" << st.wSecond << "." << st.wMilliseconds);
         SetLastError(0);
         EXPECT_FALSE(SetSystemTime(&st));
         EXPECT_EQ(GetLastError(), Error(ERROR_INVALID_PARAMETER));

@@ -16,11 +16,17 @@ namespace testing::internal {
 class Notification {
   public:
     Notification() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~Notification() { CloseHandle(event_); }
+    ~Notification() {
+        CloseHandle(event_);
+    }
     Notification(const Notification&) = delete;
     Notification& operator=(const Notification&) = delete;
-    void Notify() { SetEvent(event_); }
-    void WaitForNotification() { WaitForSingleObject(event_, INFINITE); }
+    void Notify() {
+        SetEvent(event_);
+    }
+    void WaitForNotification() {
+        WaitForSingleObject(event_, INFINITE);
+    }
 
   private:
     HANDLE event_;
