@@ -50,10 +50,11 @@ SteadyClock::time_point RealFor(Kernel& k, uint64_t virtual_ms) {
     std::abort();
 }
 
-// A bounded driving thread's wait: moves virtual time on, timer by timer, while every
-// simulated thread is blocked, until `w` is woken or the bound is passed.
+// A driving thread's wait that is bounded, or has a time-out: moves virtual time on, timer by
+// timer, while every simulated thread is blocked, until `w` is woken (at the latest by its own
+// time-out) or the bound is passed.
 void DriveTime(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w) {
-    const uint64_t give_up = k.manual_now + k.driving_bound;
+    const uint64_t give_up = k.driving_bound ? k.manual_now + k.driving_bound : w.deadline;
     while (!w.woken) {
         k.settled.wait(lock, [&] { return w.woken || k.runnable == 0; });
         if (w.woken)
@@ -133,7 +134,7 @@ DWORD Block(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w, DWORD ms) 
     if (w.simulated && --k.runnable == 0)
         k.settled.notify_all();
     OpenGate gate(k);
-    if (!w.simulated && k.manual && k.driving_bound != 0)
+    if (!w.simulated && k.manual && (k.driving_bound != 0 || w.timed))
         DriveTime(k, lock, w);
     while (!w.woken || w.held) {
         if (w.woken || k.manual || !w.timed) {
@@ -220,7 +221,7 @@ DWORD WaitForAny(const HANDLE* handles, DWORD count, DWORD ms) {
             k.bad_handle_uses++;
             return fail(ERROR_INVALID_HANDLE);
         }
-        // As on Windows, one object may not be waited for twice in one wait.
+        // As the documentation says, one object may not be waited for twice in one wait.
         for (const auto& earlier : objects) {
             if (earlier == o)
                 return fail(ERROR_INVALID_PARAMETER);

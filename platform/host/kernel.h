@@ -22,6 +22,7 @@ struct Object {
     bool foreign = false;  // another kind of object that holds a name (TakeName)
     bool manual_reset = false;
     bool signaled = false;
+    DWORD exit_code = 0;  // a thread's, once it has ended
     std::u16string name;
     std::list<Waiter*> waiters;
 };

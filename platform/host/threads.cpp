@@ -14,13 +14,16 @@ namespace {
 // Where FreeLibraryAndExitThread ends this simulated thread: the frames it leaves are the thread
 // procedure's, plain code without destructors to run.
 thread_local std::jmp_buf* t_exit = nullptr;
+thread_local DWORD t_exit_code = 0;
 
-void RunThreadProc(LPTHREAD_START_ROUTINE start, LPVOID parameter) {
+// The thread's exit code: its procedure's result, or FreeLibraryAndExitThread's code.
+DWORD RunThreadProc(LPTHREAD_START_ROUTINE start, LPVOID parameter) {
     std::jmp_buf exit;
     t_exit = &exit;
     if (setjmp(exit) == 0)
-        start(parameter);
+        t_exit_code = start(parameter);
     t_exit = nullptr;
+    return t_exit_code;
 }
 
 }  // namespace
@@ -66,8 +69,9 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD dwStackSize,
             }
             start.cv.wait(start_lock, [&] { return !start.held; });
         }
-        RunThreadProc(lpStartAddress, lpParameter);
+        const DWORD code = RunThreadProc(lpStartAddress, lpParameter);
         std::lock_guard<std::mutex> done(kk.mu);
+        thread->exit_code = code;
         thread->signaled = true;
         ReleaseWaiters(kk, *thread, true);
         kk.alive--;
@@ -77,7 +81,7 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD dwStackSize,
     return h;
 }
 
-COREDLL_API void FreeLibraryAndExitThread(HMODULE hLibModule, DWORD) {
+COREDLL_API void FreeLibraryAndExitThread(HMODULE hLibModule, DWORD dwExitCode) {
     if (!t_exit) {
         std::fprintf(stderr,
                      "simulated kernel: FreeLibraryAndExitThread on a thread that "
@@ -85,5 +89,18 @@ COREDLL_API void FreeLibraryAndExitThread(HMODULE hLibModule, DWORD) {
         std::abort();
     }
     FreeLibrary(hLibModule);
+    t_exit_code = dwExitCode;
     std::longjmp(*t_exit, 1);
+}
+
+COREDLL_API BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
+    Kernel& k = K();
+    std::lock_guard<std::mutex> lock(k.mu);
+    std::shared_ptr<Object> o = Lookup(k, hThread);
+    if (!o || !o->is_thread) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    *lpExitCode = o->signaled ? o->exit_code : STILL_ACTIVE;
+    return TRUE;
 }

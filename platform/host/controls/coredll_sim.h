@@ -126,8 +126,9 @@ SIM_API uint64_t NowMs();
 // Moves virtual time forward. In manual mode, returns only once every simulated thread that
 // the advance woke has run and is blocked again (in a wait, a sleep, or ended). A simulated
 // thread that was woken, or is new, runs only while a driving thread (one not started by
-// CreateThread) is inside Settle, Advance, or a wait of its own; a driving thread's timed
-// wait ends only when another thread advances time.
+// CreateThread) is inside Settle, Advance, or a wait of its own. A driving thread's wait with a
+// time-out moves virtual time on by itself, timer by timer, whenever every simulated thread is
+// blocked, until the wait ends: at the latest at its time-out, as on a device.
 SIM_API void Advance(uint64_t ms);
 // Waits until every simulated thread is blocked or ended.
 SIM_API void Settle();

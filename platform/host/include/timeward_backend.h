@@ -112,6 +112,7 @@ typedef struct _SYSTEMTIME {
 #define WAIT_OBJECT_0 0x00000000U
 #define WAIT_TIMEOUT 0x00000102U
 #define WAIT_FAILED 0xFFFFFFFFU
+#define STILL_ACTIVE 0x00000103U
 #define MAXIMUM_WAIT_OBJECTS 64
 
 #define SYNCHRONIZE 0x00100000U
@@ -169,6 +170,8 @@ COREDLL_API void Sleep(DWORD dwMilliseconds);
 COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, DWORD dwStackSize,
                                 LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                                 DWORD dwCreationFlags, LPDWORD lpThreadId);
+// STILL_ACTIVE while the thread runs.
+COREDLL_API BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 COREDLL_API BOOL CloseHandle(HANDLE hObject);
 COREDLL_API void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 COREDLL_API void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);

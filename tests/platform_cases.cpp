@@ -1,0 +1,439 @@
+// The platform cases: the calls the driver and timewardctl make, with the answers they rely on,
+// written against platform.h alone. Every backend runs them: the simulated core library on the
+// host, and the Win32 backend under Wine. Where Windows CE documents another answer than
+// desktop Win32, the simulation gives CE's, and the case is skipped on the desktop with the
+// reason (docs/developers.md lists them).
+//
+// Each case runs in a process of its own. Waits that must time out wait a few milliseconds:
+// virtual time on the host, real time under Wine. Threads are ordered with events.
+#include <gtest/gtest.h>
+#include <platform.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "platform_support.h"
+
+namespace {
+
+#if defined(_WIN32) && !defined(UNDER_CE)
+constexpr bool kDesktop = true;
+#else
+constexpr bool kDesktop = false;
+#endif
+constexpr DWORD kShort = 5;     // ms: a wait that should time out
+constexpr DWORD kEnds = 10000;  // ms: a wait that should not
+
+DWORD Error(LONG code) {
+    return static_cast<DWORD>(code);
+}
+
+const WCHAR kKey[] = TEXT("SOFTWARE\\TimewardPlatformCases");
+
+// The case's own key, new and empty; deleted at the end.
+class Key {
+  public:
+    Key() {
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey);
+        DWORD disposition = 0;
+        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_ALL_ACCESS, nullptr, &h, &disposition),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+    }
+    ~Key() {
+        RegCloseKey(h);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey);
+    }
+    HKEY h = nullptr;
+};
+
+LONG SetDword(HKEY h, LPCWSTR name, DWORD value) {
+    return RegSetValueExW(h, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
+}
+
+TEST(Platform, RegistryOpenOfAMissingKeyFails) {
+    HKEY h = reinterpret_cast<HKEY>(1);
+    const WCHAR absent[] = TEXT("SOFTWARE\\TimewardPlatformCases\\Absent");
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, absent, 0, 0, &h), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(h, nullptr);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, absent, 0, 0, &h), ERROR_FILE_NOT_FOUND)
+        << "an open creates nothing";
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, TEXT("SOFTWARE"), 0, 0, nullptr),
+              ERROR_INVALID_PARAMETER);
+}
+
+TEST(Platform, RegistryValueAnswers) {
+    Key key;
+    EXPECT_EQ(SetDword(key.h, TEXT("Year"), 2026), ERROR_SUCCESS);
+    const WCHAR text[] = TEXT("abcdef");  // 14 bytes with the terminator
+    EXPECT_EQ(RegSetValueExW(key.h, TEXT("Name"), 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                             sizeof text),
+              ERROR_SUCCESS);
+    HKEY h = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, TEXT("software\\timewardplatformcases"), 0,
+                            KEY_ALL_ACCESS, &h),
+              ERROR_SUCCESS)
+        << "names match without regard to case";
+    DWORD type = 0, value = 0, cb = 4;
+    EXPECT_EQ(
+        RegQueryValueExW(h, TEXT("YEAR"), nullptr, &type, reinterpret_cast<BYTE*>(&value), &cb),
+        ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(value, 2026u);
+    EXPECT_EQ(cb, 4u);
+
+    cb = 0;
+    EXPECT_EQ(RegQueryValueExW(h, TEXT("Name"), nullptr, &type, nullptr, &cb), ERROR_SUCCESS)
+        << "no buffer: the size";
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(cb, 14u);
+    BYTE small[8];
+    cb = sizeof small;
+    EXPECT_EQ(RegQueryValueExW(h, TEXT("Name"), nullptr, nullptr, small, &cb), ERROR_MORE_DATA);
+    EXPECT_EQ(cb, 14u);
+    EXPECT_EQ(RegQueryValueExW(h, TEXT("Name"), nullptr, nullptr, small, nullptr),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegQueryValueExW(h, TEXT("Absent"), nullptr, &type, small, &cb),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(h), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegQueryValueExW(h, TEXT("Year"), nullptr, nullptr, nullptr, &cb),
+              ERROR_INVALID_HANDLE);
+    EXPECT_EQ(SetDword(h, TEXT("Year"), 1), ERROR_INVALID_HANDLE);
+}
+
+// The driver flushes through a key it opens asking no access, as Windows CE ignores the access.
+TEST(Platform, RegistryFlushOfAKeyOpenedWithNoAccess) {
+    Key key;
+    HKEY h = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, 0, &h), ERROR_SUCCESS);
+    EXPECT_EQ(RegFlushKey(h), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+    EXPECT_EQ(RegFlushKey(h), ERROR_INVALID_HANDLE);
+}
+
+TEST(Platform, RegistryKeyDeletedWhileAHandleIsOpen) {
+    Key key;
+    ASSERT_EQ(SetDword(key.h, TEXT("Year"), 2026), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey), ERROR_SUCCESS);
+    DWORD value = 0, cb = 4;
+    EXPECT_EQ(SetDword(key.h, TEXT("Year"), 1), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegQueryValueExW(key.h, TEXT("Year"), nullptr, nullptr,
+                               reinterpret_cast<BYTE*>(&value), &cb),
+              ERROR_KEY_DELETED);
+    HKEY h = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, 0, &h), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegCloseKey(key.h), ERROR_SUCCESS);
+    key.h = nullptr;
+}
+
+TEST(Platform, NamedEventCreatedAgainIsTheSameEvent) {
+    const WCHAR name[] = TEXT("TimewardPlatformShared");
+    SetLastError(5);
+    HANDLE a = CreateEventW(nullptr, FALSE, FALSE, name);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(GetLastError(), 0u) << "a new event";
+    HANDLE b = CreateEventW(nullptr, TRUE, TRUE, name);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(GetLastError(), Error(ERROR_ALREADY_EXISTS));
+    EXPECT_NE(a, b);
+    EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_TIMEOUT) << "the first creation's kind and state";
+    SetEvent(b);
+    EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(b, 0), WAIT_TIMEOUT) << "auto reset";
+    HANDLE opened = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name);
+    ASSERT_NE(opened, nullptr);
+    EXPECT_TRUE(SetEvent(opened));
+    EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_OBJECT_0) << "opened: the same event";
+    CloseHandle(opened);
+    CloseHandle(a);
+    CloseHandle(b);
+    EXPECT_EQ(OpenEventW(SYNCHRONIZE, FALSE, name), nullptr) << "gone with its last handle";
+    EXPECT_EQ(GetLastError(), Error(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(CloseHandle(b));
+    EXPECT_EQ(GetLastError(), Error(ERROR_INVALID_HANDLE));
+}
+
+TEST(Platform, EventNameHeldByAnotherKindOfObject) {
+    const WCHAR name[] = TEXT("TimewardPlatformTaken");
+    ASSERT_TRUE(HoldNameWithAMutex(name));
+    EXPECT_EQ(CreateEventW(nullptr, FALSE, FALSE, name), nullptr);
+    EXPECT_EQ(GetLastError(), Error(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, name), nullptr);
+    EXPECT_EQ(GetLastError(), Error(ERROR_INVALID_HANDLE));
+}
+
+TEST(Platform, EventSetAndReset) {
+    HANDLE e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT);
+    EXPECT_TRUE(SetEvent(e));
+    EXPECT_TRUE(SetEvent(e));
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT) << "two sets, one wait";
+    EXPECT_TRUE(EventModify(e, EVENT_SET));
+    EXPECT_TRUE(EventModify(e, EVENT_RESET));
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT);
+
+    HANDLE m = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(m, kShort), WAIT_OBJECT_0) << "manual reset stays set";
+    EXPECT_TRUE(ResetEvent(m));
+    EXPECT_EQ(WaitForSingleObject(m, kShort), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(nullptr, INFINITE), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), Error(ERROR_INVALID_HANDLE));
+    EXPECT_FALSE(SetEvent(nullptr));
+    CloseHandle(e);
+    CloseHandle(m);
+}
+
+DWORD WINAPI WaitThenEnd(LPVOID event) {
+    return WaitForSingleObject(static_cast<HANDLE>(event), INFINITE) == WAIT_OBJECT_0 ? 7 : 1;
+}
+
+TEST(Platform, AutoResetEventWakesOneWaiterOfTwo) {
+    HANDLE e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE threads[] = {CreateThread(nullptr, 0, WaitThenEnd, e, 0, nullptr),
+                        CreateThread(nullptr, 0, WaitThenEnd, e, 0, nullptr)};
+    ASSERT_NE(threads[0], nullptr);
+    ASSERT_NE(threads[1], nullptr);
+    EXPECT_EQ(WaitForMultipleObjects(2, threads, FALSE, kShort), WAIT_TIMEOUT);
+    SetEvent(e);
+    DWORD first = WaitForMultipleObjects(2, threads, FALSE, kEnds) - WAIT_OBJECT_0;
+    ASSERT_LT(first, 2u);
+    EXPECT_EQ(WaitForSingleObject(threads[1 - first], kShort), WAIT_TIMEOUT);
+    SetEvent(e);
+    EXPECT_EQ(WaitForSingleObject(threads[1 - first], kEnds), WAIT_OBJECT_0);
+    for (HANDLE t : threads)
+        CloseHandle(t);
+    CloseHandle(e);
+}
+
+// The first set object in the order given ends a wait for any, and only it is reset; an object
+// may be named twice.
+TEST(Platform, WaitForAnyAnswersTheFirstSetObject) {
+    HANDLE a = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE b = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE m = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE all[] = {a, b, m};
+    EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, kShort), WAIT_TIMEOUT);
+    SetEvent(m);
+    SetEvent(b);
+    EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, kShort), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), WAIT_OBJECT_0 + 2);
+    EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), WAIT_OBJECT_0 + 2) << "manual reset";
+    const HANDLE closed[] = {a, reinterpret_cast<HANDLE>(0x7FF0)};
+    const struct {
+        DWORD count;
+        const HANDLE* handles;
+        DWORD error;
+    } refused[] = {{0, all, ERROR_INVALID_PARAMETER},
+                   {MAXIMUM_WAIT_OBJECTS + 1, all, ERROR_INVALID_PARAMETER},
+                   {2, closed, ERROR_INVALID_HANDLE}};
+    for (const auto& r : refused) {
+        SetLastError(0);
+        EXPECT_EQ(WaitForMultipleObjects(r.count, r.handles, FALSE, 0), WAIT_FAILED);
+        EXPECT_EQ(GetLastError(), r.error) << r.count;
+    }
+    for (HANDLE h : all)
+        CloseHandle(h);
+}
+
+// Windows CE has only the wait for any, and the documentation forbids naming one object twice.
+TEST(Platform, WaitForAllOrForOneObjectTwiceIsRefused) {
+    if (kDesktop) {
+        GTEST_SKIP() << "desktop Win32 (Wine) waits for all, and takes one handle named twice in "
+                        "a wait for any";
+    }
+    HANDLE e = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    const HANDLE twice[] = {e, e};
+    EXPECT_EQ(WaitForMultipleObjects(1, &e, TRUE, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), Error(ERROR_INVALID_PARAMETER));
+    SetLastError(0);
+    EXPECT_EQ(WaitForMultipleObjects(2, twice, FALSE, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), Error(ERROR_INVALID_PARAMETER)) << "named twice";
+    CloseHandle(e);
+}
+
+DWORD WINAPI EndWhenSet(LPVOID event) {
+    WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
+    return 42;
+}
+
+TEST(Platform, ThreadEndsWithItsExitCode) {
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD id = 0, code = 0;
+    HANDLE thread = CreateThread(nullptr, 64 * 1024, EndWhenSet, go, 0, &id);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_NE(id, 0u);
+    EXPECT_EQ(WaitForSingleObject(thread, kShort), WAIT_TIMEOUT);
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, static_cast<DWORD>(STILL_ACTIVE));
+    SetEvent(go);
+    EXPECT_EQ(WaitForSingleObject(thread, kEnds), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0) << "an ended thread stays set";
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 42u);
+    EXPECT_TRUE(CloseHandle(thread));
+    CloseHandle(go);
+}
+
+TEST(Platform, ThreadWithAStackNoProcessCanReserveIsRefused) {
+    if (kDesktop)
+        GTEST_SKIP() << "Windows CE reserves at most its 32 MB process slot; desktop Win32 more";
+    SetLastError(0);
+    EXPECT_EQ(CreateThread(nullptr, 0x40000000, EndWhenSet, nullptr, 0, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), Error(ERROR_NOT_ENOUGH_MEMORY));
+}
+
+TEST(Platform, ClockSetAndReadBack) {
+    SYSTEMTIME now, back;
+    GetSystemTime(&now);
+    SYSTEMTIME set = now;
+    set.wDayOfWeek = static_cast<WORD>((now.wDayOfWeek + 3) % 7);  // ignored
+    ASSERT_TRUE(SetSystemTime(&set));
+    GetSystemTime(&back);
+    EXPECT_EQ(back.wYear, now.wYear);
+    EXPECT_EQ(back.wMonth, now.wMonth);
+    EXPECT_EQ(back.wDay, now.wDay);
+    EXPECT_EQ(back.wDayOfWeek, now.wDayOfWeek);
+    EXPECT_EQ(back.wHour * 60 + back.wMinute, now.wHour * 60 + now.wMinute);
+}
+
+// 29 February of a common year is left to the host's own test: Wine takes it, Windows does not.
+TEST(Platform, ClockFieldsOutOfRangeAreRefused) {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    const SYSTEMTIME bad[] = {{2026, 13, 0, 1, 0, 0, 0, 0},   {2026, 1, 0, 1, 24, 0, 0, 0},
+                              {2026, 1, 0, 1, 0, 60, 0, 0},   {2026, 1, 0, 1, 0, 0, 60, 0},
+                              {2026, 1, 0, 1, 0, 0, 0, 1000}, {1600, 12, 0, 31, 0, 0, 0, 0},
+                              {2026, 4, 0, 31, 0, 0, 0, 0},   {2026, 0, 0, 1, 0, 0, 0, 0}};
+    for (const SYSTEMTIME& st : bad) {
+        SCOPED_TRACE(testing::Message()
+                     << st.wYear << "-" << st.wMonth << "-" << st.wDay << " " << st.wHour << ":"
+                     << st.wMinute << ":" << st.wSecond << "." << st.wMilliseconds);
+        SetLastError(0);
+        EXPECT_FALSE(SetSystemTime(&st));
+        EXPECT_EQ(GetLastError(), Error(ERROR_INVALID_PARAMETER));
+    }
+    SYSTEMTIME after;
+    GetSystemTime(&after);
+    EXPECT_EQ(after.wYear, now.wYear);
+    EXPECT_EQ(after.wDay, now.wDay);
+}
+
+const char kReadOnly[16] = "read-only bytes";
+
+TEST(Platform, GuardedCopyRefusesWhatItCannotReach) {
+    char src[16] = "fifteen bytes!!";
+    char dst[16] = {};
+    EXPECT_TRUE(CeSafeCopyMemory(dst, src, 16));
+    EXPECT_STREQ(dst, src);
+    EXPECT_TRUE(CeSafeCopyMemory(nullptr, nullptr, 0));
+    EXPECT_TRUE(CeSafeCopyMemory(dst, kReadOnly, 16)) << "a read-only source";
+    EXPECT_STREQ(dst, kReadOnly);
+    std::memcpy(src, "unchanged", 10);
+    std::memcpy(dst, "unchanged", 10);
+    const uintptr_t top = UINTPTR_MAX - 7;  // with 16 bytes, a range that wraps
+    void* const bad[] = {nullptr, reinterpret_cast<void*>(16), reinterpret_cast<void*>(top)};
+    for (void* p : bad) {
+        EXPECT_FALSE(CeSafeCopyMemory(dst, p, 16)) << "source " << p;
+        EXPECT_FALSE(CeSafeCopyMemory(p, src, 16)) << "destination " << p;
+    }
+    EXPECT_FALSE(CeSafeCopyMemory(const_cast<char*>(kReadOnly), src, 16)) << "read-only";
+    EXPECT_STREQ(dst, "unchanged");
+    EXPECT_STREQ(kReadOnly, "read-only bytes");
+}
+
+DWORD WINAPI LastErrorOfANewThread(LPVOID) {
+    DWORD first = GetLastError();
+    SetLastError(7);
+    return first;
+}
+
+// Calls that fail set it; registry calls answer with their result and leave it; a wait that
+// succeeds leaves it.
+TEST(Platform, LastErrorIsPerThreadAndSetByFailures) {
+    SetLastError(5);
+    HANDLE thread = CreateThread(nullptr, 0, LastErrorOfANewThread, nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread, kEnds), WAIT_OBJECT_0);
+    DWORD code = 1;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 0u) << "a new thread starts with none";
+    EXPECT_EQ(GetLastError(), 5u);
+    CloseHandle(thread);
+
+    HKEY h;
+    SetLastError(5);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, TEXT("SOFTWARE\\TimewardAbsent"), 0, 0, &h),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(GetLastError(), 5u);
+    HANDLE e = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    SetLastError(5);
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(SetEvent(e));
+    EXPECT_EQ(GetLastError(), 5u);
+    EXPECT_FALSE(CloseHandle(nullptr));
+    EXPECT_EQ(GetLastError(), Error(ERROR_INVALID_HANDLE));
+    CloseHandle(e);
+}
+
+struct Shared {
+    CRITICAL_SECTION cs;
+    LONG inside = 0;
+};
+
+DWORD WINAPI EnterAndLeave(LPVOID p) {
+    Shared* s = static_cast<Shared*>(p);
+    EnterCriticalSection(&s->cs);
+    LONG was = InterlockedExchange(&s->inside, 2);
+    LeaveCriticalSection(&s->cs);
+    return static_cast<DWORD>(was);
+}
+
+// Its owner enters again; another thread enters once every entry is left.
+TEST(Platform, CriticalSectionIsEnteredAgainByItsOwner) {
+    Shared s;
+    InitializeCriticalSection(&s.cs);
+    EnterCriticalSection(&s.cs);
+    EnterCriticalSection(&s.cs);
+    EXPECT_EQ(InterlockedCompareExchange(&s.inside, 1, 0), 0);
+    LeaveCriticalSection(&s.cs);
+    LeaveCriticalSection(&s.cs);
+    HANDLE thread = CreateThread(nullptr, 0, EnterAndLeave, &s, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, kEnds), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 1u);
+    EXPECT_EQ(s.inside, 2);
+    CloseHandle(thread);
+    DeleteCriticalSection(&s.cs);
+}
+
+typedef BOOL(WINAPI* RunAppAtEvent)(LPWSTR, LONG);
+
+// Found as the driver finds it, by name in the core library.
+TEST(Platform, TimeChangeNotificationSetsANamedEvent) {
+    HMODULE core = GetModuleHandleW(TEXT("coredll.dll"));
+    RunAppAtEvent run = reinterpret_cast<RunAppAtEvent>(
+        reinterpret_cast<void (*)(void)>(GetProcAddressW(core, TEXT("CeRunAppAtEvent"))));
+    if (kDesktop) {
+        EXPECT_EQ(run, nullptr);
+        GTEST_SKIP() << "desktop Win32 has no notification subsystem (no CeRunAppAtEvent)";
+    }
+    ASSERT_NE(run, nullptr);
+    WCHAR app[] = TEXT("\\\\.\\Notifications\\NamedEvents\\TimewardPlatformChange");
+    HANDLE e = CreateEventW(nullptr, FALSE, FALSE, TEXT("TimewardPlatformChange"));
+    ASSERT_TRUE(run(app, NOTIFICATION_EVENT_TIME_CHANGE));
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    ASSERT_TRUE(SetSystemTime(&now));
+    EXPECT_EQ(WaitForSingleObject(e, kEnds), WAIT_OBJECT_0);
+    ASSERT_TRUE(run(app, NOTIFICATION_EVENT_NONE));
+    ASSERT_TRUE(SetSystemTime(&now));
+    EXPECT_EQ(WaitForSingleObject(e, kShort), WAIT_TIMEOUT) << "no longer registered";
+    CloseHandle(e);
+}
+
+}  // namespace
