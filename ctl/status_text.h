@@ -4,7 +4,7 @@
 #define TIMEWARD_CTL_STATUS_TEXT_H
 
 #include "platform.h"
-#include "status.h"
+#include "store_status.h"
 
 // The version of the JSON that `status --json` prints; raised when a field changes meaning.
 static const DWORD STATUS_JSON_SCHEMA = 1;

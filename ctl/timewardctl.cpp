@@ -6,7 +6,7 @@
 #include "platform.h"
 #include "saver.h"
 #include "startup.h"
-#include "status.h"
+#include "store_status.h"
 #include "status_text.h"
 #include "store.h"
 #include "timeward_version.h"

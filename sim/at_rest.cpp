@@ -65,7 +65,7 @@ int PlayAtRest(const Device& device, const Step& s) {
                 Out().Fail("the device failed: " + error + "; the switch is as it was");
                 return kDeviceFailed;
             }
-            Out().Line(clock, "switch", SwitchText(true));
+            Out().Line(clock, "switch", SwitchText(ReadStatus(clock)));
             return kAllHeld;
         case StepKind::kNotifications: {
             Image image;
@@ -86,7 +86,7 @@ int PlayAtRest(const Device& device, const Step& s) {
         default:
             if (!load_hive())
                 return kDeviceFailed;
-            return Expect(s, clock, true) ? kAllHeld : kExpectationFailed;
+            return Expect(s, clock) ? kAllHeld : kExpectationFailed;
     }
     if (!device.WriteRtc(rtc, &error)) {
         Out().Fail("the device failed: " + error);
@@ -106,7 +106,7 @@ int ShowStatusAtRest(const Device& device, bool json) {
         Out().Fail(error);
         return kDeviceFailed;
     }
-    PrintStatus(device, rtc, image, json);
+    PrintStatus({device, "off", &rtc, image}, rtc.battery_ok ? rtc.time : rtc.reset_to, json);
     return kAllHeld;
 }
 

@@ -19,6 +19,7 @@
 #include "devmgr.h"
 #include "driver_key.h"
 #include "expect.h"
+#include "status.h"
 
 namespace tws {
 namespace {
@@ -241,7 +242,7 @@ class Session {
                 // A failed expectation ends the run on the spot, as a power cut would.
                 if (s.kind == StepKind::kExpectLine || s.kind == StepKind::kExpectNoLine
                         ? !ExpectLines(s)
-                        : !Expect(s, now, true)) {
+                        : !Expect(s, now)) {
                     Out().Fail(
                         "the run stops here with a power cut: the hive keeps what was last "
                         "flushed, the real-time clock keeps " +
@@ -318,13 +319,8 @@ class Session {
     }
 
     void ShowStatus(const SYSTEMTIME& now) {
-        std::printf("  device    %s (%s)\n", device_.dir().c_str(),
-                    suspended_ ? "suspended" : "on");
-        std::printf("  clock     %s (system clock)\n", FormatDate(now, true).c_str());
-        std::printf("  snapshot  %s (as flushed to the hive)\n",
-                    ReadStored(true).Describe().c_str());
-        std::printf("  switch    %s\n", SwitchText(true).c_str());
-        std::printf("  image     %s\n", image_.Describe().c_str());
+        Out().EndBar();
+        PrintStatus({device_, suspended_ ? "suspended" : "on", nullptr, image_}, now, false);
     }
 
     // An orderly shutdown: the drivers are deactivated, the hive is flushed, and power goes

@@ -1,5 +1,5 @@
 // Reads the store as the start-up check does and says what it means.
-#include "status.h"
+#include "store_status.h"
 
 #include "saver.h"
 #include "seconds.h"

@@ -1,7 +1,7 @@
 // What the store means, as the driver's start-up check would read it: the one model that every
 // tool renders, so that they all say the same thing.
-#ifndef TIMEWARD_CLOCK_STATUS_H
-#define TIMEWARD_CLOCK_STATUS_H
+#ifndef TIMEWARD_CLOCK_STORE_STATUS_H
+#define TIMEWARD_CLOCK_STORE_STATUS_H
 
 #include "platform.h"
 
@@ -78,4 +78,4 @@ void ReadStoreStatus(const STORE_READER* pReader, const SYSTEMTIME* pstClock,
 
 }  // extern "C"
 
-#endif  // TIMEWARD_CLOCK_STATUS_H
+#endif  // TIMEWARD_CLOCK_STORE_STATUS_H
