@@ -11,7 +11,7 @@ file(GLOB driver_headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/driver/*.h)
 install(FILES driver/sources driver/makefile ${TIMEWARD_DRIVER_SOURCES} ${driver_headers}
               driver/Timeward.def driver/Timeward.rc driver/timeward.reg
         DESTINATION driver COMPONENT kit EXCLUDE_FROM_ALL)
-install(FILES ctl/sources ctl/makefile ${TIMEWARD_CTL_SOURCES} DESTINATION ctl COMPONENT kit EXCLUDE_FROM_ALL)
+install(FILES ctl/sources ctl/makefile ctl/status_text.h ${TIMEWARD_CTL_SOURCES} DESTINATION ctl COMPONENT kit EXCLUDE_FROM_ALL)
 install(FILES platform/platform.h DESTINATION platform COMPONENT kit EXCLUDE_FROM_ALL)
 install(FILES platform/wince/timeward_backend.h platform/wince/Timeward.bib
         DESTINATION platform/wince COMPONENT kit EXCLUDE_FROM_ALL)

@@ -12,7 +12,17 @@
 #include "expect.h"
 #include "status.h"
 
+extern "C" int wmain(int argc, WCHAR* argv[]);  // timewardctl's
+
 namespace tws {
+namespace {
+
+std::string ReadHiveText(const Device& device) {
+    std::string text, error;
+    return coredll::ReadWholeFile(device.hive(), &text, &error) ? text : "";
+}
+
+}  // namespace
 
 int PlayAtRest(const Device& device, const Step& s) {
     std::string error;
@@ -93,6 +103,36 @@ int PlayAtRest(const Device& device, const Step& s) {
         return kDeviceFailed;
     }
     return kAllHeld;
+}
+
+int RunCtlAtRest(const Device& device, const std::vector<std::string>& args) {
+    std::string error;
+    Rtc rtc;
+    coredll::Reset();
+    coredll::debug::EchoToStderr(false);
+    if (!device.ReadRtc(&rtc, &error) || !coredll::reg::LoadHiveFile(device.hive(), &error)) {
+        Out().Fail(error);
+        return kDeviceFailed;
+    }
+    coredll::reg::DetachHiveFile();  // written back below, where a failure can be told
+    coredll::clock::SetWall(rtc.battery_ok ? rtc.time : rtc.reset_to);
+    std::vector<std::u16string> words = {u"timewardctl"};
+    for (const std::string& a : args)
+        words.push_back(coredll::Utf16(a));
+    std::vector<WCHAR*> argv;
+    for (std::u16string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    std::fflush(stdout);
+    const int rc = wmain(static_cast<int>(words.size()), argv.data());
+    // What timewardctl flushed is what the device keeps.
+    const std::string hive = coredll::reg::ExportText(true);
+    if (hive != ReadHiveText(device) &&
+        !coredll::WriteFileAtomically(device.hive(), hive, &error)) {
+        Out().Fail("the device failed: " + error);
+        return kDeviceFailed;
+    }
+    return rc;
 }
 
 int ShowStatusAtRest(const Device& device, bool json) {

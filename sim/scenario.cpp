@@ -77,8 +77,8 @@ bool ParseScenario(std::string_view text, std::string_view file_name, std::vecto
     return true;
 }
 
-bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<size_t>& places,
-                      std::vector<Step>* steps, std::string* error) {
+bool ParseCommandLine(const std::vector<std::string>& args, std::vector<Step>* steps,
+                      std::string* error) {
     StepParser p(error);
     std::vector<Step> parsed;
     size_t i = 0;
@@ -100,9 +100,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<si
             ++i;
         }
         std::vector<std::string> wheres;
-        for (size_t k = start; k < i; ++k)
-            wheres.push_back("argument " + std::to_string(places[k]));
-        p.At(wheres[0], wheres);
+        std::string step;
+        for (size_t k = start; k < i; ++k) {
+            wheres.push_back("'" + args[k] + "'");
+            step += (k == start ? "" : " ") + args[k];
+        }
+        p.At("'" + step + "'", wheres);
         if (!p.Parse(words, &parsed))
             return false;
     }

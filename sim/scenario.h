@@ -65,8 +65,8 @@ struct Step {
 // On error, returns false with a message that names where and what was expected.
 bool ParseScenario(std::string_view text, std::string_view file_name, std::vector<Step>* steps,
                    std::string* error);
-// `places`: each word's argument number, for messages that point at the word at fault.
-bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<size_t>& places,
+// Messages quote the word at fault.
+bool ParseCommandLine(const std::vector<std::string>& args,
                       std::vector<Step>* steps, std::string* error);
 
 }  // namespace tws
