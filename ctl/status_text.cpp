@@ -145,7 +145,8 @@ extern "C" void AppendSnapshotText(TEXT_LINE* pLine, const STORE_STATUS* pStatus
     }
 }
 
-extern "C" void AppendSwitchText(TEXT_LINE* pLine, const STORE_STATUS* pStatus) {
+// The switch's value as the driver reads it, without the verdict.
+static void AppendSwitchValue(TEXT_LINE* pLine, const STORE_STATUS* pStatus) {
     AppendQuoted(pLine, SWITCH_VALUE_NAME);
     if (pStatus->dwSwitch == SWITCH_ABSENT) {
         LineAppend(pLine, TEXT(" absent"));
@@ -165,8 +166,19 @@ extern "C" void AppendSwitchText(TEXT_LINE* pLine, const STORE_STATUS* pStatus) 
             LineAppend(pLine, TEXT(" bytes, unread"));
         }
     }
-    LineAppend(pLine, pStatus->fRefuses ? TEXT(": the driver refuses to start")
-                                        : TEXT(": the driver runs"));
+}
+
+static LPCWSTR SwitchVerdict(const STORE_STATUS* pStatus) {
+    return pStatus->fRefuses ? TEXT("the driver refuses to start") : TEXT("the driver runs");
+}
+
+extern "C" void AppendSwitchText(TEXT_LINE* pLine, const STORE_STATUS* pStatus) {
+    AppendSwitchValue(pLine, pStatus);
+    LineAppend(pLine, TEXT(": "));
+    LineAppend(pLine, SwitchVerdict(pStatus));
+    if (pStatus->dwSwitch == SWITCH_OTHER_TYPE) {
+        LineAppend(pLine, TEXT("; make it a REG_DWORD"));
+    }
 }
 
 extern "C" void AppendNextStartText(TEXT_LINE* pLine, const STORE_STATUS* pStatus) {
@@ -260,15 +272,18 @@ extern "C" void WriteStatusLines(const STORE_STATUS* pStatus, LINE_SINK pfnSink,
     AppendSnapshotText(&line, pStatus);
     pfnSink(pContext, &line);
 
+    // Another type takes a second line: the driver reads the number and ignores the type.
     LineLabel(&line, TEXT("switch"));
-    AppendSwitchText(&line, pStatus);
-    pfnSink(pContext, &line);
     if (pStatus->dwSwitch == SWITCH_OTHER_TYPE) {
-        LineLabel(&line, TEXT(""));
-        LineAppend(&line, TEXT("the driver reads it as a number all the same: make it a "
-                               "REG_DWORD"));
+        AppendSwitchValue(&line, pStatus);
         pfnSink(pContext, &line);
+        LineLabel(&line, TEXT(""));
+        LineAppend(&line, SwitchVerdict(pStatus));
+        LineAppend(&line, TEXT("; make it a REG_DWORD"));
+    } else {
+        AppendSwitchText(&line, pStatus);
     }
+    pfnSink(pContext, &line);
 
     LineLabel(&line, TEXT("clock"));
     LineAppendDate(&line, &pStatus->stClock);
