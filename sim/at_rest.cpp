@@ -15,14 +15,6 @@
 extern "C" int wmain(int argc, WCHAR* argv[]);  // timewardctl's
 
 namespace tws {
-namespace {
-
-std::string ReadHiveText(const Device& device) {
-    std::string text, error;
-    return coredll::ReadWholeFile(device.hive(), &text, &error) ? text : "";
-}
-
-}  // namespace
 
 int PlayAtRest(const Device& device, const Step& s) {
     std::string error;
@@ -124,10 +116,11 @@ int RunCtlAtRest(const Device& device, const std::vector<std::string>& args) {
         argv.push_back(w.data());
     argv.push_back(nullptr);
     std::fflush(stdout);
+    const std::string before = coredll::reg::ExportText(true);
     const int rc = wmain(static_cast<int>(words.size()), argv.data());
     // What timewardctl flushed is what the device keeps.
     const std::string hive = coredll::reg::ExportText(true);
-    if (hive != ReadHiveText(device) &&
+    if (hive != before &&
         !coredll::WriteFileAtomically(device.hive(), hive, &error)) {
         Out().Fail("the device failed: " + error);
         return kDeviceFailed;

@@ -237,6 +237,7 @@ TEST_F(SimCli, ASecondRunOnADeviceInUseIsRefusedWithTheHoldersPid) {
         "is in use by another run of timeward-sim (pid " + std::to_string(holder.pid()) + ")";
     ExpectRefused("switch off", in_use);
     ExpectRefused("--fresh boot", in_use);
+    EXPECT_EQ(Run("status"), 0) << output_;  // a read takes no lock
     kill(holder.pid(), SIGTERM);
     const int status = holder.Finish();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
