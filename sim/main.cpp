@@ -29,10 +29,13 @@ image leaves out (image) between runs.
 
 Commands:
   demo                 play the bundled demonstration on a new device, with a verdict
-  play FILE            play a scenario file
-  status [--json]      show the device at rest: its clock, the stored snapshot, the switch, its
-                       image and what the next boot will do; --json gives the same as one JSON
-                       object
+  play FILE|NAME       play a scenario file, or a bundled scenario by name (first-boot)
+  status [--json]      show the device at rest and what its next start will do, in the
+                       words of timewardctl status; --json: one JSON object. Changes
+                       nothing (--fresh and --date are refused)
+  ctl status|save|clear [ARGS]
+                       run timewardctl's own code on the device at rest; ctl's words
+                       follow it, so --device comes before it
   STEP...              play steps given here, as in a scenario file
   help                 show this text (also -h, --help)
 
@@ -77,7 +80,7 @@ Scenario files:
   ends with the device on shuts it down in order. A UTF-8 byte-order mark is allowed. On the
   command line, the shell's quotes stand for the file's: the word after expect line is the text.
 
-Options (before or after the command; "--" ends them):
+Options (before or after the command, but before ctl's words; "--" ends them):
   --device DIR         the device directory (default: $TIMEWARD_DEVICE, else
                        $XDG_STATE_HOME/timeward-sim/device, else
                        ~/.local/state/timeward-sim/device)
@@ -87,8 +90,8 @@ Options (before or after the command; "--" ends them):
   --realtime           the same as --scale 1
   --instant            no real waiting at all
   --modules DIR        where libTimeward.so is (default: the installed or built one)
-  --keep               demo: keep the demo's device and say where it is
-  --json               status: one JSON object
+  --keep               demo: keep the demo's device (made under $TMPDIR, default /tmp)
+  --json               status: one JSON object (see the man page for its fields)
   --version            show the version and where the driver module is loaded from
 
 Durations: 250ms, 90s, 5m, 2h, 1d, 1h30m (largest unit first, each once). Dates, all UTC:
