@@ -15,8 +15,8 @@ static BOOL RegistryKeyExists(void*) {
     return TRUE;
 }
 
-static BOOL RegistryReadValue(void*, LPCWSTR pszName, DWORD* pdwType, DWORD* pcbData,
-                              BOOL* pfRead, DWORD* pdwValue) {
+static BOOL RegistryReadValue(void*, LPCWSTR pszName, DWORD* pdwType, DWORD* pcbData, BOOL* pfRead,
+                              DWORD* pdwValue) {
     HKEY hKey;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, 0, 0, &hKey) != ERROR_SUCCESS) {
         return FALSE;

@@ -5,15 +5,17 @@
 
 #include "platform.h"
 
+// FALSE when the value is absent; else its type and size, and *pfRead TRUE with *pdwValue the
+// value as the driver reads it (data of at most 4 bytes, zero-extended).
+typedef BOOL (*STORE_VALUE_READ)(void* pContext, LPCWSTR pszName, DWORD* pdwType, DWORD* pcbData,
+                                 BOOL* pfRead, DWORD* pdwValue);
+
 // How the model reads the store's key: the live registry on a device, or a copy of it.
 struct STORE_READER {
     void* pContext;
     // TRUE when the store's key is there.
     BOOL (*pfnKeyExists)(void* pContext);
-    // FALSE when the value is absent; else its type and size, and *pfRead TRUE with *pdwValue
-    // the value as the driver reads it (data of at most 4 bytes, zero-extended).
-    BOOL (*pfnReadValue)(void* pContext, LPCWSTR pszName, DWORD* pdwType, DWORD* pcbData,
-                         BOOL* pfRead, DWORD* pdwValue);
+    STORE_VALUE_READ pfnReadValue;
     // TRUE when a running driver holds "SaveRTCEvent".
     BOOL (*pfnDriverRunning)(void* pContext);
 };
@@ -49,9 +51,9 @@ struct STORE_STATUS {
     DWORD dwSnapshot;  // SNAPSHOT_STATE
     BOOL fSignature;   // a signature could be read: dwSignature holds it
     DWORD dwSignature;
-    LPCWSTR pszBadValue;  // SNAPSHOT_INVALID: the first clock value that is wrong
-    BOOL fBadValueRead;   // FALSE: that value is missing or unreadable
-    DWORD dwBadValue;     // else the number the driver reads from it
+    LPCWSTR pszBadValue;    // SNAPSHOT_INVALID: the first clock value that is wrong
+    BOOL fBadValueRead;     // FALSE: that value is missing or unreadable
+    DWORD dwBadValue;       // else the number the driver reads from it
     SYSTEMTIME stSnapshot;  // SNAPSHOT_VALID
 
     DWORD dwSwitch;  // SWITCH_STATE

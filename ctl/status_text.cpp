@@ -215,8 +215,7 @@ extern "C" void AppendNextStartText(TEXT_LINE* pLine, const STORE_STATUS* pStatu
 }
 
 extern "C" LPCWSTR SnapshotStateName(DWORD dwSnapshot) {
-    static const LPCWSTR NAMES[] = {TEXT("none"), TEXT("foreign"), TEXT("invalid"),
-                                    TEXT("valid")};
+    static const LPCWSTR NAMES[] = {TEXT("none"), TEXT("foreign"), TEXT("invalid"), TEXT("valid")};
     return NAMES[dwSnapshot];
 }
 
@@ -226,9 +225,9 @@ extern "C" LPCWSTR SwitchStateName(DWORD dwSwitch) {
 }
 
 extern "C" LPCWSTR NextStartName(DWORD dwNextStart) {
-    static const LPCWSTR NAMES[] = {TEXT("refuse"),        TEXT("no-snapshot"),
-                                    TEXT("restore"),       TEXT("within-margin"),
-                                    TEXT("clock-at-snapshot"), TEXT("clock-ahead")};
+    static const LPCWSTR NAMES[] = {
+        TEXT("refuse"),        TEXT("no-snapshot"),       TEXT("restore"),
+        TEXT("within-margin"), TEXT("clock-at-snapshot"), TEXT("clock-ahead")};
     return NAMES[dwNextStart];
 }
 

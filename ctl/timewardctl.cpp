@@ -193,14 +193,14 @@ static int Clear(void) {
         return EXIT_NOT_DONE;
     }
     LineAppend(&line, fPresent ? TEXT("cleared: \"TimewardSignature\" removed")
-                           : TEXT("cleared: there was no \"TimewardSignature\""));
+                               : TEXT("cleared: there was no \"TimewardSignature\""));
     Print(&line);
     STORE_READER reader;
     RegistryStoreReader(&reader);
     if (reader.pfnDriverRunning(reader.pContext)) {
         ConsoleWriteW(FALSE, TEXT("note: the driver is running; its next snapshot (within five ")
-                             TEXT("minutes,\n  or on suspend) makes a new one. Restart before ")
-                             TEXT("then to start\n  without one.\n"));
+                                 TEXT("minutes,\n  or on suspend) makes a new one. Restart before ")
+                                     TEXT("then to start\n  without one.\n"));
     }
     return EXIT_DONE;
 }

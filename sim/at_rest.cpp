@@ -16,6 +16,13 @@ extern "C" int wmain(int argc, WCHAR* argv[]);  // timewardctl's
 
 namespace tws {
 
+std::string Joined(const std::vector<std::string>& words) {
+    std::string out;
+    for (const std::string& w : words)
+        out += (out.empty() ? "" : " ") + w;
+    return out;
+}
+
 int PlayAtRest(const Device& device, const Step& s) {
     std::string error;
     Rtc rtc;
@@ -85,6 +92,13 @@ int PlayAtRest(const Device& device, const Step& s) {
         }
         case StepKind::kStatus:
             return ShowStatusAtRest(device, false);
+        case StepKind::kCtl: {
+            int ctl_status = 0;
+            Out().Line(clock, "ctl", "timewardctl " + Joined(s.words));
+            const int rc = RunCtlAtRest(device, s.words, &ctl_status);
+            Out().Line(clock, "ctl", "exit status " + std::to_string(ctl_status));
+            return rc;
+        }
         default:
             if (!load_hive())
                 return kDeviceFailed;
@@ -97,7 +111,7 @@ int PlayAtRest(const Device& device, const Step& s) {
     return kAllHeld;
 }
 
-int RunCtlAtRest(const Device& device, const std::vector<std::string>& args) {
+int RunCtlAtRest(const Device& device, const std::vector<std::string>& args, int* ctl_status) {
     std::string error;
     Rtc rtc;
     coredll::Reset();
@@ -117,15 +131,14 @@ int RunCtlAtRest(const Device& device, const std::vector<std::string>& args) {
     argv.push_back(nullptr);
     std::fflush(stdout);
     const std::string before = coredll::reg::ExportText(true);
-    const int rc = wmain(static_cast<int>(words.size()), argv.data());
+    *ctl_status = wmain(static_cast<int>(words.size()), argv.data());
     // What timewardctl flushed is what the device keeps.
     const std::string hive = coredll::reg::ExportText(true);
-    if (hive != before &&
-        !coredll::WriteFileAtomically(device.hive(), hive, &error)) {
+    if (hive != before && !coredll::WriteFileAtomically(device.hive(), hive, &error)) {
         Out().Fail("the device failed: " + error);
         return kDeviceFailed;
     }
-    return rc;
+    return kAllHeld;
 }
 
 int ShowStatusAtRest(const Device& device, bool json) {

@@ -18,8 +18,11 @@ int PlayAtRest(const Device& device, const Step& s);
 
 // Runs timewardctl's own code with `args` on the device at rest: its hive, and its real-time
 // clock as the system clock. What timewardctl flushes is written back to the hive. Returns
-// timewardctl's exit status.
-int RunCtlAtRest(const Device& device, const std::vector<std::string>& args);
+// kAllHeld with timewardctl's exit status in *ctl_status, or kDeviceFailed.
+int RunCtlAtRest(const Device& device, const std::vector<std::string>& args, int* ctl_status);
+
+// The words with a space between them.
+std::string Joined(const std::vector<std::string>& words);
 
 // Prints the state of the device at rest, as text or JSON. Returns the exit status.
 int ShowStatusAtRest(const Device& device, bool json);

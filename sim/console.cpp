@@ -14,7 +14,7 @@
 namespace tws {
 namespace {
 
-constexpr size_t kStampChars = 19;      // "2026-12-08 09:00:00"
+constexpr size_t kStampChars = 19;     // "2026-12-08 09:00:00"
 constexpr size_t kNarrowestText = 24;  // a continued line's text is at least this wide
 
 // Where a labelled line's text starts: after its first run of two spaces or more.
@@ -69,8 +69,8 @@ void Console::Line(const SYSTEMTIME& at, const char* tag, const std::string& tex
     std::lock_guard<std::mutex> lock(mu_);
     ClearBar();
     // On a terminal the stamp leaves out the milliseconds and the zone, to leave room.
-    const std::string stamp = isatty(STDOUT_FILENO) ? FormatDate(at).substr(0, kStampChars)
-                                                    : FormatDate(at, true);
+    const std::string stamp =
+        isatty(STDOUT_FILENO) ? FormatDate(at).substr(0, kStampChars) : FormatDate(at, true);
     char prefix[64];
     std::snprintf(prefix, sizeof prefix, "[%s] %-8s ", stamp.c_str(), tag);
     std::printf("%s\n", FitToTerminal(prefix + text, std::strlen(prefix)).c_str());

@@ -50,9 +50,9 @@ std::string DateProblem(std::string_view text) {
     if (ParseDate(text, &st))
         return "";
     // The date's shape, with every number in range: which number is not.
-    static const char* const kMonths[] = {"January", "February", "March",     "April",
-                                          "May",     "June",     "July",      "August",
-                                          "September", "October", "November", "December"};
+    static const char* const kMonths[] = {"January",   "February", "March",    "April",
+                                          "May",       "June",     "July",     "August",
+                                          "September", "October",  "November", "December"};
     const std::string shape = "expected a date like 2026-12-08 or 2026-12-08T09:30";
     if (text.size() < 10 || !ParseDate(std::string(text.substr(0, 4)) + "-01-01", &st))
         return shape;

@@ -56,6 +56,9 @@ Steps:
                        it out: then a clock that is set is saved at the next snapshot, not at
                        once; it lasts until changed (a new device has it)
   status               show the device where the step comes
+  ctl WORDS...         another process runs timewardctl WORDS (status, save, clear): on the
+                       device while it is on, its waits taking simulated time; on its files
+                       while it is off
   expect clock DATE [within DURATION]
                        the clock (the real-time clock while off) is DATE, to the millisecond
                        unless a tolerance is given
@@ -146,7 +149,7 @@ struct Args {
     bool fresh = false, keep = false, json = false, help = false, version = false;
     std::optional<std::string> date, scale;
     tws::Options options;
-    std::vector<std::string> words;  // the command, or the steps
+    std::vector<std::string> words;               // the command, or the steps
     std::optional<std::vector<std::string>> ctl;  // timewardctl's words, after ctl
 };
 
@@ -169,9 +172,9 @@ int ReadCommandLine(int argc, char** argv, Args* a) {
             break;  // timewardctl's own words follow
         if (argv[i][0] == '-' && argv[i][1] >= '0' && argv[i][1] <= '9') {
             const std::string why = tws::DurationProblem(argv[i]);
-            return BadInput("'" + std::string(argv[i]) + "': " +
-                            (why.rfind("expected", 0) == 0 ? "not an option, nor a step's word"
-                                                           : why));
+            return BadInput(
+                "'" + std::string(argv[i]) +
+                "': " + (why.rfind("expected", 0) == 0 ? "not an option, nor a step's word" : why));
         }
     }
     CLI::App app{"timeward-sim"};
@@ -195,8 +198,14 @@ int ReadCommandLine(int argc, char** argv, Args* a) {
     } catch (const CLI::ParseError& e) {
         return BadInput(Explain(e));
     }
-    if (ctl->parsed())
+    // ctl after steps is a step; first, the command.
+    if (ctl->parsed() && !a->words.empty()) {
+        a->words.push_back("ctl");
+        for (const std::string& w : ctl->remaining())
+            a->words.push_back(w);
+    } else if (ctl->parsed()) {
         a->ctl = ctl->remaining();
+    }
     if (app.count("--device") && a->device.empty())
         return BadInput("--device: expected a directory, not an empty word");
     if (a->scale) {
@@ -218,9 +227,8 @@ std::optional<std::filesystem::path> BundledScenario(const std::string& name) {
         return std::nullopt;
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    for (const std::filesystem::path& dir :
-         {exe.parent_path() / TIMEWARD_INSTALLED_SCENARIO_DIR,
-          std::filesystem::path(TIMEWARD_SOURCE_SCENARIO_DIR)}) {
+    for (const std::filesystem::path& dir : {exe.parent_path() / TIMEWARD_INSTALLED_SCENARIO_DIR,
+                                             std::filesystem::path(TIMEWARD_SOURCE_SCENARIO_DIR)}) {
         for (const std::string& file : {name, name + ".tws"}) {
             if (std::filesystem::is_regular_file(dir / file, ec))
                 return (dir / file).lexically_normal();
@@ -296,17 +304,16 @@ int FinishDemo(int rc, const tws::Runner& runner, tws::Device& device, tws::Devi
                bool keep, bool made) {
     if (rc == tws::kAllHeld && !runner.restores().empty()) {
         const tws::Restore& r = runner.restores().back();
-        std::printf("\n%s\n",
-                    tws::FitToTerminal("verdict: PASS. The battery pull reset the clock to " +
-                                           tws::FormatDate(r.from) +
-                                           "; at the next boot Timeward set it forward to " +
-                                           tws::FormatDate(r.to, true) +
-                                           ", its last snapshot, so the clock did not fall "
-                                           "back. (" +
-                                           std::to_string(runner.expectations()) +
-                                           " expectations held.)",
-                                       0)
-                        .c_str());
+        std::printf(
+            "\n%s\n",
+            tws::FitToTerminal(
+                "verdict: PASS. The battery pull reset the clock to " + tws::FormatDate(r.from) +
+                    "; at the next boot Timeward set it forward to " + tws::FormatDate(r.to, true) +
+                    ", its last snapshot, so the clock did not fall "
+                    "back. (" +
+                    std::to_string(runner.expectations()) + " expectations held.)",
+                0)
+                .c_str());
     } else {
         std::printf("\nverdict: FAIL. The clock was not kept; see the lines above.\n");
         if (rc == tws::kAllHeld)
@@ -314,11 +321,11 @@ int FinishDemo(int rc, const tws::Runner& runner, tws::Device& device, tws::Devi
     }
     const std::string dir = device.dir().string();
     if (keep) {
-        std::printf("%s\n", tws::FitToTerminal("The demo's device is kept in " + dir +
-                                                   " (see: timeward-sim --device " + dir +
-                                                   " status)",
-                                               0)
-                                .c_str());
+        std::printf("%s\n",
+                    tws::FitToTerminal("The demo's device is kept in " + dir +
+                                           " (see: timeward-sim --device " + dir + " status)",
+                                       0)
+                        .c_str());
     } else if (made) {
         std::string error;
         std::error_code ec;
@@ -339,7 +346,8 @@ int PrepareDevice(const Args& a, const std::string& command, tws::Device& device
     }
     const std::string dir = device.dir().string();
     if (command == "demo" && !a.fresh && device.Exists())
-        return BadInput("demo: " + dir + " holds a device already; name a new directory or add "
+        return BadInput("demo: " + dir +
+                        " holds a device already; name a new directory or add "
                         "--fresh");
     if (!a.fresh && device.Exists() && date) {
         return BadInput("--date: " + dir +
@@ -367,6 +375,13 @@ int PrepareDevice(const Args& a, const std::string& command, tws::Device& device
     return -1;
 }
 
+// timewardctl on the device at rest: its exit status, unless the device failed.
+int CtlAtRest(const tws::Device& device, const std::vector<std::string>& args) {
+    int ctl_status = 0;
+    const int rc = tws::RunCtlAtRest(device, args, &ctl_status);
+    return rc == tws::kAllHeld ? ctl_status : rc;
+}
+
 // status and ctl status only read: no lock, no device made, nothing changed.
 int ReadOnly(const Args& a, const tws::Device& device, const char* what) {
     if (a.fresh || a.date)
@@ -391,7 +406,7 @@ int Run(const Args& a, const std::filesystem::path& dir, bool made) {
     if (reads) {
         if (int rc = ReadOnly(a, device, a.ctl ? "ctl status" : "status"); rc >= 0)
             return rc;
-        return a.ctl ? tws::RunCtlAtRest(device, *a.ctl) : tws::ShowStatusAtRest(device, a.json);
+        return a.ctl ? CtlAtRest(device, *a.ctl) : tws::ShowStatusAtRest(device, a.json);
     }
     std::optional<SYSTEMTIME> date;
     if (a.date) {
@@ -407,7 +422,7 @@ int Run(const Args& a, const std::filesystem::path& dir, bool made) {
     if (int rc = PrepareDevice(a, command, device, lock, date); rc >= 0)
         return rc;
     if (a.ctl)
-        return tws::RunCtlAtRest(device, *a.ctl);
+        return CtlAtRest(device, *a.ctl);
     tws::Runner runner(device, a.options);
     int rc = runner.Play(steps);
     if (command == "play" && rc == tws::kAllHeld) {

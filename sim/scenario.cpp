@@ -90,7 +90,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, std::vector<Step>* s
             // ("off") or expect ("switch"), and so is the debug line of expect line and no-line,
             // whose quotes the shell took off.
             bool own = (words.size() == 1 && (words[0] == "switch" || words[0] == "notifications" ||
-                                              words[0] == "expect")) ||
+                                              words[0] == "expect" || words[0] == "ctl")) ||
                        (words.size() == 2 && words[0] == "expect" && words[1] == "switch");
             bool text = words.size() == 2 && words[0] == "expect" &&
                         (words[1] == "line" || words[1] == "no-line");

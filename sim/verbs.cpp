@@ -160,6 +160,17 @@ bool Notifications(StepWords& w, Step* s) {
     return w.OnOff(&s->on, "notifications");
 }
 
+// timewardctl's own words, whatever they are: it says what is wrong with them.
+bool Ctl(StepWords& w, Step* s) {
+    if (w.AtEnd())
+        return w.Fail("status, save or clear after ctl");
+    while (!w.AtEnd()) {
+        std::string word = w.Take();
+        s->words.push_back(IsQuoted(word) ? word.substr(1) : word);
+    }
+    return true;
+}
+
 bool Expect(StepWords& w, Step* s);
 
 const Verb kVerbs[] = {
@@ -179,6 +190,7 @@ const Verb kVerbs[] = {
     {"notifications", StepKind::kNotifications, kPowerOff, 0, "notifications on|off",
      Notifications},
     {"status", StepKind::kStatus, kPowerAny, 0, "status", nullptr},
+    {"ctl", StepKind::kCtl, kPowerOff | kPowerOn, 0, nullptr, Ctl},
     // The expectation that follows checks the end of the words.
     {"expect", StepKind::kExpectClock, kPowerAny, 0, nullptr, Expect},
 };

@@ -222,8 +222,8 @@ TEST_F(Timewardctl, UsageAndBadArgumentsTouchNothing) {
     for (const char16_t* ask : {u"-h", u"--help", u"/?"}) {
         Result r = Ctl({ask});
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out.rfind("usage: timewardctl status [--json] | save [-t SECONDS] | clear\n", 0),
-                  0u);
+        EXPECT_EQ(
+            r.out.rfind("usage: timewardctl status [--json] | save [-t SECONDS] | clear\n", 0), 0u);
         for (const std::string& line : Lines(r.out))
             EXPECT_LE(line.size(), 80u) << line;
     }

@@ -67,7 +67,8 @@ TEST_F(SimCli, RefusesBadCommandLines) {
     ExpectRefused("boot run soon", "'soon': expected a duration like 90s, 5m, 2h or 1h30m");
     ExpectRefused("boot run 5parsecs", "expected a duration");
     ExpectRefused("boot run -5m", "'-5m': a duration cannot be negative");
-    ExpectRefused("run 5m", "'run 5m': expected the device on or suspended for 'run', but it is off");
+    ExpectRefused("run 5m",
+                  "'run 5m': expected the device on or suspended for 'run', but it is off");
     ExpectRefused("boot boot", "'boot': expected the device off for 'boot', but it is on");
     ExpectRefused("--date 2026-02-30 boot",
                   "--date '2026-02-30': the day does not exist: February 2026 has 28 days");

@@ -169,7 +169,8 @@ TEST_F(SimUsage, StatusAndCtlStatusSayTheSameOfEveryStore) {
             EXPECT_EQ(from_sim[field], value) << field;
         EXPECT_EQ(from_sim["next_start"]["text"], row.next_text);
     }
-    EXPECT_EQ(ReadFile(device_ / "hive.reg"), timeward_test::RowHive(timeward_test::StoreTable().back()));
+    EXPECT_EQ(ReadFile(device_ / "hive.reg"),
+              timeward_test::RowHive(timeward_test::StoreTable().back()));
 }
 
 // status foretells the boot after a battery pull, changes nothing, and tells a running device.

@@ -28,8 +28,8 @@ inline std::string Signed(WORD h, WORD mi, WORD s, const std::string& change = "
     const struct {
         const char* name;
         DWORD value;
-    } values[] = {{"RTCYear", 2026}, {"RTCMonth", 12},  {"RTCDayOfWeek", 2},
-                  {"RTCDay", 8},     {"RTCHour", h},    {"RTCMinute", mi},
+    } values[] = {{"RTCYear", 2026}, {"RTCMonth", 12},      {"RTCDayOfWeek", 2},
+                  {"RTCDay", 8},     {"RTCHour", h},        {"RTCMinute", mi},
                   {"RTCSecond", s},  {"RTCMilliseconds", 0}};
     std::string out;
     for (const auto& v : values) {
@@ -75,9 +75,8 @@ inline std::vector<StoreRow> StoreTable() {
          NEXT_NO_SNAPSHOT, "no restore: no snapshot"},
         {"second", true, Signed(11, 30, 60), SNAPSHOT_INVALID, "RTCSecond", SWITCH_ABSENT,
          NEXT_NO_SNAPSHOT, "no restore: no snapshot"},
-        {"milliseconds", true, Signed(11, 30, 0, Dword("RTCMilliseconds", 1000)),
-         SNAPSHOT_INVALID, "RTCMilliseconds", SWITCH_ABSENT, NEXT_NO_SNAPSHOT,
-         "no restore: no snapshot"},
+        {"milliseconds", true, Signed(11, 30, 0, Dword("RTCMilliseconds", 1000)), SNAPSHOT_INVALID,
+         "RTCMilliseconds", SWITCH_ABSENT, NEXT_NO_SNAPSHOT, "no restore: no snapshot"},
         {"a value missing", true, Signed(11, 30, 0, "RTCSecond"), SNAPSHOT_INVALID, "RTCSecond",
          SWITCH_ABSENT, NEXT_NO_SNAPSHOT, "no restore: no snapshot"},
         {"restore due", true, Signed(11, 30, 0) + on, SNAPSHOT_VALID, nullptr, SWITCH_DWORD,
@@ -88,8 +87,9 @@ inline std::vector<StoreRow> StoreTable() {
          SNAPSHOT_VALID, nullptr, SWITCH_OTHER_TYPE, NEXT_RESTORE, restore_text},
         {"switch binary 1", true, Signed(11, 30, 0) + "\"TimewardImplemented\"=hex:01,00,00,00\n",
          SNAPSHOT_VALID, nullptr, SWITCH_OTHER_TYPE, NEXT_REFUSE, "refuses to start: switch"},
-        {"switch too long", true, Signed(11, 30, 0) + "\"TimewardImplemented\"=hex:01,00,00,00,00\n",
-         SNAPSHOT_VALID, nullptr, SWITCH_OTHER_TYPE, NEXT_RESTORE, restore_text},
+        {"switch too long", true,
+         Signed(11, 30, 0) + "\"TimewardImplemented\"=hex:01,00,00,00,00\n", SNAPSHOT_VALID,
+         nullptr, SWITCH_OTHER_TYPE, NEXT_RESTORE, restore_text},
         {"clock at", true, Signed(9, 30, 0), SNAPSHOT_VALID, nullptr, SWITCH_ABSENT,
          NEXT_CLOCK_AT_SNAPSHOT, "no restore: the clock is at the snapshot"},
         {"clock ahead", true, Signed(8, 29, 59), SNAPSHOT_VALID, nullptr, SWITCH_ABSENT,

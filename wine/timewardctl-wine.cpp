@@ -134,8 +134,9 @@ void Status() {
     // A string "1" does not turn the driver off.
     SetValue(L"TimewardImplemented", REG_SZ, L"1", 4);
     run = Ctl(L"status");
-    CHECK(Has(run.out, "\"TimewardImplemented\" is REG_SZ, read as 49\n"
-                       "           the driver runs; make it a REG_DWORD\n"));
+    CHECK(Has(run.out,
+              "\"TimewardImplemented\" is REG_SZ, read as 49\n"
+              "           the driver runs; make it a REG_DWORD\n"));
     CHECK(Has(run.out, "next start restore to "));
     driver.Stop();
     CHECK(g_set_calls.empty());
