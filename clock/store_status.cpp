@@ -17,8 +17,11 @@ static BOOL RegistryKeyExists(void*) {
 
 static BOOL RegistryReadValue(void*, LPCWSTR pszName, DWORD* pdwType, DWORD* pcbData, BOOL* pfRead,
                               DWORD* pdwValue) {
+    // With the access the driver's reads ask: desktop Windows refuses a query on a key opened
+    // with none.
     HKEY hKey;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, 0, 0, &hKey) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, 0, KEY_ALL_ACCESS, &hKey) !=
+        ERROR_SUCCESS) {
         return FALSE;
     }
     *pcbData = 0;
