@@ -305,10 +305,17 @@ static void AppendJsonString(TEXT_LINE* pLine, LPCWSTR pszText) {
     LineAppend(pLine, TEXT("\""));
 }
 
-// Begins `  "name": ` at the given depth.
-static void JsonField(TEXT_LINE* pLine, DWORD dwDepth, LPCWSTR pszName) {
+// Where the JSON goes, and how deep in it the next field stands.
+struct JSON_OUT {
+    LINE_SINK pfnSink;
+    void* pContext;
+    DWORD dwDepth;
+};
+
+// Begins `  "name": ` at the current depth.
+static void JsonName(TEXT_LINE* pLine, const JSON_OUT* pOut, LPCWSTR pszName) {
     LineBegin(pLine);
-    for (DWORD i = 0; i < dwDepth; ++i) {
+    for (DWORD i = 0; i < pOut->dwDepth; ++i) {
         LineAppend(pLine, TEXT("  "));
     }
     AppendJsonString(pLine, pszName);
@@ -316,126 +323,112 @@ static void JsonField(TEXT_LINE* pLine, DWORD dwDepth, LPCWSTR pszName) {
 }
 
 // Writes the line, with a comma unless it is the last of its object.
-static void JsonEnd(TEXT_LINE* pLine, BOOL fLast, LINE_SINK pfnSink, void* pContext) {
+static void JsonEnd(TEXT_LINE* pLine, const JSON_OUT* pOut, BOOL fLast) {
     if (!fLast) {
         LineAppend(pLine, TEXT(","));
     }
-    pfnSink(pContext, pLine);
+    pOut->pfnSink(pOut->pContext, pLine);
 }
 
-static void JsonDate(TEXT_LINE* pLine, BOOL fPresent, const SYSTEMTIME* pTime) {
-    if (!fPresent) {
-        LineAppend(pLine, TEXT("null"));
-        return;
-    }
-    LineAppend(pLine, TEXT("\""));
-    LineAppendIsoDate(pLine, pTime);
-    LineAppend(pLine, TEXT("\""));
-}
-
-static void JsonNumber(TEXT_LINE* pLine, BOOL fPresent, DWORD dwValue) {
-    if (fPresent) {
-        LineAppendNumber(pLine, dwValue, 1);
-    } else {
-        LineAppend(pLine, TEXT("null"));
-    }
-}
-
-static void JsonText(TEXT_LINE* pLine, LPCWSTR pszText) {
-    if (pszText != NULL) {
-        AppendJsonString(pLine, pszText);
-    } else {
-        LineAppend(pLine, TEXT("null"));
-    }
-}
-
-static void JsonBool(TEXT_LINE* pLine, BOOL fValue) {
-    LineAppend(pLine, fValue ? TEXT("true") : TEXT("false"));
-}
-
-extern "C" void WriteStatusJson(const STORE_STATUS* pStatus, LINE_SINK pfnSink, void* pContext) {
-    const STORE_STATUS* p = pStatus;
-    const BOOL fValid = p->dwSnapshot == SNAPSHOT_VALID;
+// A field whose value is a string, or null.
+static void JsonText(const JSON_OUT* pOut, LPCWSTR pszName, LPCWSTR pszText, BOOL fLast = FALSE) {
     TEXT_LINE line;
-    LineBegin(&line);
-    LineAppend(&line, TEXT("{"));
-    pfnSink(pContext, &line);
-    JsonField(&line, 1, TEXT("schema"));
-    LineAppendNumber(&line, STATUS_JSON_SCHEMA, 1);
-    JsonEnd(&line, FALSE, pfnSink, pContext);
-    JsonField(&line, 1, TEXT("key"));
-    JsonBool(&line, p->fKey);
-    JsonEnd(&line, FALSE, pfnSink, pContext);
-    JsonField(&line, 1, TEXT("driver_running"));
-    JsonBool(&line, p->fDriverRunning);
-    JsonEnd(&line, FALSE, pfnSink, pContext);
-    JsonField(&line, 1, TEXT("clock"));
-    JsonDate(&line, TRUE, &p->stClock);
-    JsonEnd(&line, FALSE, pfnSink, pContext);
-
-    JsonField(&line, 1, TEXT("snapshot"));
-    LineAppend(&line, TEXT("{"));
-    pfnSink(pContext, &line);
-    JsonField(&line, 2, TEXT("state"));
-    JsonText(&line, SnapshotStateName(p->dwSnapshot));
-    JsonEnd(&line, FALSE, pfnSink, pContext);
-    JsonField(&line, 2, TEXT("time"));
-    JsonDate(&line, fValid, &p->stSnapshot);
-    JsonEnd(&line, FALSE, pfnSink, pContext);
-    JsonField(&line, 2, TEXT("signature"));
-    JsonNumber(&line, p->fSignature, p->dwSignature);
-    JsonEnd(&line, FALSE, pfnSink, pContext);
-    JsonField(&line, 2, TEXT("bad_value"));
-    JsonText(&line, p->dwSnapshot == SNAPSHOT_INVALID ? p->pszBadValue : NULL);
-    JsonEnd(&line, TRUE, pfnSink, pContext);
-    LineBegin(&line);
-    LineAppend(&line, TEXT("  }"));
-    JsonEnd(&line, FALSE, pfnSink, pContext);
-
-    JsonField(&line, 1, TEXT("switch"));
-    LineAppend(&line, TEXT("{"));
-    pfnSink(pContext, &line);
-    JsonField(&line, 2, TEXT("state"));
-    JsonText(&line, SwitchStateName(p->dwSwitch));
-    JsonEnd(&line, FALSE, pfnSink, pContext);
-    JsonField(&line, 2, TEXT("type"));
-    JsonText(&line, p->dwSwitch != SWITCH_ABSENT ? RegTypeName(p->dwSwitchType) : NULL);
-    JsonEnd(&line, FALSE, pfnSink, pContext);
-    JsonField(&line, 2, TEXT("value"));
-    JsonNumber(&line, p->fSwitchRead, p->dwSwitchValue);
-    JsonEnd(&line, FALSE, pfnSink, pContext);
-    JsonField(&line, 2, TEXT("refuses"));
-    JsonBool(&line, p->fRefuses);
-    JsonEnd(&line, TRUE, pfnSink, pContext);
-    LineBegin(&line);
-    LineAppend(&line, TEXT("  }"));
-    JsonEnd(&line, FALSE, pfnSink, pContext);
-
-    JsonField(&line, 1, TEXT("next_start"));
-    LineAppend(&line, TEXT("{"));
-    pfnSink(pContext, &line);
-    JsonField(&line, 2, TEXT("action"));
-    JsonText(&line, NextStartName(p->dwNextStart));
-    JsonEnd(&line, FALSE, pfnSink, pContext);
-    JsonField(&line, 2, TEXT("to"));
-    JsonDate(&line, p->dwNextStart == NEXT_RESTORE, &p->stSnapshot);
-    JsonEnd(&line, FALSE, pfnSink, pContext);
-    JsonField(&line, 2, TEXT("snapshot_ahead_s"));
-    if (fValid && p->fClockLater) {
-        LineAppend(&line, TEXT("-"));
+    JsonName(&line, pOut, pszName);
+    if (pszText != NULL) {
+        AppendJsonString(&line, pszText);
+    } else {
+        LineAppend(&line, TEXT("null"));
     }
-    JsonNumber(&line, fValid, p->dwDistanceSeconds);
-    JsonEnd(&line, FALSE, pfnSink, pContext);
+    JsonEnd(&line, pOut, fLast);
+}
+
+// A time, or null.
+static void JsonDate(const JSON_OUT* pOut, LPCWSTR pszName, BOOL fPresent,
+                     const SYSTEMTIME* pTime) {
+    TEXT_LINE text;
+    LineBegin(&text);
+    LineAppendIsoDate(&text, pTime);
+    JsonText(pOut, pszName, fPresent ? text.sz : NULL);
+}
+
+// A number (negative when fNegative), or null.
+static void JsonNumber(const JSON_OUT* pOut, LPCWSTR pszName, BOOL fPresent, DWORD dwValue,
+                       BOOL fNegative = FALSE) {
+    TEXT_LINE line;
+    JsonName(&line, pOut, pszName);
+    if (!fPresent) {
+        LineAppend(&line, TEXT("null"));
+    } else {
+        LineAppend(&line, fNegative ? TEXT("-") : TEXT(""));
+        LineAppendNumber(&line, dwValue, 1);
+    }
+    JsonEnd(&line, pOut, FALSE);
+}
+
+static void JsonBool(const JSON_OUT* pOut, LPCWSTR pszName, BOOL fValue, BOOL fLast = FALSE) {
+    TEXT_LINE line;
+    JsonName(&line, pOut, pszName);
+    LineAppend(&line, fValue ? TEXT("true") : TEXT("false"));
+    JsonEnd(&line, pOut, fLast);
+}
+
+// Opens an object, as a field (pszName) or the whole (NULL), and closes it.
+static void JsonOpen(JSON_OUT* pOut, LPCWSTR pszName) {
+    TEXT_LINE line;
+    if (pszName != NULL) {
+        JsonName(&line, pOut, pszName);
+    } else {
+        LineBegin(&line);
+    }
+    LineAppend(&line, TEXT("{"));
+    pOut->pfnSink(pOut->pContext, &line);
+    ++pOut->dwDepth;
+}
+
+static void JsonClose(JSON_OUT* pOut, BOOL fLast) {
+    TEXT_LINE line;
+    --pOut->dwDepth;
+    LineBegin(&line);
+    for (DWORD i = 0; i < pOut->dwDepth; ++i) {
+        LineAppend(&line, TEXT("  "));
+    }
+    LineAppend(&line, TEXT("}"));
+    JsonEnd(&line, pOut, fLast);
+}
+
+extern "C" void WriteStatusJson(const STORE_STATUS* p, LINE_SINK pfnSink, void* pContext) {
+    const BOOL fValid = p->dwSnapshot == SNAPSHOT_VALID;
+    JSON_OUT out = {pfnSink, pContext, 0};
+    JsonOpen(&out, NULL);
+    JsonNumber(&out, TEXT("schema"), TRUE, STATUS_JSON_SCHEMA);
+    JsonBool(&out, TEXT("key"), p->fKey);
+    JsonBool(&out, TEXT("driver_running"), p->fDriverRunning);
+    JsonDate(&out, TEXT("clock"), TRUE, &p->stClock);
+
+    JsonOpen(&out, TEXT("snapshot"));
+    JsonText(&out, TEXT("state"), SnapshotStateName(p->dwSnapshot));
+    JsonDate(&out, TEXT("time"), fValid, &p->stSnapshot);
+    JsonNumber(&out, TEXT("signature"), p->fSignature, p->dwSignature);
+    JsonText(&out, TEXT("bad_value"), p->dwSnapshot == SNAPSHOT_INVALID ? p->pszBadValue : NULL,
+             TRUE);
+    JsonClose(&out, FALSE);
+
+    JsonOpen(&out, TEXT("switch"));
+    JsonText(&out, TEXT("state"), SwitchStateName(p->dwSwitch));
+    JsonText(&out, TEXT("type"),
+             p->dwSwitch != SWITCH_ABSENT ? RegTypeName(p->dwSwitchType) : NULL);
+    JsonNumber(&out, TEXT("value"), p->fSwitchRead, p->dwSwitchValue);
+    JsonBool(&out, TEXT("refuses"), p->fRefuses, TRUE);
+    JsonClose(&out, FALSE);
+
+    JsonOpen(&out, TEXT("next_start"));
+    JsonText(&out, TEXT("action"), NextStartName(p->dwNextStart));
+    JsonDate(&out, TEXT("to"), p->dwNextStart == NEXT_RESTORE, &p->stSnapshot);
+    JsonNumber(&out, TEXT("snapshot_ahead_s"), fValid, p->dwDistanceSeconds, p->fClockLater);
     TEXT_LINE text;
     LineBegin(&text);
     AppendNextStartText(&text, p);
-    JsonField(&line, 2, TEXT("text"));
-    JsonText(&line, text.sz);
-    JsonEnd(&line, TRUE, pfnSink, pContext);
-    LineBegin(&line);
-    LineAppend(&line, TEXT("  }"));
-    pfnSink(pContext, &line);
-    LineBegin(&line);
-    LineAppend(&line, TEXT("}"));
-    pfnSink(pContext, &line);
+    JsonText(&out, TEXT("text"), text.sz, TRUE);
+    JsonClose(&out, TRUE);
+    JsonClose(&out, TRUE);
 }
