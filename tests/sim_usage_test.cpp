@@ -205,14 +205,14 @@ TEST_F(SimUsage, TheTerminalAndThePipe) {
     ASSERT_EQ(On("--scale 10000000 boot run 1h shutdown"), 0) << err_;
     EXPECT_FALSE(Has(out_, "\r")) << out_;
 
-    // A 40-column terminal: every drawing of the bar fits in 39 columns.
+    // A 40-column terminal: every drawing of the bar fits in 39 columns, every line in 40.
     winsize ws{};
     ws.ws_col = 40;
     ws.ws_row = 24;
     int master = -1;
-    const std::string cmd = std::string(TIMEWARD_SIM_EMULATOR) + " '" + TIMEWARD_SIM +
-                            "' --scale 10000000 --device '" + device_.string() +
-                            "' boot run 1h shutdown";
+    const std::string sim = std::string(TIMEWARD_SIM_EMULATOR) + " '" + TIMEWARD_SIM + "' ";
+    const std::string cmd = sim + "--scale 10000000 --device '" + device_.string() +
+                            "' boot run 1h status shutdown && " + sim + "--help";
     const pid_t pid = forkpty(&master, nullptr, nullptr, &ws);
     ASSERT_GE(pid, 0);
     if (pid == 0) {
@@ -238,6 +238,15 @@ TEST_F(SimUsage, TheTerminalAndThePipe) {
         EXPECT_LE(end - (at - 2), 39u) << screen.substr(at - 2, end - at + 2);
     }
     EXPECT_GT(bars, 0u) << screen;
+    // Every line of the run, of its status and of the help fits: what a line ends as.
+    std::istringstream lines(screen);
+    for (std::string line; std::getline(lines, line);) {
+        line.erase(line.find_last_not_of('\r') + 1);
+        line.erase(0, line.find_last_of('\r') + 1);
+        if (line.rfind("\033[K", 0) == 0)
+            line.erase(0, 3);
+        EXPECT_LE(line.size(), 40u) << line;
+    }
 
     // A reader that went away: the program ends as quietly as any Unix tool does.
     int fds[2];
