@@ -160,6 +160,8 @@ std::string Explain(const CLI::ParseError& e) {
         std::string word = what.substr(what.find(": ") + 2);
         return "'" + word + "': unknown option (see --help)";
     }
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) && what.find(" missing") != what.npos)
+        return what.substr(0, what.find(':')) + ": expected a value after it (see --help)";
     return what + " (see --help)";
 }
 
@@ -403,6 +405,8 @@ int Run(const Args& a, const std::filesystem::path& dir, bool made) {
     tws::Device device(dir);
     const std::string command = a.ctl ? "ctl" : a.words[0];
     const bool reads = command == "status" || (a.ctl && !a.ctl->empty() && (*a.ctl)[0] == "status");
+    if (command == "status" && a.words.size() > 1)
+        return BadInput("'" + a.words[1] + "': status takes nothing after it but --json");
     if (reads) {
         if (int rc = ReadOnly(a, device, a.ctl ? "ctl status" : "status"); rc >= 0)
             return rc;

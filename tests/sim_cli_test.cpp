@@ -79,6 +79,8 @@ TEST_F(SimCli, RefusesBadCommandLines) {
     // status changes no device.
     ExpectRefused("--fresh --date 2027-01-01 status", "--fresh: status changes no device");
     ExpectRefused("--date 2027-01-01 ctl status", "--date: ctl status changes no device");
+    ExpectRefused("status extra", "'extra': status takes nothing after it");
+    ExpectRefused("status --date", "--date: expected a value after it");
 }
 
 TEST_F(SimCli, RefusesBadScenarioFilesNamingTheLine) {
