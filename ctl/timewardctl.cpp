@@ -6,7 +6,12 @@
 #include "platform.h"
 #include "saver.h"
 #include "startup.h"
+#include "store_status.h"
+#include "status_text.h"
 #include "store.h"
+#include "timeward_version.h"
+
+#define WIDE(text) TEXT(text)
 
 // Exit statuses, for scripts.
 static const int EXIT_DONE = 0;      // the command did what it says
@@ -19,131 +24,51 @@ static const DWORD DEFAULT_SAVE_TIMEOUT_S = 10;
 static const DWORD MAX_SAVE_TIMEOUT_S = 3600;
 static const DWORD POLL_INTERVAL_MS = 100;
 
-static const DWORD SECONDS_PER_MINUTE = 60;
-static const DWORD SECONDS_PER_HOUR = 3600;
-static const DWORD SECONDS_PER_DAY = 86400;
-
+// Every line within 80 columns: a device's console is narrow.
 // clang-format off
 static const WCHAR USAGE[] =
-    TEXT("usage: timewardctl status | save [-t SECONDS] | clear | -h\n")
-    TEXT("  status  the stored snapshot, the switch, the clock, and what the next start would do\n")
-    TEXT("  save    asks the driver for a snapshot now (\"SaveRTCEvent\") and waits up to\n")
-    TEXT("          SECONDS (default 10) until it is in the store\n")
-    TEXT("  clear   removes \"TimewardSignature\", so that a start restores nothing until the\n")
-    TEXT("          driver takes its next snapshot\n")
-    TEXT("exit status: 0 done, 1 not done (no driver answered, or the value stayed),\n")
-    TEXT("  2 bad arguments, 3 the key ")
-    TEXT("HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward is missing\n");
+    TEXT("usage: timewardctl status [--json] | save [-t SECONDS] | clear\n")
+    TEXT("       timewardctl -h | --help | /? | --version\n")
+    TEXT("  status  the key, the driver, the snapshot, the switch, the clock, and what\n")
+    TEXT("          the next start would do; --json: the same as one JSON object\n")
+    TEXT("  save    asks the driver for a snapshot now (\"SaveRTCEvent\") and waits up\n")
+    TEXT("          to SECONDS (1 to 3600, default 10) until it is in the store\n")
+    TEXT("  clear   removes \"TimewardSignature\", so that a start restores nothing\n")
+    TEXT("          until the driver takes its next snapshot\n")
+    TEXT("exit status: 0 done; 1 not done (no driver answered, or the value stayed);\n")
+    TEXT("  2 bad arguments; 3 the key HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward\n")
+    TEXT("  is missing\n");
 // clang-format on
 
-// One line of output, built in place: no C runtime.
-struct Line {
-    WCHAR sz[256];
-    DWORD cch;
-};
-
-static void Begin(Line* pLine) {
-    pLine->cch = 0;
-    pLine->sz[0] = 0;
-}
-
-// Appends what fits.
-static void Append(Line* pLine, LPCWSTR pszText) {
-    const DWORD cchMax = sizeof(pLine->sz) / sizeof(pLine->sz[0]) - 1;
-    while (*pszText && pLine->cch < cchMax) {
-        pLine->sz[pLine->cch++] = *pszText++;
-    }
-    pLine->sz[pLine->cch] = 0;
-}
-
-// Decimal, with at least cDigits digits.
-static void AppendNumber(Line* pLine, DWORD dwValue, DWORD cDigits) {
-    WCHAR szDigits[11];
-    DWORD i = sizeof(szDigits) / sizeof(szDigits[0]) - 1;
-    szDigits[i] = 0;
-    do {
-        szDigits[--i] = (WCHAR)(TEXT('0') + dwValue % 10);
-        dwValue /= 10;
-        if (cDigits > 0) {
-            --cDigits;
-        }
-    } while (dwValue != 0 || cDigits > 0);
-    Append(pLine, &szDigits[i]);
-}
-
-static void AppendHex(Line* pLine, DWORD dwValue) {
-    static const WCHAR DIGITS[] = TEXT("0123456789ABCDEF");
-    WCHAR sz[11];
-    sz[0] = TEXT('0');
-    sz[1] = TEXT('x');
-    for (int i = 0; i < 8; ++i) {
-        sz[2 + i] = DIGITS[(dwValue >> (28 - 4 * i)) & 0xF];
-    }
-    sz[10] = 0;
-    Append(pLine, sz);
-}
-
-// 2026-12-08 09:30:00.000
-static void AppendDate(Line* pLine, const SYSTEMTIME* pTime) {
-    AppendNumber(pLine, pTime->wYear, 4);
-    Append(pLine, TEXT("-"));
-    AppendNumber(pLine, pTime->wMonth, 2);
-    Append(pLine, TEXT("-"));
-    AppendNumber(pLine, pTime->wDay, 2);
-    Append(pLine, TEXT(" "));
-    AppendNumber(pLine, pTime->wHour, 2);
-    Append(pLine, TEXT(":"));
-    AppendNumber(pLine, pTime->wMinute, 2);
-    Append(pLine, TEXT(":"));
-    AppendNumber(pLine, pTime->wSecond, 2);
-    Append(pLine, TEXT("."));
-    AppendNumber(pLine, pTime->wMilliseconds, 3);
-}
-
-// "2 h", "1 h 59 min 58 s", "3 d 4 h": the parts that are not zero.
-static void AppendDuration(Line* pLine, DWORD dwSeconds) {
-    static const struct {
-        DWORD dwSeconds;
-        LPCWSTR pszUnit;
-    } UNITS[] = {{SECONDS_PER_DAY, TEXT(" d")},
-                 {SECONDS_PER_HOUR, TEXT(" h")},
-                 {SECONDS_PER_MINUTE, TEXT(" min")},
-                 {1, TEXT(" s")}};
-    BOOL fFirst = TRUE;
-    for (DWORD i = 0; i < sizeof(UNITS) / sizeof(UNITS[0]); ++i) {
-        DWORD dwCount = dwSeconds / UNITS[i].dwSeconds;
-        dwSeconds %= UNITS[i].dwSeconds;
-        if (dwCount == 0 && !(fFirst && i == 3)) {
-            continue;
-        }
-        if (!fFirst) {
-            Append(pLine, TEXT(" "));
-        }
-        AppendNumber(pLine, dwCount, 1);
-        Append(pLine, UNITS[i].pszUnit);
-        fFirst = FALSE;
-    }
-}
-
-static void Print(const Line* pLine) {
+static void Print(const TEXT_LINE* pLine) {
     ConsoleWriteW(FALSE, pLine->sz);
     ConsoleWriteW(FALSE, TEXT("\n"));
 }
 
-static void PrintError(const Line* pLine) {
+static void PrintLine(void*, const TEXT_LINE* pLine) {
+    Print(pLine);
+}
+
+// An error, and the line that says why, on standard error.
+static void PrintError(const TEXT_LINE* pLine, LPCWSTR pszWhy = NULL) {
     ConsoleWriteW(TRUE, TEXT("timewardctl: "));
     ConsoleWriteW(TRUE, pLine->sz);
     ConsoleWriteW(TRUE, TEXT("\n"));
+    if (pszWhy != NULL) {
+        ConsoleWriteW(TRUE, TEXT("  "));
+        ConsoleWriteW(TRUE, pszWhy);
+        ConsoleWriteW(TRUE, TEXT("\n"));
+    }
 }
 
 // Says that the store's key is not there, and why that stops the command.
 static int NoKey(LPCWSTR pszWhy) {
-    Line line;
-    Begin(&line);
-    Append(&line, TEXT("the key HKEY_LOCAL_MACHINE\\"));
-    Append(&line, TIMEWARD_KEY_PATH);
-    Append(&line, pszWhy);
-    PrintError(&line);
+    TEXT_LINE line;
+    LineBegin(&line);
+    LineAppend(&line, TEXT("the key HKEY_LOCAL_MACHINE\\"));
+    LineAppend(&line, TIMEWARD_KEY_PATH);
+    LineAppend(&line, TEXT(" is missing"));
+    PrintError(&line, pszWhy);
     return EXIT_NO_KEY;
 }
 
@@ -156,155 +81,32 @@ static BOOL KeyExists(void) {
     return TRUE;
 }
 
-// The registry type and size of a value; FALSE when it is absent.
-static BOOL QueryValueType(LPCWSTR pszName, DWORD* pdwType, DWORD* pcbData) {
-    HKEY hKey;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, 0, KEY_ALL_ACCESS, &hKey) !=
-        ERROR_SUCCESS) {
-        return FALSE;
-    }
-    *pcbData = 0;
-    LONG lResult = RegQueryValueExW(hKey, pszName, NULL, pdwType, NULL, pcbData);
-    RegCloseKey(hKey);
-    return lResult == ERROR_SUCCESS;
-}
-
-static LPCWSTR TypeName(DWORD dwType) {
-    switch (dwType) {
-        case REG_SZ:
-            return TEXT("a string (REG_SZ)");
-        case REG_EXPAND_SZ:
-            return TEXT("a string (REG_EXPAND_SZ)");
-        case REG_MULTI_SZ:
-            return TEXT("a string list (REG_MULTI_SZ)");
-        case REG_BINARY:
-            return TEXT("binary (REG_BINARY)");
-        default:
-            return TEXT("not a DWORD");
-    }
-}
-
-// Whether a driver holds the save event: it creates the event when it starts.
-static BOOL DriverHoldsSaveEvent(void) {
-    SetLastError(ERROR_SUCCESS);  // a new event need not clear an older error
-    HANDLE hEvent = CreateEventW(NULL, FALSE, FALSE, SAVE_EVENT_NAME);
-    if (hEvent == NULL) {
-        return FALSE;
-    }
-    BOOL fExisted = GetLastError() == ERROR_ALREADY_EXISTS;
-    CloseHandle(hEvent);
-    return fExisted;
-}
-
 static BOOL SameRecord(const SYSTEMTIME* pA, const SYSTEMTIME* pB) {
     return pA->wYear == pB->wYear && pA->wMonth == pB->wMonth && pA->wDayOfWeek == pB->wDayOfWeek &&
            pA->wDay == pB->wDay && pA->wHour == pB->wHour && pA->wMinute == pB->wMinute &&
            pA->wSecond == pB->wSecond && pA->wMilliseconds == pB->wMilliseconds;
 }
 
-static int Status(void) {
-    Line line;
-    const BOOL fKey = KeyExists();
-    Begin(&line);
-    Append(&line, TEXT("key        HKEY_LOCAL_MACHINE\\"));
-    Append(&line, TIMEWARD_KEY_PATH);
-    Append(&line, fKey ? TEXT(": present")
-                       : TEXT(": missing: the driver keeps nothing until the image's registry "
-                              "holds this key"));
-    Print(&line);
-
-    // The snapshot, as the start-up check reads it.
-    SYSTEMTIME stSaved;
-    const BOOL fSnapshot = ReadSnapshot(&stSaved);
-    DWORD dwSignature;
-    const BOOL fSignature =
-        RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, SIGNATURE_VALUE_NAME, &dwSignature);
-    Begin(&line);
-    Append(&line, TEXT("snapshot   "));
-    if (fSnapshot) {
-        AppendDate(&line, &stSaved);
-        Append(&line, TEXT(" UTC: valid"));
-    } else if (!fSignature) {
-        Append(&line, TEXT("none: no \"TimewardSignature\""));
-    } else if (dwSignature != SNAPSHOT_SIGNATURE) {
-        Append(&line, TEXT("none: \"TimewardSignature\" is "));
-        AppendHex(&line, dwSignature);
-        Append(&line, TEXT(", not "));
-        AppendHex(&line, SNAPSHOT_SIGNATURE);
-    } else {
-        Append(&line, TEXT("invalid: signed, but a clock value is missing or out of range"));
-    }
-    Print(&line);
-
-    // The switch, as the start-up check reads it, and its type, which the check ignores.
-    DWORD dwSwitch;
-    const BOOL fSwitchRead =
-        RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, SWITCH_VALUE_NAME, &dwSwitch);
-    const BOOL fRefuses = fSwitchRead && dwSwitch == SWITCH_OFF;
-    DWORD dwType = REG_NONE;
-    DWORD cbData = 0;
-    const BOOL fSwitchPresent = QueryValueType(SWITCH_VALUE_NAME, &dwType, &cbData);
-    Begin(&line);
-    Append(&line, TEXT("switch     \"TimewardImplemented\" "));
-    if (!fSwitchPresent) {
-        Append(&line, TEXT("absent"));
-    } else if (dwType == REG_DWORD) {
-        Append(&line, TEXT("= "));
-        AppendNumber(&line, dwSwitch, 1);
-    } else {
-        Append(&line, TEXT("is "));
-        Append(&line, TypeName(dwType));
-        if (fSwitchRead) {
-            Append(&line, TEXT(", read as "));
-            AppendNumber(&line, dwSwitch, 1);
-        } else {
-            Append(&line, TEXT(" of "));
-            AppendNumber(&line, cbData, 1);
-            Append(&line, TEXT(" bytes, unreadable as a number"));
-        }
-        Append(&line, TEXT("; make it a DWORD"));
-    }
-    Append(&line, fRefuses ? TEXT(": the driver refuses to start") : TEXT(": the driver runs"));
-    Print(&line);
-
+// The store as the start-up check reads it, with the clock as it is now.
+static int Status(BOOL fJson) {
+    STORE_READER reader;
+    RegistryStoreReader(&reader);
     SYSTEMTIME stNow;
     GetSystemTime(&stNow);
-    Begin(&line);
-    Append(&line, TEXT("clock      "));
-    AppendDate(&line, &stNow);
-    Append(&line, TEXT(" UTC"));
-    Print(&line);
-
-    // The start-up check's decision, made as it makes it, with the clock as it is now.
-    Begin(&line);
-    Append(&line, TEXT("next start "));
-    if (fRefuses) {
-        Append(&line, TEXT("refuses to start: switch"));
-    } else if (!fSnapshot) {
-        Append(&line, TEXT("no restore: no snapshot"));
+    STORE_STATUS status;
+    ReadStoreStatus(&reader, &stNow, &status);
+    if (fJson) {
+        WriteStatusJson(&status, PrintLine, NULL);
     } else {
-        DWORD dwSavedSeconds;
-        DWORD dwNowSeconds;
-        if (RestoreIsDue(&stSaved, &stNow, &dwSavedSeconds, &dwNowSeconds)) {
-            Append(&line, TEXT("restore to "));
-            AppendDate(&line, &stSaved);
-            Append(&line, TEXT(", "));
-            AppendDuration(&line, dwSavedSeconds - dwNowSeconds);
-            Append(&line, TEXT(" ahead"));
-        } else if (dwSavedSeconds > dwNowSeconds) {
-            Append(&line, TEXT("no restore: within 300 s"));
-        } else {
-            Append(&line, TEXT("no restore: the clock is ahead"));
-        }
+        WriteStatusLines(&status, PrintLine, NULL);
     }
-    Print(&line);
-    return fKey ? EXIT_DONE : EXIT_NO_KEY;
+    return status.fKey ? EXIT_DONE : EXIT_NO_KEY;
 }
 
 static int Save(DWORD dwTimeoutSeconds) {
-    Line line;
+    TEXT_LINE line;
     if (!KeyExists()) {
-        return NoKey(TEXT(" is missing: the driver cannot save"));
+        return NoKey(TEXT("the driver cannot save without it"));
     }
     SYSTEMTIME stBefore;
     const BOOL fBefore = ReadSnapshot(&stBefore);
@@ -316,10 +118,9 @@ static int Save(DWORD dwTimeoutSeconds) {
         if (hEvent != NULL) {
             CloseHandle(hEvent);
         }
-        Begin(&line);
-        Append(&line, TEXT("no driver answered: nothing holds \"SaveRTCEvent\" (is Timeward.dll "
-                           "loaded, and \"TimewardImplemented\" not 1?)"));
-        PrintError(&line);
+        LineBegin(&line);
+        LineAppend(&line, TEXT("no driver answered: nothing holds \"SaveRTCEvent\""));
+        PrintError(&line, TEXT("is Timeward.dll loaded, and \"TimewardImplemented\" not 1?"));
         return EXIT_NOT_DONE;
     }
     EventModify(hEvent, EVENT_SET);
@@ -349,27 +150,26 @@ static int Save(DWORD dwTimeoutSeconds) {
     }
     CloseHandle(hEvent);
 
-    Begin(&line);
+    LineBegin(&line);
     if (!fSaved) {
-        Append(&line, TEXT("no driver answered within "));
-        AppendNumber(&line, dwTimeoutSeconds, 1);
-        Append(&line, TEXT(" s: the snapshot is unchanged"));
+        LineAppend(&line, TEXT("no driver answered within "));
+        LineAppendNumber(&line, dwTimeoutSeconds, 1);
+        LineAppend(&line, TEXT(" s: the snapshot is unchanged"));
         PrintError(&line);
         return EXIT_NOT_DONE;
     }
-    Append(&line, TEXT("saved: the snapshot is "));
-    AppendDate(&line, &stSeen);
-    Append(&line, TEXT(" UTC"));
+    LineAppend(&line, TEXT("saved: the snapshot is "));
+    LineAppendDate(&line, &stSeen);
     Print(&line);
     return EXIT_DONE;
 }
 
 static int Clear(void) {
-    Line line;
+    TEXT_LINE line;
     HKEY hKey;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, 0, KEY_ALL_ACCESS, &hKey) !=
         ERROR_SUCCESS) {
-        return NoKey(TEXT(" is missing or cannot be opened"));
+        return NoKey(TEXT("or cannot be opened"));
     }
     DWORD dwType;
     DWORD cbData = 0;
@@ -384,23 +184,23 @@ static int Clear(void) {
     }
     RegCloseKey(hKey);
 
-    Begin(&line);
+    LineBegin(&line);
     if (lResult != ERROR_SUCCESS) {
-        Append(&line, TEXT("cannot remove \"TimewardSignature\" (error "));
-        AppendNumber(&line, (DWORD)lResult, 1);
-        Append(&line, TEXT("): the snapshot stays"));
+        LineAppend(&line, TEXT("cannot remove \"TimewardSignature\" (error "));
+        LineAppendNumber(&line, (DWORD)lResult, 1);
+        LineAppend(&line, TEXT("): the snapshot stays"));
         PrintError(&line);
         return EXIT_NOT_DONE;
     }
-    Append(&line, fPresent ? TEXT("cleared: \"TimewardSignature\" removed")
-                           : TEXT("cleared: there was no \"TimewardSignature\""));
+    LineAppend(&line, fPresent ? TEXT("cleared: \"TimewardSignature\" removed")
+                               : TEXT("cleared: there was no \"TimewardSignature\""));
     Print(&line);
-    if (DriverHoldsSaveEvent()) {
-        Begin(&line);
-        Append(&line, TEXT("note: the driver is running; its next snapshot (within five minutes, "
-                           "or on suspend) makes a new one. Restart before then to start "
-                           "without one."));
-        Print(&line);
+    STORE_READER reader;
+    RegistryStoreReader(&reader);
+    if (reader.pfnDriverRunning(reader.pContext)) {
+        ConsoleWriteW(FALSE, TEXT("note: the driver is running; its next snapshot (within five ")
+                                 TEXT("minutes,\n  or on suspend) makes a new one. Restart before ")
+                                     TEXT("then to start\n  without one.\n"));
     }
     return EXIT_DONE;
 }
@@ -435,10 +235,16 @@ static BOOL ParseSeconds(LPCWSTR pszText, DWORD* pdwSeconds) {
     return TRUE;
 }
 
-static int Usage(LPCWSTR pszProblem) {
-    Line line;
-    Begin(&line);
-    Append(&line, pszProblem);
+// Says what is wrong with pszWord (NULL: nothing to quote), and how the tool is used.
+static int Usage(LPCWSTR pszWord, LPCWSTR pszProblem) {
+    TEXT_LINE line;
+    LineBegin(&line);
+    if (pszWord != NULL) {
+        LineAppend(&line, TEXT("'"));
+        LineAppend(&line, pszWord);
+        LineAppend(&line, TEXT("': "));
+    }
+    LineAppend(&line, pszProblem);
     PrintError(&line);
     ConsoleWriteW(TRUE, USAGE);
     return EXIT_USAGE;
@@ -446,31 +252,48 @@ static int Usage(LPCWSTR pszProblem) {
 
 extern "C" int wmain(int argc, WCHAR* argv[]) {
     if (argc < 2) {
-        return Usage(TEXT("expected a command"));
+        return Usage(NULL, TEXT("expected a command: status, save or clear"));
     }
     LPCWSTR pszCommand = argv[1];
-    if (SameText(pszCommand, TEXT("-h")) || SameText(pszCommand, TEXT("--help"))) {
+    if (SameText(pszCommand, TEXT("-h")) || SameText(pszCommand, TEXT("--help")) ||
+        SameText(pszCommand, TEXT("/?"))) {
         ConsoleWriteW(FALSE, USAGE);
         return EXIT_DONE;
     }
-    if (SameText(pszCommand, TEXT("status")) && argc == 2) {
-        return Status();
+    if (SameText(pszCommand, TEXT("--version"))) {
+        ConsoleWriteW(FALSE, TEXT("timewardctl ") WIDE(TIMEWARD_VERSION_TEXT) TEXT("\n"));
+        return EXIT_DONE;
     }
-    if (SameText(pszCommand, TEXT("clear")) && argc == 2) {
-        return Clear();
+    if (SameText(pszCommand, TEXT("status"))) {
+        if (argc == 2 || (argc == 3 && SameText(argv[2], TEXT("--json")))) {
+            return Status(argc == 3);
+        }
+        return Usage(argv[argc == 3 ? 2 : 3], TEXT("status takes nothing but --json"));
+    }
+    if (SameText(pszCommand, TEXT("clear"))) {
+        if (argc == 2) {
+            return Clear();
+        }
+        return Usage(argv[2], TEXT("clear takes nothing after it"));
     }
     if (SameText(pszCommand, TEXT("save"))) {
         DWORD dwTimeout = DEFAULT_SAVE_TIMEOUT_S;
         if (argc == 2) {
             return Save(dwTimeout);
         }
-        if (argc == 4 && SameText(argv[2], TEXT("-t")) && ParseSeconds(argv[3], &dwTimeout)) {
-            return Save(dwTimeout);
+        if (!SameText(argv[2], TEXT("-t"))) {
+            return Usage(argv[2], TEXT("save takes nothing, or -t SECONDS"));
         }
-        return Usage(TEXT("save: expected nothing, or -t and a number of seconds from 1 to 3600"));
+        if (argc == 3) {
+            return Usage(argv[2], TEXT("expected a number of seconds after it"));
+        }
+        if (!ParseSeconds(argv[3], &dwTimeout)) {
+            return Usage(argv[3], TEXT("expected a whole number of seconds from 1 to 3600"));
+        }
+        if (argc > 4) {
+            return Usage(argv[4], TEXT("save takes nothing after -t SECONDS"));
+        }
+        return Save(dwTimeout);
     }
-    if (SameText(pszCommand, TEXT("status")) || SameText(pszCommand, TEXT("clear"))) {
-        return Usage(TEXT("expected nothing after the command"));
-    }
-    return Usage(TEXT("unknown command"));
+    return Usage(pszCommand, TEXT("unknown command: expected status, save or clear"));
 }

@@ -12,7 +12,16 @@
 #include "expect.h"
 #include "status.h"
 
+extern "C" int wmain(int argc, WCHAR* argv[]);  // timewardctl's
+
 namespace tws {
+
+std::string Joined(const std::vector<std::string>& words) {
+    std::string out;
+    for (const std::string& w : words)
+        out += (out.empty() ? "" : " ") + w;
+    return out;
+}
 
 int PlayAtRest(const Device& device, const Step& s) {
     std::string error;
@@ -65,7 +74,7 @@ int PlayAtRest(const Device& device, const Step& s) {
                 Out().Fail("the device failed: " + error + "; the switch is as it was");
                 return kDeviceFailed;
             }
-            Out().Line(clock, "switch", SwitchText(true));
+            Out().Line(clock, "switch", SwitchText(ReadStatus(clock)));
             return kAllHeld;
         case StepKind::kNotifications: {
             Image image;
@@ -83,12 +92,49 @@ int PlayAtRest(const Device& device, const Step& s) {
         }
         case StepKind::kStatus:
             return ShowStatusAtRest(device, false);
+        case StepKind::kCtl: {
+            int ctl_status = 0;
+            Out().Line(clock, "ctl", "timewardctl " + Joined(s.words));
+            const int rc = RunCtlAtRest(device, s.words, &ctl_status);
+            Out().Line(clock, "ctl", "exit status " + std::to_string(ctl_status));
+            return rc;
+        }
         default:
             if (!load_hive())
                 return kDeviceFailed;
-            return Expect(s, clock, true) ? kAllHeld : kExpectationFailed;
+            return Expect(s, clock) ? kAllHeld : kExpectationFailed;
     }
     if (!device.WriteRtc(rtc, &error)) {
+        Out().Fail("the device failed: " + error);
+        return kDeviceFailed;
+    }
+    return kAllHeld;
+}
+
+int RunCtlAtRest(const Device& device, const std::vector<std::string>& args, int* ctl_status) {
+    std::string error;
+    Rtc rtc;
+    coredll::Reset();
+    coredll::debug::EchoToStderr(false);
+    if (!device.ReadRtc(&rtc, &error) || !coredll::reg::LoadHiveFile(device.hive(), &error)) {
+        Out().Fail(error);
+        return kDeviceFailed;
+    }
+    coredll::reg::DetachHiveFile();  // written back below, where a failure can be told
+    coredll::clock::SetWall(rtc.battery_ok ? rtc.time : rtc.reset_to);
+    std::vector<std::u16string> words = {u"timewardctl"};
+    for (const std::string& a : args)
+        words.push_back(coredll::Utf16(a));
+    std::vector<WCHAR*> argv;
+    for (std::u16string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    std::fflush(stdout);
+    const std::string before = coredll::reg::ExportText(true);
+    *ctl_status = wmain(static_cast<int>(words.size()), argv.data());
+    // What timewardctl flushed is what the device keeps.
+    const std::string hive = coredll::reg::ExportText(true);
+    if (hive != before && !coredll::WriteFileAtomically(device.hive(), hive, &error)) {
         Out().Fail("the device failed: " + error);
         return kDeviceFailed;
     }
@@ -106,7 +152,7 @@ int ShowStatusAtRest(const Device& device, bool json) {
         Out().Fail(error);
         return kDeviceFailed;
     }
-    PrintStatus(device, rtc, image, json);
+    PrintStatus({device, "off", &rtc, image}, rtc.battery_ok ? rtc.time : rtc.reset_to, json);
     return kAllHeld;
 }
 

@@ -2,6 +2,9 @@
 #ifndef TIMEWARD_SIM_AT_REST_H
 #define TIMEWARD_SIM_AT_REST_H
 
+#include <string>
+#include <vector>
+
 #include "device.h"
 #include "exit_status.h"
 #include "scenario.h"
@@ -12,6 +15,14 @@ namespace tws {
 // set or loses its time, the switch is set in the hive, the image is built with or without a
 // component, or an expectation is checked. Returns the exit status.
 int PlayAtRest(const Device& device, const Step& s);
+
+// Runs timewardctl's own code with `args` on the device at rest: its hive, and its real-time
+// clock as the system clock. What timewardctl flushes is written back to the hive. Returns
+// kAllHeld with timewardctl's exit status in *ctl_status, or kDeviceFailed.
+int RunCtlAtRest(const Device& device, const std::vector<std::string>& args, int* ctl_status);
+
+// The words with a space between them.
+std::string Joined(const std::vector<std::string>& words);
 
 // Prints the state of the device at rest, as text or JSON. Returns the exit status.
 int ShowStatusAtRest(const Device& device, bool json);

@@ -57,4 +57,11 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=TIMEWARD_MODULE_DIR ${EM
 if(NOT rc EQUAL 0 OR NOT out MATCHES "verdict: PASS")
   message(FATAL_ERROR "the installed demo failed (${rc}):\n${out}${err}")
 endif()
+# The man page's example: a bundled scenario played by its bare name.
+execute_process(COMMAND ${EMULATOR} ${sim} --instant --fresh --date 2026-12-08T09:00
+                        --device ${PREFIX}/device play clock-set-back
+                OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0 OR NOT out MATCHES "clock-set-back played")
+  message(FATAL_ERROR "the installed program cannot play a bundled scenario (${rc}):\n${out}${err}")
+endif()
 file(REMOVE_RECURSE ${PREFIX})

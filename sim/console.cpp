@@ -7,15 +7,73 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "date_text.h"
 
 namespace tws {
+namespace {
+
+constexpr size_t kStampChars = 19;     // "2026-12-08 09:00:00"
+constexpr size_t kNarrowestText = 24;  // a continued line's text is at least this wide
+
+// Where a labelled line's text starts: after its first run of two spaces or more.
+size_t TextColumn(const std::string& line) {
+    const size_t first = line.find_first_not_of(' ');
+    const size_t gap = line.find("  ", first);
+    if (first == std::string::npos || gap == std::string::npos)
+        return first == std::string::npos ? 0 : first;
+    const size_t text = line.find_first_not_of(' ', gap);
+    return text == std::string::npos ? first : text;
+}
+
+void FitLine(std::string line, size_t indent, size_t width, std::string* out) {
+    if (width < kNarrowestText) {
+        *out += line;
+        return;
+    }
+    if (indent == std::string::npos)
+        indent = TextColumn(line);
+    if (indent + kNarrowestText > width)
+        indent = 2;
+    while (line.size() > width) {
+        size_t cut = line.rfind(' ', width);
+        if (cut == std::string::npos || cut <= indent)
+            cut = width;
+        *out += line.substr(0, cut) + "\n";
+        const size_t rest = line.find_first_not_of(' ', cut);
+        line = std::string(indent, ' ') + (rest == std::string::npos ? "" : line.substr(rest));
+    }
+    *out += line;
+}
+
+}  // namespace
+
+std::string FitToTerminal(const std::string& text, size_t indent) {
+    if (!isatty(STDOUT_FILENO))
+        return text;
+    const size_t width = static_cast<size_t>(Columns());
+    std::string out;
+    size_t from = 0;
+    for (;;) {
+        const size_t end = text.find('\n', from);
+        FitLine(text.substr(from, end - from), indent, width, &out);
+        if (end == std::string::npos)
+            return out;
+        out += '\n';
+        from = end + 1;
+    }
+}
 
 void Console::Line(const SYSTEMTIME& at, const char* tag, const std::string& text) {
     std::lock_guard<std::mutex> lock(mu_);
     ClearBar();
-    std::printf("[%s] %-8s %s\n", FormatDate(at, true).c_str(), tag, text.c_str());
+    // On a terminal the stamp leaves out the milliseconds and the zone, to leave room.
+    const std::string stamp =
+        isatty(STDOUT_FILENO) ? FormatDate(at).substr(0, kStampChars) : FormatDate(at, true);
+    char prefix[64];
+    std::snprintf(prefix, sizeof prefix, "[%s] %-8s ", stamp.c_str(), tag);
+    std::printf("%s\n", FitToTerminal(prefix + text, std::strlen(prefix)).c_str());
     DrawBar();
     std::fflush(stdout);
 }

@@ -32,6 +32,12 @@ class Console {
 // The terminal's width in columns (80 when it does not say).
 int Columns();
 
+// Where standard output is a terminal, breaks each line of `text` at spaces so that none is
+// wider than the terminal; a line goes on under the column where its text starts (after a
+// run of two spaces, as in a labelled line), or under `indent` when given. Elsewhere `text`
+// as it is.
+std::string FitToTerminal(const std::string& text, size_t indent = std::string::npos);
+
 // The one console of the process.
 Console& Out();
 

@@ -45,6 +45,35 @@ bool TakeMark(std::string_view* text, std::string_view marks) {
 
 }  // namespace
 
+std::string DateProblem(std::string_view text) {
+    SYSTEMTIME st;
+    if (ParseDate(text, &st))
+        return "";
+    // The date's shape, with every number in range: which number is not.
+    static const char* const kMonths[] = {"January",   "February", "March",    "April",
+                                          "May",       "June",     "July",     "August",
+                                          "September", "October",  "November", "December"};
+    const std::string shape = "expected a date like 2026-12-08 or 2026-12-08T09:30";
+    if (text.size() < 10 || !ParseDate(std::string(text.substr(0, 4)) + "-01-01", &st))
+        return shape;
+    unsigned year = 0, month = 0, day = 0;
+    if (std::sscanf(std::string(text.substr(0, 10)).c_str(), "%4u-%2u-%2u", &year, &month, &day) !=
+        3) {
+        return shape;
+    }
+    if (month < 1 || month > 12)
+        return "there is no month " + std::to_string(month) + " (1 to 12)";
+    const unsigned days = static_cast<unsigned>(
+        std::chrono::year_month_day_last(std::chrono::year(static_cast<int>(year)),
+                                         std::chrono::month_day_last(std::chrono::month(month)))
+            .day());
+    if (day < 1 || day > days) {
+        return "the day does not exist: " + std::string(kMonths[month - 1]) + " " +
+               std::to_string(year) + " has " + std::to_string(days) + " days";
+    }
+    return shape + " (hours below 24, minutes and seconds below 60)";
+}
+
 bool ParseDate(std::string_view text, SYSTEMTIME* out) {
     // YYYY-MM-DD, then the time of day as [ T]hh:mm, then :ss, then .mmm, each only after the
     // one before it.
@@ -88,6 +117,16 @@ std::string FormatDate(const SYSTEMTIME& st, bool with_ms) {
         out += buf;
     }
     return out + " UTC";
+}
+
+std::string DurationProblem(std::string_view text) {
+    int64_t ms;
+    if (ParseDuration(text, &ms))
+        return "";
+    if (!text.empty() && text[0] == '-' && ParseDuration(text.substr(1), &ms))
+        return "a duration cannot be negative";
+    return "expected a duration like 90s, 5m, 2h or 1h30m (largest unit first, each once, at "
+           "most a century)";
 }
 
 bool ParseDuration(std::string_view text, int64_t* ms) {

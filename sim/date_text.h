@@ -19,6 +19,10 @@ std::string FormatDate(const SYSTEMTIME& st, bool with_ms = false);
 bool ParseDuration(std::string_view text, int64_t* ms);
 std::string FormatDuration(int64_t ms);
 
+// Why a text is not a date or a duration, for a message after the word quoted; "" when it is.
+std::string DateProblem(std::string_view text);
+std::string DurationProblem(std::string_view text);
+
 }  // namespace tws
 
 #endif  // TIMEWARD_SIM_DATE_TEXT_H

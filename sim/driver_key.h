@@ -1,32 +1,28 @@
-// The driver's key in the simulated registry: the stored snapshot and the switch, as the
-// driver would read them.
+// The driver's key in the simulated registry, as flushed to the hive, read through the one
+// status model that timewardctl renders too.
 #ifndef TIMEWARD_SIM_DRIVER_KEY_H
 #define TIMEWARD_SIM_DRIVER_KEY_H
 
 #include <timeward_backend.h>
 
 #include <string>
+#include <vector>
+
+#include "store_status.h"
 
 namespace tws {
 
-// The snapshot as the registry holds it, decoded as the driver reads it.
-struct Stored {
-    bool signed_ = false;
-    bool valid = false;
-    SYSTEMTIME time{};
-    std::string Describe() const;
-};
+// The model of the store as flushed to the hive, judged against `clock`.
+STORE_STATUS ReadStatus(const SYSTEMTIME& clock);
 
-// `persisted`: as flushed to the hive, rather than the working copy.
-Stored ReadStored(bool persisted);
+// The model's words: its lines, and what its snapshot, switch and next start are.
+std::vector<std::string> StatusLines(const STORE_STATUS& s);
+std::string SnapshotText(const STORE_STATUS& s);
+std::string SwitchText(const STORE_STATUS& s);
+std::string NextStartText(const STORE_STATUS& s);
 
-// Whether the switch lets the driver run, and what it says, as "TimewardImplemented = 1: the
-// driver is turned off".
-bool SwitchOn(bool persisted);
-std::string SwitchText(bool persisted);
-
-// "REG_SZ" and the like; "REG_NONE" for a type with no name here.
-const char* RegTypeName(DWORD type);
+// A line with a label, in the column the model's lines use.
+std::string Labelled(const char* label, const std::string& text);
 
 // Sets the switch as the device's image would, and flushes it to the hive.
 void WriteSwitch(bool on);

@@ -24,7 +24,7 @@ Instant When(const SYSTEMTIME& st) {
 
 }  // namespace
 
-bool Expect(const Step& s, const SYSTEMTIME& clock, bool persisted) {
+bool Expect(const Step& s, const SYSTEMTIME& clock) {
     std::string expected, seen;
     bool ok = true;
     switch (s.kind) {
@@ -37,29 +37,31 @@ bool Expect(const Step& s, const SYSTEMTIME& clock, bool persisted) {
             break;
         }
         case StepKind::kExpectClockAtSnapshot: {
-            Stored st = ReadStored(persisted);
-            ok = st.valid && When(st.time) == When(clock);
-            expected = "the clock at the stored snapshot (" + st.Describe() + ")";
+            const STORE_STATUS st = ReadStatus(clock);
+            ok = st.dwSnapshot == SNAPSHOT_VALID && When(st.stSnapshot) == When(clock);
+            expected = "the clock at the stored snapshot (" + SnapshotText(st) + ")";
             seen = FormatDate(clock, true);
             break;
         }
         case StepKind::kExpectSnapshot: {
-            Stored st = ReadStored(persisted);
+            const STORE_STATUS st = ReadStatus(clock);
             if (s.date) {
-                ok = st.valid && When(st.time) == When(*s.date);
+                ok = st.dwSnapshot == SNAPSHOT_VALID && When(st.stSnapshot) == When(*s.date);
                 expected = "the snapshot " + FormatDate(*s.date, true);
             } else {
-                ok = !st.signed_;
+                ok = st.dwSnapshot == SNAPSHOT_NONE || st.dwSnapshot == SNAPSHOT_FOREIGN;
                 expected = "no snapshot";
             }
-            seen = st.Describe();
+            seen = SnapshotText(st);
             break;
         }
-        case StepKind::kExpectSwitch:
-            ok = SwitchOn(persisted) == s.on;
+        case StepKind::kExpectSwitch: {
+            const STORE_STATUS st = ReadStatus(clock);
+            ok = (st.fRefuses == FALSE) == s.on;
             expected = std::string("the switch ") + (s.on ? "on" : "off");
-            seen = SwitchText(persisted);
+            seen = SwitchText(st);
             break;
+        }
         default:
             return true;
     }

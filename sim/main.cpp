@@ -2,13 +2,19 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "at_rest.h"
 #include "calendar.h"
 #include "coredll_sim.h"
 #include "date_text.h"
+#include "console.h"
 #include "device.h"
+#include "driver_key.h"
 #include "runner.h"
 #include "scenario.h"
 #include "timeward_scenarios.h"
@@ -23,10 +29,13 @@ image leaves out (image) between runs.
 
 Commands:
   demo                 play the bundled demonstration on a new device, with a verdict
-  play FILE            play a scenario file
-  status [--json]      show the device at rest: its clock, the stored snapshot, the switch, its
-                       image and what the next boot will do; --json gives the same as one JSON
-                       object
+  play FILE|NAME       play a scenario file, or a bundled scenario by name (first-boot)
+  status [--json]      show the device at rest and what its next start will do, in the
+                       words of timewardctl status; --json: one JSON object. Changes
+                       nothing (--fresh and --date are refused)
+  ctl status|save|clear [ARGS]
+                       run timewardctl's own code on the device at rest; ctl's words
+                       follow it, so --device comes before it
   STEP...              play steps given here, as in a scenario file
   help                 show this text (also -h, --help)
 
@@ -47,6 +56,9 @@ Steps:
                        it out: then a clock that is set is saved at the next snapshot, not at
                        once; it lasts until changed (a new device has it)
   status               show the device where the step comes
+  ctl WORDS...         another process runs timewardctl WORDS (status, save, clear): on the
+                       device while it is on, its waits taking simulated time; on its files
+                       while it is off
   expect clock DATE [within DURATION]
                        the clock (the real-time clock while off) is DATE, to the millisecond
                        unless a tolerance is given
@@ -71,7 +83,7 @@ Scenario files:
   ends with the device on shuts it down in order. A UTF-8 byte-order mark is allowed. On the
   command line, the shell's quotes stand for the file's: the word after expect line is the text.
 
-Options (before or after the command; "--" ends them):
+Options (before or after the command, but before ctl's words; "--" ends them):
   --device DIR         the device directory (default: $TIMEWARD_DEVICE, else
                        $XDG_STATE_HOME/timeward-sim/device, else
                        ~/.local/state/timeward-sim/device)
@@ -81,8 +93,8 @@ Options (before or after the command; "--" ends them):
   --realtime           the same as --scale 1
   --instant            no real waiting at all
   --modules DIR        where libTimeward.so is (default: the installed or built one)
-  --keep               demo: keep the demo's device and say where it is
-  --json               status: one JSON object
+  --keep               demo: keep the demo's device (made under $TMPDIR, default /tmp)
+  --json               status: one JSON object (see the man page for its fields)
   --version            show the version and where the driver module is loaded from
 
 Durations: 250ms, 90s, 5m, 2h, 1d, 1h30m (largest unit first, each once). Dates, all UTC:
@@ -131,228 +143,340 @@ std::filesystem::path DefaultModuleDir() {
     return TIMEWARD_MODULE_DIR;
 }
 
-// A word of the command line that is not an option, with its place (argv's index).
-struct Word {
-    std::string text;
-    size_t index;
+// The command line, as read.
+struct Args {
+    std::string device;
+    bool fresh = false, keep = false, json = false, help = false, version = false;
+    std::optional<std::string> date, scale;
+    tws::Options options;
+    std::vector<std::string> words;               // the command, or the steps
+    std::optional<std::vector<std::string>> ctl;  // timewardctl's words, after ctl
 };
 
-}  // namespace
+// CLI11's message, with the word it is about quoted and the reason said.
+std::string Explain(const CLI::ParseError& e) {
+    std::string what = e.what();
+    if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
+        std::string word = what.substr(what.find(": ") + 2);
+        return "'" + word + "': unknown option (see --help)";
+    }
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) && what.find(" missing") != what.npos)
+        return what.substr(0, what.find(':')) + ": expected a value after it (see --help)";
+    return what + " (see --help)";
+}
 
-int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    std::optional<std::filesystem::path> device_dir;
-    bool fresh = false, keep = false, json = false;
-    std::optional<SYSTEMTIME> date;
-    tws::Options options;
-    options.module_dir = DefaultModuleDir();
-    if (const char* dir = std::getenv("TIMEWARD_MODULE_DIR"); dir && *dir)
-        options.module_dir = dir;
-
-    // Options come anywhere; the other words, with their places, make the command.
-    std::vector<Word> words;
-    bool options_ended = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const std::string where = "argument " + std::to_string(i + 1);
-        if (options_ended || a.rfind("-", 0) != 0 || a == "-") {
-            words.push_back({a, i + 1});
-            continue;
-        }
-        auto value = [&](std::string* out) {
-            if (i + 1 >= args.size())
-                return false;
-            *out = args[++i];
-            return true;
-        };
-        std::string v;
-        if (a == "--") {
-            options_ended = true;
-        } else if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (a == "--version") {
-            std::printf("timeward-sim %s\ndriver module: %s/libTimeward.so\n", TIMEWARD_VERSION,
-                        options.module_dir.c_str());
-            return 0;
-        } else if (a == "--device") {
-            if (!value(&v) || v.empty())
-                return BadInput("--device: expected a directory");
-            device_dir = v;
-        } else if (a == "--fresh") {
-            fresh = true;
-        } else if (a == "--keep") {
-            keep = true;
-        } else if (a == "--json") {
-            json = true;
-        } else if (a == "--date") {
-            SYSTEMTIME d;
-            if (!value(&v) || !tws::ParseDate(v, &d)) {
-                return BadInput("--date: expected a date like 2026-12-08 or 2026-12-08T09:30");
-            }
-            date = d;
-        } else if (a == "--scale") {
-            char* end = nullptr;
-            double scale = value(&v) ? std::strtod(v.c_str(), &end) : 0;
-            if (!end || *end || !(scale >= kLeastScale && scale <= kGreatestScale)) {
-                return BadInput(
-                    "--scale: expected a number of simulated seconds per second, 0.01 to 10000000");
-            }
-            options.scale = scale;
-        } else if (a == "--realtime") {
-            options.scale = 1;
-        } else if (a == "--instant") {
-            options.instant = true;
-        } else if (a == "--modules") {
-            if (!value(&v))
-                return BadInput("--modules: expected a directory");
-            options.module_dir = v;
-        } else {
-            return BadInput(where + ": unknown option '" + a + "' (see --help)");
+// Reads the command line into *a; returns -1 to go on, else the exit status.
+int ReadCommandLine(int argc, char** argv, Args* a) {
+    // No option starts with a digit: a word like -5m is a negative number, which CLI11 would
+    // take for an option.
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (std::strcmp(argv[i], "ctl") == 0)
+            break;  // timewardctl's own words follow
+        if (argv[i][0] == '-' && argv[i][1] >= '0' && argv[i][1] <= '9') {
+            const std::string why = tws::DurationProblem(argv[i]);
+            return BadInput(
+                "'" + std::string(argv[i]) +
+                "': " + (why.rfind("expected", 0) == 0 ? "not an option, nor a step's word" : why));
         }
     }
-    if (words.empty()) {
-        std::fputs(kUsage, stderr);
-        return tws::kBadInput;
+    CLI::App app{"timeward-sim"};
+    const auto last = CLI::MultiOptionPolicy::TakeLast;  // as a later word overrides
+    app.set_help_flag();
+    app.add_flag("-h,--help", a->help);
+    app.add_flag("--version", a->version);
+    app.add_option("--device", a->device)->multi_option_policy(last);
+    app.add_flag("--fresh", a->fresh);
+    app.add_flag("--keep", a->keep);
+    app.add_flag("--json", a->json);
+    app.add_option("--date", a->date)->multi_option_policy(last);
+    app.add_option("--scale", a->scale)->multi_option_policy(last);
+    app.add_flag_callback("--realtime", [a] { a->options.scale = 1; });
+    app.add_flag("--instant", a->options.instant);
+    app.add_option("--modules", a->options.module_dir)->multi_option_policy(last);
+    CLI::App* ctl = app.add_subcommand("ctl")->prefix_command();
+    app.add_option("words", a->words);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return BadInput(Explain(e));
     }
-    if (words[0].text == "help") {
-        std::fputs(kUsage, stdout);
-        return 0;
+    // ctl after steps is a step; first, the command.
+    if (ctl->parsed() && !a->words.empty()) {
+        a->words.push_back("ctl");
+        for (const std::string& w : ctl->remaining())
+            a->words.push_back(w);
+    } else if (ctl->parsed()) {
+        a->ctl = ctl->remaining();
     }
-    options.progress = !options.instant && isatty(STDOUT_FILENO);
+    if (app.count("--device") && a->device.empty())
+        return BadInput("--device: expected a directory, not an empty word");
+    if (a->scale) {
+        char* end = nullptr;
+        const double scale = std::strtod(a->scale->c_str(), &end);
+        if (*end || !(scale >= kLeastScale && scale <= kGreatestScale)) {
+            return BadInput("--scale '" + *a->scale +
+                            "': expected a number of simulated seconds per second, 0.01 to "
+                            "10000000");
+        }
+        a->options.scale = scale;
+    }
+    return -1;
+}
 
-    const std::string command = words[0].text;
-    std::vector<tws::Step> steps;
+// The bundled scenarios: beside an installed program, else in the source tree.
+std::optional<std::filesystem::path> BundledScenario(const std::string& name) {
+    if (name.find('/') != std::string::npos)
+        return std::nullopt;
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    for (const std::filesystem::path& dir : {exe.parent_path() / TIMEWARD_INSTALLED_SCENARIO_DIR,
+                                             std::filesystem::path(TIMEWARD_SOURCE_SCENARIO_DIR)}) {
+        for (const std::string& file : {name, name + ".tws"}) {
+            if (std::filesystem::is_regular_file(dir / file, ec))
+                return (dir / file).lexically_normal();
+        }
+    }
+    return std::nullopt;
+}
+
+// The steps the command plays, from the demo, a file or the command line.
+int ReadSteps(const std::vector<std::string>& words, std::vector<tws::Step>* steps) {
     std::string error;
-    const bool demo = command == "demo";
-    if (keep && !demo)
-        return BadInput("--keep: only for demo, whose device is otherwise removed");
-    if (json && command != "status")
-        return BadInput("--json: only for status");
-    if (demo) {
+    const std::string& command = words[0];
+    if (command == "demo") {
         if (words.size() != 1)
-            return BadInput("demo: expected nothing after it");
-        if (!tws::ParseScenario(kDemoScenario, "demo.tws", &steps, &error))
+            return BadInput("'" + words[1] + "': demo takes nothing after it");
+        if (!tws::ParseScenario(kDemoScenario, "demo.tws", steps, &error))
             return BadInput(error);
-    } else if (command == "play") {
-        if (words.size() != 2)
-            return BadInput("play: expected one scenario file");
-        std::string text;
-        std::error_code ec;
-        if (std::filesystem::is_directory(words[1].text, ec))
-            return BadInput(words[1].text + ": expected a scenario file, not a directory");
-        if (!coredll::ReadWholeFile(words[1].text, &text, &error))
-            return BadInput(error);
-        if (!tws::ParseScenario(text, words[1].text, &steps, &error))
-            return BadInput(error);
-        if (steps.empty())
-            return BadInput(words[1].text + ": expected at least one step, found none");
-    } else if (command == "status") {
-        if (words.size() != 1)
-            return BadInput("status: expected nothing after it");
-    } else {
-        std::vector<std::string> rest;
-        std::vector<size_t> places;
-        for (const Word& w : words) {
-            rest.push_back(w.text);
-            places.push_back(w.index);
-        }
-        if (!tws::ParseCommandLine(rest, places, &steps, &error)) {
+        return -1;
+    }
+    if (command != "play") {
+        if (!tws::ParseCommandLine(words, steps, &error))
             return BadInput(error + " (see --help)");
-        }
+        return -1;
     }
+    if (words.size() != 2) {
+        return BadInput(words.size() < 2 ? "play: expected a scenario file or a bundled name"
+                                         : "'" + words[2] + "': play takes one scenario file");
+    }
+    std::string file = words[1];
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) {
+        if (std::optional<std::filesystem::path> bundled = BundledScenario(file))
+            file = *bundled;
+    }
+    std::string text;
+    if (std::filesystem::is_directory(file, ec))
+        return BadInput("'" + file + "': expected a scenario file, not a directory");
+    if (!coredll::ReadWholeFile(file, &text, &error))
+        return BadInput(error);
+    if (!tws::ParseScenario(text, file, steps, &error))
+        return BadInput(error);
+    if (steps->empty())
+        return BadInput("'" + file + "': expected at least one step, found none");
+    return -1;
+}
 
-    // The demo gets a device of its own, unless one is named; a named one must be new.
-    std::filesystem::path demo_dir;
-    if (demo && !device_dir) {
-        char tmpl[] = "/tmp/timeward-demo-XXXXXX";
-        if (!mkdtemp(tmpl))
-            return BadInput("demo: cannot make a device directory in /tmp");
-        demo_dir = tmpl;
-        device_dir = demo_dir;
+// What is left of the demo's device when a signal ends the run: said on standard error.
+char g_left_behind[PATH_MAX + 128];
+
+void SayWhatIsLeft(int sig) {
+    const ssize_t n = write(STDERR_FILENO, g_left_behind, std::strlen(g_left_behind));
+    static_cast<void>(n);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+// A new directory for the demo's device under $TMPDIR (default /tmp), said on standard error
+// if a signal ends the run before the demo removes it.
+std::optional<std::filesystem::path> MakeDemoDir() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/timeward-demo-XXXXXX";
+    if (!mkdtemp(dir.data()))
+        return std::nullopt;
+    std::snprintf(g_left_behind, sizeof g_left_behind,
+                  "timeward-sim: interrupted; the demo's device is left in %s\n", dir.c_str());
+    for (int sig : {SIGINT, SIGTERM})
+        signal(sig, SayWhatIsLeft);
+    return dir;
+}
+
+// Says how the demo went, and keeps or removes its device.
+int FinishDemo(int rc, const tws::Runner& runner, tws::Device& device, tws::DeviceLock& lock,
+               bool keep, bool made) {
+    if (rc == tws::kAllHeld && !runner.restores().empty()) {
+        const tws::Restore& r = runner.restores().back();
+        std::printf(
+            "\n%s\n",
+            tws::FitToTerminal(
+                "verdict: PASS. The battery pull reset the clock to " + tws::FormatDate(r.from) +
+                    "; at the next boot Timeward set it forward to " + tws::FormatDate(r.to, true) +
+                    ", its last snapshot, so the clock did not fall "
+                    "back. (" +
+                    std::to_string(runner.expectations()) + " expectations held.)",
+                0)
+                .c_str());
+    } else {
+        std::printf("\nverdict: FAIL. The clock was not kept; see the lines above.\n");
+        if (rc == tws::kAllHeld)
+            rc = tws::kExpectationFailed;
     }
-    if (!device_dir)
-        device_dir = DefaultDevice();
-    if (!device_dir) {
-        return BadInput(
-            "no device directory: HOME is not set and the user has no home directory; name one "
-            "with --device DIR or TIMEWARD_DEVICE");
+    const std::string dir = device.dir().string();
+    if (keep) {
+        std::printf("%s\n",
+                    tws::FitToTerminal("The demo's device is kept in " + dir +
+                                           " (see: timeward-sim --device " + dir + " status)",
+                                       0)
+                        .c_str());
+    } else if (made) {
+        std::string error;
+        std::error_code ec;
+        lock.Remove();
+        if (!device.Wipe(&error) || !std::filesystem::remove(dir, ec))
+            std::fprintf(stderr, "timeward-sim: cannot remove %s\n", dir.c_str());
     }
-    tws::Device device(*device_dir);
-    // A command that only reads makes no device (the lock below would make its directory).
-    if (command == "status" && !fresh && !device.Exists()) {
-        return BadInput(device.dir().string() +
-                        ": no device here; a device is made by its first run of steps, or by "
-                        "--fresh");
-    }
-    tws::DeviceLock lock;
+    return rc;
+}
+
+// Checks that the device may take the command, and makes a new one where it may.
+int PrepareDevice(const Args& a, const std::string& command, tws::Device& device,
+                  tws::DeviceLock& lock, std::optional<SYSTEMTIME> date) {
+    std::string error;
     if (int rc = lock.Take(device.dir(), &error); rc != tws::kAllHeld) {
         std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
         return rc;
     }
-    if (demo && !fresh && device.Exists()) {
-        return BadInput("demo: " + device.dir().string() +
-                        " holds a device already; name a new "
-                        "directory or add --fresh");
-    }
-    if (!fresh && device.Exists() && date) {
-        return BadInput("--date: " + device.dir().string() +
+    const std::string dir = device.dir().string();
+    if (command == "demo" && !a.fresh && device.Exists())
+        return BadInput("demo: " + dir +
+                        " holds a device already; name a new directory or add "
+                        "--fresh");
+    if (!a.fresh && device.Exists() && date) {
+        return BadInput("--date: " + dir +
                         " holds a device already, with a clock of its own; set it with the step "
                         "'clock DATE', or add --fresh to start anew");
     }
-    if (int rc = fresh ? tws::kAllHeld : device.Check(&error); rc != tws::kAllHeld) {
+    if (int rc = a.fresh ? tws::kAllHeld : device.Check(&error); rc != tws::kAllHeld) {
         std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
         return rc;
     }
-
     // Everything is checked: from here on the device changes.
     const SYSTEMTIME start = date.value_or(tws::NowUtc());
-    if (fresh && !device.Wipe(&error)) {
-        std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
-        return tws::kDeviceFailed;
-    }
     bool created = false;
-    if (!device.Create(start, &created, &error)) {
+    if ((a.fresh && !device.Wipe(&error)) || !device.Create(start, &created, &error)) {
         std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
         return tws::kDeviceFailed;
     }
-    if (created && !json) {
-        std::printf(
-            "timeward-sim: new device %s, clock at %s, hive from the driver's configuration\n",
-            device.dir().c_str(), tws::FormatDate(start).c_str());
+    if (created) {
+        std::printf("%s\n", tws::FitToTerminal("timeward-sim: new device " + dir + ", clock at " +
+                                                   tws::FormatDate(start) +
+                                                   ", hive from the driver's configuration",
+                                               2)
+                                .c_str());
     }
+    return -1;
+}
 
-    tws::Runner runner(device, options);
-    if (command == "status")
-        return runner.Status(json);
+// timewardctl on the device at rest: its exit status, unless the device failed.
+int CtlAtRest(const tws::Device& device, const std::vector<std::string>& args) {
+    int ctl_status = 0;
+    const int rc = tws::RunCtlAtRest(device, args, &ctl_status);
+    return rc == tws::kAllHeld ? ctl_status : rc;
+}
+
+// status and ctl status only read: no lock, no device made, nothing changed.
+int ReadOnly(const Args& a, const tws::Device& device, const char* what) {
+    if (a.fresh || a.date)
+        return BadInput(std::string(a.fresh ? "--fresh" : "--date") + ": " + what +
+                        " changes no device; leave it out");
+    if (!device.Exists()) {
+        return BadInput(device.dir().string() +
+                        ": no device here; a device is made by its first run of steps");
+    }
+    std::string error;
+    if (int rc = device.Check(&error); rc != tws::kAllHeld) {
+        std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
+        return rc;
+    }
+    return -1;
+}
+
+int Run(const Args& a, const std::filesystem::path& dir, bool made) {
+    tws::Device device(dir);
+    const std::string command = a.ctl ? "ctl" : a.words[0];
+    const bool reads = command == "status" || (a.ctl && !a.ctl->empty() && (*a.ctl)[0] == "status");
+    if (command == "status" && a.words.size() > 1)
+        return BadInput("'" + a.words[1] + "': status takes nothing after it but --json");
+    if (reads) {
+        if (int rc = ReadOnly(a, device, a.ctl ? "ctl status" : "status"); rc >= 0)
+            return rc;
+        return a.ctl ? CtlAtRest(device, *a.ctl) : tws::ShowStatusAtRest(device, a.json);
+    }
+    std::optional<SYSTEMTIME> date;
+    if (a.date) {
+        SYSTEMTIME d;
+        if (!tws::ParseDate(*a.date, &d))
+            return BadInput("--date '" + *a.date + "': " + tws::DateProblem(*a.date));
+        date = d;
+    }
+    std::vector<tws::Step> steps;
+    if (int rc = a.ctl ? -1 : ReadSteps(a.words, &steps); rc >= 0)
+        return rc;
+    tws::DeviceLock lock;
+    if (int rc = PrepareDevice(a, command, device, lock, date); rc >= 0)
+        return rc;
+    if (a.ctl)
+        return CtlAtRest(device, *a.ctl);
+    tws::Runner runner(device, a.options);
     int rc = runner.Play(steps);
     if (command == "play" && rc == tws::kAllHeld) {
         std::printf("timeward-sim: %s played: %zu steps, %d expectations held\n",
-                    words[1].text.c_str(), steps.size(), runner.expectations());
+                    a.words[1].c_str(), steps.size(), runner.expectations());
     }
-    if (demo) {
-        if (rc == tws::kAllHeld && !runner.restores().empty()) {
-            const tws::Restore& r = runner.restores().back();
-            std::printf(
-                "\nverdict: PASS. The battery pull reset the clock to %s; at the next boot "
-                "Timeward set it forward to %s, its last snapshot, so the clock did not fall "
-                "back. (%d expectations held.)\n",
-                tws::FormatDate(r.from).c_str(), tws::FormatDate(r.to, true).c_str(),
-                runner.expectations());
-        } else {
-            std::printf("\nverdict: FAIL. The clock was not kept; see the lines above.\n");
-            if (rc == tws::kAllHeld)
-                rc = tws::kExpectationFailed;
-        }
-        if (keep) {
-            std::printf("The demo's device is kept in %s (see: timeward-sim --device %s status)\n",
-                        device.dir().c_str(), device.dir().c_str());
-        } else if (!demo_dir.empty()) {
-            std::error_code ec;
-            lock.Remove();
-            if (!device.Wipe(&error) || !std::filesystem::remove(demo_dir, ec))
-                std::fprintf(stderr, "timeward-sim: cannot remove %s\n", demo_dir.c_str());
-        }
+    return command == "demo" ? FinishDemo(rc, runner, device, lock, a.keep, made) : rc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Args a;
+    a.options.module_dir = DefaultModuleDir();
+    if (const char* dir = std::getenv("TIMEWARD_MODULE_DIR"); dir && *dir)
+        a.options.module_dir = dir;
+    if (int rc = ReadCommandLine(argc, argv, &a); rc >= 0)
+        return rc;
+    if (a.help || (!a.ctl && !a.words.empty() && a.words[0] == "help")) {
+        std::fputs(tws::FitToTerminal(kUsage).c_str(), stdout);
+        return 0;
     }
-    return rc;
+    if (a.version) {
+        std::printf("timeward-sim %s\ndriver module: %s/libTimeward.so\n", TIMEWARD_VERSION,
+                    a.options.module_dir.c_str());
+        return 0;
+    }
+    if (!a.ctl && a.words.empty()) {
+        std::fputs(kUsage, stderr);
+        return tws::kBadInput;
+    }
+    a.options.progress = !a.options.instant && isatty(STDOUT_FILENO);
+    const bool demo = !a.ctl && a.words[0] == "demo";
+    if (a.keep && !demo)
+        return BadInput("--keep: only for demo, whose device is otherwise removed");
+    if (a.json && (a.ctl || a.words[0] != "status"))
+        return BadInput("--json: only for status (ctl status takes its own --json after it)");
+
+    // The demo gets a device of its own, unless one is named; a named one must be new.
+    std::optional<std::filesystem::path> dir;
+    if (!a.device.empty())
+        dir = a.device;
+    else if (!demo)
+        dir = DefaultDevice();
+    else if (!(dir = MakeDemoDir()))
+        return BadInput("demo: cannot make a device directory under $TMPDIR or /tmp");
+    if (!dir) {
+        return BadInput(
+            "no device directory: HOME is not set and the user has no home directory; name one "
+            "with --device DIR or TIMEWARD_DEVICE");
+    }
+    return Run(a, *dir, demo && a.device.empty());
 }

@@ -77,8 +77,8 @@ bool ParseScenario(std::string_view text, std::string_view file_name, std::vecto
     return true;
 }
 
-bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<size_t>& places,
-                      std::vector<Step>* steps, std::string* error) {
+bool ParseCommandLine(const std::vector<std::string>& args, std::vector<Step>* steps,
+                      std::string* error) {
     StepParser p(error);
     std::vector<Step> parsed;
     size_t i = 0;
@@ -90,7 +90,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<si
             // ("off") or expect ("switch"), and so is the debug line of expect line and no-line,
             // whose quotes the shell took off.
             bool own = (words.size() == 1 && (words[0] == "switch" || words[0] == "notifications" ||
-                                              words[0] == "expect")) ||
+                                              words[0] == "expect" || words[0] == "ctl")) ||
                        (words.size() == 2 && words[0] == "expect" && words[1] == "switch");
             bool text = words.size() == 2 && words[0] == "expect" &&
                         (words[1] == "line" || words[1] == "no-line");
@@ -100,9 +100,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<si
             ++i;
         }
         std::vector<std::string> wheres;
-        for (size_t k = start; k < i; ++k)
-            wheres.push_back("argument " + std::to_string(places[k]));
-        p.At(wheres[0], wheres);
+        std::string step;
+        for (size_t k = start; k < i; ++k) {
+            wheres.push_back("'" + args[k] + "'");
+            step += (k == start ? "" : " ") + args[k];
+        }
+        p.At("'" + step + "'", wheres);
         if (!p.Parse(words, &parsed))
             return false;
     }

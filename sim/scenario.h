@@ -28,6 +28,7 @@ enum class StepKind {
     // The image is built with the notification component, or without it.
     kNotifications,
     kStatus,
+    kCtl,  // timewardctl runs with `words`: on the device while it is on, on its files while off
     kExpectClock,            // the clock (the real-time clock while off)
     kExpectClockAtSnapshot,  // the clock equals the stored snapshot
     kExpectLine,             // a debug line since the last boot, `count` times (or at least once)
@@ -56,8 +57,9 @@ struct Step {
     int64_t ms = 0;     // durations and tolerances
     std::optional<SYSTEMTIME> date;
     std::string text;
-    int count = -1;   // -1: at least once
-    bool on = false;  // for the switch and the notification component
+    int count = -1;                  // -1: at least once
+    bool on = false;                 // for the switch and the notification component
+    std::vector<std::string> words;  // timewardctl's arguments
 };
 
 // Parses steps and checks that each fits the device's state when it comes (no boot while
@@ -65,9 +67,9 @@ struct Step {
 // On error, returns false with a message that names where and what was expected.
 bool ParseScenario(std::string_view text, std::string_view file_name, std::vector<Step>* steps,
                    std::string* error);
-// `places`: each word's argument number, for messages that point at the word at fault.
-bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<size_t>& places,
-                      std::vector<Step>* steps, std::string* error);
+// Messages quote the word at fault.
+bool ParseCommandLine(const std::vector<std::string>& args, std::vector<Step>* steps,
+                      std::string* error);
 
 }  // namespace tws
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
@@ -19,13 +20,18 @@
 #include "devmgr.h"
 #include "driver_key.h"
 #include "expect.h"
+#include "status.h"
+#include "at_rest.h"
+
+extern "C" int wmain(int argc, WCHAR* argv[]);  // timewardctl's
 
 namespace tws {
 namespace {
 
 using std::chrono::milliseconds;
 
-constexpr int64_t kTickMs = 20;  // real milliseconds between two moves of a paced clock
+constexpr int64_t kTickMs = 20;       // real milliseconds between two moves of a paced clock
+constexpr uint64_t kCtlStepMs = 100;  // simulated time passes in these while timewardctl runs
 constexpr int kBarWidth = 30;
 constexpr int64_t kMsPerSecond = milliseconds{std::chrono::seconds{1}}.count();
 
@@ -237,11 +243,14 @@ class Session {
             case StepKind::kStatus:
                 ShowStatus(now);
                 return std::nullopt;
+            case StepKind::kCtl:
+                RunCtl(now, s.words);
+                return std::nullopt;
             default:
                 // A failed expectation ends the run on the spot, as a power cut would.
                 if (s.kind == StepKind::kExpectLine || s.kind == StepKind::kExpectNoLine
                         ? !ExpectLines(s)
-                        : !Expect(s, now, true)) {
+                        : !Expect(s, now)) {
                     Out().Fail(
                         "the run stops here with a power cut: the hive keeps what was last "
                         "flushed, the real-time clock keeps " +
@@ -318,13 +327,41 @@ class Session {
     }
 
     void ShowStatus(const SYSTEMTIME& now) {
-        std::printf("  device    %s (%s)\n", device_.dir().c_str(),
-                    suspended_ ? "suspended" : "on");
-        std::printf("  clock     %s (system clock)\n", FormatDate(now, true).c_str());
-        std::printf("  snapshot  %s (as flushed to the hive)\n",
-                    ReadStored(true).Describe().c_str());
-        std::printf("  switch    %s\n", SwitchText(true).c_str());
-        std::printf("  image     %s\n", image_.Describe().c_str());
+        Out().EndBar();
+        PrintStatus({device_, suspended_ ? "suspended" : "on", nullptr, image_}, now, false);
+    }
+
+    // Another process runs timewardctl: on a thread of the device, whose waits take simulated
+    // time, which passes here until it ends.
+    void RunCtl(const SYSTEMTIME& now, const std::vector<std::string>& args) {
+        Out().Line(now, "ctl", "timewardctl " + Joined(args));
+        struct Call {
+            std::vector<std::u16string> words{u"timewardctl"};
+            std::vector<WCHAR*> argv;
+            std::atomic<int> status{-1};
+        } call;
+        for (const std::string& a : args)
+            call.words.push_back(coredll::Utf16(a));
+        for (std::u16string& w : call.words)
+            call.argv.push_back(w.data());
+        call.argv.push_back(nullptr);
+        HANDLE thread = CreateThread(
+            nullptr, 0,
+            [](LPVOID p) -> DWORD {
+                Call* c = static_cast<Call*>(p);
+                c->status = wmain(static_cast<int>(c->words.size()), c->argv.data());
+                return 0;
+            },
+            &call, 0, nullptr);
+        coredll::clock::Settle();
+        while (thread && call.status < 0)
+            coredll::clock::Advance(kCtlStepMs);
+        if (thread)
+            CloseHandle(thread);
+        coredll::clock::Settle();
+        Out().Line(coredll::clock::Now(), "ctl",
+                   thread ? "exit status " + std::to_string(call.status)
+                          : std::string("cannot start timewardctl"));
     }
 
     // An orderly shutdown: the drivers are deactivated, the hive is flushed, and power goes

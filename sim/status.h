@@ -1,4 +1,5 @@
-// What the simulated device holds while it is off, and what its next boot will do.
+// What the simulated device holds, and what its next start will do, in the words of the one
+// status model that timewardctl renders too.
 #ifndef TIMEWARD_SIM_STATUS_H
 #define TIMEWARD_SIM_STATUS_H
 
@@ -8,10 +9,19 @@
 
 namespace tws {
 
-// Prints the state of a device at rest: its clock, the stored snapshot, the switch, its image
-// and the decision the driver will make at the next boot, as text or as one JSON object. The
-// hive must be loaded into the simulated registry; the driver's own readers decode it.
-void PrintStatus(const Device& device, const Rtc& rtc, const Image& image, bool json);
+// The device's side of the status: where it is, whether it is on, its image, and, at rest,
+// its real-time clock (null while it is on).
+struct DeviceState {
+    const Device& device;
+    const char* power;  // "off", "on" or "suspended"
+    const Rtc* rtc;
+    const Image& image;
+};
+
+// Prints the device's lines and the model's, as text or as one JSON object. The hive must be
+// loaded into the simulated registry; the model reads it as flushed. `clock` is the clock the
+// next start is judged against.
+void PrintStatus(const DeviceState& d, const SYSTEMTIME& clock, bool json);
 
 }  // namespace tws
 

@@ -64,14 +64,22 @@ class StepWords {
     // A date, or a failure that says what was expected instead.
     bool Date(std::optional<SYSTEMTIME>* out, const char* expected) {
         SYSTEMTIME d;
-        if (!Date(&d))
+        if (!Date(&d)) {
+            // A date's shape with a number out of range: say which.
+            const std::string why = AtEnd() || IsQuoted(w_[i_]) ? "" : DateProblem(w_[i_]);
+            if (!why.empty() && why.rfind("expected", 0) != 0)
+                return parser_->Refuse(i_, w_[i_], why);
             return Fail(expected);
+        }
         *out = d;
         return true;
     }
     bool Duration(int64_t* ms, const std::string& usage) {
-        if (AtEnd() || !ParseDuration(w_[i_], ms))
+        if (AtEnd() || !ParseDuration(w_[i_], ms)) {
+            if (!AtEnd() && w_[i_][0] == '-' && DurationProblem(w_[i_]).rfind("expected", 0) != 0)
+                return parser_->Refuse(i_, w_[i_], DurationProblem(w_[i_]));
             return Fail("a duration like 90s, 5m, 2h or 1h30m in " + usage);
+        }
         ++i_;
         return true;
     }
@@ -152,6 +160,17 @@ bool Notifications(StepWords& w, Step* s) {
     return w.OnOff(&s->on, "notifications");
 }
 
+// timewardctl's own words, whatever they are: it says what is wrong with them.
+bool Ctl(StepWords& w, Step* s) {
+    if (w.AtEnd())
+        return w.Fail("status, save or clear after ctl");
+    while (!w.AtEnd()) {
+        std::string word = w.Take();
+        s->words.push_back(IsQuoted(word) ? word.substr(1) : word);
+    }
+    return true;
+}
+
 bool Expect(StepWords& w, Step* s);
 
 const Verb kVerbs[] = {
@@ -171,6 +190,7 @@ const Verb kVerbs[] = {
     {"notifications", StepKind::kNotifications, kPowerOff, 0, "notifications on|off",
      Notifications},
     {"status", StepKind::kStatus, kPowerAny, 0, "status", nullptr},
+    {"ctl", StepKind::kCtl, kPowerOff | kPowerOn, 0, nullptr, Ctl},
     // The expectation that follows checks the end of the words.
     {"expect", StepKind::kExpectClock, kPowerAny, 0, nullptr, Expect},
 };
@@ -268,6 +288,14 @@ bool StepParser::FailAt(size_t word, const std::string& expected) {
     if (word_wheres_.empty())
         return Fail(expected);
     *error_ = word_wheres_[std::min(word, word_wheres_.size() - 1)] + ": expected " + expected;
+    return false;
+}
+
+bool StepParser::Refuse(size_t word, const std::string& text, const std::string& why) {
+    if (word_wheres_.empty())
+        *error_ = where_ + ": '" + text + "': " + why;
+    else
+        *error_ = word_wheres_[std::min(word, word_wheres_.size() - 1)] + ": " + why;
     return false;
 }
 

@@ -20,8 +20,9 @@ class StepParser {
   public:
     explicit StepParser(std::string* error) : error_(error) {}
 
-    // Where the next step stands, "file:line" or "argument N", for messages and the Step; and
-    // where each of its words stands, when they stand apart (the command line's arguments).
+    // Where the next step stands, "file:line" or the step's words quoted, for messages and the
+    // Step; and where each of its words stands, when they stand apart (the command line's
+    // arguments, each quoted).
     void At(std::string where, std::vector<std::string> word_wheres = {}) {
         where_ = std::move(where);
         word_wheres_ = std::move(word_wheres);
@@ -33,6 +34,8 @@ class StepParser {
     bool Fail(const std::string& expected);
     // The same, blaming the word at `word` (the last word when past the end).
     bool FailAt(size_t word, const std::string& expected);
+    // Fails saying why the word `text` at `word` will not do, with the word quoted.
+    bool Refuse(size_t word, const std::string& text, const std::string& why);
 
     // Fails unless the device is in one of the `allowed` states for the step `name`.
     bool NeedPower(unsigned allowed, std::string_view name);

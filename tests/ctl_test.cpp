@@ -3,12 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "saver.h"
+#include "scratch_dir.h"
 #include "sim_fixture.h"
 #include "startup.h"
+#include "store_table.h"
+#include "timeward_version.h"
 
 extern "C" int wmain(int argc, WCHAR* argv[]);
 
@@ -76,6 +82,14 @@ Result CtlOnDevice(std::vector<std::u16string> args, uint64_t step_ms, uint64_t*
     return r;
 }
 
+std::vector<std::string> Lines(const std::string& out) {
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 std::string NextStart(const std::string& out) {
     size_t at = out.find("next start ");
     return at == std::string::npos ? "" : out.substr(at + 11, out.find('\n', at) - at - 11);
@@ -88,85 +102,45 @@ class Timewardctl : public SimTest {
     }
 };
 
-// What status says the next start would do is what the start-up check then does.
-TEST_F(Timewardctl, StatusForeseesTheStartUpCheck) {
+// The model reads every store of the table as the start-up check then acts on it, and
+// timewardctl says what the model says.
+TEST_F(Timewardctl, TheModelForeseesTheStartUpCheckForEveryStore) {
+    ScratchDir scratch("timeward-ctl");
     const SYSTEMTIME now = Record(2026, 12, 8, 9, 30, 0);
-    struct Case {
-        const char* name;
-        int ahead_s;  // the snapshot's distance from the clock; 0: no snapshot
-        DWORD switch_value;
-        std::string expected;
-    } cases[] = {
-        {"two hours", 7200, 0, "restore to 2026-12-08 11:30:00.000, 2 h ahead"},
-        {"301 s", 301, 0, "restore to 2026-12-08 09:35:01.000, 5 min 1 s ahead"},
-        {"a day and more", 90061, 2, "restore to 2026-12-09 10:31:01.000, 1 d 1 h 1 min 1 s ahead"},
-        {"300 s", 300, 0, "no restore: within 300 s"},
-        {"behind", -60, 0, "no restore: the clock is ahead"},
-        {"none", 0, 0, "no restore: no snapshot"},
-        {"switch", 7200, 1, "refuses to start: switch"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const StoreRow& row : StoreTable()) {
+        SCOPED_TRACE(row.name);
         coredll::Reset();
         coredll::debug::EchoToStderr(false);
-        coredll::reg::CreateKey(kKey);
-        coredll::reg::SetDword(kKey, "TimewardImplemented", c.switch_value);
+        const std::filesystem::path hive = scratch.path() / "hive.reg";
+        std::ofstream(hive) << RowHive(row);
+        std::string error;
+        ASSERT_TRUE(coredll::reg::LoadHiveFile(hive, &error)) << error;
         coredll::clock::SetWall(now);
-        int64_t ms;
-        coredll::clock::ToMs(now, &ms);
-        if (c.ahead_s != 0)
-            StoreSnapshot(coredll::clock::FromMs(ms + c.ahead_s * 1000LL));
+
+        STORE_READER reader;
+        RegistryStoreReader(&reader);
+        STORE_STATUS s;
+        ReadStoreStatus(&reader, &now, &s);
+        EXPECT_EQ(s.fKey != FALSE, row.key);
+        EXPECT_EQ(s.dwSnapshot, row.snapshot);
+        EXPECT_EQ(s.pszBadValue ? coredll::Utf8(s.pszBadValue) : "",
+                  row.bad_value ? row.bad_value : "");
+        EXPECT_EQ(s.dwSwitch, row.switch_state);
+        EXPECT_EQ(s.dwNextStart, row.next_start);
 
         Result r = Ctl({u"status"});
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(NextStart(r.out), c.expected) << r.out;
+        EXPECT_EQ(r.status, row.key ? 0 : 3) << r.err;
+        EXPECT_EQ(NextStart(r.out), row.next_text) << r.out;
+        for (const std::string& line : Lines(r.out))
+            EXPECT_LE(line.size(), 80u) << line;
 
-        const DWORD context = StartClockKeeping(nullptr);
-        EXPECT_EQ(context == 0, c.expected.rfind("refuses", 0) == 0);
-        EXPECT_EQ(!coredll::clock::SetSystemTimeCalls().empty(),
-                  c.expected.rfind("restore to", 0) == 0);
+        // What the driver then does.
+        EXPECT_EQ(StartClockKeeping(nullptr) == 0, row.next_start == NEXT_REFUSE);
+        EXPECT_EQ(!coredll::clock::SetSystemTimeCalls().empty(), row.next_start == NEXT_RESTORE);
+        EXPECT_EQ(CountLines("We did not save RTC before\r\n"),
+                  row.next_start == NEXT_NO_SNAPSHOT ? 1 : 0);
         StopSaver();
     }
-}
-
-TEST_F(Timewardctl, StatusShowsTheKeyTheSnapshotTheSwitchAndTheClock) {
-    coredll::clock::SetWall(Record(2026, 12, 8, 9, 30, 0, 250));
-    StoreSnapshot(Record(2026, 12, 8, 11, 30, 0, 0));
-    Result r = Ctl({u"status"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out,
-              "key        HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward: present\n"
-              "snapshot   2026-12-08 11:30:00.000 UTC: valid\n"
-              "switch     \"TimewardImplemented\" absent: the driver runs\n"
-              "clock      2026-12-08 09:30:00.250 UTC\n"
-              "next start restore to 2026-12-08 11:30:00.000, 2 h ahead\n");
-    EXPECT_EQ(r.err, "");
-
-    // A string "1" is ignored by the driver; four bytes of binary 1 are not.
-    coredll::reg::SetString(kKey, "TimewardImplemented", "1");
-    r = Ctl({u"status"});
-    EXPECT_NE(r.out.find("switch     \"TimewardImplemented\" is a string (REG_SZ), read as 49; "
-                         "make it a DWORD: the driver runs\n"),
-              std::string::npos)
-        << r.out;
-    coredll::reg::SetValue(kKey, "TimewardImplemented", {REG_BINARY, {1, 0, 0, 0}});
-    r = Ctl({u"status"});
-    EXPECT_NE(r.out.find("is binary (REG_BINARY), read as 1; make it a DWORD: the driver "
-                         "refuses to start\n"),
-              std::string::npos)
-        << r.out;
-    EXPECT_EQ(NextStart(r.out), "refuses to start: switch");
-
-    StoreSnapshot(Record(2026, 12, 8, 11, 30, 0), 0x54575245);
-    r = Ctl({u"status"});
-    EXPECT_NE(r.out.find("snapshot   none: \"TimewardSignature\" is 0x54575245, not 0x54575244\n"),
-              std::string::npos)
-        << r.out;
-
-    coredll::reg::DeleteKey(kKey);
-    r = Ctl({u"status"});
-    EXPECT_EQ(r.status, 3);
-    EXPECT_NE(r.out.find("Timeward: missing"), std::string::npos) << r.out;
 }
 
 TEST_F(Timewardctl, SaveWaitsForTheDriversSnapshot) {
@@ -245,22 +219,36 @@ TEST_F(Timewardctl, ClearRemovesTheSignatureAlone) {
 
 TEST_F(Timewardctl, UsageAndBadArgumentsTouchNothing) {
     coredll::reg::ResetCounters();
-    Result r = Ctl({u"-h"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("usage: timewardctl status | save [-t SECONDS] | clear | -h\n", 0), 0u);
-    for (std::vector<std::u16string> bad :
-         std::vector<std::vector<std::u16string>>{{},
-                                                  {u"stat"},
-                                                  {u"status", u"now"},
-                                                  {u"clear", u"all"},
-                                                  {u"save", u"-t"},
-                                                  {u"save", u"-t", u"0"},
-                                                  {u"save", u"-t", u"3601"},
-                                                  {u"save", u"-t", u"5s"},
-                                                  {u"save", u"5"}}) {
-        r = Ctl(bad);
+    for (const char16_t* ask : {u"-h", u"--help", u"/?"}) {
+        Result r = Ctl({ask});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(
+            r.out.rfind("usage: timewardctl status [--json] | save [-t SECONDS] | clear\n", 0), 0u);
+        for (const std::string& line : Lines(r.out))
+            EXPECT_LE(line.size(), 80u) << line;
+    }
+    Result r = Ctl({u"--version"});
+    EXPECT_EQ(r.out, "timewardctl " TIMEWARD_VERSION_TEXT "\n");
+    // Each bad word is quoted.
+    const struct {
+        std::vector<std::u16string> args;
+        const char* said;
+    } bad[] = {{{}, "expected a command"},
+               {{u"stat"}, "'stat': unknown command"},
+               {{u"status", u"now"}, "'now': status takes nothing but --json"},
+               {{u"status", u"--json", u"x"}, "'x': status takes nothing but --json"},
+               {{u"clear", u"all"}, "'all': clear takes nothing"},
+               {{u"save", u"-t"}, "'-t': expected a number of seconds"},
+               {{u"save", u"-t", u"0"}, "'0': expected a whole number of seconds from 1 to 3600"},
+               {{u"save", u"-t", u"3601"}, "'3601': expected a whole number"},
+               {{u"save", u"-t", u"5s"}, "'5s': expected a whole number"},
+               {{u"save", u"-t", u"5", u"6"}, "'6': save takes nothing after"},
+               {{u"save", u"5"}, "'5': save takes nothing, or -t SECONDS"}};
+    for (const auto& b : bad) {
+        r = Ctl(b.args);
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind(std::string("timewardctl: ") + b.said, 0), 0u) << r.err;
         EXPECT_NE(r.err.find("usage: timewardctl"), std::string::npos);
     }
     EXPECT_EQ(coredll::reg::Counters().opens, 0u);

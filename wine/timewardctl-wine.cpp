@@ -125,15 +125,18 @@ void Status() {
     CHECK(Has(run.out, "key        HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward: present\n"));
     CHECK(Has(run.out, "snapshot   " + Show(snapshot) + " UTC: valid\n"));
     CHECK(Has(run.out, "switch     \"TimewardImplemented\" = 0: the driver runs\n"));
-    CHECK(Has(run.out, "next start restore to " + Show(snapshot) + ", "));
+    CHECK(Has(run.out, "driver     running: it holds \"SaveRTCEvent\"\n"));
+    CHECK(Has(run.out, "next start restore to " + Show(snapshot) + " UTC, "));
     std::fputs(run.out.c_str(), stdout);
+    run = Ctl(L"status --json");
+    CHECK(Has(run.out, "\"schema\": 1,") && Has(run.out, "\"action\": \"restore\","));
 
     // A string "1" does not turn the driver off.
     SetValue(L"TimewardImplemented", REG_SZ, L"1", 4);
     run = Ctl(L"status");
     CHECK(Has(run.out,
-              "\"TimewardImplemented\" is a string (REG_SZ), read as 49; make it a "
-              "DWORD: the driver runs\n"));
+              "\"TimewardImplemented\" is REG_SZ, read as 49\n"
+              "           the driver runs; make it a REG_DWORD\n"));
     CHECK(Has(run.out, "next start restore to "));
     driver.Stop();
     CHECK(g_set_calls.empty());

@@ -1,0 +1,83 @@
+// What the store means, as the driver's start-up check would read it: the one model that every
+// tool renders, so that they all say the same thing.
+#ifndef TIMEWARD_CLOCK_STORE_STATUS_H
+#define TIMEWARD_CLOCK_STORE_STATUS_H
+
+#include "platform.h"
+
+// FALSE when the value is absent; else its type and size, and *pfRead TRUE with *pdwValue the
+// value as the driver reads it (data of at most 4 bytes, zero-extended).
+typedef BOOL (*STORE_VALUE_READ)(void* pContext, LPCWSTR pszName, DWORD* pdwType, DWORD* pcbData,
+                                 BOOL* pfRead, DWORD* pdwValue);
+
+// How the model reads the store's key: the live registry on a device, or a copy of it.
+struct STORE_READER {
+    void* pContext;
+    // TRUE when the store's key is there.
+    BOOL (*pfnKeyExists)(void* pContext);
+    STORE_VALUE_READ pfnReadValue;
+    // TRUE when a running driver holds "SaveRTCEvent".
+    BOOL (*pfnDriverRunning)(void* pContext);
+};
+
+enum SNAPSHOT_STATE {
+    SNAPSHOT_NONE,     // no "TimewardSignature"
+    SNAPSHOT_FOREIGN,  // a signature other than SNAPSHOT_SIGNATURE
+    SNAPSHOT_INVALID,  // signed, but a clock value is missing or out of range
+    SNAPSHOT_VALID
+};
+
+enum SWITCH_STATE {
+    SWITCH_ABSENT,
+    SWITCH_DWORD,
+    SWITCH_OTHER_TYPE  // read by the driver all the same, as its bytes
+};
+
+// What the next start does, in the order the start-up check decides.
+enum NEXT_START {
+    NEXT_REFUSE,             // the switch turns the driver off
+    NEXT_NO_SNAPSHOT,        // nothing valid to restore
+    NEXT_RESTORE,            // the snapshot is more than the margin ahead of the clock
+    NEXT_WITHIN_MARGIN,      // ahead, but by RESTORE_MARGIN_SECONDS or less
+    NEXT_CLOCK_AT_SNAPSHOT,  // the same second
+    NEXT_CLOCK_AHEAD         // the clock is later than the snapshot
+};
+
+struct STORE_STATUS {
+    BOOL fKey;
+    BOOL fDriverRunning;
+    SYSTEMTIME stClock;  // the clock the next start is judged against
+
+    DWORD dwSnapshot;  // SNAPSHOT_STATE
+    BOOL fSignature;   // a signature could be read: dwSignature holds it
+    DWORD dwSignature;
+    LPCWSTR pszBadValue;    // SNAPSHOT_INVALID: the first clock value that is wrong
+    BOOL fBadValueRead;     // FALSE: that value is missing or unreadable
+    DWORD dwBadValue;       // else the number the driver reads from it
+    SYSTEMTIME stSnapshot;  // SNAPSHOT_VALID
+
+    DWORD dwSwitch;  // SWITCH_STATE
+    DWORD dwSwitchType;
+    DWORD cbSwitch;
+    BOOL fSwitchRead;  // dwSwitchValue holds what the driver reads
+    DWORD dwSwitchValue;
+    BOOL fRefuses;  // the driver does not start
+
+    DWORD dwNextStart;        // NEXT_START
+    DWORD dwDistanceSeconds;  // a valid snapshot: between it and the clock, either way
+    BOOL fClockLater;         // a valid snapshot: the clock is later than it
+};
+
+extern "C" {
+
+// The reader on the registry of this process, with the driver's own reads.
+void RegistryStoreReader(STORE_READER* pReader);
+
+// Fills *pStatus from the store as read by pReader, judging the next start against *pstClock
+// with RestoreIsDue, as the start-up check does.
+void ReadStoreStatus(const STORE_READER* pReader, const SYSTEMTIME* pstClock,
+                     STORE_STATUS* pStatus);
+
+}  // extern "C"
+
+#endif  // TIMEWARD_CLOCK_STORE_STATUS_H

@@ -1,0 +1,111 @@
+// A table of stores, each as the lines a hive holds under the driver's key, with what the
+// status model makes of it against the clock kTableClock: one table for the model, the
+// driver, timewardctl and the simulator alike.
+#ifndef TIMEWARD_TESTS_STORE_TABLE_H
+#define TIMEWARD_TESTS_STORE_TABLE_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "store_status.h"
+
+namespace timeward_test {
+
+inline constexpr const char* kTableClock = "2026-12-08 09:30:00.000";
+
+// A value line: "RTCHour"=dword:0000000b.
+inline std::string Dword(const char* name, DWORD value) {
+    char line[96];
+    std::snprintf(line, sizeof line, "\"%s\"=dword:%08x\n", name, value);
+    return line;
+}
+
+// A signed snapshot of 2026-12-08 at the given time of day, with `change` instead of the line
+// of the value it names ("" for none; a name alone leaves that value out).
+inline std::string Signed(WORD h, WORD mi, WORD s, const std::string& change = "",
+                          DWORD signature = 0x54575244) {
+    const struct {
+        const char* name;
+        DWORD value;
+    } values[] = {{"RTCYear", 2026}, {"RTCMonth", 12},      {"RTCDayOfWeek", 2},
+                  {"RTCDay", 8},     {"RTCHour", h},        {"RTCMinute", mi},
+                  {"RTCSecond", s},  {"RTCMilliseconds", 0}};
+    std::string out;
+    for (const auto& v : values) {
+        const std::string quoted = std::string("\"") + v.name + "\"";
+        if (change.rfind(quoted, 0) == 0 || change == v.name)
+            out += change == v.name ? "" : change + "\n";
+        else
+            out += Dword(v.name, v.value);
+    }
+    return change == "TimewardSignature" ? out : out + Dword("TimewardSignature", signature);
+}
+
+struct StoreRow {
+    const char* name;
+    bool key;
+    std::string values;
+    DWORD snapshot;         // SNAPSHOT_STATE
+    const char* bad_value;  // the value an invalid snapshot names
+    DWORD switch_state;     // SWITCH_STATE
+    DWORD next_start;       // NEXT_START
+    std::string next_text;  // the words of the next start
+};
+
+inline std::vector<StoreRow> StoreTable() {
+    const std::string on = Dword("TimewardImplemented", 0);
+    const std::string restore_text = "restore to 2026-12-08 11:30:00.000 UTC, 2 h ahead";
+    return {
+        {"no key", false, "", SNAPSHOT_NONE, nullptr, SWITCH_ABSENT, NEXT_NO_SNAPSHOT,
+         "no restore: no snapshot"},
+        {"no signature", true, Signed(11, 30, 0, "TimewardSignature"), SNAPSHOT_NONE, nullptr,
+         SWITCH_ABSENT, NEXT_NO_SNAPSHOT, "no restore: no snapshot"},
+        {"another signature", true, Signed(11, 30, 0, "", 0x54575245), SNAPSHOT_FOREIGN, nullptr,
+         SWITCH_ABSENT, NEXT_NO_SNAPSHOT, "no restore: no snapshot"},
+        {"year", true, Signed(11, 30, 0, Dword("RTCYear", 30828)), SNAPSHOT_INVALID, "RTCYear",
+         SWITCH_ABSENT, NEXT_NO_SNAPSHOT, "no restore: no snapshot"},
+        {"month", true, Signed(11, 30, 0, Dword("RTCMonth", 13)), SNAPSHOT_INVALID, "RTCMonth",
+         SWITCH_ABSENT, NEXT_NO_SNAPSHOT, "no restore: no snapshot"},
+        {"day", true, Signed(11, 30, 0, Dword("RTCDay", 32)), SNAPSHOT_INVALID, "RTCDay",
+         SWITCH_ABSENT, NEXT_NO_SNAPSHOT, "no restore: no snapshot"},
+        {"hour", true, Signed(24, 30, 0), SNAPSHOT_INVALID, "RTCHour", SWITCH_ABSENT,
+         NEXT_NO_SNAPSHOT, "no restore: no snapshot"},
+        {"minute", true, Signed(11, 60, 0), SNAPSHOT_INVALID, "RTCMinute", SWITCH_ABSENT,
+         NEXT_NO_SNAPSHOT, "no restore: no snapshot"},
+        {"second", true, Signed(11, 30, 60), SNAPSHOT_INVALID, "RTCSecond", SWITCH_ABSENT,
+         NEXT_NO_SNAPSHOT, "no restore: no snapshot"},
+        {"milliseconds", true, Signed(11, 30, 0, Dword("RTCMilliseconds", 1000)), SNAPSHOT_INVALID,
+         "RTCMilliseconds", SWITCH_ABSENT, NEXT_NO_SNAPSHOT, "no restore: no snapshot"},
+        {"a value missing", true, Signed(11, 30, 0, "RTCSecond"), SNAPSHOT_INVALID, "RTCSecond",
+         SWITCH_ABSENT, NEXT_NO_SNAPSHOT, "no restore: no snapshot"},
+        {"restore due", true, Signed(11, 30, 0) + on, SNAPSHOT_VALID, nullptr, SWITCH_DWORD,
+         NEXT_RESTORE, restore_text},
+        {"switch off", true, Signed(11, 30, 0) + Dword("TimewardImplemented", 1), SNAPSHOT_VALID,
+         nullptr, SWITCH_DWORD, NEXT_REFUSE, "refuses to start: switch"},
+        {"switch the string 1", true, Signed(11, 30, 0) + "\"TimewardImplemented\"=\"1\"\n",
+         SNAPSHOT_VALID, nullptr, SWITCH_OTHER_TYPE, NEXT_RESTORE, restore_text},
+        {"switch binary 1", true, Signed(11, 30, 0) + "\"TimewardImplemented\"=hex:01,00,00,00\n",
+         SNAPSHOT_VALID, nullptr, SWITCH_OTHER_TYPE, NEXT_REFUSE, "refuses to start: switch"},
+        {"switch too long", true,
+         Signed(11, 30, 0) + "\"TimewardImplemented\"=hex:01,00,00,00,00\n", SNAPSHOT_VALID,
+         nullptr, SWITCH_OTHER_TYPE, NEXT_RESTORE, restore_text},
+        {"clock at", true, Signed(9, 30, 0), SNAPSHOT_VALID, nullptr, SWITCH_ABSENT,
+         NEXT_CLOCK_AT_SNAPSHOT, "no restore: the clock is at the snapshot"},
+        {"clock ahead", true, Signed(8, 29, 59), SNAPSHOT_VALID, nullptr, SWITCH_ABSENT,
+         NEXT_CLOCK_AHEAD, "no restore: the clock is 1 h 1 s ahead of it"},
+        {"within the margin", true, Signed(9, 35, 0), SNAPSHOT_VALID, nullptr, SWITCH_ABSENT,
+         NEXT_WITHIN_MARGIN, "no restore: the snapshot is 5 min ahead, within 300 s"},
+        {"just past the margin", true, Signed(9, 35, 1), SNAPSHOT_VALID, nullptr, SWITCH_ABSENT,
+         NEXT_RESTORE, "restore to 2026-12-08 09:35:01.000 UTC, 5 min 1 s ahead"},
+    };
+}
+
+// The key with the row's values, as a hive file holds it.
+inline std::string RowHive(const StoreRow& row) {
+    return row.key ? "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward]\n" + row.values : "";
+}
+
+}  // namespace timeward_test
+
+#endif  // TIMEWARD_TESTS_STORE_TABLE_H
