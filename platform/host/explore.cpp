@@ -214,6 +214,7 @@ bool ReplayFromEnvironment(const explore::Program& p, const explore::Bounds& b) 
     Configure(s, b, strategy.get());
     if (schedule.rfind("seed:", 0) == 0)
         s.schedule = schedule;
+    s.run = "the run asked for";
     s.print_steps = true;
     std::fprintf(stderr, "explore: program %s, schedule %s\n", p.name.c_str(), schedule.c_str());
     RunOnce(p, s);
@@ -233,18 +234,27 @@ Report Explore(const Program& program, const Bounds& bounds) {
     Report report;
     const auto start = std::chrono::steady_clock::now();
     if (!ReplayFromEnvironment(program, bounds)) {
-        DepthFirst dfs(bounds.preemptions);
-        bool more = bounds.depth_first_runs > 0;
-        while (more) {
-            Scheduler s;
-            Configure(s, bounds, &dfs);
-            dfs.Begin(&s);
-            RunOnce(program, s);
-            ++report.depth_first_runs;
-            report.longest_run_steps = std::max<uint64_t>(report.longest_run_steps, s.trace.size());
-            more = dfs.Next();
-            report.exhausted = !more;
-            more = more && report.depth_first_runs < bounds.depth_first_runs;
+        // Each bound in turn, so that a bound on runs cuts short only the largest one.
+        for (int k = 0; k <= bounds.preemptions; ++k) {
+            DepthFirst dfs(k);
+            report.runs_per_bound.push_back(0);
+            bool more = report.depth_first_runs < bounds.depth_first_runs;
+            report.exhausted = false;
+            while (more) {
+                Scheduler s;
+                Configure(s, bounds, &dfs);
+                s.run = "depth-first run " + std::to_string(report.depth_first_runs + 1) +
+                        " (at most " + std::to_string(k) + " preemptions)";
+                dfs.Begin(&s);
+                RunOnce(program, s);
+                ++report.depth_first_runs;
+                ++report.runs_per_bound.back();
+                report.longest_run_steps =
+                    std::max<uint64_t>(report.longest_run_steps, s.trace.size());
+                more = dfs.Next();
+                report.exhausted = !more;
+                more = more && report.depth_first_runs < bounds.depth_first_runs;
+            }
         }
         for (uint64_t i = 0; i < bounds.random_runs; ++i) {
             const uint64_t seed = bounds.first_seed + i;
@@ -252,6 +262,7 @@ Report Explore(const Program& program, const Bounds& bounds) {
             Scheduler s;
             Configure(s, bounds, &random);
             s.schedule = "seed:" + std::to_string(seed);
+            s.run = "random run " + std::to_string(i + 1);
             RunOnce(program, s);
             ++report.random_runs;
             report.longest_run_steps = std::max<uint64_t>(report.longest_run_steps, s.trace.size());

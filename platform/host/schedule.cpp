@@ -201,8 +201,8 @@ void LeaveScheduled(void* cs) {
 
 void FailRun(Scheduler& s, const std::string& what) {
     std::string schedule = s.schedule.empty() ? Choices(s) : s.schedule;
-    std::fprintf(stderr, "explore: program %s failed: %s\n  schedule %s\n  last steps:\n",
-                 s.program.c_str(), what.c_str(), schedule.c_str());
+    std::fprintf(stderr, "explore: program %s failed: %s\n  %s, schedule %s\n  last steps:\n",
+                 s.program.c_str(), what.c_str(), s.run.c_str(), schedule.c_str());
     const size_t from = s.trace.size() > 40 ? s.trace.size() - 40 : 0;
     for (size_t i = from; i < s.trace.size(); ++i)
         std::fprintf(stderr, "    %zu: thread %d %s\n", i + 1, s.trace[i].thread, s.trace[i].call);

@@ -49,6 +49,7 @@ struct Scheduler {
     uint64_t step_bound = 0;
     std::function<std::string(const char* call)> check_step;
     std::string schedule;  // "seed:N"; empty for a list of choices
+    std::string run;       // which run of the exploration this is, for the report
 };
 
 // Whether the calling thread is one the scheduler runs.

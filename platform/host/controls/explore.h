@@ -45,17 +45,19 @@ struct Bounds {
 
 struct Report {
     uint64_t depth_first_runs = 0;
-    bool exhausted = false;  // every schedule within the preemption bound was run
+    std::vector<uint64_t> runs_per_bound;  // depth-first runs with at most 0, 1, ... preemptions
+    bool exhausted = false;  // every schedule within the largest preemption bound was run
     uint64_t random_runs = 0;
     uint64_t longest_run_steps = 0;
     double seconds = 0;
 };
 
-// Runs `program` depth-first over its schedules with at most `bounds.preemptions` preemptions,
-// up to the bound on runs, then the seeded random runs. The first run that fails (a check, a
-// deadlock, a bound, a run that does not repeat itself) ends the process with exit code 1 and a
-// report on standard error: the program, what failed, its schedule ("seed:N" or "choices:..."),
-// the last steps, and the command that runs that schedule alone.
+// Runs `program` depth-first over its schedules with at most 0, then 1, ... then
+// `bounds.preemptions` preemptions, up to the bound on runs in all, then the seeded random runs.
+// The first run that fails (a check, a deadlock, a bound, a run that does not repeat itself) ends
+// the process with exit code 1 and a report on standard error: the program, what failed, its
+// schedule ("seed:N" or "choices:..."), the last steps, and the command that runs that schedule
+// alone.
 //
 // TIMEWARD_EXPLORE_REPLAY=PROGRAM=SCHEDULE runs that one schedule of that program instead, and
 // prints every step it takes.
