@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 
 // Depth-first runs per program where each run is slow: 0 where it is not.
@@ -28,14 +29,15 @@ constexpr DWORD kMark = 0xBEEF;            // the caller's error code, which mus
 constexpr uint64_t kDeinitBoundMs = 1000;  // far below the saver's five-minute wait
 const SYSTEMTIME kLater = Record(2026, 12, 8, 11, 3);
 
+// The record in the store: its values are SYSTEMTIME's fields, in order.
 SYSTEMTIME Stored() {
-    SYSTEMTIME st{};
-    WORD* fields[] = {&st.wYear, &st.wMonth,  &st.wDayOfWeek, &st.wDay,
-                      &st.wHour, &st.wMinute, &st.wSecond,    &st.wMilliseconds};
     const char* names[] = {"RTCYear", "RTCMonth",  "RTCDayOfWeek", "RTCDay",
                            "RTCHour", "RTCMinute", "RTCSecond",    "RTCMilliseconds"};
+    WORD fields[8];
     for (int i = 0; i < 8; ++i)
-        *fields[i] = static_cast<WORD>(coredll::reg::GetDword(kKey, names[i]).value_or(0));
+        fields[i] = static_cast<WORD>(coredll::reg::GetDword(kKey, names[i]).value_or(0));
+    SYSTEMTIME st;
+    std::memcpy(&st, fields, sizeof st);
     return st;
 }
 
@@ -49,20 +51,23 @@ class Explorer : public ::testing::Test {
         int live = 0;                   // instances whose Init returned and Deinit has not begun
         std::vector<uint64_t> d4s;      // steps at which a D4 that succeeded began, with one live
         std::vector<uint64_t> saves;    // steps at which a flushed snapshot read the clock
-        std::vector<SYSTEMTIME> whole;  // records the store held whole
-        std::vector<SYSTEMTIME> own_sets;
+        std::vector<SYSTEMTIME> whole;  // records the store held whole, and the program's own sets
         std::string failure;
     };
     void Fail(const std::string& what) {
         if (run_.failure.empty())
             run_.failure = what;
     }
+    // After a call that succeeded: the caller's error code is as it was.
+    void ErrorKept(const char* call) {
+        if (GetLastError() != kMark)
+            Fail(call + (" left error code " + std::to_string(GetLastError())));
+    }
     void Init() {
         SetLastError(kMark);
         if (init_(u"Drivers\\Active\\01", nullptr) != 1)
             return Fail("Init failed");
-        if (GetLastError() != kMark)
-            Fail("Init left error code " + std::to_string(GetLastError()));
+        ErrorKept("Init");
         ++run_.live;
     }
     void RequestD4() {
@@ -72,8 +77,7 @@ class Explorer : public ::testing::Test {
         SetLastError(kMark);
         if (!ioctl_(1, IOCTL_POWER_SET, nullptr, 0, reinterpret_cast<PBYTE>(&state), 4, &actual))
             return Fail("a D4 failed");
-        if (GetLastError() != kMark)
-            Fail("a D4 left error code " + std::to_string(GetLastError()));
+        ErrorKept("a D4");
         if (live)
             run_.d4s.push_back(at);
     }
@@ -82,14 +86,13 @@ class Explorer : public ::testing::Test {
         const uint64_t from = coredll::clock::NowMs();
         SetLastError(kMark);
         if (!deinit_(1))
-            Fail("Deinit failed");
-        if (GetLastError() != kMark)
-            Fail("Deinit left error code " + std::to_string(GetLastError()));
+            return Fail("Deinit failed");
+        ErrorKept("Deinit");
         if (coredll::clock::NowMs() - from > kDeinitBoundMs)
             Fail("Deinit took " + std::to_string(coredll::clock::NowMs() - from) + " ms");
     }
     void SetClock(const SYSTEMTIME& st) {
-        run_.own_sets.push_back(st);
+        run_.whole.push_back(st);
         SetSystemTime(&st);
     }
     std::string CheckStep(const char* call) {
@@ -119,10 +122,8 @@ class Explorer : public ::testing::Test {
         }
         for (const coredll::clock::SetCall& set : coredll::clock::SetSystemTimeCalls()) {
             bool whole = false;
-            for (const auto* records : {&run_.whole, &run_.own_sets}) {
-                for (const SYSTEMTIME& r : *records)
-                    whole = whole || SameTime(r, set.requested);
-            }
+            for (const SYSTEMTIME& r : run_.whole)
+                whole = whole || SameTime(r, set.requested);
             if (!whole)
                 return "the clock was set to " + Show(set.requested) + ", never a whole snapshot";
         }
@@ -173,15 +174,7 @@ class Explorer : public ::testing::Test {
         b.depth_first_runs = longer ? 1000000 : kSlowRuns ? kSlowRuns : 100000;
         b.random_runs = longer ? 20000 : kSlowRuns ? 50 : 200;
         const explore::Report r = explore::Explore(p, b);
-        std::string per_bound;
-        for (uint64_t n : r.runs_per_bound)
-            per_bound += (per_bound.empty() ? "" : ", ") + std::to_string(n);
-        std::printf(
-            "explore: %s: depth-first runs with at most 0, 1, ... preemptions: %s (%s); "
-            "%llu random; at most %llu steps; %.1f s\n",
-            name.c_str(), per_bound.c_str(),
-            r.exhausted ? "every schedule within the bound" : "bound on runs reached",
-            (unsigned long long)r.random_runs, (unsigned long long)r.longest_run_steps, r.seconds);
+        std::printf("explore: %s: %s\n", name.c_str(), explore::Describe(r).c_str());
         // On the host the test command's promise: every schedule within the bound was run.
         if (kSlowRuns == 0 && !r.runs_per_bound.empty()) {
             EXPECT_TRUE(r.exhausted) << "the bound on runs cut the exploration short";

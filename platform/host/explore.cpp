@@ -273,6 +273,18 @@ Report Explore(const Program& program, const Bounds& bounds) {
     return report;
 }
 
+std::string Describe(const Report& r) {
+    std::string per_bound;
+    for (uint64_t n : r.runs_per_bound)
+        per_bound += (per_bound.empty() ? "" : ", ") + std::to_string(n);
+    char tail[160];
+    std::snprintf(tail, sizeof tail, "; %llu random; at most %llu steps; %.1f s",
+                  static_cast<unsigned long long>(r.random_runs),
+                  static_cast<unsigned long long>(r.longest_run_steps), r.seconds);
+    return "depth-first runs with at most 0, 1, ... preemptions: " + per_bound + " (" +
+           (r.exhausted ? "every schedule within the bound" : "bound on runs reached") + ")" + tail;
+}
+
 int ThreadIndex() {
     Kernel& k = K();
     std::lock_guard<std::mutex> lock(k.mu);

@@ -63,6 +63,10 @@ struct Report {
 // prints every step it takes.
 SIM_API Report Explore(const Program& program, const Bounds& bounds);
 
+// The report in a line: the depth-first runs within each bound, whether the largest bound was
+// run through, the random runs, the longest run's steps, and the time.
+SIM_API std::string Describe(const Report& report);
+
 // The index of the calling program thread in its program's `threads`; -1 on any other thread.
 SIM_API int ThreadIndex();
 // Scheduling points passed so far in this run.
