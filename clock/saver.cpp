@@ -200,7 +200,7 @@ static void StartSaverLocked(void) {
 
 // Waits for the stopping saver thread to end, without the lock; entered and left under it. The
 // last caller to see the end closes the handles and, if an instance started meanwhile, starts
-// its saver.
+// its saver, or answers the request of one that has ended as well.
 static void WaitForSaverEndLocked(void) {
     const HANDLE hThread = g_saver.hThread;
     ++g_lStopWaiters;
@@ -215,8 +215,15 @@ static void WaitForSaverEndLocked(void) {
     CloseSaverEventsLocked();
     if (g_lInstances > 0) {
         StartSaverLocked();
-    } else {
+    } else if (g_fSavePending) {
+        // The instance that asked during the stop has ended too, before any saver of its own
+        // could answer: its snapshot is taken here, after its request, as a stop's last one is.
         g_fSavePending = FALSE;
+        LeaveCriticalSection(&g_csSaver);
+        EnterCriticalSection(&g_csSnapshot);
+        SaveCurrentTime();
+        LeaveCriticalSection(&g_csSnapshot);
+        EnterCriticalSection(&g_csSaver);
     }
 }
 

@@ -39,7 +39,12 @@ extern "C" BOOL RTC_Deinit(DWORD hDeviceContext) {
     if (hDeviceContext != DEVICE_CONTEXT) {
         return FALSE;
     }
-    return StopSaver();
+    // A stop that ends an old saver starts the saver of an instance that began meanwhile, and
+    // what that leaves in the last-error code is not the caller's business either.
+    const DWORD dwError = GetLastError();
+    const BOOL fStopped = StopSaver();
+    SetLastError(dwError);
+    return fStopped;
 }
 
 extern "C" DWORD RTC_Open(DWORD hDeviceContext, DWORD AccessCode, DWORD ShareMode) {

@@ -1,6 +1,6 @@
 // The kernel's call hook, apart from the kernel's lock so that a hook may block and call the
 // library.
-#include "kernel.h"
+#include "schedule.h"
 
 namespace coredll::detail {
 namespace {
@@ -11,6 +11,17 @@ std::shared_ptr<const threads::CallHook> g_hook;
 }  // namespace
 
 void Hook(threads::Call call) {
+    static const char* const kNames[] = {
+        "CreateEvent",
+        "EventModify",
+        "Wait",
+        "Sleep",
+        "CreateThread",
+        "CloseHandle",
+        "EnterCriticalSection",
+        "LeaveCriticalSection",
+        "SetSystemTime",
+    };
     std::shared_ptr<const threads::CallHook> hook;
     {
         std::lock_guard<std::mutex> lock(g_hook_mu);
@@ -18,6 +29,7 @@ void Hook(threads::Call call) {
     }
     if (hook)
         (*hook)(call);
+    SchedulePoint(kNames[static_cast<int>(call)]);
 }
 
 void ResetCallHook() {

@@ -1,5 +1,5 @@
 // The virtual clock: virtual monotonic time, manual or scaled, and the wall clock on it.
-#include "kernel.h"
+#include "schedule.h"
 
 namespace coredll::detail {
 
@@ -112,6 +112,7 @@ std::vector<SetCall> SetSystemTimeCalls() {
 }  // namespace coredll::clock
 
 COREDLL_API void GetSystemTime(LPSYSTEMTIME lpSystemTime) {
+    SchedulePoint("GetSystemTime");
     if (lpSystemTime)
         *lpSystemTime = WallNow();
 }
@@ -140,5 +141,6 @@ COREDLL_API BOOL SetSystemTime(const SYSTEMTIME* lpSystemTime) {
 }
 
 COREDLL_API DWORD GetTickCount(void) {
+    SchedulePoint("GetTickCount");
     return static_cast<DWORD>(VirtualNowMs());
 }

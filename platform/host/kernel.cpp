@@ -13,6 +13,8 @@
 // thus reach a waiting thread before it runs, as they would on a device.
 #include "kernel.h"
 
+#include "schedule.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -89,7 +91,7 @@ void Wake(Kernel& k, Waiter* w, DWORD result) {
         k.timers.erase(w->timer);
     if (w->simulated) {
         k.runnable++;
-        if (k.manual && k.gate == 0) {
+        if (k.manual && k.gate == 0 && !k.sched) {
             w->held = true;
             k.held.push_back(w);
             return;
@@ -133,6 +135,10 @@ DWORD Block(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w, DWORD ms) 
         o->waiters.push_back(&w);
     if (w.simulated && --k.runnable == 0)
         k.settled.notify_all();
+    if (Scheduled()) {
+        BlockScheduledLocked(k, lock, w);
+        return w.result;
+    }
     OpenGate gate(k);
     if (!w.simulated && k.manual && (k.driving_bound != 0 || w.timed))
         DriveTime(k, lock, w);

@@ -16,6 +16,7 @@ namespace coredll::detail {
 using SteadyClock = std::chrono::steady_clock;
 
 struct Waiter;
+struct Scheduler;
 
 struct Object {
     bool is_thread = false;
@@ -65,6 +66,7 @@ struct Kernel {
     uint64_t driving_bound = 0;
     uint64_t bad_handle_uses = 0;
     std::vector<clock::SetCall> set_calls;
+    Scheduler* sched = nullptr;  // the deterministic mode's, during a run of the explorer
 };
 
 Kernel& K();

@@ -2,6 +2,7 @@
 #include "regstate.h"
 #include "files.h"
 #include "internal.h"
+#include "schedule.h"
 
 #include <cstring>
 
@@ -50,6 +51,10 @@ std::u16string_view View(LPCWSTR s) {
 // Runs one registry call under the lock, then the call hook outside it.
 template <typename Fn>
 LONG Call(RegCall kind, LPCWSTR value_name, Fn&& fn) {
+    static const char* const kNames[] = {"RegOpenKey",  "RegCreateKey",   "RegQueryValue",
+                                         "RegSetValue", "RegDeleteValue", "RegDeleteKey",
+                                         "RegFlushKey", "RegCloseKey"};
+    SchedulePoint(kNames[static_cast<int>(kind)]);
     RegState& r = Registry();
     LONG result;
     reg::CallHook hook;

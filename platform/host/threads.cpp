@@ -1,5 +1,5 @@
 // The simulated kernel's threads: each a host thread that runs when the scheduler lets it.
-#include "kernel.h"
+#include "schedule.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -54,10 +54,16 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD dwStackSize,
     if (lpThreadId)
         *lpThreadId = static_cast<DWORD>(k.started);
     HANDLE h = AddHandle(k, thread);
-    std::thread([thread, lpStartAddress, lpParameter] {
+    // Created by a scheduled thread, it is scheduled too.
+    const int scheduled = Scheduled() ? AddScheduledLocked(k) : -1;
+    std::thread([thread, lpStartAddress, lpParameter, scheduled] {
         t_simulated = true;
         Kernel& kk = K();
-        {
+        if (scheduled >= 0) {
+            std::unique_lock<std::mutex> start_lock(kk.mu);
+            t_scheduled = scheduled;
+            AwaitFirstTurnLocked(kk, start_lock, scheduled);
+        } else {
             // A new thread is runnable, and like a woken one it starts only while a driving
             // thread lets time pass: what the creator does next happens before it runs.
             std::unique_lock<std::mutex> start_lock(kk.mu);
@@ -77,6 +83,10 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD dwStackSize,
         kk.alive--;
         if (--kk.runnable == 0)
             kk.settled.notify_all();
+        if (scheduled >= 0) {
+            EndScheduledLocked(kk, scheduled);
+            t_scheduled = -1;
+        }
     }).detach();
     return h;
 }

@@ -1,0 +1,77 @@
+// The simulated core library's deterministic mode, and a systematic explorer of the schedules
+// of a small concurrent program: for tests; driver code never sees it.
+//
+// In the deterministic mode exactly one thread runs at a time: the program's own threads and
+// the simulated threads they start alike. A thread is switched out only at a call into the core
+// library (each is a scheduling point: waits, event changes, thread creation, handle closes,
+// critical sections, interlocked calls, registry calls, clock reads and sets), and the thread
+// that runs next is chosen by a strategy: the same choices give the same run. Virtual time
+// moves only when every thread is blocked, to the next timer. Outside a run the library keeps
+// its ordinary mode.
+#ifndef TIMEWARD_EXPLORE_H
+#define TIMEWARD_EXPLORE_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "coredll_sim.h"
+
+namespace coredll::explore {
+
+// A small concurrent program. Before each run the library is reset and `before` runs on the
+// calling thread; then `threads` run, each on a thread of its own, under the scheduler; once
+// every one has ended and no thread can run, `after` runs on the calling thread.
+// `check_step` runs at every scheduling point, given the call, on the thread that reached it
+// before the call does anything. Both checks return
+// "" when all holds, else what does not; either may use the library's controls, not its calls.
+struct Program {
+    std::string name;
+    std::function<void()> before;
+    std::vector<std::function<void()>> threads;
+    std::function<std::string(const char* call)> check_step;
+    std::function<std::string()> after;
+};
+
+struct Bounds {
+    int preemptions = 2;            // depth-first: switches away from a thread that could go on
+    uint64_t depth_first_runs = 0;  // at most this many depth-first runs; 0: none
+    uint64_t random_runs = 0;       // seeded random runs, seeds first_seed, first_seed + 1, ...
+    uint64_t first_seed = 1;
+    uint64_t time_bound_ms = 7200000;  // a run whose threads are not done by then fails
+    uint64_t step_bound = 100000;      // as does one that takes more scheduling points
+};
+
+struct Report {
+    uint64_t depth_first_runs = 0;
+    std::vector<uint64_t> runs_per_bound;  // depth-first runs with at most 0, 1, ... preemptions
+    bool exhausted = false;  // every schedule within the largest preemption bound was run
+    uint64_t random_runs = 0;
+    uint64_t longest_run_steps = 0;
+    double seconds = 0;
+};
+
+// Runs `program` depth-first over its schedules with at most 0, then 1, ... then
+// `bounds.preemptions` preemptions, up to the bound on runs in all, then the seeded random runs.
+// The first run that fails (a check, a deadlock, a bound, a run that does not repeat itself) ends
+// the process with exit code 1 and a report on standard error: the program, what failed, its
+// schedule ("seed:N" or "choices:..."), the last steps, and the command that runs that schedule
+// alone.
+//
+// TIMEWARD_EXPLORE_REPLAY=PROGRAM=SCHEDULE runs that one schedule of that program instead, and
+// prints every step it takes.
+SIM_API Report Explore(const Program& program, const Bounds& bounds);
+
+// The report in a line: the depth-first runs within each bound, whether the largest bound was
+// run through, the random runs, the longest run's steps, and the time.
+SIM_API std::string Describe(const Report& report);
+
+// The index of the calling program thread in its program's `threads`; -1 on any other thread.
+SIM_API int ThreadIndex();
+// Scheduling points passed so far in this run.
+SIM_API uint64_t Steps();
+
+}  // namespace coredll::explore
+
+#endif  // TIMEWARD_EXPLORE_H

@@ -1,0 +1,300 @@
+// The explorer: runs a program under the deterministic scheduler once per schedule, depth-first
+// within a bound on preemptions, then with seeded random choices, or one given schedule.
+#include "explore.h"
+
+#include "schedule.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+namespace coredll::detail {
+namespace {
+
+// The thread that runs when nothing else is chosen: the running one, else the first.
+int Default(const std::vector<int>& enabled, int running) {
+    return running >= 0 ? running : enabled[0];
+}
+
+// Depth-first over the choices, as a stack of the choice points of the last run: each run
+// repeats the choices on the stack, then takes the default at every new point. The next run
+// takes the next alternative at the deepest point that has one within the preemption bound.
+class DepthFirst : public Strategy {
+  public:
+    explicit DepthFirst(int preemptions) : bound_(preemptions) {}
+    void Begin(Scheduler* s) {
+        sched_ = s;
+        depth_ = 0;
+        preemptions_ = 0;
+    }
+    int Choose(const std::vector<int>& enabled, int running) override {
+        std::vector<int> options{Default(enabled, running)};
+        for (int id : enabled) {
+            if (id != options[0])
+                options.push_back(id);
+        }
+        if (depth_ == stack_.size()) {
+            stack_.push_back({options, 0, preemptions_ < bound_, running >= 0});
+        } else if (stack_[depth_].options != options) {
+            FailRun(*sched_,
+                    "the run did not repeat the one before it: the program is not "
+                    "deterministic");
+        }
+        const Node& n = stack_[depth_++];
+        const int chosen = n.options[n.taken];
+        preemptions_ += running >= 0 && chosen != running;
+        return chosen;
+    }
+    // Moves to the next schedule; false when there is none.
+    bool Next() {
+        while (!stack_.empty()) {
+            Node& n = stack_.back();
+            const bool free = !n.preempts || n.may_preempt;
+            if (free && n.taken + 1 < n.options.size()) {
+                ++n.taken;
+                return true;
+            }
+            stack_.pop_back();
+        }
+        return false;
+    }
+
+  private:
+    struct Node {
+        std::vector<int> options;
+        size_t taken;
+        bool may_preempt;  // the run has preemptions to spare at this point
+        bool preempts;     // taking another than the first option is a preemption
+    };
+    int bound_;
+    std::vector<Node> stack_;
+    size_t depth_ = 0;
+    int preemptions_ = 0;
+    Scheduler* sched_ = nullptr;
+};
+
+class Random : public Strategy {
+  public:
+    explicit Random(uint64_t seed) : state_(seed) {}
+    int Choose(const std::vector<int>& enabled, int) override {
+        return enabled[Next() % enabled.size()];
+    }
+
+  private:
+    // splitmix64: the same sequence on every platform.
+    uint64_t Next() {
+        uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    uint64_t state_;
+};
+
+// The choices of a "choices:" schedule, then the default.
+class Replay : public Strategy {
+  public:
+    Replay(std::vector<int> choices, Scheduler* s) : choices_(std::move(choices)), sched_(s) {}
+    int Choose(const std::vector<int>& enabled, int running) override {
+        if (next_ >= choices_.size())
+            return Default(enabled, running);
+        const int chosen = choices_[next_++];
+        for (int id : enabled) {
+            if (id == chosen)
+                return chosen;
+        }
+        FailRun(*sched_, "the schedule does not fit the program: thread " + std::to_string(chosen) +
+                             " cannot run at choice " + std::to_string(next_));
+    }
+
+  private:
+    std::vector<int> choices_;
+    size_t next_ = 0;
+    Scheduler* sched_;
+};
+
+// Runs the program's threads once under `s`, which holds the strategy and the bounds.
+void RunOnce(const explore::Program& p, Scheduler& s) {
+    Reset();
+    if (p.before)
+        p.before();
+    Kernel& k = K();
+    s.program = p.name;
+    s.check_step = p.check_step;
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> lock(k.mu);
+        s.time_limit += k.manual_now;
+        for (size_t i = 0; i < p.threads.size(); ++i) {
+            s.threads.push_back(std::make_unique<ScheduledThread>());
+            s.threads.back()->program = true;
+        }
+        s.programs_left = static_cast<int>(p.threads.size());
+        k.sched = &s;
+    }
+    for (size_t i = 0; i < p.threads.size(); ++i) {
+        threads.emplace_back([&k, &p, i] {
+            const int id = static_cast<int>(i);
+            {
+                std::unique_lock<std::mutex> lock(k.mu);
+                t_scheduled = id;
+                AwaitFirstTurnLocked(k, lock, id);
+            }
+            p.threads[i]();
+            std::lock_guard<std::mutex> lock(k.mu);
+            EndScheduledLocked(k, id);
+            t_scheduled = -1;
+        });
+    }
+    {
+        std::unique_lock<std::mutex> lock(k.mu);
+        // The first pick is a choice like any other.
+        std::vector<int> all;
+        for (int id = 0; id < static_cast<int>(p.threads.size()); ++id)
+            all.push_back(id);
+        s.current = all.size() == 1 ? 0 : s.strategy->Choose(all, -1);
+        if (all.size() > 1) {
+            s.choices.push_back(s.current);
+            s.defaults.push_back(s.current == 0);
+        }
+        s.threads[s.current]->turn.notify_one();
+        s.done.wait(lock, [&] { return s.finished; });
+        k.sched = nullptr;
+    }
+    for (std::thread& t : threads)
+        t.join();
+    if (p.after) {
+        const std::string what = p.after();
+        if (!what.empty())
+            FailRun(s, what);
+    }
+}
+
+std::vector<int> ParseChoices(const std::string& text) {
+    std::vector<int> choices;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t comma = text.find(',', at);
+        if (comma == std::string::npos)
+            comma = text.size();
+        const std::string item = text.substr(at, comma - at);
+        const size_t star = item.find('*');
+        const int id = std::atoi(item.substr(0, star).c_str());
+        const int count = star == std::string::npos ? 1 : std::atoi(item.c_str() + star + 1);
+        choices.insert(choices.end(), count, id);
+        at = comma + 1;
+    }
+    return choices;
+}
+
+void Configure(Scheduler& s, const explore::Bounds& b, Strategy* strategy) {
+    s.strategy = strategy;
+    s.time_limit = b.time_bound_ms;
+    s.step_bound = b.step_bound;
+}
+
+// Runs the one schedule TIMEWARD_EXPLORE_REPLAY names for this program, if it names one.
+bool ReplayFromEnvironment(const explore::Program& p, const explore::Bounds& b) {
+    const char* env = std::getenv("TIMEWARD_EXPLORE_REPLAY");
+    const std::string prefix = p.name + "=";
+    if (!env || std::string(env).rfind(prefix, 0) != 0)
+        return false;
+    const std::string schedule = std::string(env).substr(prefix.size());
+    Scheduler s;
+    std::unique_ptr<Strategy> strategy;
+    if (schedule.rfind("seed:", 0) == 0) {
+        strategy = std::make_unique<Random>(std::strtoull(schedule.c_str() + 5, nullptr, 10));
+    } else if (schedule.rfind("choices:", 0) == 0) {
+        strategy = std::make_unique<Replay>(ParseChoices(schedule.substr(8)), &s);
+    } else {
+        std::fprintf(stderr, "explore: %s is neither seed:N nor choices:...\n", schedule.c_str());
+        std::exit(2);
+    }
+    Configure(s, b, strategy.get());
+    if (schedule.rfind("seed:", 0) == 0)
+        s.schedule = schedule;
+    s.run = "the run asked for";
+    s.print_steps = true;
+    std::fprintf(stderr, "explore: program %s, schedule %s\n", p.name.c_str(), schedule.c_str());
+    RunOnce(p, s);
+    std::fprintf(stderr, "explore: program %s passes schedule %s in %zu steps\n", p.name.c_str(),
+                 schedule.c_str(), s.trace.size());
+    return true;
+}
+
+}  // namespace
+}  // namespace coredll::detail
+
+namespace coredll::explore {
+
+using namespace coredll::detail;
+
+Report Explore(const Program& program, const Bounds& bounds) {
+    Report report;
+    const auto start = std::chrono::steady_clock::now();
+    if (!ReplayFromEnvironment(program, bounds)) {
+        // Each bound in turn, so that a bound on runs cuts short only the largest one.
+        for (int k = 0; k <= bounds.preemptions; ++k) {
+            DepthFirst dfs(k);
+            report.runs_per_bound.push_back(0);
+            bool more = report.depth_first_runs < bounds.depth_first_runs;
+            report.exhausted = false;
+            while (more) {
+                Scheduler s;
+                Configure(s, bounds, &dfs);
+                s.run = "depth-first run " + std::to_string(report.depth_first_runs + 1) +
+                        " (at most " + std::to_string(k) + " preemptions)";
+                dfs.Begin(&s);
+                RunOnce(program, s);
+                ++report.depth_first_runs;
+                ++report.runs_per_bound.back();
+                report.longest_run_steps =
+                    std::max<uint64_t>(report.longest_run_steps, s.trace.size());
+                more = dfs.Next();
+                report.exhausted = !more;
+                more = more && report.depth_first_runs < bounds.depth_first_runs;
+            }
+        }
+        for (uint64_t i = 0; i < bounds.random_runs; ++i) {
+            const uint64_t seed = bounds.first_seed + i;
+            Random random(seed);
+            Scheduler s;
+            Configure(s, bounds, &random);
+            s.schedule = "seed:" + std::to_string(seed);
+            s.run = "random run " + std::to_string(i + 1);
+            RunOnce(program, s);
+            ++report.random_runs;
+            report.longest_run_steps = std::max<uint64_t>(report.longest_run_steps, s.trace.size());
+        }
+    }
+    report.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return report;
+}
+
+std::string Describe(const Report& r) {
+    std::string per_bound;
+    for (uint64_t n : r.runs_per_bound)
+        per_bound += (per_bound.empty() ? "" : ", ") + std::to_string(n);
+    char tail[160];
+    std::snprintf(tail, sizeof tail, "; %llu random; at most %llu steps; %.1f s",
+                  static_cast<unsigned long long>(r.random_runs),
+                  static_cast<unsigned long long>(r.longest_run_steps), r.seconds);
+    return "depth-first runs with at most 0, 1, ... preemptions: " + per_bound + " (" +
+           (r.exhausted ? "every schedule within the bound" : "bound on runs reached") + ")" + tail;
+}
+
+int ThreadIndex() {
+    Kernel& k = K();
+    std::lock_guard<std::mutex> lock(k.mu);
+    return t_scheduled >= 0 && k.sched && k.sched->threads[t_scheduled]->program ? t_scheduled : -1;
+}
+
+uint64_t Steps() {
+    Kernel& k = K();
+    std::lock_guard<std::mutex> lock(k.mu);
+    return k.sched ? k.sched->trace.size() : 0;
+}
+
+}  // namespace coredll::explore

@@ -1,0 +1,243 @@
+// Every schedule, within a bound, of the Device Manager's, the Power Manager's, the saver's and
+// other processes' calls: a few small programs over the module's exports and one checker of
+// what must hold at every step and at the end. A failing schedule ends the test with its
+// schedule; TIMEWARD_EXPLORE=long explores further (docs/developers.md).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+// Depth-first runs per program where each run is slow: 0 where it is not.
+#if defined(__arm__)
+constexpr uint64_t kSlowRuns = 300;  // under an emulator
+#elif defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr uint64_t kSlowRuns = 1000;
+#else
+constexpr uint64_t kSlowRuns = 0;
+#endif
+
+#include "explore.h"
+#include "sim_fixture.h"
+
+namespace {
+
+using namespace timeward_test;
+namespace explore = coredll::explore;
+
+constexpr DWORD kMark = 0xBEEF;            // the caller's error code, which must stay
+constexpr uint64_t kDeinitBoundMs = 1000;  // far below the saver's five-minute wait
+const SYSTEMTIME kLater = Record(2026, 12, 8, 11, 3);
+
+// The record in the store: its values are SYSTEMTIME's fields, in order.
+SYSTEMTIME Stored() {
+    const char* names[] = {"RTCYear", "RTCMonth",  "RTCDayOfWeek", "RTCDay",
+                           "RTCHour", "RTCMinute", "RTCSecond",    "RTCMilliseconds"};
+    WORD fields[8];
+    for (int i = 0; i < 8; ++i)
+        fields[i] = static_cast<WORD>(coredll::reg::GetDword(kKey, names[i]).value_or(0));
+    SYSTEMTIME st;
+    std::memcpy(&st, fields, sizeof st);
+    return st;
+}
+
+thread_local uint64_t t_clock_read = 0;  // the step at which this thread last read the clock
+
+// One program's threads call these; the checker's state is touched only by the thread that
+// holds the turn.
+class Explorer : public ::testing::Test {
+  protected:
+    struct Run {
+        int live = 0;                   // instances whose Init returned and Deinit has not begun
+        std::vector<uint64_t> d4s;      // steps at which a D4 that succeeded began, with one live
+        std::vector<uint64_t> saves;    // steps at which a flushed snapshot read the clock
+        std::vector<SYSTEMTIME> whole;  // records the store held whole, and the program's own sets
+        std::string failure;
+    };
+    void Fail(const std::string& what) {
+        if (run_.failure.empty())
+            run_.failure = what;
+    }
+    // After a call that succeeded: the caller's error code is as it was.
+    void ErrorKept(const char* call) {
+        if (GetLastError() != kMark)
+            Fail(call + (" left error code " + std::to_string(GetLastError())));
+    }
+    void Init() {
+        SetLastError(kMark);
+        if (init_(u"Drivers\\Active\\01", nullptr) != 1)
+            return Fail("Init failed");
+        ErrorKept("Init");
+        ++run_.live;
+    }
+    void RequestD4() {
+        const bool live = run_.live > 0;
+        const uint64_t at = explore::Steps();
+        DWORD state = D4, actual = 0;
+        SetLastError(kMark);
+        if (!ioctl_(1, IOCTL_POWER_SET, nullptr, 0, reinterpret_cast<PBYTE>(&state), 4, &actual))
+            return Fail("a D4 failed");
+        ErrorKept("a D4");
+        if (live)
+            run_.d4s.push_back(at);
+    }
+    void Deinit() {
+        --run_.live;
+        const uint64_t from = coredll::clock::NowMs();
+        SetLastError(kMark);
+        if (!deinit_(1))
+            return Fail("Deinit failed");
+        ErrorKept("Deinit");
+        if (coredll::clock::NowMs() - from > kDeinitBoundMs)
+            Fail("Deinit took " + std::to_string(coredll::clock::NowMs() - from) + " ms");
+    }
+    void SetClock(const SYSTEMTIME& st) {
+        run_.whole.push_back(st);
+        SetSystemTime(&st);
+    }
+    std::string CheckStep(const char* call) {
+        if (std::string(call) == "GetSystemTime")
+            t_clock_read = explore::Steps();
+        if (coredll::threads::Alive() > 1)
+            return "two saver threads";
+        if (coredll::threads::BadHandleUses() != 0)
+            return "a handle was used after it was closed, or closed twice";
+        return run_.failure;
+    }
+    std::string CheckEnd() {
+        FreeLibrary(module_);
+        CloseHandle(quit_);
+        if (!run_.failure.empty())
+            return run_.failure;
+        if (coredll::threads::Alive() != 0)
+            return "a saver thread runs after the last Deinit";
+        if (coredll::threads::BadHandleUses() != 0 || coredll::threads::OpenHandles() != 0)
+            return "a handle was misused, or is left open";
+        if (coredll::modules::IsLoaded(u"Timeward.dll") ||
+            !coredll::notify::Registrations().empty())
+            return "the module or its time-change registration is left";
+        for (uint64_t d4 : run_.d4s) {
+            if (run_.saves.empty() || run_.saves.back() <= d4)
+                return "no snapshot began after the D4 of step " + std::to_string(d4);
+        }
+        for (const coredll::clock::SetCall& set : coredll::clock::SetSystemTimeCalls()) {
+            bool whole = false;
+            for (const SYSTEMTIME& r : run_.whole)
+                whole = whole || SameTime(r, set.requested);
+            if (!whole)
+                return "the clock was set to " + Show(set.requested) + ", never a whole snapshot";
+        }
+        const auto sets = coredll::clock::SetSystemTimeCalls();
+        if (due_ && (sets.empty() || !SameTime(sets[0].requested, *due_)))
+            return "the first start-up did not restore " + Show(*due_);
+        return "";
+    }
+    // Explores `threads` from a store that holds `stored`, if given, and a clock at `wall`.
+    void Explore(const std::string& name, std::vector<std::function<void()>> threads,
+                 std::optional<SYSTEMTIME> stored = std::nullopt,
+                 std::optional<SYSTEMTIME> wall = std::nullopt) {
+        explore::Program p{name, nullptr, std::move(threads), nullptr, nullptr};
+        p.before = [&] {
+            run_ = Run();
+            quit_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            coredll::debug::EchoToStderr(false);
+            coredll::reg::CreateKey(kKey);
+            if (stored) {
+                StoreSnapshot(*stored);
+                run_.whole.push_back(*stored);
+            }
+            if (wall)
+                coredll::clock::SetWall(*wall);
+            coredll::modules::SetSearchPath(TIMEWARD_MODULE_DIR);
+            module_ = LoadLibraryW(u"Timeward.dll");
+            auto proc = [this](LPCWSTR n) {
+                return reinterpret_cast<void (*)()>(GetProcAddressW(module_, n));
+            };
+            init_ = reinterpret_cast<decltype(init_)>(proc(u"RTC_Init"));
+            deinit_ = reinterpret_cast<decltype(deinit_)>(proc(u"RTC_Deinit"));
+            ioctl_ = reinterpret_cast<decltype(ioctl_)>(proc(u"RTC_IOControl"));
+            coredll::reg::SetCallHook([this](coredll::RegCall call, std::u16string_view, LONG rc) {
+                if (call == coredll::RegCall::kFlush && rc == 0) {
+                    run_.saves.push_back(t_clock_read);
+                    run_.whole.push_back(Stored());
+                }
+            });
+        };
+        p.check_step = [this](const char* call) { return CheckStep(call); };
+        p.after = [this] { return CheckEnd(); };
+        // Every schedule with at most two preemptions on the host; fewer where each run is
+        // slow. TIMEWARD_EXPLORE=long: three preemptions, up to a million runs per program.
+        const char* env = std::getenv("TIMEWARD_EXPLORE");
+        const bool longer = env && std::string(env) == "long";
+        explore::Bounds b;
+        b.preemptions = longer ? 3 : 2;
+        b.depth_first_runs = longer ? 1000000 : kSlowRuns ? kSlowRuns : 100000;
+        b.random_runs = longer ? 20000 : kSlowRuns ? 50 : 200;
+        const explore::Report r = explore::Explore(p, b);
+        std::printf("explore: %s: %s\n", name.c_str(), explore::Describe(r).c_str());
+        // On the host the test command's promise: every schedule within the bound was run.
+        if (kSlowRuns == 0 && !r.runs_per_bound.empty()) {
+            EXPECT_TRUE(r.exhausted) << "the bound on runs cut the exploration short";
+        }
+    }
+    void TearDown() override {
+        coredll::Reset();
+    }
+    Run run_;
+    std::optional<SYSTEMTIME> due_;
+    HANDLE quit_ = nullptr;  // set once a program's driver threads are done
+    HMODULE module_ = nullptr;
+    DWORD (*init_)(LPCWSTR, LPCVOID) = nullptr;
+    BOOL (*deinit_)(DWORD) = nullptr;
+    BOOL (*ioctl_)(DWORD, DWORD, PBYTE, DWORD, PBYTE, DWORD, PDWORD) = nullptr;
+};
+
+TEST_F(Explorer, TwoInstancesWithPowerRequests) {
+    Explore("two-instances",
+            {[&] { Init(), RequestD4(), Deinit(); }, [&] { Init(), RequestD4(), Deinit(); }});
+}
+
+TEST_F(Explorer, APowerRequestAgainstTheLastDeinit) {
+    Explore("request-against-deinit", {[&] { Init(), Deinit(); }, [&] { RequestD4(); }});
+}
+
+// The saver writes a later clock over the store while a second instance reads it: a record
+// with fields of both would be due.
+TEST_F(Explorer, AStartUpDuringASnapshot) {
+    Explore("startup-during-snapshot",
+            {[&] { Init(), RequestD4(), Deinit(); }, [&] { Init(), Deinit(); }},
+            Record(2026, 12, 8, 10, 58), kLater);
+}
+
+// Another process sets "SaveRTCEvent" as the first instance starts: the previous run's
+// snapshot, due, is still restored.
+TEST_F(Explorer, AnotherProcessSetsTheSaveEventAtStart) {
+    due_ = kLater;
+    Explore("setter-at-start",
+            {[&] { Init(), Deinit(); },
+             [&] {
+                 HANDLE save = CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent");
+                 SetEvent(save);
+                 CloseHandle(save);
+             }},
+            kLater);
+}
+
+// Another process waits on "SaveRTCEvent" until the driver is gone.
+TEST_F(Explorer, AnotherProcessWaitsOnTheSaveEvent) {
+    Explore("waiter",
+            {[&] { Init(), RequestD4(), Deinit(), SetEvent(quit_); },
+             [&] {
+                 HANDLE both[] = {quit_, CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent")};
+                 while (WaitForMultipleObjects(2, both, FALSE, INFINITE) != WAIT_OBJECT_0) {
+                 }
+                 CloseHandle(both[1]);
+             }});
+}
+
+TEST_F(Explorer, AClockChangeAgainstDeinit) {
+    Explore("clock-change",
+            {[&] { Init(), Deinit(); }, [&] { SetClock(Record(2027, 3, 3, 3, 3)); }});
+}
+
+}  // namespace
