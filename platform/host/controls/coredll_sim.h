@@ -86,11 +86,13 @@ SIM_API bool LoadHiveFile(const std::filesystem::path& file, std::string* error)
 SIM_API bool MergeRegFile(const std::filesystem::path& file, std::string* error);
 // The same for .reg text; on error nothing is merged.
 SIM_API bool MergeRegText(std::string_view text, std::string_view file_name, std::string* error);
-SIM_API bool MergeRegText(std::string_view text, std::string_view file_name, std::string* error);
 // Parses .reg text; on success the tree it describes can be merged. For tests and fuzzing.
 SIM_API bool ParseRegText(std::string_view text, std::string_view file_name, std::string* error);
 // The working copy, or the persisted one, as .reg text.
 SIM_API std::string ExportText(bool persisted = false);
+// A hash of the working copy's keys, values and the spelling of their names: equal trees give
+// equal fingerprints. It costs what the tree holds, where an export costs the sum of its paths.
+SIM_API uint64_t Fingerprint();
 // Detaches the hive file: flushes then stay in memory.
 SIM_API void DetachHiveFile();
 
