@@ -241,9 +241,9 @@ void FailFlushes(bool fail) {
     Registry().fail_flushes = fail;
 }
 
-void TearNextFlush(int stage) {
+void TearNextFlush(Tear tear) {
     std::lock_guard<std::mutex> lock(Registry().mu);
-    Registry().tear_stage = stage;
+    Registry().tear = tear;
 }
 
 RegCounters Counters() {
