@@ -1,9 +1,10 @@
 # Compiles the driver's sources for 32-bit ARM Windows (Thumb-2) with clang and mingw-w64's
 # headers, against the Windows CE backend and the stand-in SDK headers, with the driver's
-# flags and -Wcast-align, together with the ABI facts in ABI_CHECK. This checks the language,
-# the headers and the ABI (16-bit wchar_t, 32-bit pointers, signed char), not CE machine code.
+# flags (the driver targets' compile options, -Wcast-align among them on ARM), together with
+# the ABI facts in ABI_CHECK. This checks the language, the headers and the ABI (16-bit
+# wchar_t, 32-bit pointers, signed char), not CE machine code.
 #   cmake -DCLANG=clang++ -DTOP=<source tree> -DSOURCES=clock/a.cpp;... -DABI_CHECK=file.cpp
-#         -DOUT=<object directory> -P check-wince-arm.cmake
+#         "-DDRIVER_FLAGS=-Wall;..." -DOUT=<object directory> -P check-wince-arm.cmake
 cmake_minimum_required(VERSION 3.25)
 
 set(headers /usr/share/mingw-w64/include)
@@ -16,9 +17,11 @@ if(NOT EXISTS ${headers}/windows.h)
                       "apt-get install mingw-w64-common")
 endif()
 
-# The driver's flags, as every build compiles driver code.
-set(flags --target=armv7-w64-windows-gnu -Os -std=c++03 -pedantic -fno-exceptions -fno-rtti
-    -Wall -Wextra -Werror -Wcast-align
+if(NOT DRIVER_FLAGS MATCHES "-Werror")
+  message(FATAL_ERROR "DRIVER_FLAGS, the driver targets' compile options, are [${DRIVER_FLAGS}]")
+endif()
+# The driver's flags and standard, as every build compiles driver code.
+set(flags --target=armv7-w64-windows-gnu -Os -std=c++03 ${DRIVER_FLAGS}
     -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN
     -nostdinc++ -isystem ${headers}
     -I${TOP}/platform/wince -I${TOP}/platform/wince/sdk-check -I${TOP}/platform

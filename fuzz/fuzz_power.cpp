@@ -34,7 +34,8 @@ struct Pages {
     size_t size;
 };
 
-Pages& P() {
+// A read-only page, then an inaccessible one.
+Pages& ProtectedPages() {
     static Pages* pages = new Pages;
     return *pages;
 }
@@ -46,14 +47,113 @@ uint8_t* Place(Where where, uint8_t* valid) {
         case Where::kValid:
             return valid;
         case Where::kReadOnly:
-            return P().base;
+            return ProtectedPages().base;
         case Where::kInaccessible:
-            return P().base + P().size;
+            return ProtectedPages().base + ProtectedPages().size;
     }
     return nullptr;
 }
 
 DWORD g_state = D0;  // what the driver should report: the state of the last set that succeeded
+
+// One request drawn from the input. The out buffer and the byte count sit between guards that
+// must stay untouched.
+struct Request {
+    explicit Request(FuzzInput& in) {
+        const DWORD codes[] = {IOCTL_POWER_CAPABILITIES, IOCTL_POWER_SET, IOCTL_POWER_GET,
+                               IOCTL_POWER_QUERY};
+        const uint8_t pick = in.Byte();
+        code = pick < 200 ? codes[pick % 4] : in.Dword();
+        len = in.Byte() % 72;
+        out_where = static_cast<Where>(in.Byte() % 4);
+        count_where = static_cast<Where>(in.Byte() % 4);
+        in_where = static_cast<Where>(in.Byte() % 4);
+        for (uint8_t& b : out_area)
+            b = in.Byte();
+        std::memset(count_area, 0xC3, sizeof count_area);
+        std::memset(in_area, 0x11, sizeof in_area);
+        std::memcpy(out_before, out_area, sizeof out_area);
+        in_len = in.Byte();
+    }
+
+    DWORD code, len, in_len;
+    Where out_where, count_where, in_where;
+    uint8_t out_area[kGuard + 72 + kGuard];
+    uint8_t out_before[sizeof out_area];
+    uint8_t count_area[kGuard + 4 + kGuard];
+    uint8_t in_area[16];
+};
+
+// What the request table says the driver answers.
+struct Answer {
+    BOOL result = FALSE;
+    DWORD error = kNoError;
+    uint8_t out[72];
+    bool count_written = false;
+    DWORD count = 0;
+};
+
+// The table, as a model. A SET that succeeds becomes the state GET reports.
+Answer Model(const Request& r) {
+    const bool out_ok = r.out_where == Where::kValid, count_ok = r.count_where == Where::kValid;
+    const bool out_absent = r.out_where == Where::kAbsent;
+    const bool count_absent = r.count_where == Where::kAbsent;
+    Answer a;
+    std::memcpy(a.out, r.out_before + kGuard, 72);
+    auto answer = [&](const void* bytes, DWORD size, BOOL result) {
+        std::memcpy(a.out, bytes, size);
+        a.result = result;
+        a.count_written = count_ok;
+        a.count = size;
+    };
+    if (r.code == IOCTL_POWER_CAPABILITIES) {
+        if (!out_absent && r.len >= 48 && out_ok) {
+            uint8_t caps[48] = {0x11};
+            answer(caps, 48, count_ok || count_absent);
+        }
+        if (!a.result)
+            a.error = ERROR_INVALID_PARAMETER;
+    } else if (r.code == IOCTL_POWER_SET) {
+        const bool readable = out_ok || r.out_where == Where::kReadOnly;
+        DWORD state = 0;
+        if (!out_absent && r.len >= 4 && readable) {
+            std::memcpy(&state, out_ok ? r.out_before + kGuard : ProtectedPages().base, 4);
+            const DWORD reply = state == D0 ? D0 : D4;
+            if (state <= D4 && out_ok)
+                answer(&reply, 4, count_ok);
+            if (a.result)
+                g_state = reply;
+        }
+    } else if (r.code == IOCTL_POWER_GET) {
+        if (!count_absent && !out_absent && r.len >= 4 && out_ok)
+            answer(&g_state, 4, count_ok);
+        if (!a.result)
+            a.error = ERROR_INVALID_PARAMETER;
+    }
+    return a;
+}
+
+// Nothing outside the out buffer and the byte count changed, and they hold what was answered.
+bool OnlyTheAnswerWritten(const Request& r, const Answer& a) {
+    if (std::memcmp(r.out_area, r.out_before, kGuard) != 0 ||
+        std::memcmp(r.out_area + kGuard + 72, r.out_before + kGuard + 72, kGuard) != 0) {
+        return false;
+    }
+    if (r.out_where == Where::kValid && std::memcmp(r.out_area + kGuard, a.out, 72) != 0)
+        return false;
+    for (size_t i = 0; i < sizeof r.count_area; ++i) {
+        const bool inside = i >= kGuard && i < kGuard + 4;
+        if (!(inside && a.count_written) && r.count_area[i] != 0xC3)
+            return false;
+    }
+    if (a.count_written && std::memcmp(r.count_area + kGuard, &a.count, 4) != 0)
+        return false;
+    for (size_t i = 0; i < ProtectedPages().size; ++i) {
+        if (ProtectedPages().base[i] != 0x5A)
+            return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -66,101 +166,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     (void)once;
     FuzzInput in(data, size);
-    const DWORD codes[] = {IOCTL_POWER_CAPABILITIES, IOCTL_POWER_SET, IOCTL_POWER_GET,
-                           IOCTL_POWER_QUERY};
-    uint8_t pick = in.Byte();
-    DWORD code = pick < 200 ? codes[pick % 4] : in.Dword();
-    DWORD len = in.Byte() % 72;
-    Where out_where = static_cast<Where>(in.Byte() % 4);
-    Where count_where = static_cast<Where>(in.Byte() % 4);
-    Where in_where = static_cast<Where>(in.Byte() % 4);
-
-    // The out buffer and the byte count sit between guards that must stay untouched.
-    uint8_t out_area[kGuard + 72 + kGuard];
-    uint8_t count_area[kGuard + 4 + kGuard];
-    uint8_t in_area[16];
-    for (uint8_t& b : out_area)
-        b = in.Byte();
-    std::memset(count_area, 0xC3, sizeof count_area);
-    std::memset(in_area, 0x11, sizeof in_area);
-    uint8_t out_before[sizeof out_area];
-    std::memcpy(out_before, out_area, sizeof out_area);
-    uint8_t* out = Place(out_where, out_area + kGuard);
-    DWORD* count = reinterpret_cast<DWORD*>(Place(count_where, count_area + kGuard));
-    uint8_t* inbuf = Place(in_where, in_area);
+    Request r(in);
+    uint8_t* out = Place(r.out_where, r.out_area + kGuard);
+    DWORD* count = reinterpret_cast<DWORD*>(Place(r.count_where, r.count_area + kGuard));
+    uint8_t* inbuf = Place(r.in_where, r.in_area);
 
     SetLastError(kNoError);
-    const BOOL result = RTC_IOControl(1, code, inbuf, in.Byte(), out, len, count);
+    const BOOL result = RTC_IOControl(1, r.code, inbuf, r.in_len, out, r.len, count);
     const DWORD error = GetLastError();
+    const Answer want = Model(r);
 
-    // The table, as a model.
-    bool out_ok = out_where == Where::kValid, count_ok = count_where == Where::kValid;
-    bool out_readable = out_ok || out_where == Where::kReadOnly;
-    BOOL want = FALSE;
-    DWORD want_error = kNoError;
-    uint8_t expected_out[72];
-    std::memcpy(expected_out, out_before + kGuard, 72);
-    bool count_written = false;
-    DWORD want_count = 0;
-    if (code == IOCTL_POWER_CAPABILITIES) {
-        if (out && len >= 48 && out_ok) {
-            std::memset(expected_out, 0, 48);
-            expected_out[0] = 0x11;
-            want = count_ok || !count;
-            count_written = count_ok;
-            want_count = 48;
-        }
-        if (!want)
-            want_error = ERROR_INVALID_PARAMETER;
-    } else if (code == IOCTL_POWER_SET) {
-        if (out && len >= 4 && out_readable) {
-            DWORD state;
-            std::memcpy(&state, out_where == Where::kValid ? out_before + kGuard : P().base, 4);
-            if (state <= D4) {
-                const DWORD answer = state == D0 ? D0 : D4;
-                if (out_ok) {
-                    std::memcpy(expected_out, &answer, 4);
-                    want = count_ok;
-                    count_written = count_ok;
-                    want_count = 4;
-                }
-                if (want)
-                    g_state = answer;
-            }
-        }
-    } else if (code == IOCTL_POWER_GET) {
-        if (count && out && len >= 4 && out_ok) {
-            std::memcpy(expected_out, &g_state, 4);
-            want = count_ok;
-            count_written = count_ok;
-            want_count = 4;
-        }
-        if (!want)
-            want_error = ERROR_INVALID_PARAMETER;
-    }
-
-    if (result != want || error != want_error) {
-        std::fprintf(stderr,
-                     "code %x len %u out %d count %d: result %d want %d, error %u want %u\n", code,
-                     len, (int)out_where, (int)count_where, result, want, error, want_error);
+    if (result != want.result || error != want.error) {
+        std::fprintf(
+            stderr, "code %x len %u out %d count %d: result %d want %d, error %u want %u\n", r.code,
+            r.len, (int)r.out_where, (int)r.count_where, result, want.result, error, want.error);
         std::abort();
     }
-    if (std::memcmp(out_area, out_before, kGuard) != 0 ||
-        std::memcmp(out_area + kGuard + 72, out_before + kGuard + 72, kGuard) != 0) {
-        std::abort();  // written outside the out buffer
-    }
-    if (out_ok && std::memcmp(out_area + kGuard, expected_out, 72) != 0)
+    if (!OnlyTheAnswerWritten(r, want))
         std::abort();
-    for (size_t i = 0; i < sizeof count_area; ++i) {
-        bool inside = i >= kGuard && i < kGuard + 4;
-        if (!(inside && count_written) && count_area[i] != 0xC3)
-            std::abort();
-    }
-    if (count_written && std::memcmp(count_area + kGuard, &want_count, 4) != 0)
-        std::abort();
-    for (size_t i = 0; i < P().size; ++i) {
-        if (P().base[i] != 0x5A)
-            std::abort();
-    }
     return 0;
 }

@@ -94,13 +94,14 @@ TEST_F(PowerCut, AfterEveryCallOfASnapshotTheNextBootRestoresTheOldOrTheNewOne) 
 }
 
 TEST_F(PowerCut, DuringTheFlushFileWriteTheOldHiveStays) {
-    for (int stage : {1, 2}) {
+    using coredll::reg::Tear;
+    for (Tear tear : {Tear::kHalfTheData, Tear::kBeforeTheRename}) {
         Boot(true);
         coredll::clock::SetWall(kNew);
-        coredll::reg::TearNextFlush(stage);
+        coredll::reg::TearNextFlush(tear);
         SaveCurrentTime();
         std::optional<SYSTEMTIME> restored = Reboot();
-        ASSERT_TRUE(restored) << "stage " << stage;
+        ASSERT_TRUE(restored) << "tear " << static_cast<int>(tear);
         EXPECT_TRUE(SameTime(*restored, kOld)) << Show(*restored);
     }
 }

@@ -402,6 +402,7 @@ void Reload(Module& m) {
 
 }  // namespace
 
+// The cases, by name: each row is a ctest test (wine/CMakeLists.txt reads them here).
 const std::map<std::string, Case>& Cases() {
     static const std::map<std::string, Case> cases = {
         {"first-boot", FirstBoot},

@@ -188,6 +188,7 @@ void Clear() {
     driver.Stop();
 }
 
+// The cases, by name: each row is a ctest test (wine/CMakeLists.txt reads them here).
 const std::map<std::string, std::function<void()>> kCases = {
     {"ctl-status", Status},
     {"ctl-save", Save},

@@ -4,17 +4,12 @@
 # 32-bit Wine needs a kernel that executes 32-bit x86 programs. A three-instruction i386
 # program, assembled and linked with the host's binutils, asks the kernel directly; an x86-64
 # kernel built or booted without IA-32 emulation refuses it.
-# $TIMEWARD_WINE32, when set, names the loader; a path that does not exist stands for a
-# machine without 32-bit Wine.
-set(wine32_path /usr/lib/wine/wine)
-if(DEFINED ENV{TIMEWARD_WINE32})
-  set(wine32_path "$ENV{TIMEWARD_WINE32}")
+# The loader is found as the test command finds it (tools/wine-loader).
+execute_process(COMMAND ${PROJECT_SOURCE_DIR}/tools/wine-loader 32 OUTPUT_VARIABLE wine32_path
+  OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE wine32_missing)
+set(WINE32 "")
+if(NOT wine32_missing)
   set(WINE32 "${wine32_path}")
-  if(NOT EXISTS "${WINE32}")
-    set(WINE32 "")
-  endif()
-else()
-  find_program(WINE32 wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
 endif()
 find_program(HOST_AS as)
 find_program(HOST_LD ld)

@@ -55,6 +55,51 @@ void Resolve(HMODULE module, const std::string& prefix, const char* op, Fn** slo
         reinterpret_cast<Fn*>(reinterpret_cast<void (*)()>(GetProcAddressW(module, name.c_str())));
 }
 
+// The driver's settings under its BuiltIn key. Returns what is wrong with them, or nothing.
+std::string ReadSettings(const std::string& key, ActiveDriver* d) {
+    d->prefix = reg::GetString(key, "Prefix").value_or("");
+    d->dll = reg::GetString(key, "Dll").value_or("");
+    d->order = reg::GetDword(key, "Order").value_or(0);
+    d->index = reg::GetDword(key, "Index").value_or(1);
+    d->power_manageable = NamesPowerClass(reg::GetValue(key, "IClass"));
+    if (d->prefix.size() != 3)
+        return "\"Prefix\" must be three letters";
+    if (d->dll.empty())
+        return "no \"Dll\"";
+    d->device = d->prefix + std::to_string(d->index) + ":";
+    return "";
+}
+
+// Loads the driver's module and finds its entry points. Returns what failed, or nothing; on a
+// failure the module is not left loaded.
+std::string LoadEntryPoints(ActiveDriver* d) {
+    d->module = LoadLibraryW(Utf16(d->dll).c_str());
+    if (!d->module) {
+        const DWORD error = GetLastError();
+        const char* why = dlerror();  // the host's loader names the file and the reason
+        if (error == ERROR_DLL_INIT_FAILED)
+            return "cannot load " + d->dll + ": its DllMain refused the attach";
+        return "cannot load " + d->dll + ": " +
+               (why ? std::string(why) : "error " + std::to_string(error));
+    }
+    StreamEntryPoints& e = d->entry;
+    Resolve(d->module, d->prefix, "Init", &e.Init);
+    Resolve(d->module, d->prefix, "Deinit", &e.Deinit);
+    Resolve(d->module, d->prefix, "Open", &e.Open);
+    Resolve(d->module, d->prefix, "Close", &e.Close);
+    Resolve(d->module, d->prefix, "Read", &e.Read);
+    Resolve(d->module, d->prefix, "Write", &e.Write);
+    Resolve(d->module, d->prefix, "Seek", &e.Seek);
+    Resolve(d->module, d->prefix, "IOControl", &e.IOControl);
+    Resolve(d->module, d->prefix, "PowerUp", &e.PowerUp);
+    Resolve(d->module, d->prefix, "PowerDown", &e.PowerDown);
+    if (!e.Init || !e.Deinit) {
+        FreeLibrary(d->module);
+        return d->dll + " exports no " + d->prefix + "_Init and " + d->prefix + "_Deinit";
+    }
+    return "";
+}
+
 }  // namespace
 
 DeviceManager::~DeviceManager() {
@@ -94,41 +139,11 @@ bool DeviceManager::Activate(std::string_view name, std::string* error) {
         return fail("no key " + key);
     auto d = std::make_unique<ActiveDriver>();
     d->name = std::string(name);
-    d->prefix = reg::GetString(key, "Prefix").value_or("");
-    d->dll = reg::GetString(key, "Dll").value_or("");
-    d->order = reg::GetDword(key, "Order").value_or(0);
-    d->index = reg::GetDword(key, "Index").value_or(1);
-    d->power_manageable = NamesPowerClass(reg::GetValue(key, "IClass"));
-    if (d->prefix.size() != 3)
-        return fail("\"Prefix\" must be three letters");
-    if (d->dll.empty())
-        return fail("no \"Dll\"");
-    d->device = d->prefix + std::to_string(d->index) + ":";
-
-    d->module = LoadLibraryW(Utf16(d->dll).c_str());
-    if (!d->module) {
-        const DWORD error = GetLastError();
-        const char* why = dlerror();  // the host's loader names the file and the reason
-        if (error == ERROR_DLL_INIT_FAILED)
-            return fail("cannot load " + d->dll + ": its DllMain refused the attach");
-        return fail("cannot load " + d->dll + ": " +
-                    (why ? std::string(why) : "error " + std::to_string(error)));
-    }
-    StreamEntryPoints& e = d->entry;
-    Resolve(d->module, d->prefix, "Init", &e.Init);
-    Resolve(d->module, d->prefix, "Deinit", &e.Deinit);
-    Resolve(d->module, d->prefix, "Open", &e.Open);
-    Resolve(d->module, d->prefix, "Close", &e.Close);
-    Resolve(d->module, d->prefix, "Read", &e.Read);
-    Resolve(d->module, d->prefix, "Write", &e.Write);
-    Resolve(d->module, d->prefix, "Seek", &e.Seek);
-    Resolve(d->module, d->prefix, "IOControl", &e.IOControl);
-    Resolve(d->module, d->prefix, "PowerUp", &e.PowerUp);
-    Resolve(d->module, d->prefix, "PowerDown", &e.PowerDown);
-    if (!e.Init || !e.Deinit) {
-        FreeLibrary(d->module);
-        return fail(d->dll + " exports no " + d->prefix + "_Init and " + d->prefix + "_Deinit");
-    }
+    std::string why = ReadSettings(key, d.get());
+    if (why.empty())
+        why = LoadEntryPoints(d.get());
+    if (!why.empty())
+        return fail(why);
 
     char active[32];
     std::snprintf(active, sizeof active, "%s\\%02d", std::string(kActive).c_str(), next_active_++);
@@ -136,6 +151,7 @@ bool DeviceManager::Activate(std::string_view name, std::string* error) {
     reg::SetString(d->active_key, "Key", key);
     reg::SetString(d->active_key, "Name", d->device);
 
+    const StreamEntryPoints& e = d->entry;
     d->context = e.Init(Utf16(d->active_key).c_str(), nullptr);
     if (d->context == 0) {
         reg::DeleteKey(d->active_key);

@@ -5,10 +5,11 @@
 #include <filesystem>
 #include <string_view>
 
+#include "coredll_sim.h"
+
 namespace coredll::detail {
 
-// Where a torn write stops, as a power failure would stop it.
-enum class Tear { kNone, kHalfTheData, kBeforeTheRename };
+using reg::Tear;
 
 // A temporary file, fsync, rename, fsync of the directory. False when the file is as it was.
 bool WriteAtomically(const std::filesystem::path& file, std::string_view text,

@@ -177,6 +177,49 @@ std::string ExportText(bool persisted) {
     return FormatReg(persisted ? r.persisted : r.live);
 }
 
+namespace {
+
+// FNV-1a, 64 bits.
+struct Hash {
+    uint64_t value = 14695981039346656037ull;
+    void Add(const void* data, size_t size) {
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        for (size_t i = 0; i < size; ++i)
+            value = (value ^ bytes[i]) * 1099511628211ull;
+    }
+    void Add(std::u16string_view text) {
+        const uint64_t size = text.size();
+        Add(&size, sizeof size);
+        Add(text.data(), text.size() * sizeof(char16_t));
+    }
+};
+
+void HashKey(const RegKey& key, Hash* hash) {
+    const uint64_t counts[2] = {key.values.size(), key.keys.size()};
+    hash->Add(counts, sizeof counts);
+    for (const auto& [folded, named] : key.values) {
+        const uint64_t size = named.value.data.size();
+        hash->Add(named.name);
+        hash->Add(&named.value.type, sizeof named.value.type);
+        hash->Add(&size, sizeof size);
+        hash->Add(named.value.data.data(), named.value.data.size());
+    }
+    for (const auto& [folded, child] : key.keys) {
+        hash->Add(child.name);
+        HashKey(*child.key, hash);
+    }
+}
+
+}  // namespace
+
+uint64_t Fingerprint() {
+    RegState& r = Registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    Hash hash;
+    HashKey(r.live, &hash);
+    return hash.value;
+}
+
 void DetachHiveFile() {
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
@@ -198,9 +241,9 @@ void FailFlushes(bool fail) {
     Registry().fail_flushes = fail;
 }
 
-void TearNextFlush(int stage) {
+void TearNextFlush(Tear tear) {
     std::lock_guard<std::mutex> lock(Registry().mu);
-    Registry().tear_stage = stage;
+    Registry().tear = tear;
 }
 
 RegCounters Counters() {

@@ -144,6 +144,55 @@ struct Parser {
         return true;
     }
 
+    // "a","b": a list of non-empty strings, stored each with its NUL and a NUL after the last.
+    bool MultiSz(Cursor& c, RegValue* v) {
+        v->type = REG_MULTI_SZ;
+        c.SkipSpace();
+        for (bool first = true; !c.RestIsEmpty(); first = false) {
+            if (!first && !c.Take(','))
+                return Fail("a comma between multi_sz strings");
+            c.SkipSpace();
+            std::optional<std::string> s = c.Quoted();
+            if (!s)
+                return Fail("a quoted string in the multi_sz list");
+            std::u16string w;
+            if (!Text(*s, &w))
+                return false;
+            if (w.empty())
+                return Fail("a non-empty string in the multi_sz list");
+            AppendUtf16(&v->data, w);
+            c.SkipSpace();
+        }
+        v->data.push_back(0);
+        v->data.push_back(0);
+        return true;
+    }
+
+    // After "hex": an optional (type), a colon, then bytes separated by commas.
+    bool HexBytes(Cursor& c, RegValue* v) {
+        v->type = REG_BINARY;
+        if (c.Take('(')) {
+            std::optional<uint32_t> t = c.Hex(8);
+            if (!t || !c.Take(')'))
+                return Fail("hex(N): with N a hex type number");
+            v->type = *t;
+        }
+        if (!c.Take(':'))
+            return Fail("a colon after hex");
+        c.SkipSpace();
+        for (bool first = true; !c.RestIsEmpty(); first = false) {
+            if (!first && !c.Take(','))
+                return Fail("a comma between hex bytes");
+            c.SkipSpace();
+            std::optional<uint32_t> b = c.Hex(2);
+            if (!b)
+                return Fail("a hex byte (two hex digits)");
+            v->data.push_back(static_cast<BYTE>(*b));
+            c.SkipSpace();
+        }
+        return true;
+    }
+
     bool Value(Cursor& c, RegValue* v) {
         if (c.Peek() == '"') {
             std::optional<std::string> s = c.Quoted();
@@ -162,50 +211,11 @@ struct Parser {
             for (int i = 0; i < 4; ++i)
                 v->data.push_back(static_cast<BYTE>(*d >> (8 * i)));
         } else if (c.TakeWord("multi_sz:")) {
-            v->type = REG_MULTI_SZ;
-            c.SkipSpace();
-            bool first = true;
-            while (!c.RestIsEmpty()) {
-                if (!first && !c.Take(','))
-                    return Fail("a comma between multi_sz strings");
-                c.SkipSpace();
-                std::optional<std::string> s = c.Quoted();
-                if (!s)
-                    return Fail("a quoted string in the multi_sz list");
-                std::u16string w;
-                if (!Text(*s, &w))
-                    return false;
-                if (w.empty())
-                    return Fail("a non-empty string in the multi_sz list");
-                AppendUtf16(&v->data, w);
-                c.SkipSpace();
-                first = false;
-            }
-            v->data.push_back(0);
-            v->data.push_back(0);
+            if (!MultiSz(c, v))
+                return false;
         } else if (c.TakeWord("hex")) {
-            v->type = REG_BINARY;
-            if (c.Take('(')) {
-                std::optional<uint32_t> t = c.Hex(8);
-                if (!t || !c.Take(')'))
-                    return Fail("hex(N): with N a hex type number");
-                v->type = *t;
-            }
-            if (!c.Take(':'))
-                return Fail("a colon after hex");
-            c.SkipSpace();
-            bool first = true;
-            while (!c.RestIsEmpty()) {
-                if (!first && !c.Take(','))
-                    return Fail("a comma between hex bytes");
-                c.SkipSpace();
-                std::optional<uint32_t> b = c.Hex(2);
-                if (!b)
-                    return Fail("a hex byte (two hex digits)");
-                v->data.push_back(static_cast<BYTE>(*b));
-                c.SkipSpace();
-                first = false;
-            }
+            if (!HexBytes(c, v))
+                return false;
         } else {
             return Fail("a value: \"string\", dword:, hex:, hex(N): or multi_sz:");
         }
@@ -214,89 +224,103 @@ struct Parser {
         return true;
     }
 
+    // The next logical line from `*pos`, trimmed: a value's list may go on over several lines,
+    // each but the last ending in '\'. `line` ends on its last line; `*first_line` is its first.
+    bool NextLine(std::string_view text, size_t* pos, std::string* logical, int* first_line) {
+        auto physical = [&] {
+            size_t end = text.find('\n', *pos);
+            if (end == std::string_view::npos)
+                end = text.size();
+            std::string_view l = Trim(text.substr(*pos, end - *pos));
+            *pos = end + 1;
+            ++line;
+            return l;
+        };
+        *logical = physical();
+        *first_line = line;
+        while (!logical->empty() && logical->back() == '\\' && logical->front() != '[' &&
+               logical->front() != ';') {
+            logical->pop_back();
+            if (*pos >= text.size())
+                return Fail("a continuation line after '\\'");
+            *logical += physical();
+        }
+        if (logical->find('\0') != std::string::npos)
+            return Fail("text without NUL bytes");
+        return true;
+    }
+
+    // [HKEY_LOCAL_MACHINE\path]: the key, made where missing, that the values below go to.
+    bool KeyLine(std::string_view l, RegKey* root, RegKey** key) {
+        if (l.back() != ']')
+            return Fail("a key line closed by ']'");
+        std::string_view path = l.substr(1, l.size() - 2);
+        if (!IEquals(path.substr(0, kRoot.size()), kRoot) ||
+            (path.size() > kRoot.size() && path[kRoot.size()] != '\\')) {
+            return Fail("a key under HKEY_LOCAL_MACHINE");
+        }
+        path.remove_prefix(path.size() > kRoot.size() ? kRoot.size() + 1 : kRoot.size());
+        std::u16string wpath;
+        if (!Text(std::string(path), &wpath))
+            return false;
+        *key = root;
+        for (const std::u16string& part : SplitPath(wpath))
+            *key = (*key)->AddChild(part);
+        return true;
+    }
+
+    // "name"=value or @=value, into `key`. Errors in the value name the line it began on.
+    bool ValueLine(std::string_view l, RegKey* key, int first_line) {
+        Cursor c(l);
+        std::u16string name;
+        if (c.Take('@')) {
+            // the key's default value has the empty name
+        } else {
+            std::optional<std::string> n = c.Quoted();
+            if (!n)
+                return Fail("a value name in quotes, @, a [key] line or a ; comment");
+            if (!Text(*n, &name))
+                return false;
+        }
+        c.SkipSpace();
+        if (!c.Take('='))
+            return Fail("'=' after the value name");
+        c.SkipSpace();
+        if (!key)
+            return Fail("a [key] line before the first value");
+        RegValue v;
+        const int last_line = line;
+        line = first_line;
+        if (!Value(c, &v))
+            return false;
+        line = last_line;
+        RegKey::Named& slot = key->values[FoldCase(name)];
+        slot.name = name;
+        slot.value = std::move(v);
+        return true;
+    }
+
     bool Parse(std::string_view text, RegKey* root) {
         RegKey* key = nullptr;
         size_t pos = 0;
-        bool first_line = true;
         while (pos < text.size()) {
-            size_t end = text.find('\n', pos);
-            if (end == std::string_view::npos)
-                end = text.size();
-            std::string logical(Trim(text.substr(pos, end - pos)));
-            pos = end + 1;
-            ++line;
-            int start_line = line;
-            // A value's list may go on over several lines, each but the last ending in '\'.
-            while (!logical.empty() && logical.back() == '\\' && logical.front() != '[' &&
-                   logical.front() != ';') {
-                logical.pop_back();
-                if (pos >= text.size())
-                    return Fail("a continuation line after '\\'");
-                end = text.find('\n', pos);
-                if (end == std::string_view::npos)
-                    end = text.size();
-                logical += Trim(text.substr(pos, end - pos));
-                pos = end + 1;
-                ++line;
-            }
-            if (logical.find('\0') != std::string::npos)
-                return Fail("text without NUL bytes");
+            const bool first = line == 0;
+            std::string logical;
+            int first_line;
+            if (!NextLine(text, &pos, &logical, &first_line))
+                return false;
             std::string_view l = logical;
-            if (first_line && l.size() >= 3 && static_cast<unsigned char>(l[0]) == 0xEF &&
+            if (first && l.size() >= 3 && static_cast<unsigned char>(l[0]) == 0xEF &&
                 static_cast<unsigned char>(l[1]) == 0xBB &&
                 static_cast<unsigned char>(l[2]) == 0xBF) {
                 l.remove_prefix(3);  // a UTF-8 byte order mark
             }
-            bool was_first = first_line;
-            first_line = false;
             if (l.empty() || l.front() == ';')
                 continue;
-            if (was_first && (l == "REGEDIT4" || l == "Windows Registry Editor Version 5.00")) {
+            if (first && (l == "REGEDIT4" || l == "Windows Registry Editor Version 5.00"))
                 continue;
-            }
-            if (l.front() == '[') {
-                if (l.back() != ']')
-                    return Fail("a key line closed by ']'");
-                std::string_view path = l.substr(1, l.size() - 2);
-                if (!IEquals(path.substr(0, kRoot.size()), kRoot) ||
-                    (path.size() > kRoot.size() && path[kRoot.size()] != '\\')) {
-                    return Fail("a key under HKEY_LOCAL_MACHINE");
-                }
-                path.remove_prefix(path.size() > kRoot.size() ? kRoot.size() + 1 : kRoot.size());
-                std::u16string wpath;
-                if (!Text(std::string(path), &wpath))
-                    return false;
-                key = root;
-                for (const std::u16string& part : SplitPath(wpath))
-                    key = key->AddChild(part);
-                continue;
-            }
-            Cursor c(l);
-            std::u16string name;
-            if (c.Take('@')) {
-                // the key's default value has the empty name
-            } else {
-                std::optional<std::string> n = c.Quoted();
-                if (!n)
-                    return Fail("a value name in quotes, @, a [key] line or a ; comment");
-                if (!Text(*n, &name))
-                    return false;
-            }
-            c.SkipSpace();
-            if (!c.Take('='))
-                return Fail("'=' after the value name");
-            c.SkipSpace();
-            if (!key)
-                return Fail("a [key] line before the first value");
-            RegValue v;
-            int saved = line;
-            line = start_line;
-            if (!Value(c, &v))
+            if (!(l.front() == '[' ? KeyLine(l, root, &key) : ValueLine(l, key, first_line)))
                 return false;
-            line = saved;
-            RegKey::Named& slot = key->values[FoldCase(name)];
-            slot.name = name;
-            slot.value = std::move(v);
         }
         return true;
     }

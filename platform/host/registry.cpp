@@ -27,9 +27,9 @@ RegKey* Find(RegKey* root, const Path& path) {
 LONG FlushLocked(RegState& r) {
     if (r.fail_flushes)
         return ERROR_WRITE_FAULT;
-    if (r.hive_file && r.tear_stage) {
-        WriteAtomically(*r.hive_file, FormatReg(r.live), static_cast<Tear>(r.tear_stage));
-        r.tear_stage = 0;
+    if (r.hive_file && r.tear != Tear::kNone) {
+        WriteAtomically(*r.hive_file, FormatReg(r.live), r.tear);
+        r.tear = Tear::kNone;
         r.hive_file.reset();  // the power is gone: nothing more reaches storage
         return ERROR_WRITE_FAULT;
     }
@@ -144,7 +144,7 @@ void ResetRegistry() {
     r.handles.clear();
     r.fail_opens = r.fail_flushes = false;
     r.fail_set_of.clear();
-    r.tear_stage = 0;
+    r.tear = Tear::kNone;
     r.counters = RegCounters();
     r.hook = nullptr;
 }

@@ -23,7 +23,7 @@ struct RegState {
     bool fail_opens = false;
     bool fail_flushes = false;
     std::u16string fail_set_of;  // folded; empty means none
-    int tear_stage = 0;
+    reg::Tear tear = reg::Tear::kNone;
     RegCounters counters;
     reg::CallHook hook;
 };

@@ -86,11 +86,13 @@ SIM_API bool LoadHiveFile(const std::filesystem::path& file, std::string* error)
 SIM_API bool MergeRegFile(const std::filesystem::path& file, std::string* error);
 // The same for .reg text; on error nothing is merged.
 SIM_API bool MergeRegText(std::string_view text, std::string_view file_name, std::string* error);
-SIM_API bool MergeRegText(std::string_view text, std::string_view file_name, std::string* error);
 // Parses .reg text; on success the tree it describes can be merged. For tests and fuzzing.
 SIM_API bool ParseRegText(std::string_view text, std::string_view file_name, std::string* error);
 // The working copy, or the persisted one, as .reg text.
 SIM_API std::string ExportText(bool persisted = false);
+// A hash of the working copy's keys, values and the spelling of their names: equal trees give
+// equal fingerprints. It costs what the tree holds, where an export costs the sum of its paths.
+SIM_API uint64_t Fingerprint();
 // Detaches the hive file: flushes then stay in memory.
 SIM_API void DetachHiveFile();
 
@@ -98,10 +100,13 @@ SIM_API void DetachHiveFile();
 SIM_API void FailOpens(bool fail);              // every open and create fails
 SIM_API void FailSetOf(std::string_view name);  // sets of this value name fail ("" = none)
 SIM_API void FailFlushes(bool fail);            // flushes fail and persist nothing
-// Power fails in the middle of the next flush's file write: after half of the temporary file
-// (stage 1) or after all of it, before the rename (stage 2). That flush fails, and the hive
-// file is detached (nothing more reaches it) and left as the write left it. 0 clears it.
-SIM_API void TearNextFlush(int stage);
+// Where a torn write of the hive file stops, as a power failure would stop it: after half of
+// the temporary file, or after all of it but before the rename.
+enum class Tear { kNone, kHalfTheData, kBeforeTheRename };
+// Power fails in the middle of the next flush's file write, where `tear` says. That flush
+// fails, and the hive file is detached (nothing more reaches it) and left as the write left
+// it. Tear::kNone clears it.
+SIM_API void TearNextFlush(Tear tear);
 SIM_API RegCounters Counters();
 SIM_API void ResetCounters();
 
