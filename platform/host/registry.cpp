@@ -1,7 +1,7 @@
 // The simulated registry's calls: the handle table and the Reg* functions over the key tree.
 #include "regstate.h"
-#include "files.h"
 #include "internal.h"
+#include "support/files.h"
 
 #include <cstring>
 
@@ -27,12 +27,13 @@ LONG FlushLocked(RegState& r) {
     if (r.fail_flushes)
         return ERROR_WRITE_FAULT;
     if (r.hive_file && r.tear_stage) {
-        WriteAtomically(*r.hive_file, FormatReg(r.live), static_cast<Tear>(r.tear_stage));
+        support::WriteAtomically(*r.hive_file, FormatReg(r.live),
+                                 static_cast<support::Tear>(r.tear_stage));
         r.tear_stage = 0;
         r.hive_file.reset();  // the power is gone: nothing more reaches storage
         return ERROR_WRITE_FAULT;
     }
-    if (r.hive_file && !WriteAtomically(*r.hive_file, FormatReg(r.live)))
+    if (r.hive_file && !support::WriteAtomically(*r.hive_file, FormatReg(r.live)))
         return ERROR_WRITE_FAULT;
     r.persisted = r.live;
     r.counters.flushes++;
