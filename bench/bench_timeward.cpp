@@ -23,6 +23,7 @@
 #include "startup.h"
 #include "store.h"
 #include "timeward.h"
+#include "support/text.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using timeward_test::Record;
 
-const std::string kKey = coredll::Utf8(TIMEWARD_KEY_PATH);
+const std::string kKey = support::Utf8(TIMEWARD_KEY_PATH);
 
 // A fresh device: the driver's configuration, manual clock, silent debug output.
 void FreshDevice() {
@@ -40,7 +41,7 @@ void FreshDevice() {
     }  // ends every instance a benchmark left counted, and its saver
     coredll::Reset();
     coredll::debug::EchoToStderr(false);
-    coredll::reg::SetDword(kKey, coredll::Utf8(SWITCH_VALUE_NAME), 0);
+    coredll::reg::SetDword(kKey, support::Utf8(SWITCH_VALUE_NAME), 0);
     coredll::reg::SetString("Drivers\\BuiltIn\\Timeward", "Dll", "Timeward.dll");
     coredll::clock::SetWall(Record(2026, 12, 8, 9, 0, 0));
 }

@@ -14,7 +14,8 @@ file(GLOB driver_headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/driver/*.h)
 install(FILES driver/sources driver/makefile ${TIMEWARD_DRIVER_SOURCES} ${driver_headers}
               driver/Timeward.def driver/Timeward.rc driver/timeward.reg
         DESTINATION ${kit}/driver COMPONENT kit EXCLUDE_FROM_ALL)
-install(FILES ctl/sources ctl/makefile ctl/status_text.h ${TIMEWARD_CTL_SOURCES}
+file(GLOB ctl_headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/ctl/*.h)
+install(FILES ctl/sources ctl/makefile ${TIMEWARD_CTL_SOURCES} ${ctl_headers}
         DESTINATION ${kit}/ctl COMPONENT kit EXCLUDE_FROM_ALL)
 install(FILES platform/platform.h DESTINATION ${kit}/platform COMPONENT kit EXCLUDE_FROM_ALL)
 install(FILES platform/wince/timeward_backend.h platform/wince/Timeward.bib

@@ -7,12 +7,13 @@
 
 #include "coredll_sim.h"
 #include "store.h"
+#include "support/text.h"
 
 namespace {
 
 // A value the hive holds before each input: under the driver's key, which inputs often name.
 void KeepOneValue() {
-    coredll::reg::SetDword(coredll::Utf8(TIMEWARD_KEY_PATH), "Keep", 7);
+    coredll::reg::SetDword(support::Utf8(TIMEWARD_KEY_PATH), "Keep", 7);
 }
 
 // An export writes every key's whole path, so a key N levels deep costs N paths of up to N

@@ -11,18 +11,19 @@
 #include "seconds.h"
 #include "startup.h"
 #include "store.h"
+#include "support/text.h"
 
 namespace {
 
 // The key and its values, by the driver's own layout.
-const std::string kKey = coredll::Utf8(TIMEWARD_KEY_PATH);
-const std::string kSignatureName = coredll::Utf8(SIGNATURE_VALUE_NAME);
+const std::string kKey = support::Utf8(TIMEWARD_KEY_PATH);
+const std::string kSignatureName = support::Utf8(SIGNATURE_VALUE_NAME);
 const std::vector<std::string> kNames = [] {
     std::vector<std::string> names;
     for (const CLOCK_VALUE& value : CLOCK_VALUES)
-        names.push_back(coredll::Utf8(value.pszValueName));
+        names.push_back(support::Utf8(value.pszValueName));
     names.push_back(kSignatureName);
-    names.push_back(coredll::Utf8(SWITCH_VALUE_NAME));
+    names.push_back(support::Utf8(SWITCH_VALUE_NAME));
     return names;
 }();
 

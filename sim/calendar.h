@@ -1,30 +1,16 @@
-// Calendar records as points in time, by the standard library's civil calendar.
+// The host calendar, by the names the simulator's code uses.
 #ifndef TIMEWARD_SIM_CALENDAR_H
 #define TIMEWARD_SIM_CALENDAR_H
 
-#include <timeward_backend.h>
-
-#include <chrono>
-#include <optional>
+#include "support/calendar.h"
 
 namespace tws {
 
-// A point in UTC to the millisecond, as the system clock of the device keeps it.
-using Instant = std::chrono::sys_time<std::chrono::milliseconds>;
-
-// The records the device's clock can hold: 1601-01-01 00:00:00.000 to 30827-12-31
-// 23:59:59.999, every field in range. The day of the week plays no part.
-bool IsValidRecord(const SYSTEMTIME& st);
-
-// The instant of a valid record; nothing for any other.
-std::optional<Instant> ToInstant(const SYSTEMTIME& st);
-
-// The record of an instant, the day of the week filled in. An instant before 1601 gives
-// 1601-01-01 00:00:00.000.
-SYSTEMTIME ToRecord(Instant t);
-
-// The host's clock, to the second.
-SYSTEMTIME NowUtc();
+using support::Instant;
+using support::IsValidRecord;
+using support::NowUtc;
+using support::ToInstant;
+using support::ToRecord;
 
 }  // namespace tws
 

@@ -12,7 +12,7 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr int64_t kMsPerSecond = milliseconds{std::chrono::seconds{1}}.count();
+using support::kMsPerSecond;
 constexpr int64_t kMsPerMinute = milliseconds{std::chrono::minutes{1}}.count();
 constexpr int64_t kMsPerHour = milliseconds{std::chrono::hours{1}}.count();
 constexpr int64_t kMsPerDay = milliseconds{std::chrono::days{1}}.count();

@@ -13,6 +13,7 @@
 #include "date_text.h"
 #include "exit_status.h"
 #include "timeward_reg.h"
+#include "support/files.h"
 
 namespace tws {
 namespace {
@@ -40,7 +41,7 @@ using TakeLine = std::function<std::string(const std::string& key, const std::st
 bool ReadKeyLines(const std::filesystem::path& file, const TakeLine& take, int* lines,
                   std::string* error) {
     std::string text;
-    if (!coredll::ReadWholeFile(file, &text, error))
+    if (!support::ReadWholeFile(file, &text, error))
         return false;
     std::istringstream in(text);
     std::string line;
@@ -83,9 +84,9 @@ int Device::Check(std::string* error) const {
     if (!Exists())
         return kAllHeld;
     std::string text, rtc_text, image_text;
-    if (!coredll::ReadWholeFile(hive(), &text, error) ||
-        !coredll::ReadWholeFile(rtc_file(), &rtc_text, error) ||
-        (Present(image_file()) && !coredll::ReadWholeFile(image_file(), &image_text, error)))
+    if (!support::ReadWholeFile(hive(), &text, error) ||
+        !support::ReadWholeFile(rtc_file(), &rtc_text, error) ||
+        (Present(image_file()) && !support::ReadWholeFile(image_file(), &image_text, error)))
         return kDeviceFailed;
     if (!coredll::reg::ParseRegText(text, hive().string(), error))
         return kBadInput;
@@ -107,7 +108,7 @@ bool Device::Create(const SYSTEMTIME& start, bool* created, std::string* error) 
     Rtc rtc;
     rtc.time = start;
     rtc.reset_to = DefaultResetDate();
-    if (!coredll::WriteFileAtomically(hive(), kTimewardReg, error) || !WriteRtc(rtc, error) ||
+    if (!support::WriteFileAtomically(hive(), kTimewardReg, error) || !WriteRtc(rtc, error) ||
         !WriteImage(Image{}, error))
         return false;
     *created = true;
@@ -163,7 +164,7 @@ bool Device::WriteRtc(const Rtc& rtc, std::string* error) const {
     text += "time " + FormatDate(rtc.time, true) + "\n";
     text += std::string("battery ") + (rtc.battery_ok ? "ok" : "lost") + "\n";
     text += "reset-to " + FormatDate(rtc.reset_to, true) + "\n";
-    return coredll::WriteFileAtomically(rtc_file(), text, error);
+    return support::WriteFileAtomically(rtc_file(), text, error);
 }
 
 bool Device::ReadImage(Image* image, std::string* error) const {
@@ -186,7 +187,7 @@ bool Device::ReadImage(Image* image, std::string* error) const {
 bool Device::WriteImage(const Image& image, std::string* error) const {
     std::string text = kImageHeader;
     text += std::string("notifications ") + (image.notifications ? "on" : "off") + "\n";
-    return coredll::WriteFileAtomically(image_file(), text, error);
+    return support::WriteFileAtomically(image_file(), text, error);
 }
 
 DeviceLock::~DeviceLock() {

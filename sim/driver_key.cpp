@@ -1,12 +1,12 @@
 // Reads the driver's key in the simulated registry through the status model.
 #include "driver_key.h"
 
-#include <climits>
-
 #include "coredll_sim.h"
 #include "saver.h"
 #include "status_text.h"
 #include "store.h"
+#include "support/reg_data.h"
+#include "support/text.h"
 
 namespace tws {
 namespace {
@@ -15,7 +15,7 @@ constexpr size_t kDwordBytes = sizeof(DWORD);
 constexpr DWORD kSwitchOn = 0;
 
 const std::string& Key() {
-    static const std::string key = coredll::Utf8(TIMEWARD_KEY_PATH);
+    static const std::string key = support::Utf8(TIMEWARD_KEY_PATH);
     return key;
 }
 
@@ -26,18 +26,15 @@ BOOL KeyExists(void*) {
 
 BOOL ReadValue(void*, LPCWSTR name, DWORD* type, DWORD* size, BOOL* read, DWORD* value) {
     std::optional<coredll::RegValue> v =
-        coredll::reg::GetValue(Key(), coredll::Utf8(name), /*persisted=*/true);
+        coredll::reg::GetValue(Key(), support::Utf8(name), /*persisted=*/true);
     if (!v)
         return FALSE;
     *type = v->type;
     *size = static_cast<DWORD>(v->data.size());
     // As the driver reads it: at most four bytes, shorter data zero-extended, little-endian.
     *read = v->data.size() <= kDwordBytes;
-    if (*read) {
-        *value = 0;
-        for (size_t b = 0; b < v->data.size(); ++b)
-            *value |= static_cast<DWORD>(v->data[b]) << (CHAR_BIT * b);
-    }
+    if (*read)
+        *value = support::DwordOf(v->data);
     return TRUE;
 }
 
@@ -46,7 +43,7 @@ BOOL DriverRunning(void*) {
 }
 
 std::string Text(const TEXT_LINE& line) {
-    return coredll::Utf8(line.sz);
+    return support::Utf8(line.sz);
 }
 
 template <void (*Append)(TEXT_LINE*, const STORE_STATUS*)>
@@ -96,7 +93,7 @@ std::string Labelled(const char* label, const std::string& text) {
 }
 
 void WriteSwitch(bool on) {
-    coredll::reg::SetDword(Key(), coredll::Utf8(SWITCH_VALUE_NAME), on ? kSwitchOn : SWITCH_OFF);
+    coredll::reg::SetDword(Key(), support::Utf8(SWITCH_VALUE_NAME), on ? kSwitchOn : SWITCH_OFF);
     coredll::reg::Flush();
 }
 

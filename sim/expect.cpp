@@ -9,6 +9,7 @@
 #include "coredll_sim.h"
 #include "date_text.h"
 #include "driver_key.h"
+#include "support/text.h"
 
 namespace tws {
 namespace {
@@ -74,7 +75,7 @@ bool ExpectLines(const Step& s) {
     std::vector<coredll::debug::Line> lines = coredll::debug::Lines();
     int n = 0;
     for (const coredll::debug::Line& line : lines)
-        n += line.text == coredll::Utf16(s.text);
+        n += line.text == support::Utf16(s.text);
     std::string text = s.text.substr(0, s.text.size() - std::strlen(kLineEnd));
     bool ok = s.kind == StepKind::kExpectNoLine ? n == 0 : s.count < 0 ? n > 0 : n == s.count;
     if (!ok) {

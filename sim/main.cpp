@@ -18,6 +18,7 @@
 #include "runner.h"
 #include "scenario.h"
 #include "timeward_scenarios.h"
+#include "support/files.h"
 
 namespace {
 
@@ -268,7 +269,7 @@ int ReadSteps(const std::vector<std::string>& words, std::vector<tws::Step>* ste
     std::string text;
     if (std::filesystem::is_directory(file, ec))
         return BadInput("'" + file + "': expected a scenario file, not a directory");
-    if (!coredll::ReadWholeFile(file, &text, &error))
+    if (!support::ReadWholeFile(file, &text, &error))
         return BadInput(error);
     if (!tws::ParseScenario(text, file, steps, &error))
         return BadInput(error);

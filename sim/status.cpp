@@ -9,6 +9,7 @@
 #include "date_text.h"
 #include "driver_key.h"
 #include "status_text.h"
+#include "support/text.h"
 
 namespace tws {
 namespace {
@@ -19,11 +20,11 @@ std::string IsoDate(const SYSTEMTIME& st) {
     TEXT_LINE line;
     LineBegin(&line);
     LineAppendIsoDate(&line, &st);
-    return coredll::Utf8(line.sz);
+    return support::Utf8(line.sz);
 }
 
 Json Text(LPCWSTR text) {
-    return text ? Json(coredll::Utf8(text)) : Json(nullptr);
+    return text ? Json(support::Utf8(text)) : Json(nullptr);
 }
 
 // The model's fields, named and typed as timewardctl's `status --json` names them.

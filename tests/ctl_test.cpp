@@ -15,6 +15,7 @@
 #include "startup.h"
 #include "store_table.h"
 #include "timeward_version.h"
+#include "support/text.h"
 
 extern "C" int wmain(int argc, WCHAR* argv[]);
 
@@ -123,7 +124,7 @@ TEST_F(Timewardctl, TheModelForeseesTheStartUpCheckForEveryStore) {
         ReadStoreStatus(&reader, &now, &s);
         EXPECT_EQ(s.fKey != FALSE, row.key);
         EXPECT_EQ(s.dwSnapshot, row.snapshot);
-        EXPECT_EQ(s.pszBadValue ? coredll::Utf8(s.pszBadValue) : "",
+        EXPECT_EQ(s.pszBadValue ? support::Utf8(s.pszBadValue) : "",
                   row.bad_value ? row.bad_value : "");
         EXPECT_EQ(s.dwSwitch, row.switch_state);
         EXPECT_EQ(s.dwNextStart, row.next_start);

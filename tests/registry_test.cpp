@@ -73,13 +73,13 @@ TEST_F(Registry, HiveFileRoundTripsEveryType) {
                           "; a device\n"
                           "[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Timeward]\n"
                           "\"Prefix\"=\"RTC\"\n"
-                          "\"Order\"=dword:0000012c\n"
+                          "\"Order\"=DWORD:0000012c\n"  // keywords and the root in any case
                           "\"IClass\"=multi_sz:\"{A32942B7-920C-486b-B0E6-92A702A99B35}\",\"x\"\n"
                           "\"Blob\"=hex:01,02,\\\n"
                           "  ff\n"
                           "\"Odd\"=hex(8):00,01\n"
                           "@=\"quote \\\" and \\\\ and \xc3\xa9\"\n"
-                          "[HKEY_LOCAL_MACHINE\\Empty]\n");
+                          "[hkey_local_machine\\Empty]\n");
     std::string error;
     ASSERT_TRUE(coredll::reg::LoadHiveFile(hive, &error)) << error;
     EXPECT_EQ(coredll::reg::GetString("Drivers\\BuiltIn\\Timeward", "Prefix"), "RTC");

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "coredll_sim.h"
+#include "support/text.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ std::string Errors() {
 COREDLL_API void ConsoleWriteW(BOOL fError, LPCWSTR pszText) {
     if (!pszText)
         return;
-    std::string text = coredll::Utf8(pszText);
+    std::string text = support::Utf8(pszText);
     std::lock_guard<std::mutex> lock(C().mu);
     if (C().capture) {
         (fError ? C().err : C().out) += text;

@@ -1,5 +1,6 @@
 // The kernel debug print's format engine: the conversions NKDbgPrintfW takes, to UTF-16 text.
 #include "internal.h"
+#include "support/text.h"
 
 namespace coredll::detail {
 namespace {
@@ -52,7 +53,7 @@ std::u16string FormatDebugText(const char16_t* fmt, va_list args) {
             }
             case u'S': {
                 const char* s = va_arg(args, const char*);
-                out += Utf16(s ? s : "(null)");
+                out += support::Utf16(s ? s : "(null)");
                 break;
             }
             case u'c':

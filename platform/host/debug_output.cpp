@@ -1,5 +1,6 @@
 // Debug output: NKDbgPrintfW's lines, kept with their times, echoed and passed to a listener.
 #include "internal.h"
+#include "support/text.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -45,7 +46,7 @@ std::vector<Line> Lines() {
 std::vector<std::string> Texts() {
     std::vector<std::string> out;
     for (const Line& l : Lines())
-        out.push_back(Utf8(l.text));
+        out.push_back(support::Utf8(l.text));
     return out;
 }
 
@@ -80,7 +81,7 @@ COREDLL_API void NKDbgPrintfW(LPCWSTR lpszFmt, ...) {
         r.lines.push_back(line);
         listener = r.listener;
         if (r.echo) {
-            std::string text = Utf8(line.text);
+            std::string text = support::Utf8(line.text);
             while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
                 text.pop_back();
             std::fprintf(stderr, "%s\n", text.c_str());

@@ -8,6 +8,8 @@
 #include <cstdio>
 
 #include "coredll_sim.h"
+#include "support/reg_data.h"
+#include "support/text.h"
 
 namespace coredll {
 namespace {
@@ -16,22 +18,11 @@ constexpr std::string_view kBuiltIn = "Drivers\\BuiltIn";
 constexpr std::string_view kActive = "Drivers\\Active";
 constexpr std::u16string_view kPowerClass = u"" PMCLASS_GENERIC_DEVICE_TEXT;
 
-bool IEquals(std::u16string_view a, std::u16string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
-               auto up = [](char16_t c) { return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c; };
-               return up(x) == up(y);
-           });
-}
-
 // "IClass" is a string or a list of strings; any of them may name the class.
 bool NamesPowerClass(const std::optional<RegValue>& v) {
     if (!v || (v->type != REG_SZ && v->type != REG_MULTI_SZ))
         return false;
-    std::u16string all;
-    for (size_t i = 0; i + 1 < v->data.size(); i += 2) {
-        all.push_back(static_cast<char16_t>(v->data[i] | (v->data[i + 1] << 8)));
-    }
+    const std::u16string all = support::CodeUnits(v->data);
     size_t start = 0;
     while (start < all.size()) {
         size_t end = all.find(u'\0', start);
@@ -40,7 +31,7 @@ bool NamesPowerClass(const std::optional<RegValue>& v) {
         std::u16string_view item(all.data() + start, end - start);
         // An entry may carry a name after the class: "{GUID}=Name".
         item = item.substr(0, item.find(u'='));
-        if (IEquals(item, kPowerClass))
+        if (support::IEquals(item, kPowerClass))
             return true;
         start = end + 1;
     }
@@ -49,7 +40,7 @@ bool NamesPowerClass(const std::optional<RegValue>& v) {
 
 template <typename Fn>
 void Resolve(HMODULE module, const std::string& prefix, const char* op, Fn** slot) {
-    std::u16string name = Utf16(prefix + "_" + op);
+    std::u16string name = support::Utf16(prefix + "_" + op);
     // Through void (*)(), the type any function pointer may pass through unwarned.
     *slot =
         reinterpret_cast<Fn*>(reinterpret_cast<void (*)()>(GetProcAddressW(module, name.c_str())));
@@ -73,7 +64,7 @@ std::string ReadSettings(const std::string& key, ActiveDriver* d) {
 // Loads the driver's module and finds its entry points. Returns what failed, or nothing; on a
 // failure the module is not left loaded.
 std::string LoadEntryPoints(ActiveDriver* d) {
-    d->module = LoadLibraryW(Utf16(d->dll).c_str());
+    d->module = LoadLibraryW(support::Utf16(d->dll).c_str());
     if (!d->module) {
         const DWORD error = GetLastError();
         const char* why = dlerror();  // the host's loader names the file and the reason
@@ -152,7 +143,7 @@ bool DeviceManager::Activate(std::string_view name, std::string* error) {
     reg::SetString(d->active_key, "Name", d->device);
 
     const StreamEntryPoints& e = d->entry;
-    d->context = e.Init(Utf16(d->active_key).c_str(), nullptr);
+    d->context = e.Init(support::Utf16(d->active_key).c_str(), nullptr);
     if (d->context == 0) {
         reg::DeleteKey(d->active_key);
         FreeLibrary(d->module);

@@ -1,6 +1,7 @@
 // Modules: LoadLibraryW and its kin over the host's dynamic loader, with Windows' rules for
 // handles, reference counts and a DllMain that refuses the attach.
 #include "internal.h"
+#include "support/text.h"
 
 #include <dlfcn.h>
 #include <link.h>
@@ -33,7 +34,7 @@ Modules& Mods() {
 
 // A module name without its directory: "\\Windows\\Timeward.dll" is "Timeward.dll".
 std::string BaseName(std::u16string_view dll) {
-    std::string name = Utf8(dll);
+    std::string name = support::Utf8(dll);
     size_t slash = name.find_last_of("\\/");
     return slash == std::string::npos ? name : name.substr(slash + 1);
 }
@@ -164,7 +165,7 @@ COREDLL_API FARPROC GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName) {
         dl = it->second.dl;
         core = it->second.pinned;
     }
-    const std::string name = Utf8(lpProcName);
+    const std::string name = support::Utf8(lpProcName);
     void* sym = core && name == kRunAppAtEvent && NotificationsLeftOut() ? nullptr
                                                                          : dlsym(dl, name.c_str());
     if (!sym)
@@ -201,7 +202,7 @@ COREDLL_API HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
     }
     const std::string name = BaseName(lpModuleName);
     std::lock_guard<std::mutex> lock(Mods().mu);
-    if (strcasecmp(name.c_str(), Utf8(kCoreLibrary).c_str()) == 0)
+    if (strcasecmp(name.c_str(), support::Utf8(kCoreLibrary).c_str()) == 0)
         return CoreLibraryLocked();
     for (const auto& [h, module] : Mods().loaded) {
         if (strcasecmp(name.c_str(), BaseName(module.file).c_str()) == 0)

@@ -1,13 +1,15 @@
 // The simulated registry's controls: keys and values set and read by tests and tools, the
 // hive file, fault switches, counters and the call hook.
 #include "regstate.h"
-#include "files.h"
+#include "support/reg_data.h"
+#include "support/text.h"
+#include "support/files.h"
 
 namespace coredll::detail {
 namespace {
 
 Path ToPath(std::string_view path) {
-    return SplitPath(Utf16(path));
+    return SplitPath(support::Utf16(path));
 }
 
 }  // namespace
@@ -52,28 +54,18 @@ void SetValue(std::string_view path, std::string_view name, RegValue value) {
     RegKey* key = &r.live;
     for (const std::u16string& part : ToPath(path))
         key = key->AddChild(part);
-    std::u16string wname = Utf16(name);
+    std::u16string wname = support::Utf16(name);
     RegKey::Named& slot = key->values[FoldCase(wname)];
     slot.name = wname;
     slot.value = std::move(value);
 }
 
 void SetDword(std::string_view path, std::string_view name, DWORD value) {
-    RegValue v{REG_DWORD, {}};
-    for (int i = 0; i < 4; ++i)
-        v.data.push_back(static_cast<BYTE>(value >> (8 * i)));
-    SetValue(path, name, std::move(v));
+    SetValue(path, name, {REG_DWORD, support::DwordData(value)});
 }
 
 void SetString(std::string_view path, std::string_view name, std::string_view value) {
-    RegValue v{REG_SZ, {}};
-    for (char16_t c : Utf16(value)) {
-        v.data.push_back(static_cast<BYTE>(c & 0xFF));
-        v.data.push_back(static_cast<BYTE>(c >> 8));
-    }
-    v.data.push_back(0);
-    v.data.push_back(0);
-    SetValue(path, name, std::move(v));
+    SetValue(path, name, {REG_SZ, support::StringData(support::Utf16(value))});
 }
 
 std::optional<RegValue> GetValue(std::string_view path, std::string_view name, bool persisted) {
@@ -82,7 +74,7 @@ std::optional<RegValue> GetValue(std::string_view path, std::string_view name, b
     RegKey* key = Find(persisted ? &r.persisted : &r.live, ToPath(path));
     if (!key)
         return std::nullopt;
-    auto it = key->values.find(FoldCase(Utf16(name)));
+    auto it = key->values.find(FoldCase(support::Utf16(name)));
     if (it == key->values.end())
         return std::nullopt;
     return it->second.value;
@@ -92,22 +84,15 @@ std::optional<DWORD> GetDword(std::string_view path, std::string_view name, bool
     std::optional<RegValue> v = GetValue(path, name, persisted);
     if (!v || v->type != REG_DWORD || v->data.size() != 4)
         return std::nullopt;
-    return static_cast<DWORD>(v->data[0] | (v->data[1] << 8) | (v->data[2] << 16) |
-                              (static_cast<DWORD>(v->data[3]) << 24));
+    return support::DwordOf(v->data);
 }
 
 std::optional<std::string> GetString(std::string_view path, std::string_view name) {
     std::optional<RegValue> v = GetValue(path, name);
     if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ))
         return std::nullopt;
-    std::u16string s;
-    for (size_t i = 0; i + 1 < v->data.size(); i += 2) {
-        char16_t c = static_cast<char16_t>(v->data[i] | (v->data[i + 1] << 8));
-        if (c == 0)
-            break;
-        s.push_back(c);
-    }
-    return Utf8(s);
+    const std::u16string s = support::CodeUnits(v->data);
+    return support::Utf8(s.substr(0, s.find(u'\0')));
 }
 
 std::vector<std::string> SubKeys(std::string_view path) {
@@ -116,7 +101,7 @@ std::vector<std::string> SubKeys(std::string_view path) {
     std::vector<std::string> out;
     if (RegKey* key = Find(&r.live, ToPath(path))) {
         for (const auto& [folded, child] : key->keys)
-            out.push_back(Utf8(child.name));
+            out.push_back(support::Utf8(child.name));
     }
     return out;
 }
@@ -138,7 +123,7 @@ void PowerCut() {
 
 bool LoadHiveFile(const std::filesystem::path& file, std::string* error) {
     std::string text;
-    if (!ReadWholeFile(file, &text, error))
+    if (!support::ReadWholeFile(file, &text, error))
         return false;
     RegKey parsed;
     if (!ParseReg(text, file.string(), &parsed, error))
@@ -153,7 +138,7 @@ bool LoadHiveFile(const std::filesystem::path& file, std::string* error) {
 
 bool MergeRegFile(const std::filesystem::path& file, std::string* error) {
     std::string text;
-    return ReadWholeFile(file, &text, error) && MergeRegText(text, file.string(), error);
+    return support::ReadWholeFile(file, &text, error) && MergeRegText(text, file.string(), error);
 }
 
 bool MergeRegText(std::string_view text, std::string_view file_name, std::string* error) {
@@ -233,7 +218,7 @@ void FailOpens(bool fail) {
 
 void FailSetOf(std::string_view name) {
     std::lock_guard<std::mutex> lock(Registry().mu);
-    Registry().fail_set_of = FoldCase(Utf16(name));
+    Registry().fail_set_of = FoldCase(support::Utf16(name));
 }
 
 void FailFlushes(bool fail) {

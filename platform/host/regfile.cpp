@@ -1,5 +1,7 @@
 // Reads and writes the registry in the .reg text syntax of platform.reg files.
 #include "regtree.h"
+#include "support/reg_data.h"
+#include "support/text.h"
 
 #include <cstdio>
 #include <optional>
@@ -8,23 +10,6 @@ namespace coredll::detail {
 namespace {
 
 constexpr std::string_view kRoot = "HKEY_LOCAL_MACHINE";
-
-bool IEquals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<char>(y - 'a' + 'A');
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
-}
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
@@ -43,15 +28,6 @@ int HexDigit(char c) {
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
-}
-
-void AppendUtf16(std::vector<BYTE>* out, std::u16string_view s) {
-    for (char16_t c : s) {
-        out->push_back(static_cast<BYTE>(c & 0xFF));
-        out->push_back(static_cast<BYTE>(c >> 8));
-    }
-    out->push_back(0);
-    out->push_back(0);
 }
 
 // A reader over one logical line (physical lines joined where a hex list continues).
@@ -75,7 +51,7 @@ class Cursor {
         return true;
     }
     bool TakeWord(std::string_view w) {
-        if (!IEquals(s_.substr(pos_, w.size()), w))
+        if (!support::IEquals(s_.substr(pos_, w.size()), w))
             return false;
         pos_ += w.size();
         return true;
@@ -137,8 +113,8 @@ struct Parser {
     }
 
     bool Text(const std::string& utf8, std::u16string* out) {
-        std::u16string s = Utf16(utf8);
-        if (Utf8(s) != utf8)
+        std::u16string s = support::Utf16(utf8);
+        if (support::Utf8(s) != utf8)
             return Fail("UTF-8 text");
         *out = std::move(s);
         return true;
@@ -160,11 +136,10 @@ struct Parser {
                 return false;
             if (w.empty())
                 return Fail("a non-empty string in the multi_sz list");
-            AppendUtf16(&v->data, w);
+            support::AppendString(&v->data, w);
             c.SkipSpace();
         }
-        v->data.push_back(0);
-        v->data.push_back(0);
+        support::AppendString(&v->data, u"");  // the empty string that ends the list
         return true;
     }
 
@@ -202,14 +177,13 @@ struct Parser {
             if (!Text(*s, &w))
                 return false;
             v->type = REG_SZ;
-            AppendUtf16(&v->data, w);
+            support::AppendString(&v->data, w);
         } else if (c.TakeWord("dword:")) {
             std::optional<uint32_t> d = c.Hex(8);
             if (!d)
                 return Fail("dword: followed by 1 to 8 hex digits");
             v->type = REG_DWORD;
-            for (int i = 0; i < 4; ++i)
-                v->data.push_back(static_cast<BYTE>(*d >> (8 * i)));
+            v->data = support::DwordData(*d);
         } else if (c.TakeWord("multi_sz:")) {
             if (!MultiSz(c, v))
                 return false;
@@ -255,7 +229,7 @@ struct Parser {
         if (l.back() != ']')
             return Fail("a key line closed by ']'");
         std::string_view path = l.substr(1, l.size() - 2);
-        if (!IEquals(path.substr(0, kRoot.size()), kRoot) ||
+        if (!support::IEquals(path.substr(0, kRoot.size()), kRoot) ||
             (path.size() > kRoot.size() && path[kRoot.size()] != '\\')) {
             return Fail("a key under HKEY_LOCAL_MACHINE");
         }
@@ -328,7 +302,7 @@ struct Parser {
 
 std::string Escape(std::u16string_view s) {
     std::string out;
-    for (char c : Utf8(s)) {
+    for (char c : support::Utf8(s)) {
         if (c == '\\' || c == '"')
             out.push_back('\\');
         out.push_back(c);
@@ -342,16 +316,13 @@ bool Printable(std::u16string_view s) {
         if (c < 0x20 || c == 0x7F)
             return false;
     }
-    return Utf16(Utf8(s)) == s;
+    return support::Utf16(support::Utf8(s)) == s;
 }
 
 std::optional<std::vector<std::u16string>> Strings(const std::vector<BYTE>& data, bool multi) {
     if (data.size() % 2 != 0 || data.size() < 2)
         return std::nullopt;
-    std::u16string all;
-    for (size_t i = 0; i < data.size(); i += 2) {
-        all.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
-    }
+    std::u16string all = support::CodeUnits(data);
     if (all.back() != 0)
         return std::nullopt;
     all.pop_back();
@@ -399,8 +370,7 @@ void FormatValue(std::string* out, const RegKey::Named& v) {
     const std::vector<BYTE>& d = v.value.data;
     if (v.value.type == REG_DWORD && d.size() == 4) {
         char buf[16];
-        std::snprintf(buf, sizeof buf, "dword:%08x",
-                      static_cast<unsigned>(d[0] | (d[1] << 8) | (d[2] << 16) | (d[3] << 24)));
+        std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(support::DwordOf(d)));
         *out += buf;
     } else if (auto s = v.value.type == REG_SZ ? Strings(d, false) : std::nullopt) {
         AppendQuoted(out, (*s)[0]);
@@ -434,7 +404,7 @@ void FormatKey(std::string* out, const RegKey& key, const std::string& path) {
             FormatValue(out, v);
     }
     for (const auto& [folded, child] : key.keys) {
-        FormatKey(out, *child.key, path + "\\" + Utf8(child.name));
+        FormatKey(out, *child.key, path + "\\" + support::Utf8(child.name));
     }
 }
 

@@ -1,8 +1,8 @@
 // The simulated registry's calls: the handle table and the Reg* functions over the key tree.
 #include "regstate.h"
-#include "files.h"
 #include "internal.h"
 #include "schedule.h"
+#include "support/files.h"
 
 #include <cstring>
 
@@ -27,13 +27,13 @@ RegKey* Find(RegKey* root, const Path& path) {
 LONG FlushLocked(RegState& r) {
     if (r.fail_flushes)
         return ERROR_WRITE_FAULT;
-    if (r.hive_file && r.tear != Tear::kNone) {
-        WriteAtomically(*r.hive_file, FormatReg(r.live), r.tear);
-        r.tear = Tear::kNone;
+    if (r.hive_file && r.tear != reg::Tear::kNone) {
+        support::WriteAtomically(*r.hive_file, FormatReg(r.live), r.tear);
+        r.tear = reg::Tear::kNone;
         r.hive_file.reset();  // the power is gone: nothing more reaches storage
         return ERROR_WRITE_FAULT;
     }
-    if (r.hive_file && !WriteAtomically(*r.hive_file, FormatReg(r.live)))
+    if (r.hive_file && !support::WriteAtomically(*r.hive_file, FormatReg(r.live)))
         return ERROR_WRITE_FAULT;
     r.persisted = r.live;
     r.counters.flushes++;
@@ -144,7 +144,7 @@ void ResetRegistry() {
     r.handles.clear();
     r.fail_opens = r.fail_flushes = false;
     r.fail_set_of.clear();
-    r.tear = Tear::kNone;
+    r.tear = reg::Tear::kNone;
     r.counters = RegCounters();
     r.hook = nullptr;
 }

@@ -12,22 +12,19 @@
 #include <string_view>
 #include <vector>
 
+#include "support/files.h"
+#include "support/text.h"
+
 #define SIM_API __attribute__((visibility("default")))
 
 namespace coredll {
 
-// --- Text -------------------------------------------------------------------------------
-
-SIM_API std::u16string Utf16(std::string_view utf8);
-SIM_API std::string Utf8(std::u16string_view utf16);
-
-// Writes a file whole or not at all (a temporary file, fsync, rename, fsync of the directory),
-// as the hive's flush does. On failure the file is as it was and `error` says why.
-SIM_API bool WriteFileAtomically(const std::filesystem::path& file, std::string_view text,
-                                 std::string* error);
-// Reads a whole file; on failure `error` names the file and says why.
-SIM_API bool ReadWholeFile(const std::filesystem::path& file, std::string* text,
-                           std::string* error);
+// The text and file helpers are the support layer's (support/text.h, support/files.h). Code
+// not yet moved to those names still calls them by the core library's.
+using support::ReadWholeFile;
+using support::Utf16;
+using support::Utf8;
+using support::WriteFileAtomically;
 
 // --- Whole library ----------------------------------------------------------------------
 
@@ -101,8 +98,9 @@ SIM_API void FailOpens(bool fail);              // every open and create fails
 SIM_API void FailSetOf(std::string_view name);  // sets of this value name fail ("" = none)
 SIM_API void FailFlushes(bool fail);            // flushes fail and persist nothing
 // Where a torn write of the hive file stops, as a power failure would stop it: after half of
-// the temporary file, or after all of it but before the rename.
-enum class Tear { kNone, kHalfTheData, kBeforeTheRename };
+// the temporary file (Tear::kHalfTheData), or after all of it but before the rename
+// (Tear::kBeforeTheRename).
+using support::Tear;
 // Power fails in the middle of the next flush's file write, where `tear` says. That flush
 // fails, and the hive file is detached (nothing more reaches it) and left as the write left
 // it. Tear::kNone clears it.

@@ -1,7 +1,28 @@
-// UTF-8 and UTF-16 conversion for the simulated core library and its users.
-#include "coredll_sim.h"
+// UTF-8 and UTF-16 conversion, and names matched without regard to case.
+#include "text.h"
 
-namespace coredll {
+#include <algorithm>
+#include <cstdint>
+
+namespace support {
+namespace {
+
+template <typename Char>
+bool EqualIgnoringCase(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
+    auto up = [](Char c) { return c >= Char('a') && c <= Char('z') ? Char(c - 'a' + 'A') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](Char x, Char y) { return up(x) == up(y); });
+}
+
+}  // namespace
+
+bool IEquals(std::string_view a, std::string_view b) {
+    return EqualIgnoringCase(a, b);
+}
+
+bool IEquals(std::u16string_view a, std::u16string_view b) {
+    return EqualIgnoringCase(a, b);
+}
 
 std::u16string Utf16(std::string_view s) {
     std::u16string out;
@@ -79,4 +100,4 @@ std::string Utf8(std::u16string_view s) {
     return out;
 }
 
-}  // namespace coredll
+}  // namespace support

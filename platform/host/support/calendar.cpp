@@ -1,14 +1,13 @@
 // Converts calendar records to points in time and back, by <chrono>.
 #include "calendar.h"
 
-namespace tws {
+namespace support {
 namespace {
 
 using namespace std::chrono;
 
-constexpr year kFirstYear{1601};
+constexpr year kFirstYear = year_month_day{floor<days>(kFirstInstant)}.year();
 constexpr year kLastYear{30827};
-constexpr Instant kFirstInstant{sys_days{kFirstYear / January / 1}};
 
 }  // namespace
 
@@ -53,4 +52,4 @@ SYSTEMTIME NowUtc() {
     return ToRecord(floor<seconds>(system_clock::now()));
 }
 
-}  // namespace tws
+}  // namespace support

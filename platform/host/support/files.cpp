@@ -8,9 +8,7 @@
 #include <cstring>
 #include <utility>
 
-#include "coredll_sim.h"
-
-namespace coredll::detail {
+namespace support {
 
 bool WriteAtomically(const std::filesystem::path& file, std::string_view text, Tear tear) {
     std::filesystem::path tmp = file;
@@ -48,10 +46,6 @@ bool WriteAtomically(const std::filesystem::path& file, std::string_view text, T
     return true;
 }
 
-}  // namespace coredll::detail
-
-namespace coredll {
-
 bool ReadWholeFile(const std::filesystem::path& file, std::string* text, std::string* error) {
     // read(2) itself, so that a directory or a failed read is an error, not an empty file.
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -81,11 +75,11 @@ bool ReadWholeFile(const std::filesystem::path& file, std::string* text, std::st
 
 bool WriteFileAtomically(const std::filesystem::path& file, std::string_view text,
                          std::string* error) {
-    if (detail::WriteAtomically(file, text))
+    if (WriteAtomically(file, text))
         return true;
     if (error)
         *error = file.string() + ": cannot write: " + std::strerror(errno);
     return false;
 }
 
-}  // namespace coredll
+}  // namespace support

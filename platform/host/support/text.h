@@ -1,0 +1,20 @@
+// Text for host code: UTF-8 and UTF-16 conversion, and names matched without regard to case.
+#ifndef TIMEWARD_SUPPORT_TEXT_H
+#define TIMEWARD_SUPPORT_TEXT_H
+
+#include <string>
+#include <string_view>
+
+namespace support {
+
+// Invalid sequences become U+FFFD.
+std::u16string Utf16(std::string_view utf8);
+std::string Utf8(std::u16string_view utf16);
+
+// Equal but for the case of ASCII letters, as the registry and the Device Manager match names.
+bool IEquals(std::string_view a, std::string_view b);
+bool IEquals(std::u16string_view a, std::u16string_view b);
+
+}  // namespace support
+
+#endif  // TIMEWARD_SUPPORT_TEXT_H
