@@ -20,6 +20,7 @@
 #include "devmgr.h"
 #include "driver_key.h"
 #include "expect.h"
+#include "saver.h"
 #include "status.h"
 #include "at_rest.h"
 
@@ -312,8 +313,9 @@ class Session {
 
     // Another process sets the driver's event.
     void SetSaveEvent(const SYSTEMTIME& now) {
-        Out().Line(now, "event", "another process sets \"SaveRTCEvent\"");
-        HANDLE h = CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent");
+        Out().Line(now, "event",
+                   "another process sets \"" + coredll::Utf8(SAVE_EVENT_NAME) + "\"");
+        HANDLE h = CreateEventW(nullptr, FALSE, FALSE, SAVE_EVENT_NAME);
         SetEvent(h);
         CloseHandle(h);
         coredll::clock::Settle();
