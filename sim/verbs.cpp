@@ -14,18 +14,14 @@ constexpr unsigned kPowerAny = kPowerOff | kPowerOn | kPowerSuspended;
 constexpr unsigned kPowerUp = kPowerOn | kPowerSuspended;  // on, or asleep
 constexpr size_t kMostCountDigits = 6;
 
-bool IsQuoted(const std::string& w) {
-    return !w.empty() && w[0] == '"';
-}
-
 // The words of one step, read from left to right after the verb.
 class StepWords {
   public:
-    StepWords(const std::vector<std::string>& words, StepParser* parser)
-        : w_(words), parser_(parser) {}
+    StepWords(const std::vector<Word>& words, StepParser* parser) : w_(words), parser_(parser) {}
 
+    // Fails blaming the next word, or the last when there is none.
     bool Fail(const std::string& expected) {
-        return parser_->FailAt(i_, expected);
+        return parser_->FailAt(w_[std::min(i_, w_.size() - 1)], expected);
     }
     bool NeedPower(unsigned allowed, std::string_view name) {
         return parser_->NeedPower(allowed, name);
@@ -35,23 +31,23 @@ class StepWords {
     }
     // Takes the next word, "" when there is none.
     std::string Take() {
-        return AtEnd() ? "" : w_[i_++];
+        return AtEnd() ? "" : w_[i_++].text;
     }
     // Takes the next word when it is `word`.
     bool Take(std::string_view word) {
-        if (AtEnd() || w_[i_] != word)
+        if (AtEnd() || w_[i_].text != word)
             return false;
         ++i_;
         return true;
     }
     // A date of one word, or two when the second is the time of day.
     bool Date(SYSTEMTIME* out) {
-        if (AtEnd() || IsQuoted(w_[i_]))
+        if (AtEnd() || w_[i_].quoted)
             return false;
-        const std::string& text = w_[i_];
-        if (i_ + 1 < w_.size() && w_[i_ + 1].find(':') != std::string::npos &&
-            !IsQuoted(w_[i_ + 1])) {
-            if (ParseDate(text + " " + w_[i_ + 1], out)) {
+        const std::string& text = w_[i_].text;
+        if (i_ + 1 < w_.size() && w_[i_ + 1].text.find(':') != std::string::npos &&
+            !w_[i_ + 1].quoted) {
+            if (ParseDate(text + " " + w_[i_ + 1].text, out)) {
                 i_ += 2;
                 return true;
             }
@@ -66,39 +62,40 @@ class StepWords {
         SYSTEMTIME d;
         if (!Date(&d)) {
             // A date's shape with a number out of range: say which.
-            const std::string why = AtEnd() || IsQuoted(w_[i_]) ? "" : DateProblem(w_[i_]);
+            const std::string why = AtEnd() || w_[i_].quoted ? "" : DateProblem(w_[i_].text);
             if (!why.empty() && why.rfind("expected", 0) != 0)
-                return parser_->Refuse(i_, w_[i_], why);
+                return parser_->Refuse(w_[i_], why);
             return Fail(expected);
         }
         *out = d;
         return true;
     }
     bool Duration(int64_t* ms, const std::string& usage) {
-        if (AtEnd() || !ParseDuration(w_[i_], ms)) {
-            if (!AtEnd() && w_[i_][0] == '-' && DurationProblem(w_[i_]).rfind("expected", 0) != 0)
-                return parser_->Refuse(i_, w_[i_], DurationProblem(w_[i_]));
+        if (AtEnd() || !ParseDuration(w_[i_].text, ms)) {
+            const std::string why = AtEnd() ? "" : DurationProblem(w_[i_].text);
+            if (!AtEnd() && w_[i_].text[0] == '-' && why.rfind("expected", 0) != 0)
+                return parser_->Refuse(w_[i_], why);
             return Fail("a duration like 90s, 5m, 2h or 1h30m in " + usage);
         }
         ++i_;
         return true;
     }
     bool OnOff(bool* on, const std::string& after) {
-        if (AtEnd() || (w_[i_] != "on" && w_[i_] != "off"))
+        if (AtEnd() || (w_[i_].text != "on" && w_[i_].text != "off"))
             return Fail("on or off after " + after);
-        *on = w_[i_++] == "on";
+        *on = w_[i_++].text == "on";
         return true;
     }
     // A debug line in quotes, as the driver writes it (with its "\r\n").
     bool Line(std::string* text, const std::string& after) {
-        if (AtEnd() || !IsQuoted(w_[i_]))
+        if (AtEnd() || !w_[i_].quoted)
             return Fail("a quoted debug line after " + after);
-        *text = w_[i_++].substr(1) + "\r\n";
+        *text = w_[i_++].text + "\r\n";
         return true;
     }
     // A count of up to six digits.
     bool Count(int* count) {
-        const std::string& word = w_[i_];
+        const std::string& word = w_[i_].text;
         unsigned n = 0;
         const char* end = word.data() + word.size();
         auto [stop, ec] = std::from_chars(word.data(), end, n);
@@ -112,7 +109,7 @@ class StepWords {
     const char* usage = nullptr;
 
   private:
-    const std::vector<std::string>& w_;
+    const std::vector<Word>& w_;
     size_t i_ = 1;
     StepParser* parser_;
 };
@@ -164,10 +161,8 @@ bool Notifications(StepWords& w, Step* s) {
 bool Ctl(StepWords& w, Step* s) {
     if (w.AtEnd())
         return w.Fail("status, save or clear after ctl");
-    while (!w.AtEnd()) {
-        std::string word = w.Take();
-        s->words.push_back(IsQuoted(word) ? word.substr(1) : word);
-    }
+    while (!w.AtEnd())
+        s->words.push_back(w.Take());
     return true;
 }
 
@@ -284,18 +279,15 @@ bool StepParser::Fail(const std::string& expected) {
     return false;
 }
 
-bool StepParser::FailAt(size_t word, const std::string& expected) {
-    if (word_wheres_.empty())
+bool StepParser::FailAt(const Word& word, const std::string& expected) {
+    if (word.where.empty())
         return Fail(expected);
-    *error_ = word_wheres_[std::min(word, word_wheres_.size() - 1)] + ": expected " + expected;
+    *error_ = word.where + ": expected " + expected;
     return false;
 }
 
-bool StepParser::Refuse(size_t word, const std::string& text, const std::string& why) {
-    if (word_wheres_.empty())
-        *error_ = where_ + ": '" + text + "': " + why;
-    else
-        *error_ = word_wheres_[std::min(word, word_wheres_.size() - 1)] + ": " + why;
+bool StepParser::Refuse(const Word& word, const std::string& why) {
+    *error_ = (word.where.empty() ? where_ + ": '" + word.text + "'" : word.where) + ": " + why;
     return false;
 }
 
@@ -314,12 +306,12 @@ bool StepParser::NeedPower(unsigned allowed, std::string_view name) {
                 StateName(power_) + " here");
 }
 
-bool StepParser::Parse(const std::vector<std::string>& words, std::vector<Step>* steps) {
+bool StepParser::Parse(const std::vector<Word>& words, std::vector<Step>* steps) {
     if (words.empty())
         return true;
-    const Verb* verb = Find(kVerbs, words[0]);
+    const Verb* verb = Find(kVerbs, words[0].text);
     if (!verb)
-        return Fail("a step: " + Names(kVerbs) + "; not '" + words[0] + "'");
+        return Fail("a step: " + Names(kVerbs) + "; not '" + words[0].text + "'");
     Step s;
     s.where = where_;
     StepWords w(words, this);

@@ -13,6 +13,15 @@ namespace tws {
 // The device's state between steps; a bit each, so that a verb can allow several.
 enum PowerState : unsigned { kPowerOff = 1, kPowerOn = 2, kPowerSuspended = 4 };
 
+// A word of a step: its text, whether it stood in quotes, and where it came from when it stands
+// on its own (a command-line argument, quoted as given). A word of a file's line has no place of
+// its own: the line's place says where it is.
+struct Word {
+    std::string text;
+    bool quoted = false;
+    std::string where{};
+};
+
 // Turns the words of one step at a time into a Step. Each step must fit the device's state
 // when it comes (no boot while the device is on, no run while it is off); the device is off
 // before the first step.
@@ -21,21 +30,19 @@ class StepParser {
     explicit StepParser(std::string* error) : error_(error) {}
 
     // Where the next step stands, "file:line" or the step's words quoted, for messages and the
-    // Step; and where each of its words stands, when they stand apart (the command line's
-    // arguments, each quoted).
-    void At(std::string where, std::vector<std::string> word_wheres = {}) {
+    // Step.
+    void At(std::string where) {
         where_ = std::move(where);
-        word_wheres_ = std::move(word_wheres);
     }
 
     // Appends the step the words make, or fails with a message that names where and what was
-    // expected. A word in quotes is marked by a leading '"'. No words: no step, no error.
-    bool Parse(const std::vector<std::string>& words, std::vector<Step>* steps);
+    // expected. No words: no step, no error.
+    bool Parse(const std::vector<Word>& words, std::vector<Step>* steps);
     bool Fail(const std::string& expected);
-    // The same, blaming the word at `word` (the last word when past the end).
-    bool FailAt(size_t word, const std::string& expected);
-    // Fails saying why the word `text` at `word` will not do, with the word quoted.
-    bool Refuse(size_t word, const std::string& text, const std::string& why);
+    // The same, blaming `word` where it stands on its own.
+    bool FailAt(const Word& word, const std::string& expected);
+    // Fails saying why `word` will not do, with the word quoted.
+    bool Refuse(const Word& word, const std::string& why);
 
     // Fails unless the device is in one of the `allowed` states for the step `name`.
     bool NeedPower(unsigned allowed, std::string_view name);
@@ -43,7 +50,6 @@ class StepParser {
   private:
     PowerState power_ = kPowerOff;
     std::string where_;
-    std::vector<std::string> word_wheres_;
     std::string* error_;
 };
 
