@@ -15,17 +15,17 @@
 
 #include "at_rest.h"
 #include "console.h"
+#include "verbs.h"
 
 namespace tws {
 namespace {
 
-// The last step of the time on that starts with the boot at steps[boot]: the step that takes
-// the power away, or the last step.
+// The last step of the time on that starts with the boot at steps[boot]: the step that ends
+// the session, or the last step.
 size_t LastStepOn(const std::vector<Step>& steps, size_t boot) {
     size_t last = boot;
     while (last + 1 < steps.size()) {
-        StepKind k = steps[++last].kind;
-        if (k == StepKind::kShutdown || k == StepKind::kPowerCut || k == StepKind::kPullBattery)
+        if (steps[++last].verb->EndsSession())
             break;
     }
     return last;
@@ -58,8 +58,8 @@ sigset_t StopSignals() {
 int Runner::Play(const std::vector<Step>& steps) {
     size_t i = 0;
     while (i < steps.size()) {
-        if (steps[i].kind != StepKind::kBoot) {
-            expectations_ += IsExpectation(steps[i].kind);
+        if (!steps[i].verb->StartsSession()) {
+            expectations_ += steps[i].verb->IsExpectation();
             int rc = PlayAtRest(device_, steps[i++]);
             if (rc == kExpectationFailed)
                 Out().Fail("the run stops here; the device stays off, as it is");
@@ -150,7 +150,7 @@ int Runner::PlayOn(const std::vector<Step>& steps, size_t first, size_t last) {
     if (std::optional<Restore> restore = ReadRestoreReport(report))
         restores_.push_back(*restore);
     for (size_t k = first; k <= last; ++k)
-        expectations_ += IsExpectation(steps[k].kind);
+        expectations_ += steps[k].verb->IsExpectation();
     if (WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) {
         // Whoever read the output went away (as head does): end as quietly as the device did.
         signal(SIGPIPE, SIG_DFL);

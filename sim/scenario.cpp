@@ -83,23 +83,17 @@ bool ParseCommandLine(const std::vector<std::string>& args, std::vector<Step>* s
     std::vector<Step> parsed;
     size_t i = 0;
     while (i < args.size()) {
-        // Each argument stands on its own: a message names it.
-        auto word = [&](bool quoted) { return Word{args[i], quoted, "'" + args[i] + "'"}; };
-        std::vector<Word> words{word(false)};
+        // Each argument stands on its own: a message names it, quoted.
+        std::vector<Word> words{{.text = args[i], .where = "'" + args[i] + "'"}};
         std::string step = args[i++];
-        while (i < args.size()) {
-            // A word that could start a step is this step's own after switch and notifications
-            // ("off") or expect ("switch"), and so is the debug line of expect line and no-line,
-            // whose quotes the shell took off.
-            auto is = [&](size_t k, const char* text) { return words[k].text == text; };
-            bool own = (words.size() == 1 && (is(0, "switch") || is(0, "notifications") ||
-                                              is(0, "expect") || is(0, "ctl"))) ||
-                       (words.size() == 2 && is(0, "expect") && is(1, "switch"));
-            bool text = words.size() == 2 && is(0, "expect") && (is(1, "line") || is(1, "no-line"));
-            if (!own && !text && IsVerb(args[i]))
+        for (; i < args.size(); ++i) {
+            const Argument a = ArgumentAfter(words, args[i]);
+            if (a == Argument::kNextStep)
                 break;
-            words.push_back(word(text));
-            step += " " + args[i++];
+            words.push_back({.text = args[i],
+                             .quoted = a == Argument::kQuotedWord,
+                             .where = "'" + args[i] + "'"});
+            step += " " + args[i];
         }
         p.At("'" + step + "'");
         if (!p.Parse(words, &parsed))

@@ -1,7 +1,11 @@
-// The scenario verbs: a table of each step's name, the words it takes and the step it makes.
+// The scenario steps, each described once: its name, the words it takes, what it does, the
+// device's state it needs and leaves, and what plays it on a device that is on or at rest.
 #ifndef TIMEWARD_SIM_VERBS_H
 #define TIMEWARD_SIM_VERBS_H
 
+#include <timeward_backend.h>
+
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,8 +14,46 @@
 
 namespace tws {
 
+class AtRest;     // at_rest.h
+class Session;    // session.h
+class StepWords;  // verbs.cpp
+
 // The device's state between steps; a bit each, so that a verb can allow several.
 enum PowerState : unsigned { kPowerOff = 1, kPowerOn = 2, kPowerSuspended = 4 };
+
+// A step, as a row of the table in verbs.cpp, which whatever reads, plays or describes steps
+// goes by.
+struct Verb {
+    const char* name = "";   // a word, or "expect" and what it expects
+    const char* words = "";  // what follows the name, as the usage shows it: "DURATION", "on|off"
+    // What the step does, for the usage; none: the next row's says it for both.
+    const char* help = nullptr;
+    unsigned allowed = 0;  // the PowerStates it may come in
+    unsigned after = 0;    // the PowerState it leaves, or 0 for the one it came in
+    // What it makes of its words; none when it takes none.
+    bool (*parse)(StepWords& w, Step* s) = nullptr;
+    // Plays it while the device is on (or suspended): the session's exit status when the step
+    // ends the session.
+    std::optional<int> (Session::*on)(const Step& s) = nullptr;
+    // Plays it while the device is off: the exit status.
+    int (AtRest::*at_rest)(const Step& s) = nullptr;
+    // An expectation checks the device against the step, `clock` being the system clock while
+    // the device is on and the real-time clock while it is off, and says a failure on the
+    // console.
+    bool (*check)(const Step& s, const SYSTEMTIME& clock) = nullptr;
+
+    // The step that turns the device on starts a session in a process of its own; the steps
+    // that take its power away end it.
+    constexpr bool StartsSession() const {
+        return allowed == kPowerOff && after == kPowerOn;
+    }
+    constexpr bool EndsSession() const {
+        return after == kPowerOff;
+    }
+    constexpr bool IsExpectation() const {
+        return check != nullptr;
+    }
+};
 
 // A word of a step: its text, whether it stood in quotes, and where it came from when it stands
 // on its own (a command-line argument, quoted as given). A word of a file's line has no place of
@@ -44,17 +86,22 @@ class StepParser {
     // Fails saying why `word` will not do, with the word quoted.
     bool Refuse(const Word& word, const std::string& why);
 
-    // Fails unless the device is in one of the `allowed` states for the step `name`.
-    bool NeedPower(unsigned allowed, std::string_view name);
-
   private:
+    // Fails unless the device is in one of the states the step `verb` may come in.
+    bool NeedPower(const Verb& verb);
+
     PowerState power_ = kPowerOff;
     std::string where_;
     std::string* error_;
 };
 
-// True when `word` names a step.
-bool IsVerb(std::string_view word);
+// What a command-line argument is after a step's words so far, the shell having taken its
+// quotes off: a word of that step, one that stands for a quoted word, or the next step.
+enum class Argument { kWord, kQuotedWord, kNextStep };
+Argument ArgumentAfter(const std::vector<Word>& words, std::string_view argument);
+
+// The usage's list of steps: a line or more for each, its words and what it does.
+std::string StepsUsage();
 
 }  // namespace tws
 
