@@ -9,7 +9,6 @@
 #include "coredll_sim.h"
 #include "date_text.h"
 #include "driver_key.h"
-#include "expect.h"
 #include "status.h"
 #include "verbs.h"
 
@@ -24,6 +23,17 @@ std::string Joined(const std::vector<std::string>& words) {
     for (const std::string& w : words)
         out += (out.empty() ? "" : " ") + w;
     return out;
+}
+
+int CallCtl(const std::vector<std::string>& args) {
+    std::vector<std::u16string> words = {u"timewardctl"};
+    for (const std::string& a : args)
+        words.push_back(coredll::Utf16(a));
+    std::vector<WCHAR*> argv;
+    for (std::u16string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    return wmain(static_cast<int>(words.size()), argv.data());
 }
 
 int PlayAtRest(const Device& device, const Step& s) {
@@ -148,16 +158,9 @@ int RunCtlAtRest(const Device& device, const std::vector<std::string>& args, int
     }
     coredll::reg::DetachHiveFile();  // written back below, where a failure can be told
     coredll::clock::SetWall(rtc.battery_ok ? rtc.time : rtc.reset_to);
-    std::vector<std::u16string> words = {u"timewardctl"};
-    for (const std::string& a : args)
-        words.push_back(coredll::Utf16(a));
-    std::vector<WCHAR*> argv;
-    for (std::u16string& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
     std::fflush(stdout);
     const std::string before = coredll::reg::ExportText(true);
-    *ctl_status = wmain(static_cast<int>(words.size()), argv.data());
+    *ctl_status = CallCtl(args);
     // What timewardctl flushed is what the device keeps.
     const std::string hive = coredll::reg::ExportText(true);
     if (hive != before && !coredll::WriteFileAtomically(device.hive(), hive, &error)) {

@@ -51,6 +51,9 @@ int PlayAtRest(const Device& device, const Step& s);
 // kAllHeld with timewardctl's exit status in *ctl_status, or kDeviceFailed.
 int RunCtlAtRest(const Device& device, const std::vector<std::string>& args, int* ctl_status);
 
+// Calls timewardctl's own code with `args`, in this thread. Returns its exit status.
+int CallCtl(const std::vector<std::string>& args);
+
 // The words with a space between them.
 std::string Joined(const std::vector<std::string>& words);
 

@@ -19,13 +19,10 @@
 #include "date_text.h"
 #include "devmgr.h"
 #include "driver_key.h"
-#include "expect.h"
 #include "saver.h"
 #include "status.h"
 #include "verbs.h"
 #include "at_rest.h"
-
-extern "C" int wmain(int argc, WCHAR* argv[]);  // timewardctl's
 
 namespace tws {
 namespace {
@@ -174,20 +171,14 @@ std::optional<int> Session::Status(const Step&) {
 std::optional<int> Session::Ctl(const Step& s) {
     Out().Line(coredll::clock::Now(), "ctl", "timewardctl " + Joined(s.words));
     struct Call {
-        std::vector<std::u16string> words{u"timewardctl"};
-        std::vector<WCHAR*> argv;
+        const std::vector<std::string>& args;
         std::atomic<int> status{-1};
-    } call;
-    for (const std::string& a : s.words)
-        call.words.push_back(coredll::Utf16(a));
-    for (std::u16string& w : call.words)
-        call.argv.push_back(w.data());
-    call.argv.push_back(nullptr);
+    } call{s.words};
     HANDLE thread = CreateThread(
         nullptr, 0,
         [](LPVOID p) -> DWORD {
             Call* c = static_cast<Call*>(p);
-            c->status = wmain(static_cast<int>(c->words.size()), c->argv.data());
+            c->status = CallCtl(c->args);
             return 0;
         },
         &call, 0, nullptr);
