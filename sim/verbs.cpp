@@ -305,18 +305,6 @@ constexpr Verb kVerbs[] = {
      .check = ExpectSwitch},
 };
 
-// Every step can be played wherever it may come: the session plays the boot itself.
-constexpr bool EveryStepPlays() {
-    for (const Verb& v : kVerbs) {
-        if ((v.allowed & kPowerOff) && !v.StartsSession() && !v.at_rest)
-            return false;
-        if ((v.allowed & kPowerUp) && !v.on)
-            return false;
-    }
-    return true;
-}
-static_assert(EveryStepPlays());
-
 // --- Names of one word or more -------------------------------------------------------------------
 
 // The word at `k` in a verb's name, "" past its end.

@@ -33,7 +33,8 @@ struct Verb {
     // What it makes of its words; none when it takes none.
     bool (*parse)(StepWords& w, Step* s) = nullptr;
     // Plays it while the device is on (or suspended): the session's exit status when the step
-    // ends the session.
+    // ends the session. Every step that may come so has one, but the boot, which starts the
+    // session; and likewise `at_rest` for the steps that may come while it is off.
     std::optional<int> (Session::*on)(const Step& s) = nullptr;
     // Plays it while the device is off: the exit status.
     int (AtRest::*at_rest)(const Step& s) = nullptr;
