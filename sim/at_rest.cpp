@@ -9,12 +9,14 @@
 #include "coredll_sim.h"
 #include "date_text.h"
 #include "driver_key.h"
-#include "expect.h"
 #include "status.h"
+#include "verbs.h"
 
 extern "C" int wmain(int argc, WCHAR* argv[]);  // timewardctl's
 
 namespace tws {
+
+using std::chrono::milliseconds;
 
 std::string Joined(const std::vector<std::string>& words) {
     std::string out;
@@ -23,92 +25,126 @@ std::string Joined(const std::vector<std::string>& words) {
     return out;
 }
 
+int CallCtl(const std::vector<std::string>& args) {
+    std::vector<std::u16string> words = {u"timewardctl"};
+    for (const std::string& a : args)
+        words.push_back(support::Utf16(a));
+    std::vector<WCHAR*> argv;
+    for (std::u16string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    return wmain(static_cast<int>(words.size()), argv.data());
+}
+
 int PlayAtRest(const Device& device, const Step& s) {
+    AtRest rest(device);
+    return rest.ReadRtc() ? (rest.*s.verb->at_rest)(s) : kDeviceFailed;
+}
+
+bool AtRest::ReadRtc() {
     std::string error;
-    Rtc rtc;
-    if (!device.ReadRtc(&rtc, &error)) {
+    if (!device_.ReadRtc(&rtc_, &error)) {
         Out().Fail(error);
-        return kDeviceFailed;
+        return false;
     }
-    const SYSTEMTIME clock = rtc.battery_ok ? rtc.time : rtc.reset_to;
-    auto load_hive = [&] {
-        coredll::Reset();
-        coredll::debug::EchoToStderr(false);
-        if (!coredll::reg::LoadHiveFile(device.hive(), &error)) {
-            Out().Fail(error);
-            return false;
-        }
-        // The hive is written back here, where a failure can be told.
-        coredll::reg::DetachHiveFile();
-        return true;
-    };
-    switch (s.kind) {
-        case StepKind::kOff:
-            if (rtc.battery_ok) {
-                rtc.time = ToRecord(ToInstant(rtc.time).value_or(Instant{}) +
-                                    std::chrono::milliseconds{s.ms});
-            }
-            Out().Line(rtc.time, "off",
-                       FormatDuration(s.ms) + " off" +
-                           (rtc.battery_ok ? ": the real-time clock keeps time"
-                                           : ": the real-time clock has no time to keep"));
-            break;
-        case StepKind::kSetClock:
-            rtc.battery_ok = true;
-            rtc.time = *s.date;
-            Out().Line(rtc.time, "clock", "the real-time clock is set to " + FormatDate(rtc.time));
-            break;
-        case StepKind::kPullBattery:
-            rtc.battery_ok = false;
-            rtc.reset_to = s.date.value_or(DefaultResetDate());
-            Out().Line(rtc.time, "battery",
-                       "battery pulled: the real-time clock will come back at " +
-                           FormatDate(rtc.reset_to));
-            break;
-        case StepKind::kSwitch:
-            if (!load_hive())
-                return kDeviceFailed;
-            WriteSwitch(s.on);
-            if (!coredll::WriteFileAtomically(device.hive(), coredll::reg::ExportText(true),
-                                              &error)) {
-                Out().Fail("the device failed: " + error + "; the switch is as it was");
-                return kDeviceFailed;
-            }
-            Out().Line(clock, "switch", SwitchText(ReadStatus(clock)));
-            return kAllHeld;
-        case StepKind::kNotifications: {
-            Image image;
-            if (!device.ReadImage(&image, &error)) {
-                Out().Fail(error);
-                return kDeviceFailed;
-            }
-            image.notifications = s.on;
-            if (!device.WriteImage(image, &error)) {
-                Out().Fail("the device failed: " + error + "; the image is as it was");
-                return kDeviceFailed;
-            }
-            Out().Line(clock, "image", image.Describe());
-            return kAllHeld;
-        }
-        case StepKind::kStatus:
-            return ShowStatusAtRest(device, false);
-        case StepKind::kCtl: {
-            int ctl_status = 0;
-            Out().Line(clock, "ctl", "timewardctl " + Joined(s.words));
-            const int rc = RunCtlAtRest(device, s.words, &ctl_status);
-            Out().Line(clock, "ctl", "exit status " + std::to_string(ctl_status));
-            return rc;
-        }
-        default:
-            if (!load_hive())
-                return kDeviceFailed;
-            return Expect(s, clock) ? kAllHeld : kExpectationFailed;
+    clock_ = rtc_.battery_ok ? rtc_.time : rtc_.reset_to;
+    return true;
+}
+
+// Loads the hive into the simulated core library, to be written back here, where a failure
+// can be told.
+bool AtRest::LoadHive() {
+    std::string error;
+    coredll::Reset();
+    coredll::debug::EchoToStderr(false);
+    if (!coredll::reg::LoadHiveFile(device_.hive(), &error)) {
+        Out().Fail(error);
+        return false;
     }
-    if (!device.WriteRtc(rtc, &error)) {
+    coredll::reg::DetachHiveFile();
+    return true;
+}
+
+int AtRest::WriteRtc() {
+    std::string error;
+    if (!device_.WriteRtc(rtc_, &error)) {
         Out().Fail("the device failed: " + error);
         return kDeviceFailed;
     }
     return kAllHeld;
+}
+
+int AtRest::Off(const Step& s) {
+    if (rtc_.battery_ok)
+        rtc_.time = ToRecord(ToInstant(rtc_.time).value_or(Instant{}) + milliseconds{s.ms});
+    Out().Line(rtc_.time, "off",
+               FormatDuration(s.ms) + " off" +
+                   (rtc_.battery_ok ? ": the real-time clock keeps time"
+                                    : ": the real-time clock has no time to keep"));
+    return WriteRtc();
+}
+
+int AtRest::SetRealTimeClock(const Step& s) {
+    rtc_.battery_ok = true;
+    rtc_.time = *s.date;
+    Out().Line(rtc_.time, "clock", "the real-time clock is set to " + FormatDate(rtc_.time));
+    return WriteRtc();
+}
+
+int AtRest::PullBattery(const Step& s) {
+    rtc_.battery_ok = false;
+    rtc_.reset_to = s.date.value_or(DefaultResetDate());
+    Out().Line(
+        rtc_.time, "battery",
+        "battery pulled: the real-time clock will come back at " + FormatDate(rtc_.reset_to));
+    return WriteRtc();
+}
+
+int AtRest::SetSwitch(const Step& s) {
+    std::string error;
+    if (!LoadHive())
+        return kDeviceFailed;
+    WriteSwitch(s.on);
+    if (!support::WriteFileAtomically(device_.hive(), coredll::reg::ExportText(true), &error)) {
+        Out().Fail("the device failed: " + error + "; the switch is as it was");
+        return kDeviceFailed;
+    }
+    Out().Line(clock_, "switch", SwitchText(ReadStatus(clock_)));
+    return kAllHeld;
+}
+
+int AtRest::SetNotifications(const Step& s) {
+    std::string error;
+    Image image;
+    if (!device_.ReadImage(&image, &error)) {
+        Out().Fail(error);
+        return kDeviceFailed;
+    }
+    image.notifications = s.on;
+    if (!device_.WriteImage(image, &error)) {
+        Out().Fail("the device failed: " + error + "; the image is as it was");
+        return kDeviceFailed;
+    }
+    Out().Line(clock_, "image", image.Describe());
+    return kAllHeld;
+}
+
+int AtRest::Status(const Step&) {
+    return ShowStatusAtRest(device_, false);
+}
+
+int AtRest::Ctl(const Step& s) {
+    int ctl_status = 0;
+    Out().Line(clock_, "ctl", "timewardctl " + Joined(s.words));
+    const int rc = RunCtlAtRest(device_, s.words, &ctl_status);
+    Out().Line(clock_, "ctl", "exit status " + std::to_string(ctl_status));
+    return rc;
+}
+
+int AtRest::Expect(const Step& s) {
+    if (!LoadHive())
+        return kDeviceFailed;
+    return s.verb->check(s, clock_) ? kAllHeld : kExpectationFailed;
 }
 
 int RunCtlAtRest(const Device& device, const std::vector<std::string>& args, int* ctl_status) {
@@ -122,19 +158,12 @@ int RunCtlAtRest(const Device& device, const std::vector<std::string>& args, int
     }
     coredll::reg::DetachHiveFile();  // written back below, where a failure can be told
     coredll::clock::SetWall(rtc.battery_ok ? rtc.time : rtc.reset_to);
-    std::vector<std::u16string> words = {u"timewardctl"};
-    for (const std::string& a : args)
-        words.push_back(coredll::Utf16(a));
-    std::vector<WCHAR*> argv;
-    for (std::u16string& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
     std::fflush(stdout);
     const std::string before = coredll::reg::ExportText(true);
-    *ctl_status = wmain(static_cast<int>(words.size()), argv.data());
+    *ctl_status = CallCtl(args);
     // What timewardctl flushed is what the device keeps.
     const std::string hive = coredll::reg::ExportText(true);
-    if (hive != before && !coredll::WriteFileAtomically(device.hive(), hive, &error)) {
+    if (hive != before && !support::WriteFileAtomically(device.hive(), hive, &error)) {
         Out().Fail("the device failed: " + error);
         return kDeviceFailed;
     }

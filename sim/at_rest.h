@@ -11,15 +11,48 @@
 
 namespace tws {
 
-// Plays one step while the device is off: time passes on the real-time clock, the clock is
-// set or loses its time, the switch is set in the hive, the image is built with or without a
-// component, or an expectation is checked. Returns the exit status.
+// The device while it is off, as a step finds it: its files, and the time its real-time clock
+// keeps.
+class AtRest {
+  public:
+    explicit AtRest(const Device& device) : device_(device) {}
+
+    // Reads the real-time clock, as every step does first; false, said on the console, when it
+    // cannot.
+    bool ReadRtc();
+
+    // The steps while the device is off, as the verb table names them: time passes on the
+    // real-time clock, the clock is set or loses its time, the switch is set in the hive, the
+    // image is built with or without a component, or an expectation is checked. Each returns
+    // the exit status.
+    int Off(const Step& s);
+    int SetRealTimeClock(const Step& s);
+    int PullBattery(const Step& s);
+    int SetSwitch(const Step& s);
+    int SetNotifications(const Step& s);
+    int Status(const Step& s);
+    int Ctl(const Step& s);
+    int Expect(const Step& s);
+
+  private:
+    bool LoadHive();
+    int WriteRtc();
+
+    const Device& device_;
+    Rtc rtc_;
+    SYSTEMTIME clock_{};  // the time the device would start at
+};
+
+// Plays one step while the device is off. Returns the exit status.
 int PlayAtRest(const Device& device, const Step& s);
 
 // Runs timewardctl's own code with `args` on the device at rest: its hive, and its real-time
 // clock as the system clock. What timewardctl flushes is written back to the hive. Returns
 // kAllHeld with timewardctl's exit status in *ctl_status, or kDeviceFailed.
 int RunCtlAtRest(const Device& device, const std::vector<std::string>& args, int* ctl_status);
+
+// Calls timewardctl's own code with `args`, in this thread. Returns its exit status.
+int CallCtl(const std::vector<std::string>& args);
 
 // The words with a space between them.
 std::string Joined(const std::vector<std::string>& words);

@@ -23,70 +23,71 @@ Instant When(const SYSTEMTIME& st) {
     return ToInstant(st).value_or(Instant{});
 }
 
-}  // namespace
-
-bool Expect(const Step& s, const SYSTEMTIME& clock) {
-    std::string expected, seen;
-    bool ok = true;
-    switch (s.kind) {
-        case StepKind::kExpectClock: {
-            const milliseconds diff = When(clock) - When(*s.date);
-            ok = std::chrono::abs(diff) <= milliseconds{s.ms};
-            expected = "the clock at " + FormatDate(*s.date, true) +
-                       (s.ms ? " within " + FormatDuration(s.ms) : "");
-            seen = FormatDate(clock, true);
-            break;
-        }
-        case StepKind::kExpectClockAtSnapshot: {
-            const STORE_STATUS st = ReadStatus(clock);
-            ok = st.dwSnapshot == SNAPSHOT_VALID && When(st.stSnapshot) == When(clock);
-            expected = "the clock at the stored snapshot (" + SnapshotText(st) + ")";
-            seen = FormatDate(clock, true);
-            break;
-        }
-        case StepKind::kExpectSnapshot: {
-            const STORE_STATUS st = ReadStatus(clock);
-            if (s.date) {
-                ok = st.dwSnapshot == SNAPSHOT_VALID && When(st.stSnapshot) == When(*s.date);
-                expected = "the snapshot " + FormatDate(*s.date, true);
-            } else {
-                ok = st.dwSnapshot == SNAPSHOT_NONE || st.dwSnapshot == SNAPSHOT_FOREIGN;
-                expected = "no snapshot";
-            }
-            seen = SnapshotText(st);
-            break;
-        }
-        case StepKind::kExpectSwitch: {
-            const STORE_STATUS st = ReadStatus(clock);
-            ok = (st.fRefuses == FALSE) == s.on;
-            expected = std::string("the switch ") + (s.on ? "on" : "off");
-            seen = SwitchText(st);
-            break;
-        }
-        default:
-            return true;
-    }
+// Says a failure, with what was expected and what was seen.
+bool Held(bool ok, const Step& s, const std::string& expected, const std::string& seen) {
     if (!ok)
         Out().Fail(s.where + ": expected " + expected + ", saw " + seen);
     return ok;
 }
 
-bool ExpectLines(const Step& s) {
-    std::vector<coredll::debug::Line> lines = coredll::debug::Lines();
+// The debug lines since the boot that are the step's.
+int LinesSinceBoot(const Step& s) {
     int n = 0;
-    for (const coredll::debug::Line& line : lines)
+    for (const coredll::debug::Line& line : coredll::debug::Lines())
         n += line.text == support::Utf16(s.text);
-    std::string text = s.text.substr(0, s.text.size() - std::strlen(kLineEnd));
-    bool ok = s.kind == StepKind::kExpectNoLine ? n == 0 : s.count < 0 ? n > 0 : n == s.count;
-    if (!ok) {
-        std::string expected = s.kind == StepKind::kExpectNoLine ? "no line"
-                               : s.count < 0                     ? "the line"
-                               : s.count == 1                    ? "1 line"
-                                              : std::to_string(s.count) + " lines";
-        Out().Fail(s.where + ": expected " + expected + " \"" + text + "\" since the boot, saw " +
-                   std::to_string(n));
+    return n;
+}
+
+// "\"TEXT\" since the boot", as the step gave it.
+std::string SinceBoot(const Step& s) {
+    return "\"" + s.text.substr(0, s.text.size() - std::strlen(kLineEnd)) + "\" since the boot";
+}
+
+}  // namespace
+
+bool ExpectClock(const Step& s, const SYSTEMTIME& clock) {
+    const milliseconds diff = When(clock) - When(*s.date);
+    return Held(std::chrono::abs(diff) <= milliseconds{s.ms}, s,
+                "the clock at " + FormatDate(*s.date, true) +
+                    (s.ms ? " within " + FormatDuration(s.ms) : ""),
+                FormatDate(clock, true));
+}
+
+bool ExpectClockAtSnapshot(const Step& s, const SYSTEMTIME& clock) {
+    const STORE_STATUS st = ReadStatus(clock);
+    return Held(st.dwSnapshot == SNAPSHOT_VALID && When(st.stSnapshot) == When(clock), s,
+                "the clock at the stored snapshot (" + SnapshotText(st) + ")",
+                FormatDate(clock, true));
+}
+
+bool ExpectSnapshot(const Step& s, const SYSTEMTIME& clock) {
+    const STORE_STATUS st = ReadStatus(clock);
+    if (!s.date) {
+        return Held(st.dwSnapshot == SNAPSHOT_NONE || st.dwSnapshot == SNAPSHOT_FOREIGN, s,
+                    "no snapshot", SnapshotText(st));
     }
-    return ok;
+    return Held(st.dwSnapshot == SNAPSHOT_VALID && When(st.stSnapshot) == When(*s.date), s,
+                "the snapshot " + FormatDate(*s.date, true), SnapshotText(st));
+}
+
+bool ExpectSwitch(const Step& s, const SYSTEMTIME& clock) {
+    const STORE_STATUS st = ReadStatus(clock);
+    return Held((st.fRefuses == FALSE) == s.on, s,
+                std::string("the switch ") + (s.on ? "on" : "off"), SwitchText(st));
+}
+
+bool ExpectLine(const Step& s, const SYSTEMTIME&) {
+    const int n = LinesSinceBoot(s);
+    const std::string expected = s.count < 0    ? "the line"
+                                 : s.count == 1 ? "1 line"
+                                                : std::to_string(s.count) + " lines";
+    return Held(s.count < 0 ? n > 0 : n == s.count, s, expected + " " + SinceBoot(s),
+                std::to_string(n));
+}
+
+bool ExpectNoLine(const Step& s, const SYSTEMTIME&) {
+    const int n = LinesSinceBoot(s);
+    return Held(n == 0, s, "no line " + SinceBoot(s), std::to_string(n));
 }
 
 }  // namespace tws

@@ -8,14 +8,17 @@
 
 namespace tws {
 
-// Checks one expectation about the clock, the stored snapshot or the switch, as the status
-// model reads the key flushed to the hive. `clock` is the system clock while the device is
-// on, the real-time clock while it is off. A failure is said on the console with what was
-// expected and what was seen.
-bool Expect(const Step& s, const SYSTEMTIME& clock);
-
-// Checks an expectation about the driver's debug lines, counted from the boot.
-bool ExpectLines(const Step& s);
+// The expectations, one for each step that checks: about the clock, the stored snapshot or the
+// switch, as the status model reads the key flushed to the hive; or about the driver's debug
+// lines, counted from the boot. `clock` is the system clock while the device is on, the
+// real-time clock while it is off. A failure is said on the console with what was expected and
+// what was seen.
+bool ExpectClock(const Step& s, const SYSTEMTIME& clock);
+bool ExpectClockAtSnapshot(const Step& s, const SYSTEMTIME& clock);
+bool ExpectSnapshot(const Step& s, const SYSTEMTIME& clock);
+bool ExpectSwitch(const Step& s, const SYSTEMTIME& clock);
+bool ExpectLine(const Step& s, const SYSTEMTIME& clock);
+bool ExpectNoLine(const Step& s, const SYSTEMTIME& clock);
 
 }  // namespace tws
 

@@ -19,10 +19,12 @@
 #include "scenario.h"
 #include "timeward_scenarios.h"
 #include "support/files.h"
+#include "verbs.h"
 
 namespace {
 
-const char kUsage[] = R"(usage: timeward-sim [OPTIONS] COMMAND [OPTIONS]
+// The usage up to the steps.
+const char kUsageHead[] = R"(usage: timeward-sim [OPTIONS] COMMAND [OPTIONS]
 
 A simulated Windows CE device that runs the Timeward driver. The device is a directory that
 keeps its registry hive (hive.reg), its battery-backed real-time clock (rtc) and what its OS
@@ -40,40 +42,10 @@ Commands:
   STEP...              play steps given here, as in a scenario file
   help                 show this text (also -h, --help)
 
-Steps:
-  boot                 the Device Manager loads the drivers the hive lists
-  run DURATION         time passes with the device on (asleep when suspended)
-  suspend, resume      the Power Manager's D4 and D0
-  event                another process sets "SaveRTCEvent"
-  set-clock DATE       an application or a time client sets the clock while the device runs
-  shutdown             orderly: the drivers are deactivated, the registry flushed
-  power-cut            power is lost: what the hive did not flush is lost
-  pull-battery [DATE]  power is lost and the real-time clock with it; it comes back at DATE
-                       (default 2003-01-01)
-  off DURATION         the device stays off; the real-time clock keeps time
-  clock DATE           the real-time clock is set while the device is off, as at the factory
-  switch on|off        "TimewardImplemented" in the image: 0 (on) or 1 (off)
-  notifications on|off the image has the notification component (CeRunAppAtEvent), or leaves
-                       it out: then a clock that is set is saved at the next snapshot, not at
-                       once; it lasts until changed (a new device has it)
-  status               show the device where the step comes
-  ctl WORDS...         another process runs timewardctl WORDS (status, save, clear): on the
-                       device while it is on, its waits taking simulated time; on its files
-                       while it is off
-  expect clock DATE [within DURATION]
-                       the clock (the real-time clock while off) is DATE, to the millisecond
-                       unless a tolerance is given
-  expect clock snapshot
-                       the clock equals the stored snapshot
-  expect line "TEXT" [COUNT]
-                       the driver wrote the debug line TEXT since the boot: at least once, or
-                       exactly COUNT times
-  expect no-line "TEXT"
-                       the driver did not write TEXT since the boot
-  expect snapshot DATE|none
-                       the snapshot stored in the hive (as flushed) is DATE, or there is none
-  expect switch on|off the switch lets the driver run, or turns it off
+)";
 
+// After the steps, which the table of verbs lists.
+const char kUsageTail[] = R"(
 Scenario files:
   One step to a line, words separated by spaces; blank lines are skipped; '#' starts a comment
   that runs to the end of the line. "Quoted text" is one word, in which \" is a quote and \\ a
@@ -103,6 +75,10 @@ Durations: 250ms, 90s, 5m, 2h, 1d, 1h30m (largest unit first, each once). Dates,
 Exit status: 0 all went as expected, 1 an expectation failed, 2 bad input (nothing changed),
 3 the device failed.
 )";
+
+std::string Usage() {
+    return kUsageHead + tws::StepsUsage() + kUsageTail;
+}
 
 // Simulated seconds per real second, as --scale allows.
 constexpr double kLeastScale = 0.01;
@@ -447,7 +423,7 @@ int main(int argc, char** argv) {
     if (int rc = ReadCommandLine(argc, argv, &a); rc >= 0)
         return rc;
     if (a.help || (!a.ctl && !a.words.empty() && a.words[0] == "help")) {
-        std::fputs(tws::FitToTerminal(kUsage).c_str(), stdout);
+        std::fputs(tws::FitToTerminal(Usage()).c_str(), stdout);
         return 0;
     }
     if (a.version) {
@@ -456,7 +432,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!a.ctl && a.words.empty()) {
-        std::fputs(kUsage, stderr);
+        std::fputs(Usage().c_str(), stderr);
         return tws::kBadInput;
     }
     a.options.progress = !a.options.instant && isatty(STDOUT_FILENO);

@@ -11,21 +11,22 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "at_rest.h"
 #include "console.h"
+#include "verbs.h"
 
 namespace tws {
 namespace {
 
-// The last step of the time on that starts with the boot at steps[boot]: the step that takes
-// the power away, or the last step.
+// The last step of the time on that starts with the boot at steps[boot]: the step that ends
+// the session, or the last step.
 size_t LastStepOn(const std::vector<Step>& steps, size_t boot) {
     size_t last = boot;
     while (last + 1 < steps.size()) {
-        StepKind k = steps[++last].kind;
-        if (k == StepKind::kShutdown || k == StepKind::kPowerCut || k == StepKind::kPullBattery)
+        if (steps[++last].verb->EndsSession())
             break;
     }
     return last;
@@ -53,13 +54,94 @@ sigset_t StopSignals() {
     _exit(kInterruptedBase + sig);  // not reached
 }
 
+// How a session's process ended: its wait status, what it reported, and the stop signal that
+// came while it ran (0: none).
+struct SessionEnd {
+    int status = 0;
+    std::string report;
+    int stop = 0;
+};
+
+// Passes the stop signals read from `signals` on to the session `pid` and reads its report
+// from `report_fd` until it ends, then waits for it.
+void Forward(pid_t pid, int report_fd, int signals, SessionEnd* end) {
+    // Takes a stop signal that came, if one did; false when none is waiting.
+    auto take_stop = [&] {
+        signalfd_siginfo info;
+        if (read(signals, &info, sizeof info) != sizeof info)
+            return false;
+        end->stop = static_cast<int>(info.ssi_signo);
+        return true;
+    };
+    pollfd watch[2] = {{report_fd, POLLIN, 0}, {signals, POLLIN, 0}};
+    for (;;) {
+        if (poll(watch, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if ((watch[1].revents & POLLIN) && take_stop())
+            kill(pid, end->stop);
+        if (watch[0].revents & (POLLIN | POLLHUP)) {
+            char buf[256];
+            const ssize_t n = read(report_fd, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            end->report.append(buf, static_cast<size_t>(n));
+        }
+    }
+    while (waitpid(pid, &end->status, 0) < 0 && errno == EINTR) {
+    }
+    while (take_stop()) {
+    }
+}
+
+// Runs `play` in a child process, which becomes the device and reports on the descriptor it is
+// given, and passes SIGINT and SIGTERM on to it until it ends. Returns false, said on the
+// console, when the child cannot be started; else the stop signals stay blocked here, for the
+// caller to say how the run ends.
+bool RunSession(const std::function<void(int report_fd)>& play, SessionEnd* end) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        Out().Fail(std::string("cannot start the device: ") + std::strerror(errno));
+        return false;
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // The session installs its own handlers before it takes a stop signal.
+    const sigset_t stops = StopSignals();
+    sigprocmask(SIG_BLOCK, &stops, nullptr);
+    const int signals = signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
+    const pid_t pid = signals < 0 ? -1 : fork();
+    if (pid < 0) {
+        Out().Fail(std::string("cannot start the device: ") + std::strerror(errno));
+        if (signals >= 0)
+            close(signals);
+        sigprocmask(SIG_UNBLOCK, &stops, nullptr);
+        close(fds[0]);
+        close(fds[1]);
+        return false;
+    }
+    if (pid == 0) {
+        close(fds[0]);
+        close(signals);
+        play(fds[1]);
+        _exit(kDeviceFailed);  // not reached: the session ends its process
+    }
+    close(fds[1]);
+    Forward(pid, fds[0], signals, end);
+    close(fds[0]);
+    close(signals);
+    return true;
+}
+
 }  // namespace
 
 int Runner::Play(const std::vector<Step>& steps) {
     size_t i = 0;
     while (i < steps.size()) {
-        if (steps[i].kind != StepKind::kBoot) {
-            expectations_ += IsExpectation(steps[i].kind);
+        if (!steps[i].verb->StartsSession()) {
+            expectations_ += steps[i].verb->IsExpectation();
             int rc = PlayAtRest(device_, steps[i++]);
             if (rc == kExpectationFailed)
                 Out().Fail("the run stops here; the device stays off, as it is");
@@ -78,89 +160,35 @@ int Runner::Play(const std::vector<Step>& steps) {
 
 // Plays steps[first] (the boot) to steps[last] in a child process, which becomes the device.
 int Runner::PlayOn(const std::vector<Step>& steps, size_t first, size_t last) {
-    int fds[2];
-    if (pipe(fds) != 0) {
-        Out().Fail(std::string("cannot start the device: ") + std::strerror(errno));
+    SessionEnd end;
+    if (!RunSession(
+            [&](int report_fd) { PlaySession(device_, options_, steps, first, last, report_fd); },
+            &end)) {
         return kDeviceFailed;
     }
-    std::fflush(stdout);
-    std::fflush(stderr);
-    // The session installs its own handlers before it takes a stop signal.
-    const sigset_t stops = StopSignals();
-    sigprocmask(SIG_BLOCK, &stops, nullptr);
-    const int signals = signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
-    const pid_t pid = signals < 0 ? -1 : fork();
-    if (pid < 0) {
-        Out().Fail(std::string("cannot start the device: ") + std::strerror(errno));
-        if (signals >= 0)
-            close(signals);
-        sigprocmask(SIG_UNBLOCK, &stops, nullptr);
-        close(fds[0]);
-        close(fds[1]);
-        return kDeviceFailed;
-    }
-    if (pid == 0) {
-        close(fds[0]);
-        close(signals);
-        PlaySession(device_, options_, steps, first, last, fds[1]);
-    }
-    close(fds[1]);
-    int stop = 0;
-    // Takes a stop signal that came, if one did; false when none is waiting.
-    auto take_stop = [&] {
-        signalfd_siginfo info;
-        if (read(signals, &info, sizeof info) != sizeof info)
-            return false;
-        stop = static_cast<int>(info.ssi_signo);
-        return true;
-    };
-    std::string report;
-    pollfd watch[2] = {{fds[0], POLLIN, 0}, {signals, POLLIN, 0}};
-    for (;;) {
-        if (poll(watch, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if ((watch[1].revents & POLLIN) && take_stop())
-            kill(pid, stop);
-        if (watch[0].revents & (POLLIN | POLLHUP)) {
-            char buf[256];
-            const ssize_t n = read(fds[0], buf, sizeof buf);
-            if (n <= 0)
-                break;
-            report.append(buf, static_cast<size_t>(n));
-        }
-    }
-    close(fds[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    while (take_stop()) {
-    }
-    close(signals);
-    if (WIFEXITED(status) && WEXITSTATUS(status) > kInterruptedBase)
-        EndBySignal(WEXITSTATUS(status) - kInterruptedBase);
-    if (stop) {
-        Out().Fail("stopped by signal " + std::to_string(stop) +
+    if (WIFEXITED(end.status) && WEXITSTATUS(end.status) > kInterruptedBase)
+        EndBySignal(WEXITSTATUS(end.status) - kInterruptedBase);
+    if (end.stop) {
+        Out().Fail("stopped by signal " + std::to_string(end.stop) +
                    " as the session ended; the steps after it are not played");
-        EndBySignal(stop);
+        EndBySignal(end.stop);
     }
+    const sigset_t stops = StopSignals();
     sigprocmask(SIG_UNBLOCK, &stops, nullptr);
-    if (std::optional<Restore> restore = ReadRestoreReport(report))
+    if (std::optional<Restore> restore = ReadRestoreReport(end.report))
         restores_.push_back(*restore);
     for (size_t k = first; k <= last; ++k)
-        expectations_ += IsExpectation(steps[k].kind);
-    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) {
+        expectations_ += steps[k].verb->IsExpectation();
+    if (WIFSIGNALED(end.status) && WTERMSIG(end.status) == SIGPIPE) {
         // Whoever read the output went away (as head does): end as quietly as the device did.
         signal(SIGPIPE, SIG_DFL);
         raise(SIGPIPE);
     }
-    if (!WIFEXITED(status)) {
-        Out().Fail("the device session ended by signal " + std::to_string(WTERMSIG(status)));
+    if (!WIFEXITED(end.status)) {
+        Out().Fail("the device session ended by signal " + std::to_string(WTERMSIG(end.status)));
         return kDeviceFailed;
     }
-    return WEXITSTATUS(status);
+    return WEXITSTATUS(end.status);
 }
 
 int Runner::Status(bool json) {

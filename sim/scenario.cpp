@@ -7,7 +7,7 @@ namespace tws {
 namespace {
 
 // Splits a line into words; "quoted text" is one word; # starts a comment.
-bool Tokenize(std::string_view line, std::vector<std::string>* words, std::string* why) {
+bool Tokenize(std::string_view line, std::vector<Word>* words, std::string* why) {
     size_t i = 0;
     while (i < line.size()) {
         char c = line[i];
@@ -33,12 +33,12 @@ bool Tokenize(std::string_view line, std::vector<std::string>* words, std::strin
                 *why = "a closing '\"'";
                 return false;
             }
-            words->push_back("\"" + word);  // marked as quoted
+            words->push_back({.text = word, .quoted = true});
         } else {
             size_t end = line.find_first_of(" \t\r#", i);
             if (end == std::string_view::npos)
                 end = line.size();
-            words->emplace_back(line.substr(i, end - i));
+            words->push_back({.text = std::string(line.substr(i, end - i))});
             i = end;
         }
     }
@@ -66,7 +66,7 @@ bool ParseScenario(std::string_view text, std::string_view file_name, std::vecto
         p.At(std::string(file_name) + ":" + std::to_string(++line));
         if (l.find('\0') != std::string_view::npos)
             return p.Fail("text, not a NUL byte");
-        std::vector<std::string> words;
+        std::vector<Word> words;
         std::string why;
         if (!Tokenize(l, &words, &why))
             return p.Fail(why);
@@ -83,29 +83,19 @@ bool ParseCommandLine(const std::vector<std::string>& args, std::vector<Step>* s
     std::vector<Step> parsed;
     size_t i = 0;
     while (i < args.size()) {
-        size_t start = i;
-        std::vector<std::string> words{args[i++]};
-        while (i < args.size()) {
-            // A word that could start a step is this step's own after switch and notifications
-            // ("off") or expect ("switch"), and so is the debug line of expect line and no-line,
-            // whose quotes the shell took off.
-            bool own = (words.size() == 1 && (words[0] == "switch" || words[0] == "notifications" ||
-                                              words[0] == "expect" || words[0] == "ctl")) ||
-                       (words.size() == 2 && words[0] == "expect" && words[1] == "switch");
-            bool text = words.size() == 2 && words[0] == "expect" &&
-                        (words[1] == "line" || words[1] == "no-line");
-            if (!own && !text && IsVerb(args[i]))
+        // Each argument stands on its own: a message names it, quoted.
+        std::vector<Word> words{{.text = args[i], .where = "'" + args[i] + "'"}};
+        std::string step = args[i++];
+        for (; i < args.size(); ++i) {
+            const Argument a = ArgumentAfter(words, args[i]);
+            if (a == Argument::kNextStep)
                 break;
-            words.push_back(text ? "\"" + args[i] : args[i]);
-            ++i;
+            words.push_back({.text = args[i],
+                             .quoted = a == Argument::kQuotedWord,
+                             .where = "'" + args[i] + "'"});
+            step += " " + args[i];
         }
-        std::vector<std::string> wheres;
-        std::string step;
-        for (size_t k = start; k < i; ++k) {
-            wheres.push_back("'" + args[k] + "'");
-            step += (k == start ? "" : " ") + args[k];
-        }
-        p.At("'" + step + "'", wheres);
+        p.At("'" + step + "'");
         if (!p.Parse(words, &parsed))
             return false;
     }

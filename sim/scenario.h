@@ -1,4 +1,5 @@
-// Scenarios for the simulated device: the steps, and their parser for files and command lines.
+// Scenarios for the simulated device: a step as parsed, and the parser for files and command
+// lines.
 #ifndef TIMEWARD_SIM_SCENARIO_H
 #define TIMEWARD_SIM_SCENARIO_H
 
@@ -12,48 +13,11 @@
 
 namespace tws {
 
-enum class StepKind {
-    kBoot,         // the Device Manager loads the drivers listed in the hive
-    kRun,          // time passes
-    kSuspend,      // the Power Manager's D4
-    kResume,       // and D0
-    kEvent,        // another process sets "SaveRTCEvent"
-    kShutdown,     // orderly: deactivation, registry flush
-    kPowerCut,     // what the hive did not flush is lost
-    kPullBattery,  // a power cut, and the real-time clock loses its time
-    kOff,          // time passes while the device is off
-    kSetClock,     // the real-time clock is set, as at the factory
-    kSetClockOn,   // the clock is set while the device runs, as an application does
-    kSwitch,       // "TimewardImplemented" in the image: on (0) or off (1)
-    // The image is built with the notification component, or without it.
-    kNotifications,
-    kStatus,
-    kCtl,  // timewardctl runs with `words`: on the device while it is on, on its files while off
-    kExpectClock,            // the clock (the real-time clock while off)
-    kExpectClockAtSnapshot,  // the clock equals the stored snapshot
-    kExpectLine,             // a debug line since the last boot, `count` times (or at least once)
-    kExpectNoLine,
-    kExpectSnapshot,  // the snapshot as stored: a date, or none
-    kExpectSwitch,
-};
-
-inline bool IsExpectation(StepKind kind) {
-    switch (kind) {
-        case StepKind::kExpectClock:
-        case StepKind::kExpectClockAtSnapshot:
-        case StepKind::kExpectLine:
-        case StepKind::kExpectNoLine:
-        case StepKind::kExpectSnapshot:
-        case StepKind::kExpectSwitch:
-            return true;
-        default:
-            return false;
-    }
-}
+struct Verb;  // verbs.h: what the step is, what it takes, and what plays it
 
 struct Step {
-    StepKind kind = StepKind::kStatus;
-    std::string where;  // "file:line" or "argument N", for messages
+    const Verb* verb = nullptr;
+    std::string where;  // "file:line" or the step's words quoted, for messages
     int64_t ms = 0;     // durations and tolerances
     std::optional<SYSTEMTIME> date;
     std::string text;

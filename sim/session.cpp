@@ -19,11 +19,11 @@
 #include "date_text.h"
 #include "devmgr.h"
 #include "driver_key.h"
-#include "expect.h"
+#include "saver.h"
 #include "status.h"
+#include "support/calendar.h"
+#include "verbs.h"
 #include "at_rest.h"
-
-extern "C" int wmain(int argc, WCHAR* argv[]);  // timewardctl's
 
 namespace tws {
 namespace {
@@ -33,7 +33,7 @@ using std::chrono::milliseconds;
 constexpr int64_t kTickMs = 20;       // real milliseconds between two moves of a paced clock
 constexpr uint64_t kCtlStepMs = 100;  // simulated time passes in these while timewardctl runs
 constexpr int kBarWidth = 30;
-constexpr int64_t kMsPerSecond = milliseconds{std::chrono::seconds{1}}.count();
+using support::kMsPerSecond;
 
 // A session reports a restore at its boot to the runner as a line of two instants in
 // milliseconds since 1970.
@@ -45,7 +45,7 @@ int64_t MsOf(const SYSTEMTIME& st) {
 }
 
 std::string Trimmed(const std::u16string& text) {
-    std::string s = coredll::Utf8(text);
+    std::string s = support::Utf8(text);
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
         s.pop_back();
     return s;
@@ -82,323 +82,305 @@ std::string PowerStates(const POWER_CAPABILITIES& caps) {
            std::string(caps.DeviceDx & DX_MASK(D4) ? "D4" : "");
 }
 
-class Session {
-  public:
-    Session(const Device& device, const Options& options, int report_fd)
-        : device_(device), options_(options), report_fd_(report_fd) {}
-
-    int Play(const std::vector<Step>& steps, size_t first, size_t last) {
-        if (!Boot())
-            return kDeviceFailed;
-        dm_.emplace();
-        StartDrivers();
-        CheckDevice();
-        for (size_t i = first + 1; i <= last; ++i) {
-            if (std::optional<int> status = Perform(steps[i]))
-                return *status;
-            CheckDevice();
-        }
-        return Shutdown(coredll::clock::Now(), "end of the steps: orderly shutdown");
-    }
-
-  private:
-    // Ends the session as a power cut at this moment when a stop signal came or a hive flush
-    // failed to reach the device's file.
-    void CheckDevice() {
-        if (const int sig = g_stop) {
-            Out().EndBar();
-            const SYSTEMTIME now = coredll::clock::Now();
-            Out().Line(now, "cut",
-                       std::string("interrupted by ") + (sig == SIGINT ? "SIGINT" : "SIGTERM") +
-                           ": a power cut now; the hive keeps what was last flushed, the "
-                           "real-time clock keeps running from " +
-                           FormatDate(now, true));
-            PowerOff(true, std::nullopt);
-            EndProcess(kInterruptedBase + sig);
-        }
-        std::string reason;
-        {
-            std::lock_guard<std::mutex> lock(Failure().mu);
-            reason = Failure().reason;
-        }
-        if (!reason.empty()) {
-            Out().EndBar();
-            Out().Fail("the device failed: " + device_.hive().string() +
-                       ": cannot write: " + reason + "; the run stops here with a power cut");
-            PowerOff(true, std::nullopt);
-            EndProcess(kDeviceFailed);
-        }
-    }
-
-    // The registry flushes the hive, as at an orderly shutdown; a failure ends the session.
-    void FlushHive() {
-        RegFlushKey(HKEY_LOCAL_MACHINE);
-        CheckDevice();
-    }
-
-    // Loads the device's files into the simulated core library and starts its clock.
-    bool Boot() {
-        std::string error;
-        coredll::Reset();
-        coredll::debug::EchoToStderr(false);
-        coredll::modules::SetSearchPath(options_.module_dir);
-        if (!device_.ReadRtc(&rtc_, &error) || !device_.ReadImage(&image_, &error) ||
-            !coredll::reg::LoadHiveFile(device_.hive(), &error)) {
-            Out().Fail(error);
-            return false;
-        }
-        // The core library is built as the image was, before any driver looks into it.
-        coredll::notify::LeaveOut(!image_.notifications);
-        coredll::reg::SetCallHook([](coredll::RegCall call, std::u16string_view, LONG result) {
-            // Only a hive that could not be written is the device's failure; any other failed
-            // flush is the caller's, and says so through its result.
-            if (call != coredll::RegCall::kFlush || result != ERROR_WRITE_FAULT)
-                return;
-            const int why = errno;  // as the failed write left it
-            std::lock_guard<std::mutex> lock(Failure().mu);
-            if (Failure().reason.empty())
-                Failure().reason = why ? std::strerror(why) : "the write failed";
-        });
-        start_ = rtc_.battery_ok ? rtc_.time : rtc_.reset_to;
-        coredll::clock::SetWall(start_);
-        Out().Line(start_, "boot",
-                   "the clock starts at " + FormatDate(start_) +
-                       (rtc_.battery_ok ? " from the real-time clock"
-                                        : ": the real-time clock had lost its time"));
-        coredll::debug::SetListener([](const coredll::debug::Line& line) {
-            Out().Line(line.wall, "driver", Trimmed(line.text));
-        });
-        return true;
-    }
-
-    // The Device Manager loads the drivers; a restore they made is reported.
-    void StartDrivers() {
-        std::vector<std::string> errors;
-        dm_->LoadBuiltIn(&errors);
-        coredll::clock::Settle();
-        bool loaded = true;
-        for (const std::string& e : errors) {
-            Out().Line(coredll::clock::Now(), "devmgr", e);
-            loaded &= e.find(": cannot load ") == std::string::npos;
-        }
-        if (!loaded) {
-            // A driver that is refused (its Init fails) is the driver's own doing; a module
-            // that is not there is the simulator's.
-            Out().Fail("the device failed: a driver module cannot be loaded from " +
-                       options_.module_dir.string() +
-                       " (--modules); the run stops, the device is left as it was");
-            EndProcess(kDeviceFailed);
-        }
-        for (const auto& d : dm_->Active()) {
-            Out().Line(coredll::clock::Now(), "devmgr",
-                       d->device + " is active (" + d->dll + ")" +
-                           (d->caps_known ? ", power states " + PowerStates(d->caps) : ""));
-        }
-        const SYSTEMTIME after = coredll::clock::Now();
-        if (MsOf(after) != MsOf(start_)) {
-            char line[64];
-            const int n = std::snprintf(line, sizeof line, kRestoreLine, MsOf(start_), MsOf(after));
-            (void)!write(report_fd_, line, static_cast<size_t>(n));
-            Out().Line(after, "boot",
-                       "the clock was set forward from " + FormatDate(start_) + " to " +
-                           FormatDate(after, true));
-        }
-    }
-
-    // Plays one step. Returns the session's exit status when the step ends it.
-    std::optional<int> Perform(const Step& s) {
-        const SYSTEMTIME now = coredll::clock::Now();
-        switch (s.kind) {
-            case StepKind::kRun:
-                if (suspended_)
-                    Sleep(now, s.ms);
-                else
-                    Run(now, s.ms);
-                return std::nullopt;
-            case StepKind::kSuspend:
-                SendPower(now, "suspend: the Power Manager sends D4", D4);
-                return std::nullopt;
-            case StepKind::kResume:
-                SendPower(now, "resume: the Power Manager sends D0", D0);
-                return std::nullopt;
-            case StepKind::kEvent:
-                SetSaveEvent(now);
-                return std::nullopt;
-            case StepKind::kSetClockOn:
-                SetClock(now, *s.date);
-                return std::nullopt;
-            case StepKind::kShutdown:
-                return Shutdown(now, "orderly: drivers deactivated, registry flushed");
-            case StepKind::kPowerCut:
-                Out().Line(now, "cut", "power cut: what the hive did not flush is lost");
-                PowerOff(true, std::nullopt);
-                EndProcess(kAllHeld);
-            case StepKind::kPullBattery:
-                PowerOff(false, s.date);
-                Out().Line(now, "battery",
-                           "battery pulled: power is lost, and the real-time clock with it; it "
-                           "will come back at " +
-                               FormatDate(rtc_.reset_to));
-                EndProcess(kAllHeld);
-            case StepKind::kStatus:
-                ShowStatus(now);
-                return std::nullopt;
-            case StepKind::kCtl:
-                RunCtl(now, s.words);
-                return std::nullopt;
-            default:
-                // A failed expectation ends the run on the spot, as a power cut would.
-                if (s.kind == StepKind::kExpectLine || s.kind == StepKind::kExpectNoLine
-                        ? !ExpectLines(s)
-                        : !Expect(s, now)) {
-                    Out().Fail(
-                        "the run stops here with a power cut: the hive keeps what was last "
-                        "flushed, the real-time clock keeps " +
-                        FormatDate(now, true));
-                    PowerOff(true, std::nullopt);
-                    EndProcess(kExpectationFailed);
-                }
-                return std::nullopt;
-        }
-    }
-
-    // Lets `ms` of simulated time pass, paced at the options' scale, with a progress bar.
-    void Run(const SYSTEMTIME& now, int64_t ms) {
-        Out().Line(now, "run", FormatDuration(ms));
-        if (options_.instant) {
-            coredll::clock::Advance(static_cast<uint64_t>(ms));
-            return;
-        }
-        const auto real_start = std::chrono::steady_clock::now();
-        const int64_t tick = std::max<int64_t>(1, static_cast<int64_t>(kTickMs * options_.scale));
-        for (int64_t done = 0; done < ms;) {
-            const int64_t step = std::min(tick, ms - done);
-            coredll::clock::Advance(static_cast<uint64_t>(step));
-            done += step;
-            std::this_thread::sleep_until(real_start +
-                                          std::chrono::duration<double, std::milli>(
-                                              static_cast<double>(done) / options_.scale));
-            CheckDevice();
-            if (options_.progress) {
-                const std::string counts = "] " +
-                                           FormatDuration(done / kMsPerSecond * kMsPerSecond) +
-                                           " of " + FormatDuration(ms);
-                // The bar shrinks to leave the counts room on a narrow terminal.
-                const int width =
-                    std::clamp(Columns() - 4 - static_cast<int>(counts.size()), 0, kBarWidth);
-                const int filled = static_cast<int>(width * done / ms);
-                Out().Bar("  [" + std::string(filled, '=') + std::string(width - filled, ' ') +
-                          counts);
-            }
-        }
-        Out().EndBar();
-    }
-
-    // Nothing runs while the device sleeps; only the clock moves on.
-    void Sleep(const SYSTEMTIME& now, int64_t ms) {
-        coredll::clock::SetWall(ToRecord(ToInstant(now).value_or(Instant{}) + milliseconds{ms}));
-        Out().Line(coredll::clock::Now(), "run",
-                   FormatDuration(ms) + " asleep: the clock moved on, no thread ran");
-    }
-
-    // The Power Manager asks the drivers for a power state: D4 as the device goes to sleep, D0
-    // as it wakes.
-    void SendPower(const SYSTEMTIME& now, const char* text, CEDEVICE_POWER_STATE state) {
-        Out().Line(now, "power", text);
-        dm_->SetDevicePower(state);
-        coredll::clock::Settle();
-        suspended_ = state == D4;
-    }
-
-    // Another process sets the driver's event.
-    void SetSaveEvent(const SYSTEMTIME& now) {
-        Out().Line(now, "event", "another process sets \"SaveRTCEvent\"");
-        HANDLE h = CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent");
-        SetEvent(h);
-        CloseHandle(h);
-        coredll::clock::Settle();
-    }
-
-    // An application or a network time client sets the clock, as SetSystemTime does.
-    void SetClock(const SYSTEMTIME& now, const SYSTEMTIME& to) {
-        Out().Line(now, "clock", "an application sets the clock to " + FormatDate(to, true));
-        SetSystemTime(&to);
-        coredll::clock::Settle();
-    }
-
-    void ShowStatus(const SYSTEMTIME& now) {
-        Out().EndBar();
-        PrintStatus({device_, suspended_ ? "suspended" : "on", nullptr, image_}, now, false);
-    }
-
-    // Another process runs timewardctl: on a thread of the device, whose waits take simulated
-    // time, which passes here until it ends.
-    void RunCtl(const SYSTEMTIME& now, const std::vector<std::string>& args) {
-        Out().Line(now, "ctl", "timewardctl " + Joined(args));
-        struct Call {
-            std::vector<std::u16string> words{u"timewardctl"};
-            std::vector<WCHAR*> argv;
-            std::atomic<int> status{-1};
-        } call;
-        for (const std::string& a : args)
-            call.words.push_back(coredll::Utf16(a));
-        for (std::u16string& w : call.words)
-            call.argv.push_back(w.data());
-        call.argv.push_back(nullptr);
-        HANDLE thread = CreateThread(
-            nullptr, 0,
-            [](LPVOID p) -> DWORD {
-                Call* c = static_cast<Call*>(p);
-                c->status = wmain(static_cast<int>(c->words.size()), c->argv.data());
-                return 0;
-            },
-            &call, 0, nullptr);
-        coredll::clock::Settle();
-        while (thread && call.status < 0)
-            coredll::clock::Advance(kCtlStepMs);
-        if (thread)
-            CloseHandle(thread);
-        coredll::clock::Settle();
-        Out().Line(coredll::clock::Now(), "ctl",
-                   thread ? "exit status " + std::to_string(call.status)
-                          : std::string("cannot start timewardctl"));
-    }
-
-    // An orderly shutdown: the drivers are deactivated, the hive is flushed, and power goes
-    // with the real-time clock keeping the time.
-    int Shutdown(const SYSTEMTIME& now, const std::string& what) {
-        Out().Line(now, "shutdown", what);
-        dm_->DeactivateAll();
-        dm_.reset();
-        FlushHive();
-        PowerOff(true, std::nullopt);
-        return kAllHeld;
-    }
-
-    // Power goes: the real-time clock keeps the time, or loses it and will come back at
-    // `reset_to` (the default date when none is given).
-    void PowerOff(bool battery_ok, const std::optional<SYSTEMTIME>& reset_to) {
-        rtc_.time = coredll::clock::Now();
-        rtc_.battery_ok = battery_ok;
-        rtc_.reset_to = reset_to.value_or(DefaultResetDate());
-        std::string err;
-        if (!device_.WriteRtc(rtc_, &err)) {
-            Out().Fail("the device failed: " + err);
-            EndProcess(kDeviceFailed);
-        }
-    }
-
-    const Device& device_;
-    const Options& options_;
-    const int report_fd_;
-    Rtc rtc_;
-    Image image_;
-    SYSTEMTIME start_{};
-    bool suspended_ = false;
-    std::optional<coredll::DeviceManager> dm_;
-};
-
 }  // namespace
+
+int Session::Play(const std::vector<Step>& steps, size_t first, size_t last) {
+    if (!Boot())
+        return kDeviceFailed;
+    dm_.emplace();
+    StartDrivers();
+    CheckDevice();
+    for (size_t i = first + 1; i <= last; ++i) {
+        if (std::optional<int> status = (this->*steps[i].verb->on)(steps[i]))
+            return *status;
+        CheckDevice();
+    }
+    return PowerDown(coredll::clock::Now(), "end of the steps: orderly shutdown");
+}
+
+// --- The steps -------------------------------------------------------------------------------
+
+// Time passes: paced, with the driver's threads running; or, while the device sleeps, at once.
+std::optional<int> Session::Run(const Step& s) {
+    const SYSTEMTIME now = coredll::clock::Now();
+    if (suspended_)
+        Sleep(now, s.ms);
+    else
+        RunAwake(now, s.ms);
+    return std::nullopt;
+}
+
+std::optional<int> Session::Suspend(const Step&) {
+    SendPower(coredll::clock::Now(), "suspend: the Power Manager sends D4", D4);
+    return std::nullopt;
+}
+
+std::optional<int> Session::Resume(const Step&) {
+    SendPower(coredll::clock::Now(), "resume: the Power Manager sends D0", D0);
+    return std::nullopt;
+}
+
+// Another process sets the driver's event.
+std::optional<int> Session::SetSaveEvent(const Step&) {
+    Out().Line(coredll::clock::Now(), "event",
+               "another process sets \"" + support::Utf8(SAVE_EVENT_NAME) + "\"");
+    HANDLE h = CreateEventW(nullptr, FALSE, FALSE, SAVE_EVENT_NAME);
+    SetEvent(h);
+    CloseHandle(h);
+    coredll::clock::Settle();
+    return std::nullopt;
+}
+
+// An application or a network time client sets the clock, as SetSystemTime does.
+std::optional<int> Session::SetSystemClock(const Step& s) {
+    Out().Line(coredll::clock::Now(), "clock",
+               "an application sets the clock to " + FormatDate(*s.date, true));
+    SetSystemTime(&*s.date);
+    coredll::clock::Settle();
+    return std::nullopt;
+}
+
+std::optional<int> Session::Shutdown(const Step&) {
+    return PowerDown(coredll::clock::Now(), "orderly: drivers deactivated, registry flushed");
+}
+
+std::optional<int> Session::PowerCut(const Step&) {
+    Out().Line(coredll::clock::Now(), "cut", "power cut: what the hive did not flush is lost");
+    PowerOff(true, std::nullopt);
+    EndProcess(kAllHeld);
+}
+
+std::optional<int> Session::PullBattery(const Step& s) {
+    const SYSTEMTIME now = coredll::clock::Now();
+    PowerOff(false, s.date);
+    Out().Line(now, "battery",
+               "battery pulled: power is lost, and the real-time clock with it; it will come "
+               "back at " +
+                   FormatDate(rtc_.reset_to));
+    EndProcess(kAllHeld);
+}
+
+std::optional<int> Session::Status(const Step&) {
+    Out().EndBar();
+    PrintStatus({device_, suspended_ ? "suspended" : "on", nullptr, image_}, coredll::clock::Now(),
+                false);
+    return std::nullopt;
+}
+
+// Another process runs timewardctl: on a thread of the device, whose waits take simulated
+// time, which passes here until it ends.
+std::optional<int> Session::Ctl(const Step& s) {
+    Out().Line(coredll::clock::Now(), "ctl", "timewardctl " + Joined(s.words));
+    struct Call {
+        const std::vector<std::string>& args;
+        std::atomic<int> status{-1};
+    } call{s.words};
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](LPVOID p) -> DWORD {
+            Call* c = static_cast<Call*>(p);
+            c->status = CallCtl(c->args);
+            return 0;
+        },
+        &call, 0, nullptr);
+    coredll::clock::Settle();
+    while (thread && call.status < 0)
+        coredll::clock::Advance(kCtlStepMs);
+    if (thread)
+        CloseHandle(thread);
+    coredll::clock::Settle();
+    Out().Line(coredll::clock::Now(), "ctl",
+               thread ? "exit status " + std::to_string(call.status)
+                      : std::string("cannot start timewardctl"));
+    return std::nullopt;
+}
+
+// A failed expectation ends the run on the spot, as a power cut would.
+std::optional<int> Session::Expect(const Step& s) {
+    const SYSTEMTIME now = coredll::clock::Now();
+    if (s.verb->check(s, now))
+        return std::nullopt;
+    Out().Fail(
+        "the run stops here with a power cut: the hive keeps what was last flushed, the "
+        "real-time clock keeps " +
+        FormatDate(now, true));
+    PowerOff(true, std::nullopt);
+    EndProcess(kExpectationFailed);
+}
+
+// --- The device beneath them ---------------------------------------------------------------
+
+// Ends the session as a power cut at this moment when a stop signal came or a hive flush
+// failed to reach the device's file.
+void Session::CheckDevice() {
+    if (const int sig = g_stop) {
+        Out().EndBar();
+        const SYSTEMTIME now = coredll::clock::Now();
+        Out().Line(now, "cut",
+                   std::string("interrupted by ") + (sig == SIGINT ? "SIGINT" : "SIGTERM") +
+                       ": a power cut now; the hive keeps what was last flushed, the "
+                       "real-time clock keeps running from " +
+                       FormatDate(now, true));
+        PowerOff(true, std::nullopt);
+        EndProcess(kInterruptedBase + sig);
+    }
+    std::string reason;
+    {
+        std::lock_guard<std::mutex> lock(Failure().mu);
+        reason = Failure().reason;
+    }
+    if (!reason.empty()) {
+        Out().EndBar();
+        Out().Fail("the device failed: " + device_.hive().string() + ": cannot write: " + reason +
+                   "; the run stops here with a power cut");
+        PowerOff(true, std::nullopt);
+        EndProcess(kDeviceFailed);
+    }
+}
+
+// The registry flushes the hive, as at an orderly shutdown; a failure ends the session.
+void Session::FlushHive() {
+    RegFlushKey(HKEY_LOCAL_MACHINE);
+    CheckDevice();
+}
+
+// Loads the device's files into the simulated core library and starts its clock.
+bool Session::Boot() {
+    std::string error;
+    coredll::Reset();
+    coredll::debug::EchoToStderr(false);
+    coredll::modules::SetSearchPath(options_.module_dir);
+    if (!device_.ReadRtc(&rtc_, &error) || !device_.ReadImage(&image_, &error) ||
+        !coredll::reg::LoadHiveFile(device_.hive(), &error)) {
+        Out().Fail(error);
+        return false;
+    }
+    // The core library is built as the image was, before any driver looks into it.
+    coredll::notify::LeaveOut(!image_.notifications);
+    coredll::reg::SetCallHook([](coredll::RegCall call, std::u16string_view, LONG result) {
+        // Only a hive that could not be written is the device's failure; any other failed
+        // flush is the caller's, and says so through its result.
+        if (call != coredll::RegCall::kFlush || result != ERROR_WRITE_FAULT)
+            return;
+        const int why = errno;  // as the failed write left it
+        std::lock_guard<std::mutex> lock(Failure().mu);
+        if (Failure().reason.empty())
+            Failure().reason = why ? std::strerror(why) : "the write failed";
+    });
+    start_ = rtc_.battery_ok ? rtc_.time : rtc_.reset_to;
+    coredll::clock::SetWall(start_);
+    Out().Line(start_, "boot",
+               "the clock starts at " + FormatDate(start_) +
+                   (rtc_.battery_ok ? " from the real-time clock"
+                                    : ": the real-time clock had lost its time"));
+    coredll::debug::SetListener([](const coredll::debug::Line& line) {
+        Out().Line(line.wall, "driver", Trimmed(line.text));
+    });
+    return true;
+}
+
+// The Device Manager loads the drivers; a restore they made is reported.
+void Session::StartDrivers() {
+    std::vector<std::string> errors;
+    dm_->LoadBuiltIn(&errors);
+    coredll::clock::Settle();
+    bool loaded = true;
+    for (const std::string& e : errors) {
+        Out().Line(coredll::clock::Now(), "devmgr", e);
+        loaded &= e.find(": cannot load ") == std::string::npos;
+    }
+    if (!loaded) {
+        // A driver that is refused (its Init fails) is the driver's own doing; a module
+        // that is not there is the simulator's.
+        Out().Fail("the device failed: a driver module cannot be loaded from " +
+                   options_.module_dir.string() +
+                   " (--modules); the run stops, the device is left as it was");
+        EndProcess(kDeviceFailed);
+    }
+    for (const auto& d : dm_->Active()) {
+        Out().Line(coredll::clock::Now(), "devmgr",
+                   d->device + " is active (" + d->dll + ")" +
+                       (d->caps_known ? ", power states " + PowerStates(d->caps) : ""));
+    }
+    const SYSTEMTIME after = coredll::clock::Now();
+    if (MsOf(after) != MsOf(start_)) {
+        char line[64];
+        const int n = std::snprintf(line, sizeof line, kRestoreLine, MsOf(start_), MsOf(after));
+        (void)!write(report_fd_, line, static_cast<size_t>(n));
+        Out().Line(after, "boot",
+                   "the clock was set forward from " + FormatDate(start_) + " to " +
+                       FormatDate(after, true));
+    }
+}
+
+// Lets `ms` of simulated time pass, paced at the options' scale, with a progress bar.
+void Session::RunAwake(const SYSTEMTIME& now, int64_t ms) {
+    Out().Line(now, "run", FormatDuration(ms));
+    if (options_.instant) {
+        coredll::clock::Advance(static_cast<uint64_t>(ms));
+        return;
+    }
+    const auto real_start = std::chrono::steady_clock::now();
+    const int64_t tick = std::max<int64_t>(1, static_cast<int64_t>(kTickMs * options_.scale));
+    for (int64_t done = 0; done < ms;) {
+        const int64_t step = std::min(tick, ms - done);
+        coredll::clock::Advance(static_cast<uint64_t>(step));
+        done += step;
+        std::this_thread::sleep_until(real_start + std::chrono::duration<double, std::milli>(
+                                                       static_cast<double>(done) / options_.scale));
+        CheckDevice();
+        if (options_.progress) {
+            const std::string counts = "] " + FormatDuration(done / kMsPerSecond * kMsPerSecond) +
+                                       " of " + FormatDuration(ms);
+            // The bar shrinks to leave the counts room on a narrow terminal.
+            const int width =
+                std::clamp(Columns() - 4 - static_cast<int>(counts.size()), 0, kBarWidth);
+            const int filled = static_cast<int>(width * done / ms);
+            Out().Bar("  [" + std::string(filled, '=') + std::string(width - filled, ' ') + counts);
+        }
+    }
+    Out().EndBar();
+}
+
+// Nothing runs while the device sleeps; only the clock moves on.
+void Session::Sleep(const SYSTEMTIME& now, int64_t ms) {
+    coredll::clock::SetWall(ToRecord(ToInstant(now).value_or(Instant{}) + milliseconds{ms}));
+    Out().Line(coredll::clock::Now(), "run",
+               FormatDuration(ms) + " asleep: the clock moved on, no thread ran");
+}
+
+// The Power Manager asks the drivers for a power state: D4 as the device goes to sleep, D0
+// as it wakes.
+void Session::SendPower(const SYSTEMTIME& now, const char* text, CEDEVICE_POWER_STATE state) {
+    Out().Line(now, "power", text);
+    dm_->SetDevicePower(state);
+    coredll::clock::Settle();
+    suspended_ = state == D4;
+}
+
+// An orderly shutdown: the drivers are deactivated, the hive is flushed, and power goes
+// with the real-time clock keeping the time.
+int Session::PowerDown(const SYSTEMTIME& now, const std::string& what) {
+    Out().Line(now, "shutdown", what);
+    dm_->DeactivateAll();
+    dm_.reset();
+    FlushHive();
+    PowerOff(true, std::nullopt);
+    return kAllHeld;
+}
+
+// Power goes: the real-time clock keeps the time, or loses it and will come back at
+// `reset_to` (the default date when none is given).
+void Session::PowerOff(bool battery_ok, const std::optional<SYSTEMTIME>& reset_to) {
+    rtc_.time = coredll::clock::Now();
+    rtc_.battery_ok = battery_ok;
+    rtc_.reset_to = reset_to.value_or(DefaultResetDate());
+    std::string err;
+    if (!device_.WriteRtc(rtc_, &err)) {
+        Out().Fail("the device failed: " + err);
+        EndProcess(kDeviceFailed);
+    }
+}
 
 void PlaySession(const Device& device, const Options& options, const std::vector<Step>& steps,
                  size_t first, size_t last, int report_fd) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "calendar.h"
+#include "devmgr.h"
 #include "device.h"
 #include "exit_status.h"
 #include "scenario.h"
@@ -25,6 +26,52 @@ struct Options {
 struct Restore {
     SYSTEMTIME from;
     SYSTEMTIME to;
+};
+
+// The device while it is on, in the process that became it: from the boot to the step that
+// ends the session.
+class Session {
+  public:
+    Session(const Device& device, const Options& options, int report_fd)
+        : device_(device), options_(options), report_fd_(report_fd) {}
+
+    // Plays steps[first] (the boot) to steps[last]. Returns the exit status.
+    int Play(const std::vector<Step>& steps, size_t first, size_t last);
+
+    // The steps while the device is on, as the verb table names them. Each returns the
+    // session's exit status when the step ends the session; a power cut, a battery pull or a
+    // failed expectation ends the process on the spot.
+    std::optional<int> Run(const Step& s);
+    std::optional<int> Suspend(const Step& s);
+    std::optional<int> Resume(const Step& s);
+    std::optional<int> SetSaveEvent(const Step& s);
+    std::optional<int> SetSystemClock(const Step& s);
+    std::optional<int> Shutdown(const Step& s);
+    std::optional<int> PowerCut(const Step& s);
+    std::optional<int> PullBattery(const Step& s);
+    std::optional<int> Status(const Step& s);
+    std::optional<int> Ctl(const Step& s);
+    std::optional<int> Expect(const Step& s);
+
+  private:
+    void CheckDevice();
+    void FlushHive();
+    bool Boot();
+    void StartDrivers();
+    void RunAwake(const SYSTEMTIME& now, int64_t ms);
+    void Sleep(const SYSTEMTIME& now, int64_t ms);
+    void SendPower(const SYSTEMTIME& now, const char* text, CEDEVICE_POWER_STATE state);
+    int PowerDown(const SYSTEMTIME& now, const std::string& what);
+    void PowerOff(bool battery_ok, const std::optional<SYSTEMTIME>& reset_to);
+
+    const Device& device_;
+    const Options& options_;
+    const int report_fd_;
+    Rtc rtc_;
+    Image image_;
+    SYSTEMTIME start_{};
+    bool suspended_ = false;
+    std::optional<coredll::DeviceManager> dm_;
 };
 
 // Plays steps[first] (the boot) to steps[last] in this process, which becomes the device, and

@@ -1,57 +1,56 @@
-// Parses one step of a scenario by the table of verbs.
+// The table of scenario steps, and what reads, splits and describes steps by it.
 #include "verbs.h"
 
 #include <algorithm>
 #include <charconv>
 #include <optional>
 
+#include "at_rest.h"
 #include "date_text.h"
+#include "expect.h"
+#include "session.h"
 
 namespace tws {
-namespace {
 
-constexpr unsigned kPowerAny = kPowerOff | kPowerOn | kPowerSuspended;
-constexpr unsigned kPowerUp = kPowerOn | kPowerSuspended;  // on, or asleep
-constexpr size_t kMostCountDigits = 6;
-
-bool IsQuoted(const std::string& w) {
-    return !w.empty() && w[0] == '"';
-}
-
-// The words of one step, read from left to right after the verb.
+// The words of one step, read from left to right after its name.
 class StepWords {
   public:
-    StepWords(const std::vector<std::string>& words, StepParser* parser)
-        : w_(words), parser_(parser) {}
+    StepWords(const Verb& verb, const std::vector<Word>& words, size_t named, StepParser* parser)
+        : verb_(verb), w_(words), i_(named), parser_(parser) {}
 
-    bool Fail(const std::string& expected) {
-        return parser_->FailAt(i_, expected);
+    // The step as the usage shows it, "run DURATION"; and "after run", for messages.
+    std::string Form() const {
+        return std::string(verb_.name) + (*verb_.words ? " " : "") + verb_.words;
     }
-    bool NeedPower(unsigned allowed, std::string_view name) {
-        return parser_->NeedPower(allowed, name);
+    std::string After() const {
+        return std::string("after ") + verb_.name;
+    }
+    // Fails blaming the next word, or the last when there is none.
+    bool Fail(const std::string& expected) {
+        return parser_->FailAt(w_[std::min(i_, w_.size() - 1)], expected);
     }
     bool AtEnd() const {
         return i_ >= w_.size();
     }
     // Takes the next word, "" when there is none.
     std::string Take() {
-        return AtEnd() ? "" : w_[i_++];
+        return AtEnd() ? "" : w_[i_++].text;
     }
     // Takes the next word when it is `word`.
     bool Take(std::string_view word) {
-        if (AtEnd() || w_[i_] != word)
+        if (AtEnd() || w_[i_].text != word)
             return false;
         ++i_;
         return true;
     }
     // A date of one word, or two when the second is the time of day.
     bool Date(SYSTEMTIME* out) {
-        if (AtEnd() || IsQuoted(w_[i_]))
+        if (AtEnd() || w_[i_].quoted)
             return false;
-        const std::string& text = w_[i_];
-        if (i_ + 1 < w_.size() && w_[i_ + 1].find(':') != std::string::npos &&
-            !IsQuoted(w_[i_ + 1])) {
-            if (ParseDate(text + " " + w_[i_ + 1], out)) {
+        const std::string& text = w_[i_].text;
+        if (i_ + 1 < w_.size() && w_[i_ + 1].text.find(':') != std::string::npos &&
+            !w_[i_ + 1].quoted) {
+            if (ParseDate(text + " " + w_[i_ + 1].text, out)) {
                 i_ += 2;
                 return true;
             }
@@ -62,43 +61,44 @@ class StepWords {
         return true;
     }
     // A date, or a failure that says what was expected instead.
-    bool Date(std::optional<SYSTEMTIME>* out, const char* expected) {
+    bool Date(std::optional<SYSTEMTIME>* out, const std::string& expected) {
         SYSTEMTIME d;
         if (!Date(&d)) {
             // A date's shape with a number out of range: say which.
-            const std::string why = AtEnd() || IsQuoted(w_[i_]) ? "" : DateProblem(w_[i_]);
+            const std::string why = AtEnd() || w_[i_].quoted ? "" : DateProblem(w_[i_].text);
             if (!why.empty() && why.rfind("expected", 0) != 0)
-                return parser_->Refuse(i_, w_[i_], why);
+                return parser_->Refuse(w_[i_], why);
             return Fail(expected);
         }
         *out = d;
         return true;
     }
     bool Duration(int64_t* ms, const std::string& usage) {
-        if (AtEnd() || !ParseDuration(w_[i_], ms)) {
-            if (!AtEnd() && w_[i_][0] == '-' && DurationProblem(w_[i_]).rfind("expected", 0) != 0)
-                return parser_->Refuse(i_, w_[i_], DurationProblem(w_[i_]));
+        if (AtEnd() || !ParseDuration(w_[i_].text, ms)) {
+            const std::string why = AtEnd() ? "" : DurationProblem(w_[i_].text);
+            if (!AtEnd() && w_[i_].text[0] == '-' && why.rfind("expected", 0) != 0)
+                return parser_->Refuse(w_[i_], why);
             return Fail("a duration like 90s, 5m, 2h or 1h30m in " + usage);
         }
         ++i_;
         return true;
     }
-    bool OnOff(bool* on, const std::string& after) {
-        if (AtEnd() || (w_[i_] != "on" && w_[i_] != "off"))
-            return Fail("on or off after " + after);
-        *on = w_[i_++] == "on";
+    bool OnOff(bool* on) {
+        if (AtEnd() || (w_[i_].text != "on" && w_[i_].text != "off"))
+            return Fail("on or off " + After());
+        *on = w_[i_++].text == "on";
         return true;
     }
     // A debug line in quotes, as the driver writes it (with its "\r\n").
-    bool Line(std::string* text, const std::string& after) {
-        if (AtEnd() || !IsQuoted(w_[i_]))
-            return Fail("a quoted debug line after " + after);
-        *text = w_[i_++].substr(1) + "\r\n";
+    bool Line(std::string* text) {
+        if (AtEnd() || !w_[i_].quoted)
+            return Fail("a quoted debug line " + After());
+        *text = w_[i_++].text + "\r\n";
         return true;
     }
     // A count of up to six digits.
     bool Count(int* count) {
-        const std::string& word = w_[i_];
+        const std::string& word = w_[i_].text;
         unsigned n = 0;
         const char* end = word.data() + word.size();
         auto [stop, ec] = std::from_chars(word.data(), end, n);
@@ -108,173 +108,292 @@ class StepWords {
         ++i_;
         return true;
     }
-    // Usage text for "nothing more after ...", when the words allow more than one.
-    const char* usage = nullptr;
 
   private:
-    const std::vector<std::string>& w_;
-    size_t i_ = 1;
+    static constexpr size_t kMostCountDigits = 6;
+
+    const Verb& verb_;
+    const std::vector<Word>& w_;
+    size_t i_;
     StepParser* parser_;
 };
 
-// A verb: its name, the step it makes, the states it may come in, the state it leaves, what it
-// looks like (for "nothing more after ...") and what it makes of its words (none when it
-// takes none).
-struct Verb {
-    const char* name;
-    StepKind kind;
-    unsigned allowed;
-    unsigned after;  // a PowerState, or 0 for the state it came in
-    const char* usage;
-    bool (*parse)(StepWords& w, Step* s);
-};
+namespace {
 
-// --- The steps -------------------------------------------------------------------------------
+constexpr unsigned kPowerAny = kPowerOff | kPowerOn | kPowerSuspended;
+constexpr unsigned kPowerUp = kPowerOn | kPowerSuspended;  // on, or asleep
 
-bool Run(StepWords& w, Step* s) {
-    return w.Duration(&s->ms, "run DURATION");
+// --- What the steps make of their words ------------------------------------------------------
+
+bool ReadDuration(StepWords& w, Step* s) {
+    return w.Duration(&s->ms, w.Form());
 }
 
-bool PullBattery(StepWords& w, Step* s) {
-    return w.AtEnd() ||
-           w.Date(&s->date, "a date like 2003-01-01 or 2003-01-01 08:00 after pull-battery");
+bool ReadDate(StepWords& w, Step* s) {
+    return w.Date(&s->date, "a date like 2026-12-08 09:00 " + w.After());
 }
 
-bool Off(StepWords& w, Step* s) {
-    return w.Duration(&s->ms, "off DURATION");
+// The date a real-time clock that lost its time comes back at, when given.
+bool ReadResetDate(StepWords& w, Step* s) {
+    return w.AtEnd() || w.Date(&s->date, "a date like 2003-01-01 or 2003-01-01 08:00 " + w.After());
 }
 
-bool SetClock(StepWords& w, Step* s) {
-    return w.Date(&s->date, "a date like 2026-12-08 09:00 after clock");
-}
-
-bool SetClockOn(StepWords& w, Step* s) {
-    return w.Date(&s->date, "a date like 2026-12-08 09:00 after set-clock");
-}
-
-bool Switch(StepWords& w, Step* s) {
-    return w.OnOff(&s->on, "switch");
-}
-
-bool Notifications(StepWords& w, Step* s) {
-    return w.OnOff(&s->on, "notifications");
+bool ReadOnOff(StepWords& w, Step* s) {
+    return w.OnOff(&s->on);
 }
 
 // timewardctl's own words, whatever they are: it says what is wrong with them.
-bool Ctl(StepWords& w, Step* s) {
+bool ReadCtlWords(StepWords& w, Step* s) {
     if (w.AtEnd())
-        return w.Fail("status, save or clear after ctl");
-    while (!w.AtEnd()) {
-        std::string word = w.Take();
-        s->words.push_back(IsQuoted(word) ? word.substr(1) : word);
-    }
+        return w.Fail("status, save or clear " + w.After());
+    while (!w.AtEnd())
+        s->words.push_back(w.Take());
     return true;
 }
 
-bool Expect(StepWords& w, Step* s);
-
-const Verb kVerbs[] = {
-    {"boot", StepKind::kBoot, kPowerOff, kPowerOn, "boot", nullptr},
-    {"run", StepKind::kRun, kPowerUp, 0, "run DURATION", Run},
-    {"suspend", StepKind::kSuspend, kPowerOn, kPowerSuspended, "suspend", nullptr},
-    {"resume", StepKind::kResume, kPowerSuspended, kPowerOn, "resume", nullptr},
-    {"event", StepKind::kEvent, kPowerOn, 0, "event", nullptr},
-    {"shutdown", StepKind::kShutdown, kPowerUp, kPowerOff, "shutdown", nullptr},
-    {"power-cut", StepKind::kPowerCut, kPowerUp, kPowerOff, "power-cut", nullptr},
-    {"pull-battery", StepKind::kPullBattery, kPowerAny, kPowerOff, "pull-battery [DATE]",
-     PullBattery},
-    {"off", StepKind::kOff, kPowerOff, 0, "off DURATION", Off},
-    {"clock", StepKind::kSetClock, kPowerOff, 0, "clock DATE", SetClock},
-    {"set-clock", StepKind::kSetClockOn, kPowerOn, 0, "set-clock DATE", SetClockOn},
-    {"switch", StepKind::kSwitch, kPowerOff, 0, "switch on|off", Switch},
-    {"notifications", StepKind::kNotifications, kPowerOff, 0, "notifications on|off",
-     Notifications},
-    {"status", StepKind::kStatus, kPowerAny, 0, "status", nullptr},
-    {"ctl", StepKind::kCtl, kPowerOff | kPowerOn, 0, nullptr, Ctl},
-    // The expectation that follows checks the end of the words.
-    {"expect", StepKind::kExpectClock, kPowerAny, 0, nullptr, Expect},
-};
-
-// --- The expectations, after "expect" ----------------------------------------------------------
-
-bool ExpectClock(StepWords& w, Step* s) {
-    if (w.Take("snapshot")) {
-        s->kind = StepKind::kExpectClockAtSnapshot;
-        w.usage = "expect clock snapshot";
-        return true;
-    }
-    if (!w.Date(&s->date, "a date or 'snapshot' after expect clock"))
+bool ReadClock(StepWords& w, Step* s) {
+    if (!w.Date(&s->date, "a date or 'snapshot' " + w.After()))
         return false;
     return !w.Take("within") || w.Duration(&s->ms, "expect clock DATE within DURATION");
 }
 
-bool ExpectLine(StepWords& w, Step* s) {
-    return w.Line(&s->text, "expect line") && (w.AtEnd() || w.Count(&s->count));
+bool ReadLineAndCount(StepWords& w, Step* s) {
+    return w.Line(&s->text) && (w.AtEnd() || w.Count(&s->count));
 }
 
-bool ExpectNoLine(StepWords& w, Step* s) {
-    return w.Line(&s->text, "expect no-line");
+bool ReadLine(StepWords& w, Step* s) {
+    return w.Line(&s->text);
 }
 
-bool ExpectSnapshot(StepWords& w, Step* s) {
-    return w.Take("none") || w.Date(&s->date, "a date or 'none' after expect snapshot");
+bool ReadSnapshot(StepWords& w, Step* s) {
+    return w.Take("none") || w.Date(&s->date, "a date or 'none' " + w.After());
 }
 
-bool ExpectSwitch(StepWords& w, Step* s) {
-    return w.OnOff(&s->on, "expect switch");
-}
+// --- The steps ---------------------------------------------------------------------------------
 
-const Verb kExpectations[] = {
-    {"clock", StepKind::kExpectClock, kPowerAny, 0, "expect clock DATE [within DURATION]",
-     ExpectClock},
-    {"line", StepKind::kExpectLine, kPowerUp, 0, "expect line \"TEXT\"", ExpectLine},
-    {"no-line", StepKind::kExpectNoLine, kPowerUp, 0, "expect no-line \"TEXT\"", ExpectNoLine},
-    {"snapshot", StepKind::kExpectSnapshot, kPowerAny, 0, "expect snapshot DATE|none",
-     ExpectSnapshot},
-    {"switch", StepKind::kExpectSwitch, kPowerAny, 0, "expect switch on|off", ExpectSwitch},
+// In the order the usage lists them.
+constexpr Verb kVerbs[] = {
+    {.name = "boot",
+     .help = "the Device Manager loads the drivers the hive lists",
+     .allowed = kPowerOff,
+     .after = kPowerOn},
+    {.name = "run",
+     .words = "DURATION",
+     .help = "time passes with the device on (asleep when suspended)",
+     .allowed = kPowerUp,
+     .parse = ReadDuration,
+     .on = &Session::Run},
+    {.name = "suspend", .allowed = kPowerOn, .after = kPowerSuspended, .on = &Session::Suspend},
+    {.name = "resume",
+     .help = "the Power Manager's D4 and D0",
+     .allowed = kPowerSuspended,
+     .after = kPowerOn,
+     .on = &Session::Resume},
+    {.name = "event",
+     .help = "another process sets \"SaveRTCEvent\"",
+     .allowed = kPowerOn,
+     .on = &Session::SetSaveEvent},
+    {.name = "set-clock",
+     .words = "DATE",
+     .help = "an application or a time client sets the clock while the device runs",
+     .allowed = kPowerOn,
+     .parse = ReadDate,
+     .on = &Session::SetSystemClock},
+    {.name = "shutdown",
+     .help = "orderly: the drivers are deactivated, the registry flushed",
+     .allowed = kPowerUp,
+     .after = kPowerOff,
+     .on = &Session::Shutdown},
+    {.name = "power-cut",
+     .help = "power is lost: what the hive did not flush is lost",
+     .allowed = kPowerUp,
+     .after = kPowerOff,
+     .on = &Session::PowerCut},
+    {.name = "pull-battery",
+     .words = "[DATE]",
+     .help = "power is lost and the real-time clock with it; it comes back at DATE (default "
+             "2003-01-01)",
+     .allowed = kPowerAny,
+     .after = kPowerOff,
+     .parse = ReadResetDate,
+     .on = &Session::PullBattery,
+     .at_rest = &AtRest::PullBattery},
+    {.name = "off",
+     .words = "DURATION",
+     .help = "the device stays off; the real-time clock keeps time",
+     .allowed = kPowerOff,
+     .parse = ReadDuration,
+     .at_rest = &AtRest::Off},
+    {.name = "clock",
+     .words = "DATE",
+     .help = "the real-time clock is set while the device is off, as at the factory",
+     .allowed = kPowerOff,
+     .parse = ReadDate,
+     .at_rest = &AtRest::SetRealTimeClock},
+    {.name = "switch",
+     .words = "on|off",
+     .help = "\"TimewardImplemented\" in the image: 0 (on) or 1 (off)",
+     .allowed = kPowerOff,
+     .parse = ReadOnOff,
+     .at_rest = &AtRest::SetSwitch},
+    {.name = "notifications",
+     .words = "on|off",
+     .help = "the image has the notification component (CeRunAppAtEvent), or leaves it out: then "
+             "a clock that is set is saved at the next snapshot, not at once; it lasts until "
+             "changed (a new device has it)",
+     .allowed = kPowerOff,
+     .parse = ReadOnOff,
+     .at_rest = &AtRest::SetNotifications},
+    {.name = "status",
+     .help = "show the device where the step comes",
+     .allowed = kPowerAny,
+     .on = &Session::Status,
+     .at_rest = &AtRest::Status},
+    {.name = "ctl",
+     .words = "WORDS...",
+     .help = "another process runs timewardctl WORDS (status, save, clear): on the device while "
+             "it is on, its waits taking simulated time; on its files while it is off",
+     .allowed = kPowerOff | kPowerOn,
+     .parse = ReadCtlWords,
+     .on = &Session::Ctl,
+     .at_rest = &AtRest::Ctl},
+    {.name = "expect clock",
+     .words = "DATE [within DURATION]",
+     .help = "the clock (the real-time clock while off) is DATE, to the millisecond unless a "
+             "tolerance is given",
+     .allowed = kPowerAny,
+     .parse = ReadClock,
+     .on = &Session::Expect,
+     .at_rest = &AtRest::Expect,
+     .check = ExpectClock},
+    {.name = "expect clock snapshot",
+     .help = "the clock equals the stored snapshot",
+     .allowed = kPowerAny,
+     .on = &Session::Expect,
+     .at_rest = &AtRest::Expect,
+     .check = ExpectClockAtSnapshot},
+    {.name = "expect line",
+     .words = "\"TEXT\" [COUNT]",
+     .help = "the driver wrote the debug line TEXT since the boot: at least once, or exactly "
+             "COUNT times",
+     .allowed = kPowerUp,
+     .parse = ReadLineAndCount,
+     .on = &Session::Expect,
+     .check = ExpectLine},
+    {.name = "expect no-line",
+     .words = "\"TEXT\"",
+     .help = "the driver did not write TEXT since the boot",
+     .allowed = kPowerUp,
+     .parse = ReadLine,
+     .on = &Session::Expect,
+     .check = ExpectNoLine},
+    {.name = "expect snapshot",
+     .words = "DATE|none",
+     .help = "the snapshot stored in the hive (as flushed) is DATE, or there is none",
+     .allowed = kPowerAny,
+     .parse = ReadSnapshot,
+     .on = &Session::Expect,
+     .at_rest = &AtRest::Expect,
+     .check = ExpectSnapshot},
+    {.name = "expect switch",
+     .words = "on|off",
+     .help = "the switch lets the driver run, or turns it off",
+     .allowed = kPowerAny,
+     .parse = ReadOnOff,
+     .on = &Session::Expect,
+     .at_rest = &AtRest::Expect,
+     .check = ExpectSwitch},
 };
 
-template <size_t N>
-const Verb* Find(const Verb (&table)[N], std::string_view name) {
-    for (const Verb& v : table) {
-        if (name == v.name)
-            return &v;
+// --- Names of one word or more -------------------------------------------------------------------
+
+// The word at `k` in a verb's name, "" past its end.
+std::string_view NameWord(const Verb& verb, size_t k) {
+    std::string_view name = verb.name;
+    for (; k > 0 && !name.empty(); --k) {
+        const size_t space = name.find(' ');
+        name = space == name.npos ? "" : name.substr(space + 1);
     }
-    return nullptr;
+    return name.substr(0, name.find(' '));
 }
 
-// "a, b or c": the names in a table.
-template <size_t N>
-std::string Names(const Verb (&table)[N]) {
-    std::string out;
-    for (size_t i = 0; i < N; ++i)
-        out += (i == 0 ? "" : i + 1 == N ? " or " : ", ") + std::string(table[i].name);
-    return out;
+// How many of the first `words` are the first words of the verb's name.
+size_t Shared(const Verb& verb, const std::vector<Word>& words) {
+    size_t k = 0;
+    while (k < words.size() && !NameWord(verb, k).empty() && NameWord(verb, k) == words[k].text)
+        ++k;
+    return k;
 }
 
-// Applies one verb to the words after it: the state it needs, its words, nothing more.
-bool Apply(const Verb& verb, std::string_view step_name, StepWords& w, Step* s) {
-    if (!w.NeedPower(verb.allowed, step_name))
-        return false;
-    s->kind = verb.kind;
-    if (verb.parse && !verb.parse(w, s))
-        return false;
-    const char* usage = w.usage ? w.usage : verb.usage;
-    if (usage && !w.AtEnd())
-        return w.Fail(std::string("nothing more after ") + usage);
-    return true;
+// The step the words name, the longest name first, with the number of words its name takes.
+const Verb* Find(const std::vector<Word>& words, size_t* named) {
+    const Verb* found = nullptr;
+    *named = 0;
+    for (const Verb& v : kVerbs) {
+        const size_t k = Shared(v, words);
+        if (k > *named && NameWord(v, k).empty()) {
+            found = &v;
+            *named = k;
+        }
+    }
+    return found;
 }
 
-bool Expect(StepWords& w, Step* s) {
-    const std::string what = w.Take();
-    const Verb* verb = Find(kExpectations, what);
-    if (!verb)
-        return w.Fail(Names(kExpectations) + " after expect");
-    return Apply(*verb, "expect " + what, w, s);
+// How many of the words some name starts with; and "a, b or c", the words that can come next.
+size_t Known(const std::vector<Word>& words, std::string* next) {
+    size_t known = 0;
+    for (const Verb& v : kVerbs)
+        known = std::max(known, Shared(v, words));
+    std::vector<std::string_view> names;
+    for (const Verb& v : kVerbs) {
+        const std::string_view name = NameWord(v, known);
+        if (Shared(v, words) == known && !name.empty() &&
+            std::find(names.begin(), names.end(), name) == names.end()) {
+            names.push_back(name);
+        }
+    }
+    next->clear();
+    for (size_t i = 0; i < names.size(); ++i)
+        *next += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + std::string(names[i]);
+    return known;
+}
+
+bool IsVerb(std::string_view word) {
+    return std::any_of(std::begin(kVerbs), std::end(kVerbs),
+                       [&](const Verb& v) { return NameWord(v, 0) == word; });
 }
 
 const char* StateName(unsigned power) {
     return power == kPowerOff ? "off" : power == kPowerOn ? "on" : "suspended";
+}
+
+// --- The usage ---------------------------------------------------------------------------------
+
+constexpr size_t kUsageWidth = 94;  // columns, as the rest of the usage is written
+constexpr size_t kHelpColumn = 23;  // where what a step does starts
+
+// "  FORM  HELP", the help broken at spaces under its column; on a line of its own after a form
+// that reaches the column.
+std::string UsageEntry(const std::string& form, std::string_view help) {
+    const std::string indent(kHelpColumn, ' ');
+    std::string out;
+    std::string line = "  " + form;
+    if (line.size() >= kHelpColumn) {
+        out = line + "\n";
+        line.clear();
+    }
+    line.resize(kHelpColumn, ' ');
+    while (!help.empty()) {
+        const size_t space = help.find(' ');
+        const std::string_view word = help.substr(0, space);
+        help = space == help.npos ? "" : help.substr(space + 1);
+        if (line.size() > kHelpColumn && line.size() + 1 + word.size() > kUsageWidth) {
+            out += line + "\n";
+            line = indent;
+        }
+        line += (line.size() > kHelpColumn ? " " : "") + std::string(word);
+    }
+    return out + line + "\n";
 }
 
 }  // namespace
@@ -284,55 +403,98 @@ bool StepParser::Fail(const std::string& expected) {
     return false;
 }
 
-bool StepParser::FailAt(size_t word, const std::string& expected) {
-    if (word_wheres_.empty())
+bool StepParser::FailAt(const Word& word, const std::string& expected) {
+    if (word.where.empty())
         return Fail(expected);
-    *error_ = word_wheres_[std::min(word, word_wheres_.size() - 1)] + ": expected " + expected;
+    *error_ = word.where + ": expected " + expected;
     return false;
 }
 
-bool StepParser::Refuse(size_t word, const std::string& text, const std::string& why) {
-    if (word_wheres_.empty())
-        *error_ = where_ + ": '" + text + "': " + why;
-    else
-        *error_ = word_wheres_[std::min(word, word_wheres_.size() - 1)] + ": " + why;
+bool StepParser::Refuse(const Word& word, const std::string& why) {
+    *error_ = (word.where.empty() ? where_ + ": '" + word.text + "'" : word.where) + ": " + why;
     return false;
 }
 
-bool StepParser::NeedPower(unsigned allowed, std::string_view name) {
-    if (allowed & power_)
+bool StepParser::NeedPower(const Verb& verb) {
+    if (verb.allowed & power_)
         return true;
     std::string want;
     for (unsigned p : {kPowerOff, kPowerOn, kPowerSuspended}) {
-        if (!(allowed & p))
+        if (!(verb.allowed & p))
             continue;
         if (!want.empty())
             want += " or ";
         want += StateName(p);
     }
-    return Fail("the device " + want + " for '" + std::string(name) + "', but it is " +
-                StateName(power_) + " here");
+    return Fail("the device " + want + " for '" + verb.name + "', but it is " + StateName(power_) +
+                " here");
 }
 
-bool StepParser::Parse(const std::vector<std::string>& words, std::vector<Step>* steps) {
+bool StepParser::Parse(const std::vector<Word>& words, std::vector<Step>* steps) {
     if (words.empty())
         return true;
-    const Verb* verb = Find(kVerbs, words[0]);
-    if (!verb)
-        return Fail("a step: " + Names(kVerbs) + "; not '" + words[0] + "'");
+    size_t named = 0;
+    const Verb* verb = Find(words, &named);
+    if (!verb) {
+        std::string next;
+        const size_t known = Known(words, &next);
+        if (known == 0)
+            return Fail("a step: " + next + "; not '" + words[0].text + "'");
+        std::string name;
+        for (size_t k = 0; k < known; ++k)
+            name += (k == 0 ? "" : " ") + words[k].text;
+        return FailAt(words[std::min(known, words.size() - 1)], next + " after " + name);
+    }
+    if (!NeedPower(*verb))
+        return false;
     Step s;
     s.where = where_;
-    StepWords w(words, this);
-    if (!Apply(*verb, verb->name, w, &s))
+    s.verb = verb;
+    StepWords w(*verb, words, named, this);
+    if (verb->parse && !verb->parse(w, &s))
         return false;
+    if (!w.AtEnd())
+        return w.Fail("nothing more after " + w.Form());
     steps->push_back(s);
     if (verb->after)
         power_ = static_cast<PowerState>(verb->after);
     return true;
 }
 
-bool IsVerb(std::string_view word) {
-    return Find(kVerbs, word) != nullptr;
+Argument ArgumentAfter(const std::vector<Word>& words, std::string_view argument) {
+    size_t named = 0;
+    const Verb* verb = Find(words, &named);
+    std::string next;
+    if (!verb && Known(words, &next) == words.size())
+        return Argument::kWord;  // the rest of a name, as after expect
+    if (verb && named == words.size()) {
+        // What the usage shows first after the name says whether a word that could start a
+        // step is the step's own: quoted text, any words, or one of some fixed words ("on|off").
+        const std::string_view first =
+            std::string_view(verb->words).substr(0, std::string_view(verb->words).find(' '));
+        if (first.starts_with('"'))
+            return Argument::kQuotedWord;
+        bool fixed = !first.empty();
+        for (char c : first)
+            fixed &= (c >= 'a' && c <= 'z') || c == '-' || c == '|';
+        if (fixed || first.ends_with("..."))
+            return Argument::kWord;
+    }
+    return IsVerb(argument) ? Argument::kNextStep : Argument::kWord;
+}
+
+std::string StepsUsage() {
+    std::string out = "Steps:\n";
+    std::string forms;
+    for (const Verb& v : kVerbs) {
+        forms +=
+            (forms.empty() ? "" : ", ") + std::string(v.name) + (*v.words ? " " : "") + v.words;
+        if (v.help) {
+            out += UsageEntry(forms, v.help);
+            forms.clear();
+        }
+    }
+    return out;
 }
 
 }  // namespace tws

@@ -1,7 +1,11 @@
-// The scenario verbs: a table of each step's name, the words it takes and the step it makes.
+// The scenario steps, each described once: its name, the words it takes, what it does, the
+// device's state it needs and leaves, and what plays it on a device that is on or at rest.
 #ifndef TIMEWARD_SIM_VERBS_H
 #define TIMEWARD_SIM_VERBS_H
 
+#include <timeward_backend.h>
+
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,8 +14,56 @@
 
 namespace tws {
 
+class AtRest;     // at_rest.h
+class Session;    // session.h
+class StepWords;  // verbs.cpp
+
 // The device's state between steps; a bit each, so that a verb can allow several.
 enum PowerState : unsigned { kPowerOff = 1, kPowerOn = 2, kPowerSuspended = 4 };
+
+// A step, as a row of the table in verbs.cpp, which whatever reads, plays or describes steps
+// goes by.
+struct Verb {
+    const char* name = "";   // a word, or "expect" and what it expects
+    const char* words = "";  // what follows the name, as the usage shows it: "DURATION", "on|off"
+    // What the step does, for the usage; none: the next row's says it for both.
+    const char* help = nullptr;
+    unsigned allowed = 0;  // the PowerStates it may come in
+    unsigned after = 0;    // the PowerState it leaves, or 0 for the one it came in
+    // What it makes of its words; none when it takes none.
+    bool (*parse)(StepWords& w, Step* s) = nullptr;
+    // Plays it while the device is on (or suspended): the session's exit status when the step
+    // ends the session. Every step that may come so has one, but the boot, which starts the
+    // session; and likewise `at_rest` for the steps that may come while it is off.
+    std::optional<int> (Session::*on)(const Step& s) = nullptr;
+    // Plays it while the device is off: the exit status.
+    int (AtRest::*at_rest)(const Step& s) = nullptr;
+    // An expectation checks the device against the step, `clock` being the system clock while
+    // the device is on and the real-time clock while it is off, and says a failure on the
+    // console.
+    bool (*check)(const Step& s, const SYSTEMTIME& clock) = nullptr;
+
+    // The step that turns the device on starts a session in a process of its own; the steps
+    // that take its power away end it.
+    constexpr bool StartsSession() const {
+        return allowed == kPowerOff && after == kPowerOn;
+    }
+    constexpr bool EndsSession() const {
+        return after == kPowerOff;
+    }
+    constexpr bool IsExpectation() const {
+        return check != nullptr;
+    }
+};
+
+// A word of a step: its text, whether it stood in quotes, and where it came from when it stands
+// on its own (a command-line argument, quoted as given). A word of a file's line has no place of
+// its own: the line's place says where it is.
+struct Word {
+    std::string text;
+    bool quoted = false;
+    std::string where{};
+};
 
 // Turns the words of one step at a time into a Step. Each step must fit the device's state
 // when it comes (no boot while the device is on, no run while it is off); the device is off
@@ -21,34 +73,36 @@ class StepParser {
     explicit StepParser(std::string* error) : error_(error) {}
 
     // Where the next step stands, "file:line" or the step's words quoted, for messages and the
-    // Step; and where each of its words stands, when they stand apart (the command line's
-    // arguments, each quoted).
-    void At(std::string where, std::vector<std::string> word_wheres = {}) {
+    // Step.
+    void At(std::string where) {
         where_ = std::move(where);
-        word_wheres_ = std::move(word_wheres);
     }
 
     // Appends the step the words make, or fails with a message that names where and what was
-    // expected. A word in quotes is marked by a leading '"'. No words: no step, no error.
-    bool Parse(const std::vector<std::string>& words, std::vector<Step>* steps);
+    // expected. No words: no step, no error.
+    bool Parse(const std::vector<Word>& words, std::vector<Step>* steps);
     bool Fail(const std::string& expected);
-    // The same, blaming the word at `word` (the last word when past the end).
-    bool FailAt(size_t word, const std::string& expected);
-    // Fails saying why the word `text` at `word` will not do, with the word quoted.
-    bool Refuse(size_t word, const std::string& text, const std::string& why);
-
-    // Fails unless the device is in one of the `allowed` states for the step `name`.
-    bool NeedPower(unsigned allowed, std::string_view name);
+    // The same, blaming `word` where it stands on its own.
+    bool FailAt(const Word& word, const std::string& expected);
+    // Fails saying why `word` will not do, with the word quoted.
+    bool Refuse(const Word& word, const std::string& why);
 
   private:
+    // Fails unless the device is in one of the states the step `verb` may come in.
+    bool NeedPower(const Verb& verb);
+
     PowerState power_ = kPowerOff;
     std::string where_;
-    std::vector<std::string> word_wheres_;
     std::string* error_;
 };
 
-// True when `word` names a step.
-bool IsVerb(std::string_view word);
+// What a command-line argument is after a step's words so far, the shell having taken its
+// quotes off: a word of that step, one that stands for a quoted word, or the next step.
+enum class Argument { kWord, kQuotedWord, kNextStep };
+Argument ArgumentAfter(const std::vector<Word>& words, std::string_view argument);
+
+// The usage's list of steps: a line or more for each, its words and what it does.
+std::string StepsUsage();
 
 }  // namespace tws
 

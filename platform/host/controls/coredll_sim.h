@@ -19,13 +19,6 @@
 
 namespace coredll {
 
-// The text and file helpers are the support layer's (support/text.h, support/files.h). Code
-// not yet moved to those names still calls them by the core library's.
-using support::ReadWholeFile;
-using support::Utf16;
-using support::Utf8;
-using support::WriteFileAtomically;
-
 // --- Whole library ----------------------------------------------------------------------
 
 // Brings the library back to its state at load: empty registry, manual clock at
