@@ -268,13 +268,6 @@ extern "C" BOOL StopSaver(void) {
     return TRUE;
 }
 
-extern "C" BOOL IsSaverRunning(void) {
-    EnterCriticalSection(&g_csSaver);
-    const BOOL fRunning = g_hWakeEvent != NULL;
-    LeaveCriticalSection(&g_csSaver);
-    return fRunning;
-}
-
 extern "C" BOOL ReadWholeSnapshot(SYSTEMTIME* pTime) {
     EnterCriticalSection(&g_csSnapshot);
     const BOOL fRead = ReadSnapshot(pTime);

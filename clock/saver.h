@@ -48,9 +48,6 @@ void RequestSave(void);
 // may be unloaded.
 BOOL StopSaver(void);
 
-// TRUE while a saver thread exists and its stop has not begun.
-BOOL IsSaverRunning(void);
-
 // ReadSnapshot, never while the saver is writing a snapshot: the record read is one snapshot,
 // never the first fields of one and the rest of another.
 BOOL ReadWholeSnapshot(SYSTEMTIME* pTime);

@@ -137,7 +137,7 @@ TEST_F(Saver, StopTakesOneLastSnapshotAndEndsTheThread) {
     EXPECT_EQ(coredll::threads::OpenHandles(), 0);
     EXPECT_FALSE(coredll::threads::EventExists(u"SaveRTCEvent"));
     EXPECT_EQ(g_hSaveEvent, nullptr);
-    EXPECT_FALSE(IsSaverRunning());
+    EXPECT_EQ(coredll::threads::Alive(), 0);
     // A second stop has no instance to end: it takes the lock to see so, and nothing else.
     int calls = 0;
     coredll::threads::SetCallHook([&](coredll::threads::Call call) {

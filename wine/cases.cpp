@@ -49,6 +49,32 @@ void SwitchOff(Module& m) {
     m.Unload();
 }
 
+// Pages the driver cannot write or read: each request fails, and nothing faults.
+void UnreachableBuffersFailWithoutAFault(Module& m) {
+    BYTE caps[48];
+    DWORD actual = 0, state = 0;
+    BYTE* ro = static_cast<BYTE*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
+    BYTE* none = static_cast<BYTE*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_NOACCESS));
+    std::memset(ro, 0xA5, 4096);
+    DWORD old;
+    VirtualProtect(ro, 4096, PAGE_READONLY, &old);
+    for (BYTE* bad : {ro, none}) {
+        CHECK(!m.IOControl(1, kIoctlCaps, nullptr, 0, bad, 48, &actual));
+        CHECK(!m.IOControl(1, kIoctlGet, nullptr, 0, bad, 4, &actual));
+        CHECK(!m.IOControl(1, kIoctlCaps, nullptr, 0, caps, 48, reinterpret_cast<DWORD*>(bad)));
+        state = 0;
+        CHECK(!m.IOControl(1, kIoctlSet, nullptr, 0, reinterpret_cast<PBYTE>(&state), 4,
+                           reinterpret_cast<DWORD*>(bad)));
+    }
+    CHECK(!m.IOControl(1, kIoctlSet, nullptr, 0, none, 4, &actual));
+    for (int i = 0; i < 4096; ++i) {
+        if (ro[i] != 0xA5) {
+            CHECK(ro[i] == 0xA5);
+            break;
+        }
+    }
+}
+
 void PowerRequests(Module& m) {
     CHECK(m.Init(L"Drivers\\Active\\42", nullptr) == 1);
     BYTE caps[64];
@@ -102,27 +128,7 @@ void PowerRequests(Module& m) {
     CHECK(GetLastError() == ERROR_INVALID_PARAMETER);
     CHECK(m.IOControl(1, kIoctlCaps, nullptr, 0, caps, 48, nullptr));
 
-    // Pages the driver cannot write or read: the request fails, nothing faults.
-    BYTE* ro = static_cast<BYTE*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
-    BYTE* none = static_cast<BYTE*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_NOACCESS));
-    std::memset(ro, 0xA5, 4096);
-    DWORD old;
-    VirtualProtect(ro, 4096, PAGE_READONLY, &old);
-    for (BYTE* bad : {ro, none}) {
-        CHECK(!m.IOControl(1, kIoctlCaps, nullptr, 0, bad, 48, &actual));
-        CHECK(!m.IOControl(1, kIoctlGet, nullptr, 0, bad, 4, &actual));
-        CHECK(!m.IOControl(1, kIoctlCaps, nullptr, 0, caps, 48, reinterpret_cast<DWORD*>(bad)));
-        state = 0;
-        CHECK(!m.IOControl(1, kIoctlSet, nullptr, 0, reinterpret_cast<PBYTE>(&state), 4,
-                           reinterpret_cast<DWORD*>(bad)));
-    }
-    CHECK(!m.IOControl(1, kIoctlSet, nullptr, 0, none, 4, &actual));
-    for (int i = 0; i < 4096; ++i) {
-        if (ro[i] != 0xA5) {
-            CHECK(ro[i] == 0xA5);
-            break;
-        }
-    }
+    UnreachableBuffersFailWithoutAFault(m);
     CHECK(!m.IOControl(1, 0x00321004, nullptr, 0, reinterpret_cast<PBYTE>(&state), 4, &actual));
     CHECK(m.Deinit(1));
     CHECK(CountLines(kSaved) >= 3);

@@ -15,14 +15,14 @@ void StartClocks(Kernel& k) {
 }
 
 SYSTEMTIME WallNow() {
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
     return clock::FromMs(k.wall_base + static_cast<int64_t>(NowLocked(k) - k.wall_mono));
 }
 
 uint64_t VirtualNowMs() {
-    std::lock_guard<std::mutex> lock(K().mu);
-    return NowLocked(K());
+    std::lock_guard<std::mutex> lock(TheKernel().mu);
+    return NowLocked(TheKernel());
 }
 
 }  // namespace coredll::detail
@@ -33,7 +33,7 @@ using namespace coredll::detail;
 namespace coredll::clock {
 
 void SetManual() {
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
     k.manual_now = NowLocked(k);
     k.manual = true;
@@ -42,7 +42,7 @@ void SetManual() {
 }
 
 void SetScaled(double scale) {
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
     uint64_t now = NowLocked(k);
     k.manual = false;
@@ -59,7 +59,7 @@ uint64_t NowMs() {
 }
 
 void Advance(uint64_t ms) {
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::unique_lock<std::mutex> lock(k.mu);
     if (!k.manual) {
         k.anchor_virtual += ms;
@@ -81,13 +81,13 @@ void Advance(uint64_t ms) {
 }
 
 void Settle() {
-    std::unique_lock<std::mutex> lock(K().mu);
-    SettleLocked(K(), lock);
+    std::unique_lock<std::mutex> lock(TheKernel().mu);
+    SettleLocked(TheKernel(), lock);
 }
 
 void BoundDrivingWaits(uint64_t ms) {
-    std::lock_guard<std::mutex> lock(K().mu);
-    K().driving_bound = ms;
+    std::lock_guard<std::mutex> lock(TheKernel().mu);
+    TheKernel().driving_bound = ms;
 }
 
 SYSTEMTIME Now() {
@@ -95,7 +95,7 @@ SYSTEMTIME Now() {
 }
 
 void SetWall(const SYSTEMTIME& st) {
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
     int64_t ms;
     if (!ToMs(st, &ms))
@@ -105,8 +105,8 @@ void SetWall(const SYSTEMTIME& st) {
 }
 
 std::vector<SetCall> SetSystemTimeCalls() {
-    std::lock_guard<std::mutex> lock(K().mu);
-    return K().set_calls;
+    std::lock_guard<std::mutex> lock(TheKernel().mu);
+    return TheKernel().set_calls;
 }
 
 }  // namespace coredll::clock
@@ -123,7 +123,7 @@ COREDLL_API BOOL SetSystemTime(const SYSTEMTIME* lpSystemTime) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     {
         std::lock_guard<std::mutex> lock(k.mu);
         int64_t ms;

@@ -31,7 +31,7 @@ using namespace coredll::detail;
 COREDLL_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState,
                                 LPCWSTR lpName) {
     Hook(threads::Call::kCreateEvent);
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
     if (k.fail_events) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -63,7 +63,7 @@ COREDLL_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL b
 
 COREDLL_API BOOL EventModify(HANDLE hEvent, DWORD func) {
     Hook(threads::Call::kEventModify);
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
     std::shared_ptr<Object> o = Lookup(k, hEvent);
     if (!o)
@@ -86,7 +86,7 @@ COREDLL_API BOOL EventModify(HANDLE hEvent, DWORD func) {
 // The access asked for plays no part: the simulated kernel, like Windows CE's, has no security.
 COREDLL_API HANDLE OpenEventW(DWORD, BOOL, LPCWSTR lpName) {
     Hook(threads::Call::kCreateEvent);
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
     if (!lpName || !*lpName) {
         SetLastError(ERROR_INVALID_PARAMETER);

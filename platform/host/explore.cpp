@@ -119,7 +119,7 @@ void RunOnce(const explore::Program& p, Scheduler& s) {
     Reset();
     if (p.before)
         p.before();
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     s.program = p.name;
     s.check_step = p.check_step;
     std::vector<std::thread> threads;
@@ -286,13 +286,13 @@ std::string Describe(const Report& r) {
 }
 
 int ThreadIndex() {
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
     return t_scheduled >= 0 && k.sched && k.sched->threads[t_scheduled]->program ? t_scheduled : -1;
 }
 
 uint64_t Steps() {
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
     return k.sched ? k.sched->trace.size() : 0;
 }

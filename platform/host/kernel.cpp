@@ -22,7 +22,7 @@
 
 namespace coredll::detail {
 
-Kernel& K() {
+Kernel& TheKernel() {
     static Kernel* kernel = [] {
         Kernel* k = new Kernel;  // never destroyed: threads may outlive main
         StartClocks(*k);
@@ -179,7 +179,7 @@ void ReleaseWaiters(Kernel& k, Object& o, bool all) {
 }
 
 void ResetKernel() {
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
     if (k.alive != 0) {
         std::fprintf(stderr, "coredll::Reset: %d simulated threads are still alive\n", k.alive);
@@ -212,7 +212,7 @@ namespace {
 // event is reset by the wait it ends), else the caller blocks until one is set or the time is up.
 DWORD WaitForAny(const HANDLE* handles, DWORD count, DWORD ms) {
     Hook(threads::Call::kWait);
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::unique_lock<std::mutex> lock(k.mu);
     auto fail = [&](DWORD error) {
         SetLastError(error);
@@ -266,8 +266,8 @@ COREDLL_API DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, 
     if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || !lpHandles || fWaitAll) {
         Hook(threads::Call::kWait);
         SetLastError(ERROR_INVALID_PARAMETER);
-        std::lock_guard<std::mutex> lock(K().mu);
-        ReturnsAtOnce(K());
+        std::lock_guard<std::mutex> lock(TheKernel().mu);
+        ReturnsAtOnce(TheKernel());
         return WAIT_FAILED;
     }
     return WaitForAny(lpHandles, nCount, dwMilliseconds);
@@ -279,7 +279,7 @@ COREDLL_API void Sleep(DWORD dwMilliseconds) {
         std::this_thread::yield();
         return;
     }
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::unique_lock<std::mutex> lock(k.mu);
     Waiter w;
     Block(k, lock, w, dwMilliseconds);
@@ -287,7 +287,7 @@ COREDLL_API void Sleep(DWORD dwMilliseconds) {
 
 COREDLL_API BOOL CloseHandle(HANDLE hObject) {
     Hook(threads::Call::kCloseHandle);
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
     auto it = k.handles.find(reinterpret_cast<uintptr_t>(hObject));
     if (it == k.handles.end()) {

@@ -69,7 +69,8 @@ struct Kernel {
     Scheduler* sched = nullptr;  // the deterministic mode's, during a run of the explorer
 };
 
-Kernel& K();
+// The one simulated kernel: its lock, its objects, its threads and its time.
+Kernel& TheKernel();
 
 // Whether this thread is a simulated one (started by CreateThread).
 extern thread_local bool t_simulated;

@@ -39,7 +39,7 @@ void NotifyTimeChange() {
         }
     }
     // An event that nobody has created is not made here: nobody waits on it.
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
     for (const std::u16string& name : names) {
         if (std::shared_ptr<Object> event = NamedEventLocked(k, name))

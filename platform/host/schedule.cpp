@@ -124,7 +124,7 @@ bool Scheduled() {
 void SchedulePoint(const char* call) {
     if (t_scheduled < 0 || t_in_check)
         return;
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     Scheduler* s;
     {
         std::lock_guard<std::mutex> lock(k.mu);
@@ -175,7 +175,7 @@ void BlockScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter&
 }
 
 void EnterScheduled(void* cs) {
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::unique_lock<std::mutex> lock(k.mu);
     Scheduler& s = *k.sched;
     auto it = s.locks.find(cs);
@@ -192,7 +192,7 @@ void EnterScheduled(void* cs) {
 }
 
 void LeaveScheduled(void* cs) {
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
     auto it = k.sched->locks.find(cs);
     if (it != k.sched->locks.end() && --it->second.second == 0)

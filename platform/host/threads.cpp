@@ -35,7 +35,7 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD dwStackSize,
                                 LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                                 DWORD dwCreationFlags, LPDWORD lpThreadId) {
     Hook(threads::Call::kCreateThread);
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
     if (k.fail_threads || dwStackSize > kLargestStack) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -58,7 +58,7 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD dwStackSize,
     const int scheduled = Scheduled() ? AddScheduledLocked(k) : -1;
     std::thread([thread, lpStartAddress, lpParameter, scheduled] {
         t_simulated = true;
-        Kernel& kk = K();
+        Kernel& kk = TheKernel();
         if (scheduled >= 0) {
             std::unique_lock<std::mutex> start_lock(kk.mu);
             t_scheduled = scheduled;
@@ -104,7 +104,7 @@ COREDLL_API void FreeLibraryAndExitThread(HMODULE hLibModule, DWORD dwExitCode) 
 }
 
 COREDLL_API BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
-    Kernel& k = K();
+    Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
     std::shared_ptr<Object> o = Lookup(k, hThread);
     if (!o || !o->is_thread) {
