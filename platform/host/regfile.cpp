@@ -120,6 +120,12 @@ struct Parser {
         return true;
     }
 
+    // A quoted string, as UTF-16; `expected` says what it should have been when there is none.
+    bool QuotedText(Cursor& c, std::string_view expected, std::u16string* out) {
+        std::optional<std::string> s = c.Quoted();
+        return s ? Text(*s, out) : Fail(expected);
+    }
+
     // "a","b": a list of non-empty strings, stored each with its NUL and a NUL after the last.
     bool MultiSz(Cursor& c, RegValue* v) {
         v->type = REG_MULTI_SZ;
@@ -128,11 +134,8 @@ struct Parser {
             if (!first && !c.Take(','))
                 return Fail("a comma between multi_sz strings");
             c.SkipSpace();
-            std::optional<std::string> s = c.Quoted();
-            if (!s)
-                return Fail("a quoted string in the multi_sz list");
             std::u16string w;
-            if (!Text(*s, &w))
+            if (!QuotedText(c, "a quoted string in the multi_sz list", &w))
                 return false;
             if (w.empty())
                 return Fail("a non-empty string in the multi_sz list");
@@ -170,11 +173,8 @@ struct Parser {
 
     bool Value(Cursor& c, RegValue* v) {
         if (c.Peek() == '"') {
-            std::optional<std::string> s = c.Quoted();
-            if (!s)
-                return Fail("a string closed by \" (escape \\ and \" with \\)");
             std::u16string w;
-            if (!Text(*s, &w))
+            if (!QuotedText(c, "a string closed by \" (escape \\ and \" with \\)", &w))
                 return false;
             v->type = REG_SZ;
             support::AppendString(&v->data, w);
@@ -250,10 +250,7 @@ struct Parser {
         if (c.Take('@')) {
             // the key's default value has the empty name
         } else {
-            std::optional<std::string> n = c.Quoted();
-            if (!n)
-                return Fail("a value name in quotes, @, a [key] line or a ; comment");
-            if (!Text(*n, &name))
+            if (!QuotedText(c, "a value name in quotes, @, a [key] line or a ; comment", &name))
                 return false;
         }
         c.SkipSpace();
