@@ -40,7 +40,9 @@ int LinesSinceBoot(const Step& s) {
 
 // "\"TEXT\" since the boot", as the step gave it.
 std::string SinceBoot(const Step& s) {
-    return "\"" + s.text.substr(0, s.text.size() - std::strlen(kLineEnd)) + "\" since the boot";
+    std::string text = "\"";
+    text += s.text.substr(0, s.text.size() - std::strlen(kLineEnd));
+    return text + "\" since the boot";
 }
 
 }  // namespace

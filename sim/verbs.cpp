@@ -391,7 +391,9 @@ std::string UsageEntry(const std::string& form, std::string_view help) {
             out += line + "\n";
             line = indent;
         }
-        line += (line.size() > kHelpColumn ? " " : "") + std::string(word);
+        if (line.size() > kHelpColumn)
+            line += ' ';
+        line += word;
     }
     return out + line + "\n";
 }
@@ -487,8 +489,11 @@ std::string StepsUsage() {
     std::string out = "Steps:\n";
     std::string forms;
     for (const Verb& v : kVerbs) {
-        forms +=
-            (forms.empty() ? "" : ", ") + std::string(v.name) + (*v.words ? " " : "") + v.words;
+        if (!forms.empty())
+            forms += ", ";
+        forms += v.name;
+        if (*v.words)
+            forms += std::string(" ") + v.words;
         if (v.help) {
             out += UsageEntry(forms, v.help);
             forms.clear();

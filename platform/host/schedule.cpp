@@ -107,9 +107,14 @@ std::string Choices(const Scheduler& s) {
         size_t j = i;
         while (j < end && s.choices[j] == s.choices[i])
             ++j;
-        text += (i == 0 ? "" : ",") + std::to_string(s.choices[i]);
-        if (j - i > 1)
-            text += "*" + std::to_string(j - i);
+        // Appended piece by piece: GCC 12 warns wrongly (-Wrestrict) of "," + std::to_string().
+        if (i != 0)
+            text += ',';
+        text += std::to_string(s.choices[i]);
+        if (j - i > 1) {
+            text += '*';
+            text += std::to_string(j - i);
+        }
         i = j;
     }
     return text;
