@@ -18,7 +18,7 @@ void KeepOneValue() {
 
 // An export writes every key's whole path, so a key N levels deep costs N paths of up to N
 // names: the square of the input. Deeper inputs are merged and checked for partial loads, but
-// their round trip is left out. The driver's own key is four levels deep.
+// their round trip is left out. The driver's own key is three levels deep.
 constexpr size_t kDeepestRoundTrip = 32;
 
 // The most backslashes on one key line: no key the input makes is deeper.
