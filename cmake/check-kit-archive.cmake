@@ -45,7 +45,7 @@ list(REMOVE_ITEM entries README.md dirs LICENSE clock driver ctl platform docs)
 if(entries)
   message(FATAL_ERROR "${NAME}.zip holds what is not the kit: ${entries}")
 endif()
-foreach(file ${DEF} driver/timeward.reg platform/wince/Timeward.bib
+foreach(file README.md ${DEF} driver/timeward.reg platform/wince/Timeward.bib
              docs/integrator-guide.md ctl/timewardctl.cpp LICENSE)
   if(NOT EXISTS "${kit}/${file}")
     message(FATAL_ERROR "${NAME}.zip lacks ${file}")
