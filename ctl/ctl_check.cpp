@@ -129,7 +129,7 @@ static void CheckSnapshotAge(const STORE_STATUS* pStatus, DWORD dwIntervalSecond
 }
 
 // A snapshot asked for through "SaveRTCEvent" arrives, as save waits for it.
-static void CheckRequestedSnapshot(CHECK_RESULT* pCheck) {
+static void CheckRequestedSnapshot(const STORE_STATUS* pStatus, CHECK_RESULT* pCheck) {
     TEXT_LINE* pText = Begin(pCheck, TEXT("save"));
     SYSTEMTIME stSaved;
     const DWORD dwResult = RequestSnapshot(CHECK_SAVE_TIMEOUT_S, &stSaved);
@@ -143,7 +143,9 @@ static void CheckRequestedSnapshot(CHECK_RESULT* pCheck) {
         LineAppend(pText, TEXT("no snapshot within "));
         LineAppendNumber(pText, CHECK_SAVE_TIMEOUT_S, 1);
         LineAppend(pText, TEXT(" s of asking"));
-        Fail(pCheck, TEXT("no other program may create \"SaveRTCEvent\" before the driver"));
+        Fail(pCheck, pStatus->fKey
+                         ? TEXT("no other program may create \"SaveRTCEvent\" before the driver")
+                         : TEXT("the driver cannot save without the key: see the key above"));
     }
 }
 
@@ -239,7 +241,7 @@ int CheckCommand(BOOL fJson) {
     CheckSwitch(&status, &aChecks[1]);
     CheckDriver(&status, &aChecks[2]);
     CheckSnapshotAge(&status, SaveIntervalSeconds(), &aChecks[3]);
-    CheckRequestedSnapshot(&aChecks[4]);
+    CheckRequestedSnapshot(&status, &aChecks[4]);
     CheckTimeChanges(&aChecks[5]);
 
     DWORD dwFailed = 0;
