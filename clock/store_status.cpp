@@ -35,16 +35,76 @@ static BOOL RegistryReadValue(void*, LPCWSTR pszName, DWORD* pdwType, DWORD* pcb
     return TRUE;
 }
 
-// Whether a driver holds the save event: it creates the event when it starts.
-static BOOL RegistryDriverRunning(void*) {
-    SetLastError(ERROR_SUCCESS);  // a new event need not clear an older error
-    HANDLE hEvent = CreateEventW(NULL, FALSE, FALSE, SAVE_EVENT_NAME);
-    if (hEvent == NULL) {
+// The Device Manager lists each driver it has loaded under Drivers\Active: a key per instance
+// whose "Key" names the driver's own key, which names its module in "Dll". Another object that
+// happens to hold "SaveRTCEvent" says nothing about the driver, so the list decides.
+#define ACTIVE_DRIVERS_PATH TEXT("Drivers\\Active")
+static const WCHAR DRIVER_MODULE_NAME[] = TEXT("Timeward.dll");
+static const DWORD NAME_CHARS = 128;
+
+static WCHAR LowerAscii(WCHAR ch) {
+    return ch >= TEXT('A') && ch <= TEXT('Z') ? (WCHAR)(ch - TEXT('A') + TEXT('a')) : ch;
+}
+
+// The module's name, after any folder, is this driver's.
+static BOOL IsDriverModule(LPCWSTR pszDll) {
+    LPCWSTR pszFile = pszDll;
+    for (LPCWSTR p = pszDll; *p; ++p) {
+        if (*p == TEXT('\\')) {
+            pszFile = p + 1;
+        }
+    }
+    LPCWSTR pszOurs = DRIVER_MODULE_NAME;
+    while (*pszFile && LowerAscii(*pszFile) == LowerAscii(*pszOurs)) {
+        ++pszFile;
+        ++pszOurs;
+    }
+    return *pszFile == 0 && *pszOurs == 0;
+}
+
+// A string value of a key under hRoot into psz (cch characters, the terminator included);
+// FALSE when the key or the value is absent, or the value is not a string that fits.
+static BOOL ReadKeyString(HKEY hRoot, LPCWSTR pszKey, LPCWSTR pszName, WCHAR* psz, DWORD cch) {
+    HKEY hKey;
+    if (RegOpenKeyExW(hRoot, pszKey, 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS) {
         return FALSE;
     }
-    const BOOL fExisted = GetLastError() == ERROR_ALREADY_EXISTS;
-    CloseHandle(hEvent);
-    return fExisted;
+    DWORD dwType = REG_NONE;
+    DWORD cbData = (cch - 1) * sizeof(WCHAR);
+    const LONG lResult = RegQueryValueExW(hKey, pszName, NULL, &dwType, (LPBYTE)psz, &cbData);
+    RegCloseKey(hKey);
+    if (lResult != ERROR_SUCCESS || dwType != REG_SZ) {
+        return FALSE;
+    }
+    psz[cbData / sizeof(WCHAR)] = 0;  // the data need not end in a terminator
+    return TRUE;
+}
+
+static BOOL RegistryDriverRunning(void*) {
+    HKEY hActive;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ACTIVE_DRIVERS_PATH, 0, KEY_ALL_ACCESS, &hActive) !=
+        ERROR_SUCCESS) {
+        return FALSE;
+    }
+    BOOL fRunning = FALSE;
+    for (DWORD i = 0; !fRunning; ++i) {
+        WCHAR szEntry[NAME_CHARS];
+        DWORD cchEntry = NAME_CHARS;
+        const LONG lResult = RegEnumKeyExW(hActive, i, szEntry, &cchEntry, NULL, NULL, NULL, NULL);
+        if (lResult == ERROR_MORE_DATA) {
+            continue;  // not a name the Device Manager gives
+        }
+        if (lResult != ERROR_SUCCESS) {
+            break;
+        }
+        WCHAR szKey[NAME_CHARS];
+        WCHAR szDll[NAME_CHARS];
+        fRunning = ReadKeyString(hActive, szEntry, TEXT("Key"), szKey, NAME_CHARS) &&
+                   ReadKeyString(HKEY_LOCAL_MACHINE, szKey, TEXT("Dll"), szDll, NAME_CHARS) &&
+                   IsDriverModule(szDll);
+    }
+    RegCloseKey(hActive);
+    return fRunning;
 }
 
 extern "C" void RegistryStoreReader(STORE_READER* pReader) {

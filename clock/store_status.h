@@ -16,7 +16,7 @@ struct STORE_READER {
     // TRUE when the store's key is there.
     BOOL (*pfnKeyExists)(void* pContext);
     STORE_VALUE_READ pfnReadValue;
-    // TRUE when a running driver holds "SaveRTCEvent".
+    // TRUE when the Device Manager lists the driver as active (Drivers\Active).
     BOOL (*pfnDriverRunning)(void* pContext);
 };
 

@@ -17,6 +17,10 @@ static RUN_APP_AT_EVENT FindRunAppAtEvent(void) {
     return (RUN_APP_AT_EVENT)(void (*)(void))GetProcAddressW(hCore, TEXT("CeRunAppAtEvent"));
 }
 
+extern "C" BOOL TimeChangesAvailable(void) {
+    return FindRunAppAtEvent() != NULL;
+}
+
 extern "C" TIME_CHANGE_WATCH WatchTimeChanges(void) {
     const RUN_APP_AT_EVENT pfnRunAppAtEvent = FindRunAppAtEvent();
     if (pfnRunAppAtEvent == NULL) {

@@ -24,6 +24,9 @@ extern "C" {
 // drivers, and start-up must not wait for it.
 TIME_CHANGE_WATCH WatchTimeChanges(void);
 
+// Whether the core library has the notification subsystem's call, as WatchTimeChanges finds it.
+BOOL TimeChangesAvailable(void);
+
 // Removes the registration that WatchTimeChanges made.
 void UnwatchTimeChanges(void);
 

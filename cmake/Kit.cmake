@@ -1,7 +1,9 @@
 # The integrator's kit: cpack makes Timeward-<version>-kit.zip, which unpacks to one folder,
-# Timeward, ready to drop into a platform's DRIVERS directory: the Platform Builder tree, the
-# sources it builds, timewardctl, the registry, image and export files, the guide and the
-# licence. Its files are the install component "kit", which a plain `cmake --install` leaves
+# Timeward, ready to drop into a platform's DRIVERS directory: a README that says where to start,
+# the Platform Builder tree, the sources it builds, timewardctl, the registry, image and export
+# files, the guide and the licence. The kit preset makes it from a configured tree alone
+# (`cmake --preset kit && cpack --preset kit`): nothing is built, and GoogleTest is not looked
+# for. Its files are the install component "kit", which a plain `cmake --install` leaves
 # out: that installs timeward-sim.
 set(kit Timeward)
 install(FILES dirs LICENSE DESTINATION ${kit} COMPONENT kit EXCLUDE_FROM_ALL)
@@ -21,6 +23,8 @@ install(FILES platform/platform.h DESTINATION ${kit}/platform COMPONENT kit EXCL
 install(FILES platform/wince/timeward_backend.h platform/wince/Timeward.bib
         DESTINATION ${kit}/platform/wince COMPONENT kit EXCLUDE_FROM_ALL)
 install(FILES docs/integrator-guide.md DESTINATION ${kit}/docs COMPONENT kit EXCLUDE_FROM_ALL)
+install(FILES docs/kit-readme.md DESTINATION ${kit} RENAME README.md COMPONENT kit
+        EXCLUDE_FROM_ALL)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Timeward)
@@ -34,11 +38,12 @@ set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 include(CPack)
 
-# The archive holds a tree that passes the kit check on its own, in an empty directory.
+# The archive, made as the kit preset makes it, holds a tree that passes the kit check on its
+# own, in an empty directory.
 if(BUILD_TESTING)
   add_test(NAME kit.archive
-    COMMAND ${CMAKE_COMMAND} -DCPACK=${CMAKE_CPACK_COMMAND}
-            -DCONFIG=${CMAKE_BINARY_DIR}/CPackConfig.cmake -DWORK=${CMAKE_BINARY_DIR}/kit-test
+    COMMAND ${CMAKE_COMMAND} -DCPACK=${CMAKE_CPACK_COMMAND} -DSOURCE=${PROJECT_SOURCE_DIR}
+            -DWORK=${CMAKE_BINARY_DIR}/kit-test
             -DNAME=Timeward-${PROJECT_VERSION}-kit -DTOP=${kit}
             -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE "-DEXPECTED=${TIMEWARD_KIT_COMPILED}"
             -DDEF=${TIMEWARD_KIT_DEF}

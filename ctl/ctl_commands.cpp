@@ -53,11 +53,20 @@ int StatusCommand(BOOL fJson) {
     return status.fKey ? EXIT_DONE : EXIT_NO_KEY;
 }
 
-int SaveCommand(DWORD dwTimeoutSeconds) {
-    TEXT_LINE line;
-    if (!KeyExists()) {
-        return NoKey(TEXT("the driver cannot save without it"));
+extern "C" int RunCtlRequest(const CTL_REQUEST* pRequest) {
+    switch (pRequest->dwCommand) {
+        case CTL_STATUS:
+            return StatusCommand(pRequest->fJson);
+        case CTL_SAVE:
+            return SaveCommand(pRequest->dwTimeoutSeconds);
+        case CTL_CLEAR:
+            return ClearCommand();
+        default:
+            return CheckCommand(pRequest->fJson);
     }
+}
+
+DWORD RequestSnapshot(DWORD dwTimeoutSeconds, SYSTEMTIME* pstSaved) {
     SYSTEMTIME stBefore;
     const BOOL fBefore = ReadSnapshot(&stBefore);
 
@@ -68,27 +77,23 @@ int SaveCommand(DWORD dwTimeoutSeconds) {
         if (hEvent != NULL) {
             CloseHandle(hEvent);
         }
-        LineBegin(&line);
-        LineAppend(&line, TEXT("no driver answered: nothing holds \"SaveRTCEvent\""));
-        PrintError(&line, TEXT("is Timeward.dll loaded, and \"TimewardImplemented\" not 1?"));
-        return EXIT_NOT_DONE;
+        return REQUEST_NO_DRIVER;
     }
     EventModify(hEvent, EVENT_SET);
 
     // The nine values are written one by one: a snapshot counts once it reads the same twice.
     const DWORD dwStart = GetTickCount();
     const DWORD dwTimeoutMs = dwTimeoutSeconds * 1000;
-    SYSTEMTIME stSeen;
     BOOL fSeen = FALSE;
     BOOL fSaved = FALSE;
     for (;;) {
         SYSTEMTIME stNow;
         if (ReadSnapshot(&stNow) && !(fBefore && SameRecord(&stNow, &stBefore))) {
-            if (fSeen && SameRecord(&stNow, &stSeen)) {
+            if (fSeen && SameRecord(&stNow, pstSaved)) {
                 fSaved = TRUE;
                 break;
             }
-            stSeen = stNow;
+            *pstSaved = stNow;
             fSeen = TRUE;
         } else {
             fSeen = FALSE;
@@ -99,9 +104,23 @@ int SaveCommand(DWORD dwTimeoutSeconds) {
         Sleep(POLL_INTERVAL_MS);
     }
     CloseHandle(hEvent);
+    return fSaved ? REQUEST_SAVED : REQUEST_NO_ANSWER;
+}
 
+int SaveCommand(DWORD dwTimeoutSeconds) {
+    TEXT_LINE line;
+    if (!KeyExists()) {
+        return NoKey(TEXT("the driver cannot save without it"));
+    }
+    SYSTEMTIME stSaved;
+    const DWORD dwResult = RequestSnapshot(dwTimeoutSeconds, &stSaved);
     LineBegin(&line);
-    if (!fSaved) {
+    if (dwResult == REQUEST_NO_DRIVER) {
+        LineAppend(&line, TEXT("no driver answered: nothing holds \"SaveRTCEvent\""));
+        PrintError(&line, TEXT("is Timeward.dll loaded, and \"TimewardImplemented\" not 1?"));
+        return EXIT_NOT_DONE;
+    }
+    if (dwResult == REQUEST_NO_ANSWER) {
         LineAppend(&line, TEXT("no driver answered within "));
         LineAppendNumber(&line, dwTimeoutSeconds, 1);
         LineAppend(&line, TEXT(" s: the snapshot is unchanged"));
@@ -109,7 +128,7 @@ int SaveCommand(DWORD dwTimeoutSeconds) {
         return EXIT_NOT_DONE;
     }
     LineAppend(&line, TEXT("saved: the snapshot is "));
-    LineAppendDate(&line, &stSeen);
+    LineAppendDate(&line, &stSaved);
     Print(&line);
     return EXIT_DONE;
 }

@@ -262,9 +262,9 @@ extern "C" void WriteStatusLines(const STORE_STATUS* pStatus, LINE_SINK pfnSink,
     }
 
     LineLabel(&line, TEXT("driver"));
-    LineAppend(&line, pStatus->fDriverRunning ? TEXT("running: it holds \"SaveRTCEvent\"")
-                                              : TEXT("not running: nothing holds "
-                                                     "\"SaveRTCEvent\""));
+    LineAppend(&line, pStatus->fDriverRunning
+                          ? TEXT("running: the Device Manager lists it in Drivers\\Active")
+                          : TEXT("not running: not in the Device Manager's Drivers\\Active"));
     pfnSink(pContext, &line);
 
     LineLabel(&line, TEXT("snapshot"));
@@ -296,7 +296,7 @@ extern "C" void WriteStatusLines(const STORE_STATUS* pStatus, LINE_SINK pfnSink,
 // --- JSON --------------------------------------------------------------------------------------
 
 // A JSON string: the texts here hold no control characters, only quotes to escape.
-static void AppendJsonString(TEXT_LINE* pLine, LPCWSTR pszText) {
+extern "C" void AppendJsonString(TEXT_LINE* pLine, LPCWSTR pszText) {
     LineAppend(pLine, TEXT("\""));
     for (; *pszText; ++pszText) {
         const WCHAR sz[3] = {TEXT('\\'), *pszText, 0};

@@ -37,6 +37,9 @@ void LineAppendIsoDate(TEXT_LINE* pLine, const SYSTEMTIME* pTime);
 // "2 h", "1 h 59 min 58 s", "3 d 4 h", "0 s": the parts that are not zero.
 void LineAppendDuration(TEXT_LINE* pLine, DWORD dwSeconds);
 
+// A JSON string, quoted, with its quotes and backslashes escaped.
+void AppendJsonString(TEXT_LINE* pLine, LPCWSTR pszText);
+
 // What the snapshot, the switch and the next start are, in the words of the status lines.
 void AppendSnapshotText(TEXT_LINE* pLine, const STORE_STATUS* pStatus);
 void AppendSwitchText(TEXT_LINE* pLine, const STORE_STATUS* pStatus);

@@ -1,5 +1,6 @@
-// timewardctl: shows, saves and clears the snapshot of the clock that Timeward keeps.
-// This file reads the command line; ctl_commands.cpp does the commands.
+// timewardctl: shows, saves and clears the snapshot of the clock that Timeward keeps, and checks
+// the driver on the device. This file reads the command line; ctl_commands.cpp and ctl_check.cpp
+// do the commands.
 #include "ctl_commands.h"
 #include "ctl_output.h"
 #include "platform.h"
@@ -14,7 +15,7 @@ static const DWORD MAX_SAVE_TIMEOUT_S = 3600;
 // Every line within 80 columns: a device's console is narrow.
 // clang-format off
 static const WCHAR USAGE[] =
-    TEXT("usage: timewardctl status [--json] | save [-t SECONDS] | clear\n")
+    TEXT("usage: timewardctl status [--json] | save [-t SECONDS] | clear | check [--json]\n")
     TEXT("       timewardctl -h | --help | /? | --version\n")
     TEXT("  status  the key, the driver, the snapshot, the switch, the clock, and what\n")
     TEXT("          the next start would do; --json: the same as one JSON object\n")
@@ -22,9 +23,12 @@ static const WCHAR USAGE[] =
     TEXT("          to SECONDS (1 to 3600, default 10) until it is in the store\n")
     TEXT("  clear   removes \"TimewardSignature\", so that a start restores nothing\n")
     TEXT("          until the driver takes its next snapshot\n")
-    TEXT("exit status: 0 done; 1 not done (no driver answered, or the value stayed);\n")
-    TEXT("  2 bad arguments; 3 the key HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward\n")
-    TEXT("  is missing\n");
+    TEXT("  check   checks the driver on this device: the key, the switch, the Device\n")
+    TEXT("          Manager's list, the last snapshot, a requested one and the time-change\n")
+    TEXT("          notification; one line each, PASS or FAIL with what to change\n")
+    TEXT("exit status: 0 done, or every check passed; 1 not done (no driver answered,\n")
+    TEXT("  or the value stayed), or a check failed; 2 bad arguments; 3 the key\n")
+    TEXT("  HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward is missing\n");
 // clang-format on
 
 static BOOL SameText(LPCWSTR pszA, LPCWSTR pszB) {
@@ -72,9 +76,40 @@ static int Usage(LPCWSTR pszWord, LPCWSTR pszProblem) {
     return EXIT_USAGE;
 }
 
-extern "C" int wmain(int argc, WCHAR* argv[]) {
+// A command that takes nothing but --json.
+static int ReadJsonOnly(int argc, WCHAR* argv[], LPCWSTR pszProblem, CTL_REQUEST* pRequest) {
+    if (argc == 2 || (argc == 3 && SameText(argv[2], TEXT("--json")))) {
+        pRequest->fJson = argc == 3;
+        return -1;
+    }
+    return Usage(argv[argc == 3 ? 2 : 3], pszProblem);
+}
+
+static int ReadSave(int argc, WCHAR* argv[], CTL_REQUEST* pRequest) {
+    pRequest->dwTimeoutSeconds = DEFAULT_SAVE_TIMEOUT_S;
+    if (argc == 2) {
+        return -1;
+    }
+    if (!SameText(argv[2], TEXT("-t"))) {
+        return Usage(argv[2], TEXT("save takes nothing, or -t SECONDS"));
+    }
+    if (argc == 3) {
+        return Usage(argv[2], TEXT("expected a number of seconds after it"));
+    }
+    if (!ParseSeconds(argv[3], &pRequest->dwTimeoutSeconds)) {
+        return Usage(argv[3], TEXT("expected a whole number of seconds from 1 to 3600"));
+    }
+    if (argc > 4) {
+        return Usage(argv[4], TEXT("save takes nothing after -t SECONDS"));
+    }
+    return -1;
+}
+
+extern "C" int ReadCtlCommandLine(int argc, WCHAR* argv[], CTL_REQUEST* pRequest) {
+    pRequest->fJson = FALSE;
+    pRequest->dwTimeoutSeconds = DEFAULT_SAVE_TIMEOUT_S;
     if (argc < 2) {
-        return Usage(NULL, TEXT("expected a command: status, save or clear"));
+        return Usage(NULL, TEXT("expected a command: status, save, clear or check"));
     }
     LPCWSTR pszCommand = argv[1];
     if (SameText(pszCommand, TEXT("-h")) || SameText(pszCommand, TEXT("--help")) ||
@@ -87,35 +122,26 @@ extern "C" int wmain(int argc, WCHAR* argv[]) {
         return EXIT_DONE;
     }
     if (SameText(pszCommand, TEXT("status"))) {
-        if (argc == 2 || (argc == 3 && SameText(argv[2], TEXT("--json")))) {
-            return StatusCommand(argc == 3);
-        }
-        return Usage(argv[argc == 3 ? 2 : 3], TEXT("status takes nothing but --json"));
+        pRequest->dwCommand = CTL_STATUS;
+        return ReadJsonOnly(argc, argv, TEXT("status takes nothing but --json"), pRequest);
+    }
+    if (SameText(pszCommand, TEXT("check"))) {
+        pRequest->dwCommand = CTL_CHECK;
+        return ReadJsonOnly(argc, argv, TEXT("check takes nothing but --json"), pRequest);
     }
     if (SameText(pszCommand, TEXT("clear"))) {
-        if (argc == 2) {
-            return ClearCommand();
-        }
-        return Usage(argv[2], TEXT("clear takes nothing after it"));
+        pRequest->dwCommand = CTL_CLEAR;
+        return argc == 2 ? -1 : Usage(argv[2], TEXT("clear takes nothing after it"));
     }
     if (SameText(pszCommand, TEXT("save"))) {
-        DWORD dwTimeout = DEFAULT_SAVE_TIMEOUT_S;
-        if (argc == 2) {
-            return SaveCommand(dwTimeout);
-        }
-        if (!SameText(argv[2], TEXT("-t"))) {
-            return Usage(argv[2], TEXT("save takes nothing, or -t SECONDS"));
-        }
-        if (argc == 3) {
-            return Usage(argv[2], TEXT("expected a number of seconds after it"));
-        }
-        if (!ParseSeconds(argv[3], &dwTimeout)) {
-            return Usage(argv[3], TEXT("expected a whole number of seconds from 1 to 3600"));
-        }
-        if (argc > 4) {
-            return Usage(argv[4], TEXT("save takes nothing after -t SECONDS"));
-        }
-        return SaveCommand(dwTimeout);
+        pRequest->dwCommand = CTL_SAVE;
+        return ReadSave(argc, argv, pRequest);
     }
-    return Usage(pszCommand, TEXT("unknown command: expected status, save or clear"));
+    return Usage(pszCommand, TEXT("unknown command: expected status, save, clear or check"));
+}
+
+extern "C" int wmain(int argc, WCHAR* argv[]) {
+    CTL_REQUEST request;
+    const int rc = ReadCtlCommandLine(argc, argv, &request);
+    return rc >= 0 ? rc : RunCtlRequest(&request);
 }

@@ -12,6 +12,8 @@
 #include "status.h"
 #include "verbs.h"
 
+#include "ctl_commands.h"
+
 extern "C" int wmain(int argc, WCHAR* argv[]);  // timewardctl's
 
 namespace tws {
@@ -25,7 +27,11 @@ std::string Joined(const std::vector<std::string>& words) {
     return out;
 }
 
-int CallCtl(const std::vector<std::string>& args) {
+namespace {
+
+// Calls `entry` with timewardctl's words, as its argc and argv.
+template <typename Entry>
+int WithCtlWords(const std::vector<std::string>& args, Entry entry) {
     std::vector<std::u16string> words = {u"timewardctl"};
     for (const std::string& a : args)
         words.push_back(support::Utf16(a));
@@ -33,7 +39,23 @@ int CallCtl(const std::vector<std::string>& args) {
     for (std::u16string& w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);
-    return wmain(static_cast<int>(words.size()), argv.data());
+    return entry(static_cast<int>(words.size()), argv.data());
+}
+
+}  // namespace
+
+int CallCtl(const std::vector<std::string>& args) {
+    return WithCtlWords(args, wmain);
+}
+
+std::optional<int> CtlWordsEnd(const std::vector<std::string>& args) {
+    const int rc = WithCtlWords(args, [](int argc, WCHAR** argv) {
+        CTL_REQUEST request;
+        return ReadCtlCommandLine(argc, argv, &request);
+    });
+    if (rc < 0)
+        return std::nullopt;
+    return rc;
 }
 
 int PlayAtRest(const Device& device, const Step& s) {
@@ -170,7 +192,7 @@ int RunCtlAtRest(const Device& device, const std::vector<std::string>& args, int
     return kAllHeld;
 }
 
-int ShowStatusAtRest(const Device& device, bool json) {
+int ShowStatusAtRest(const Device& device, bool json, bool in_use) {
     std::string error;
     Rtc rtc;
     Image image;
@@ -181,7 +203,8 @@ int ShowStatusAtRest(const Device& device, bool json) {
         Out().Fail(error);
         return kDeviceFailed;
     }
-    PrintStatus({device, "off", &rtc, image}, rtc.battery_ok ? rtc.time : rtc.reset_to, json);
+    PrintStatus({device, in_use ? kInUse : "off", &rtc, image},
+                rtc.battery_ok ? rtc.time : rtc.reset_to, json);
     return kAllHeld;
 }
 

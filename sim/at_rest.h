@@ -2,6 +2,7 @@
 #ifndef TIMEWARD_SIM_AT_REST_H
 #define TIMEWARD_SIM_AT_REST_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,11 +55,17 @@ int RunCtlAtRest(const Device& device, const std::vector<std::string>& args, int
 // Calls timewardctl's own code with `args`, in this thread. Returns its exit status.
 int CallCtl(const std::vector<std::string>& args);
 
+// Reads timewardctl's words as timewardctl does, touching no device: its exit status when they
+// end there (its help, its version, or what is wrong with them, said on the console), else
+// nothing.
+std::optional<int> CtlWordsEnd(const std::vector<std::string>& args);
+
 // The words with a space between them.
 std::string Joined(const std::vector<std::string>& words);
 
-// Prints the state of the device at rest, as text or JSON. Returns the exit status.
-int ShowStatusAtRest(const Device& device, bool json);
+// Prints the state of the device at rest, as text or JSON; `in_use`: another run has it on, and
+// what its files hold is what that run last stored. Returns the exit status.
+int ShowStatusAtRest(const Device& device, bool json, bool in_use = false);
 
 }  // namespace tws
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,12 +48,27 @@ void FitLine(std::string line, size_t indent, size_t width, std::string* out) {
     *out += line;
 }
 
+// Whether output that is not a terminal is fitted to 80 columns too.
+std::atomic<bool> g_wrap_piped{false};
+
+// The width output is fitted to, or 0 for output left as it is.
+size_t FitWidth() {
+    constexpr size_t kPipedColumns = 80;
+    if (isatty(STDOUT_FILENO))
+        return static_cast<size_t>(Columns());
+    return g_wrap_piped ? kPipedColumns : 0;
+}
+
 }  // namespace
 
+void WrapWhenPiped(bool on) {
+    g_wrap_piped = on;
+}
+
 std::string FitToTerminal(const std::string& text, size_t indent) {
-    if (!isatty(STDOUT_FILENO))
+    const size_t width = FitWidth();
+    if (width == 0)
         return text;
-    const size_t width = static_cast<size_t>(Columns());
     std::string out;
     size_t from = 0;
     for (;;) {
@@ -68,9 +84,9 @@ std::string FitToTerminal(const std::string& text, size_t indent) {
 void Console::Line(const SYSTEMTIME& at, const char* tag, const std::string& text) {
     std::lock_guard<std::mutex> lock(mu_);
     ClearBar();
-    // On a terminal the stamp leaves out the milliseconds and the zone, to leave room.
+    // Where lines are fitted, the stamp leaves out the milliseconds and the zone, to leave room.
     const std::string stamp =
-        isatty(STDOUT_FILENO) ? FormatDate(at).substr(0, kStampChars) : FormatDate(at, true);
+        FitWidth() != 0 ? FormatDate(at).substr(0, kStampChars) : FormatDate(at, true);
     char prefix[64];
     std::snprintf(prefix, sizeof prefix, "[%s] %-8s ", stamp.c_str(), tag);
     std::printf("%s\n", FitToTerminal(prefix + text, std::strlen(prefix)).c_str());

@@ -35,8 +35,12 @@ int Columns();
 // Where standard output is a terminal, breaks each line of `text` at spaces so that none is
 // wider than the terminal; a line goes on under the column where its text starts (after a
 // run of two spaces, as in a labelled line), or under `indent` when given. Elsewhere `text`
-// as it is.
+// as it is, unless WrapWhenPiped asks for 80 columns.
 std::string FitToTerminal(const std::string& text, size_t indent = std::string::npos);
+
+// Fits output that is not a terminal to 80 columns too, as FitToTerminal fits a terminal's: for
+// what people read rather than scripts, the help and the demo. Set before any thread writes.
+void WrapWhenPiped(bool on);
 
 // The one console of the process.
 Console& Out();

@@ -3,9 +3,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <map>
 
 #include "calendar.h"
+#include "support/calendar.h"
 
 namespace tws {
 namespace {
@@ -43,6 +45,41 @@ bool TakeMark(std::string_view* text, std::string_view marks) {
     return true;
 }
 
+// A duration of at most `longest` ms; every term is at most kLargestNumber of its unit, so the
+// total fits in 64 bits whatever `longest` is.
+bool ParseDurationUpTo(std::string_view text, int64_t longest, int64_t* ms) {
+    static const std::map<std::string, int64_t, std::less<>> kUnits = {
+        {"ms", 1}, {"s", kMsPerSecond}, {"m", kMsPerMinute}, {"h", kMsPerHour}, {"d", kMsPerDay}};
+    int64_t total = 0;
+    int64_t last_unit = std::numeric_limits<int64_t>::max();  // largest first, each at most once
+    size_t i = 0;
+    if (text.empty())
+        return false;
+    while (i < text.size()) {
+        int64_t n = 0;
+        size_t start = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            n = n * 10 + (text[i++] - '0');
+            if (n > kLargestNumber)
+                return false;
+        }
+        size_t unit_start = i;
+        while (i < text.size() && text[i] >= 'a' && text[i] <= 'z')
+            ++i;
+        auto unit = kUnits.find(text.substr(unit_start, i - unit_start));
+        if (i == start || unit_start == start || unit == kUnits.end() ||
+            unit->second >= last_unit) {
+            return false;
+        }
+        last_unit = unit->second;
+        total += n * unit->second;
+        if (total > longest)
+            return false;
+    }
+    *ms = total;
+    return true;
+}
+
 }  // namespace
 
 std::string DateProblem(std::string_view text) {
@@ -63,10 +100,7 @@ std::string DateProblem(std::string_view text) {
     }
     if (month < 1 || month > 12)
         return "there is no month " + std::to_string(month) + " (1 to 12)";
-    const unsigned days = static_cast<unsigned>(
-        std::chrono::year_month_day_last(std::chrono::year(static_cast<int>(year)),
-                                         std::chrono::month_day_last(std::chrono::month(month)))
-            .day());
+    const unsigned days = support::DaysInMonth(static_cast<WORD>(year), static_cast<WORD>(month));
     if (day < 1 || day > days) {
         return "the day does not exist: " + std::string(kMonths[month - 1]) + " " +
                std::to_string(year) + " has " + std::to_string(days) + " days";
@@ -125,41 +159,15 @@ std::string DurationProblem(std::string_view text) {
         return "";
     if (!text.empty() && text[0] == '-' && ParseDuration(text.substr(1), &ms))
         return "a duration cannot be negative";
+    if (ParseDurationUpTo(text, std::numeric_limits<int64_t>::max(), &ms))
+        return "longer than the longest duration, " + FormatDuration(kLongestDuration) +
+               " (a century)";
     return "expected a duration like 90s, 5m, 2h or 1h30m (largest unit first, each once, at "
            "most a century)";
 }
 
 bool ParseDuration(std::string_view text, int64_t* ms) {
-    static const std::map<std::string, int64_t, std::less<>> kUnits = {
-        {"ms", 1}, {"s", kMsPerSecond}, {"m", kMsPerMinute}, {"h", kMsPerHour}, {"d", kMsPerDay}};
-    int64_t total = 0;
-    int64_t last_unit = kLongestDuration;  // the units come largest first, each at most once
-    size_t i = 0;
-    if (text.empty())
-        return false;
-    while (i < text.size()) {
-        int64_t n = 0;
-        size_t start = i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-            n = n * 10 + (text[i++] - '0');
-            if (n > kLargestNumber)
-                return false;
-        }
-        size_t unit_start = i;
-        while (i < text.size() && text[i] >= 'a' && text[i] <= 'z')
-            ++i;
-        auto unit = kUnits.find(text.substr(unit_start, i - unit_start));
-        if (i == start || unit_start == start || unit == kUnits.end() ||
-            unit->second >= last_unit) {
-            return false;
-        }
-        last_unit = unit->second;
-        total += n * unit->second;
-        if (total > kLongestDuration)
-            return false;
-    }
-    *ms = total;
-    return true;
+    return ParseDurationUpTo(text, kLongestDuration, ms);
 }
 
 std::string FormatDuration(int64_t ms) {

@@ -226,6 +226,20 @@ int DeviceLock::Take(const std::filesystem::path& dir, std::string* error) {
     return kBadInput;
 }
 
+std::optional<long> DeviceLock::Holder(const std::filesystem::path& dir) {
+    const int fd = open((dir / "lock").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;  // no lock file: no run has held it
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    const bool held = fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+    close(fd);
+    if (!held)
+        return std::nullopt;
+    return probe.l_pid;
+}
+
 void DeviceLock::Remove() {
     if (fd_ < 0)
         return;

@@ -6,6 +6,7 @@
 #include <timeward_backend.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace tws {
@@ -89,6 +90,9 @@ class DeviceLock {
     int Take(const std::filesystem::path& dir, std::string* error);
     // Releases the lock and removes the lock file, for a device that goes away.
     void Remove();
+    // The pid of the run that holds the lock of the device in `dir`, if one does; 0 when the
+    // system does not say. Takes, makes and changes nothing.
+    static std::optional<long> Holder(const std::filesystem::path& dir);
 
   private:
     std::filesystem::path file_;

@@ -38,8 +38,11 @@ BOOL ReadValue(void*, LPCWSTR name, DWORD* type, DWORD* size, BOOL* read, DWORD*
     return TRUE;
 }
 
+// The Device Manager's list, as timewardctl reads it: the registry as it is, not as flushed.
 BOOL DriverRunning(void*) {
-    return coredll::threads::EventExists(SAVE_EVENT_NAME);
+    STORE_READER live;
+    RegistryStoreReader(&live);
+    return live.pfnDriverRunning(live.pContext);
 }
 
 std::string Text(const TEXT_LINE& line) {

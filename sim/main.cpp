@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -23,61 +24,118 @@
 
 namespace {
 
-// The usage up to the steps.
+// The usage up to the steps; every line within 80 columns.
 const char kUsageHead[] = R"(usage: timeward-sim [OPTIONS] COMMAND [OPTIONS]
 
-A simulated Windows CE device that runs the Timeward driver. The device is a directory that
-keeps its registry hive (hive.reg), its battery-backed real-time clock (rtc) and what its OS
-image leaves out (image) between runs.
+A simulated Windows CE device that runs the Timeward driver. The device is a
+directory that keeps its registry hive (hive.reg), its battery-backed real-time
+clock (rtc) and what its OS image leaves out (image) between runs.
 
 Commands:
-  demo                 play the bundled demonstration on a new device, with a verdict
-  play FILE|NAME       play a scenario file, or a bundled scenario by name (first-boot)
-  status [--json]      show the device at rest and what its next start will do, in the
-                       words of timewardctl status; --json: one JSON object. Changes
-                       nothing (--fresh and --date are refused)
-  ctl status|save|clear [ARGS]
-                       run timewardctl's own code on the device at rest; ctl's words
-                       follow it, so --device comes before it
+  demo                 play the bundled demonstration on a new device, with a
+                       verdict
+  play FILE|NAME       play a scenario file, or a bundled scenario by name (see
+                       below)
+  status [--json]      show the device at rest and what its next start will do,
+                       in the words of timewardctl status; --json: one JSON
+                       object. Changes nothing (--fresh and --date are refused)
+  ctl status|save|clear|check [ARGS]
+                       run timewardctl's own code on the device at rest; ctl's
+                       words follow it, so --device comes before it. With the
+                       driver running: boot ctl check shutdown
   STEP...              play steps given here, as in a scenario file
   help                 show this text (also -h, --help)
 
 )";
 
-// After the steps, which the table of verbs lists.
+// After the steps, which the table of verbs lists, and before the bundled scenarios.
 const char kUsageTail[] = R"(
 Scenario files:
-  One step to a line, words separated by spaces; blank lines are skipped; '#' starts a comment
-  that runs to the end of the line. "Quoted text" is one word, in which \" is a quote and \\ a
-  backslash. A debug line in expect line and expect no-line is quoted, matched exactly and
-  whole (not as a substring), without the driver's line end. "Since the boot" counts the lines
-  the driver wrote from the last boot step to the expectation. The device is off before the
-  first step; each step must fit the device's state (no run while it is off). A session that
-  ends with the device on shuts it down in order. A UTF-8 byte-order mark is allowed. On the
-  command line, the shell's quotes stand for the file's: the word after expect line is the text.
+  One step to a line, words separated by spaces; blank lines are skipped;
+  '#' starts a comment that runs to the end of the line.
+  "Quoted text" is one word, in which \" is a quote and \\ a backslash. A
+  debug line in expect line and expect no-line is quoted, matched exactly and
+  whole (not as a substring), without the driver's line end.
+  "Since the boot" counts the lines the driver wrote from the last boot step to
+  the expectation. The device is off before the first step; each step must fit
+  the device's state (no run while it is off). A session that ends with the
+  device on shuts it down in order. UTF-8, with or without a byte-order mark.
+  On the command line, the shell's quotes stand for the file's: the word after
+  expect line is the text.
 
 Options (before or after the command, but before ctl's words; "--" ends them):
   --device DIR         the device directory (default: $TIMEWARD_DEVICE, else
                        $XDG_STATE_HOME/timeward-sim/device, else
                        ~/.local/state/timeward-sim/device)
-  --fresh              start the device anew: a hive from the driver's configuration
-  --date DATE          the clock of a new device (default: now); refused on an existing device
+  --fresh              start the device anew: a hive from the driver's
+                       configuration
+  --date DATE          the clock of a new device (default: now); refused on an
+                       existing device
   --scale N            simulated seconds per real second (default 300)
   --realtime           the same as --scale 1
-  --instant            no real waiting at all
-  --modules DIR        where libTimeward.so is (default: the installed or built one)
-  --keep               demo: keep the demo's device (made under $TMPDIR, default /tmp)
-  --json               status: one JSON object (see the man page for its fields)
-  --version            show the version and where the driver module is loaded from
+  --instant            no real waiting at all (not with --scale or --realtime)
+  --modules DIR        where libTimeward.so is (default: the installed or built
+                       one)
+  --keep               demo: keep the demo's device (made under $TMPDIR,
+                       default /tmp)
+  --json               status: one JSON object (see the man page for its
+                       fields)
+  --version            show the version and where the driver module is loaded
+                       from
 
-Durations: 250ms, 90s, 5m, 2h, 1d, 1h30m (largest unit first, each once). Dates, all UTC:
-2026-12-08, 2026-12-08T09:30:15, "2026-12-08 09:30:15.250", optionally ending in Z or " UTC".
-Exit status: 0 all went as expected, 1 an expectation failed, 2 bad input (nothing changed),
-3 the device failed.
+Durations: 250ms, 90s, 5m, 2h, 1d, 1h30m (largest unit first, each once; at
+most 36500d). Dates, all UTC: 2026-12-08, 2026-12-08T09:30:15,
+"2026-12-08 09:30:15.250", optionally ending in Z or " UTC".
+Exit status: 0 all went as expected, 1 an expectation failed, 2 bad input
+(nothing changed), 3 the device failed.
 )";
 
+// The folders of the bundled scenarios: beside an installed program, else in the source tree.
+std::vector<std::filesystem::path> ScenarioDirs() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return {exe.parent_path() / TIMEWARD_INSTALLED_SCENARIO_DIR,
+            std::filesystem::path(TIMEWARD_SOURCE_SCENARIO_DIR)};
+}
+
+// The names play takes for the bundled scenarios, from the first folder that has any.
+std::vector<std::string> BundledNames() {
+    for (const std::filesystem::path& dir : ScenarioDirs()) {
+        std::error_code ec;
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+            if (entry.path().extension() == ".tws")
+                names.push_back(entry.path().stem().string());
+        }
+        if (!names.empty()) {
+            std::sort(names.begin(), names.end());
+            return names;
+        }
+    }
+    return {};
+}
+
+// "first-boot, switch-off and timewardctl", or a note that there are none.
+std::string BundledList() {
+    const std::vector<std::string> names = BundledNames();
+    if (names.empty())
+        return "none found beside the program or in the source tree";
+    std::string out;
+    for (size_t i = 0; i < names.size(); ++i)
+        out += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    return out;
+}
+
 std::string Usage() {
-    return kUsageHead + tws::StepsUsage() + kUsageTail;
+    std::string bundled = "\nBundled scenarios (play NAME): " + BundledList() + ".";
+    // Broken at spaces within 80 columns, as the rest.
+    std::string out;
+    while (bundled.size() > 80) {
+        const size_t cut = bundled.rfind(' ', 80);
+        out += bundled.substr(0, cut) + "\n";
+        bundled = "  " + bundled.substr(cut + 1);
+    }
+    return kUsageHead + tws::StepsUsage() + kUsageTail + out + bundled + "\n";
 }
 
 // Simulated seconds per real second, as --scale allows.
@@ -185,6 +243,12 @@ int ReadCommandLine(int argc, char** argv, Args* a) {
     } else if (ctl->parsed()) {
         a->ctl = ctl->remaining();
     }
+    if (a->options.instant && (app.count("--realtime") || a->scale)) {
+        return BadInput(std::string(app.count("--realtime") ? "--realtime" : "--scale") +
+                        ": cannot go with --instant, which does not wait at all; choose one");
+    }
+    if (app.count("--realtime") && a->scale)
+        return BadInput("--scale: cannot go with --realtime, which is --scale 1; choose one");
     if (app.count("--device") && a->device.empty())
         return BadInput("--device: expected a directory, not an empty word");
     if (a->scale) {
@@ -200,14 +264,12 @@ int ReadCommandLine(int argc, char** argv, Args* a) {
     return -1;
 }
 
-// The bundled scenarios: beside an installed program, else in the source tree.
+// A bundled scenario by name, with or without its .tws.
 std::optional<std::filesystem::path> BundledScenario(const std::string& name) {
     if (name.find('/') != std::string::npos)
         return std::nullopt;
     std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    for (const std::filesystem::path& dir : {exe.parent_path() / TIMEWARD_INSTALLED_SCENARIO_DIR,
-                                             std::filesystem::path(TIMEWARD_SOURCE_SCENARIO_DIR)}) {
+    for (const std::filesystem::path& dir : ScenarioDirs()) {
         for (const std::string& file : {name, name + ".tws"}) {
             if (std::filesystem::is_regular_file(dir / file, ec))
                 return (dir / file).lexically_normal();
@@ -233,13 +295,18 @@ int ReadSteps(const std::vector<std::string>& words, std::vector<tws::Step>* ste
         return -1;
     }
     if (words.size() != 2) {
-        return BadInput(words.size() < 2 ? "play: expected a scenario file or a bundled name"
-                                         : "'" + words[2] + "': play takes one scenario file");
+        return BadInput(words.size() < 2
+                            ? "play: expected a scenario file or a bundled name: " + BundledList()
+                            : "'" + words[2] + "': play takes one scenario file");
     }
     std::string file = words[1];
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) {
-        if (std::optional<std::filesystem::path> bundled = BundledScenario(file))
+        std::optional<std::filesystem::path> bundled = BundledScenario(file);
+        if (!bundled && file.find('/') == std::string::npos)
+            return BadInput("'" + file +
+                            "': no such file, nor a bundled scenario: " + BundledList());
+        if (bundled)
             file = *bundled;
     }
     std::string text;
@@ -361,11 +428,13 @@ int CtlAtRest(const tws::Device& device, const std::vector<std::string>& args) {
     return rc == tws::kAllHeld ? ctl_status : rc;
 }
 
-// status and ctl status only read: no lock, no device made, nothing changed.
-int ReadOnly(const Args& a, const tws::Device& device, const char* what) {
+// Checks that the device is there for status or ctl, which make no device: `what` names the
+// command, and `reads` says it changes nothing at all.
+int ExistingDevice(const Args& a, const tws::Device& device, const std::string& what, bool reads) {
     if (a.fresh || a.date)
         return BadInput(std::string(a.fresh ? "--fresh" : "--date") + ": " + what +
-                        " changes no device; leave it out");
+                        (reads ? " changes no device" : " works on the device as it is") +
+                        "; leave it out");
     if (!device.Exists()) {
         return BadInput(device.dir().string() +
                         ": no device here; a device is made by its first run of steps");
@@ -378,16 +447,66 @@ int ReadOnly(const Args& a, const tws::Device& device, const char* what) {
     return -1;
 }
 
+// status and ctl status only read: no lock, no device made, nothing changed. A device that
+// another run has on is read as that run last stored it, and said so.
+int ShowAtRest(const Args& a, const tws::Device& device) {
+    const std::optional<long> holder = tws::DeviceLock::Holder(device.dir());
+    if (holder) {
+        std::fprintf(stderr,
+                     "timeward-sim: %s is in use by another run%s: what follows is its hive as "
+                     "last flushed and its clock as last stored\n",
+                     device.dir().c_str(),
+                     *holder ? (" (pid " + std::to_string(*holder) + ")").c_str() : "");
+    }
+    return a.ctl ? CtlAtRest(device, *a.ctl)
+                 : tws::ShowStatusAtRest(device, a.json, holder.has_value());
+}
+
+// timewardctl's words after ctl: an option of timeward-sim among them is refused with where it
+// belongs, and words that end in timewardctl's help, version or usage end here, before any
+// device is looked at. Returns -1 to go on, else the exit status.
+int ReadCtlWords(const std::vector<std::string>& words) {
+    static const char* const kOwnOptions[] = {"--device",   "--fresh",   "--date",    "--scale",
+                                              "--realtime", "--instant", "--modules", "--keep"};
+    for (const std::string& w : words) {
+        const std::string name = w.substr(0, w.find('='));
+        for (const char* own : kOwnOptions) {
+            if (name == own)
+                return BadInput("'" + w + "': an option of timeward-sim, not of timewardctl; put " +
+                                "it before ctl: timeward-sim " + name + " ... ctl ...");
+        }
+    }
+    std::fflush(stdout);
+    return tws::CtlWordsEnd(words).value_or(-1);
+}
+
 int Run(const Args& a, const std::filesystem::path& dir, bool made) {
     tws::Device device(dir);
-    const std::string command = a.ctl ? "ctl" : a.words[0];
-    const bool reads = command == "status" || (a.ctl && !a.ctl->empty() && (*a.ctl)[0] == "status");
+    const std::string command = a.ctl ? "ctl " + a.ctl->front() : a.words[0];
+    const bool reads = command == "status" || command == "ctl status";
     if (command == "status" && a.words.size() > 1)
         return BadInput("'" + a.words[1] + "': status takes nothing after it but --json");
-    if (reads) {
-        if (int rc = ReadOnly(a, device, a.ctl ? "ctl status" : "status"); rc >= 0)
+    if (a.ctl || reads) {
+        if (int rc = ExistingDevice(a, device, command, reads); rc >= 0)
             return rc;
-        return a.ctl ? CtlAtRest(device, *a.ctl) : tws::ShowStatusAtRest(device, a.json);
+    }
+    if (reads)
+        return ShowAtRest(a, device);
+    if (a.ctl) {
+        // save, clear and check act on the device: one run at a time.
+        std::string error;
+        tws::DeviceLock lock;
+        if (int rc = lock.Take(device.dir(), &error); rc != tws::kAllHeld) {
+            std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
+            return rc;
+        }
+        const int rc = CtlAtRest(device, *a.ctl);
+        if (command == "ctl check")
+            std::fprintf(stderr,
+                         "timeward-sim: the device is off, so no driver runs; to check it on: "
+                         "timeward-sim --device %s boot ctl check shutdown\n",
+                         device.dir().c_str());
+        return rc;
     }
     std::optional<SYSTEMTIME> date;
     if (a.date) {
@@ -397,13 +516,11 @@ int Run(const Args& a, const std::filesystem::path& dir, bool made) {
         date = d;
     }
     std::vector<tws::Step> steps;
-    if (int rc = a.ctl ? -1 : ReadSteps(a.words, &steps); rc >= 0)
+    if (int rc = ReadSteps(a.words, &steps); rc >= 0)
         return rc;
     tws::DeviceLock lock;
     if (int rc = PrepareDevice(a, command, device, lock, date); rc >= 0)
         return rc;
-    if (a.ctl)
-        return CtlAtRest(device, *a.ctl);
     tws::Runner runner(device, a.options);
     int rc = runner.Play(steps);
     if (command == "play" && rc == tws::kAllHeld) {
@@ -423,6 +540,7 @@ int main(int argc, char** argv) {
     if (int rc = ReadCommandLine(argc, argv, &a); rc >= 0)
         return rc;
     if (a.help || (!a.ctl && !a.words.empty() && a.words[0] == "help")) {
+        tws::WrapWhenPiped(true);
         std::fputs(tws::FitToTerminal(Usage()).c_str(), stdout);
         return 0;
     }
@@ -437,10 +555,15 @@ int main(int argc, char** argv) {
     }
     a.options.progress = !a.options.instant && isatty(STDOUT_FILENO);
     const bool demo = !a.ctl && a.words[0] == "demo";
+    tws::WrapWhenPiped(demo);
     if (a.keep && !demo)
         return BadInput("--keep: only for demo, whose device is otherwise removed");
     if (a.json && (a.ctl || a.words[0] != "status"))
         return BadInput("--json: only for status (ctl status takes its own --json after it)");
+    if (a.ctl) {
+        if (int rc = ReadCtlWords(*a.ctl); rc >= 0)
+            return rc;
+    }
 
     // The demo gets a device of its own, unless one is named; a named one must be new.
     std::optional<std::filesystem::path> dir;

@@ -57,6 +57,15 @@ bool ParseScenario(std::string_view text, std::string_view file_name, std::vecto
     constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
     if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark)
         pos = kByteOrderMark.size();
+    // UTF-16, as some Windows editors save text: its mark, or ASCII with a NUL in every other
+    // byte.
+    if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF") ||
+        (text.size() >= 2 && (text[0] == '\0') != (text[1] == '\0'))) {
+        *error = std::string(file_name) +
+                 ": expected UTF-8 text, but this is UTF-16; save it as UTF-8 (iconv -f UTF-16 "
+                 "-t UTF-8)";
+        return false;
+    }
     while (pos < text.size()) {
         size_t nl = text.find('\n', pos);
         if (nl == std::string_view::npos)

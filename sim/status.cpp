@@ -57,6 +57,9 @@ void AddModel(const STORE_STATUS& s, Json* out) {
 
 void PrintStatus(const DeviceState& d, const SYSTEMTIME& clock, bool json) {
     const STORE_STATUS s = ReadStatus(clock);
+    // Another run has the device on: its hive is read as last flushed, and whether its driver
+    // runs cannot be seen from here.
+    const bool in_use = std::string(d.power) == kInUse;
     if (json) {
         Json j;
         j["schema"] = STATUS_JSON_SCHEMA;
@@ -65,11 +68,14 @@ void PrintStatus(const DeviceState& d, const SYSTEMTIME& clock, bool json) {
         j["battery"] = d.rtc && !d.rtc->battery_ok ? "lost" : "ok";
         j["image"] = {{"notifications", d.image.notifications}};
         AddModel(s, &j);
+        if (in_use)
+            j["driver_running"] = nullptr;
         std::puts(j.dump(2).c_str());
         return;
     }
-    std::vector<std::string> lines = {
-        Labelled("device", d.device.dir().string() + " (" + d.power + ")")};
+    std::vector<std::string> lines = {Labelled(
+        "device", d.device.dir().string() + " (" + d.power +
+                      (in_use ? ": the hive as last flushed, the clock as last stored)" : ")"))};
     if (d.rtc) {
         lines.push_back(Labelled(
             "battery", d.rtc->battery_ok
@@ -77,8 +83,12 @@ void PrintStatus(const DeviceState& d, const SYSTEMTIME& clock, bool json) {
                            : "lost: the clock comes back at " + FormatDate(d.rtc->reset_to, true)));
     }
     lines.push_back(Labelled("image", d.image.Describe()));
-    for (const std::string& line : StatusLines(s))
-        lines.push_back(line);
+    const std::string driver = Labelled("driver", "");
+    for (const std::string& line : StatusLines(s)) {
+        lines.push_back(in_use && line.rfind(driver, 0) == 0
+                            ? driver + "unknown: it runs in the other run, if anywhere"
+                            : line);
+    }
     for (const std::string& line : lines)
         std::printf("%s\n", FitToTerminal(line).c_str());
 }

@@ -9,11 +9,14 @@
 
 namespace tws {
 
+// The power of a device that another run holds.
+inline constexpr char kInUse[] = "in use";
+
 // The device's side of the status: where it is, whether it is on, its image, and, at rest,
 // its real-time clock (null while it is on).
 struct DeviceState {
     const Device& device;
-    const char* power;  // "off", "on" or "suspended"
+    const char* power;  // "off", "on", "suspended", or "in use" by another run
     const Rtc* rtc;
     const Image& image;
 };

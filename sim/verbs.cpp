@@ -32,6 +32,10 @@ class StepWords {
     bool AtEnd() const {
         return i_ >= w_.size();
     }
+    // The next word, "" when there is none.
+    std::string Next() const {
+        return AtEnd() ? "" : w_[i_].text;
+    }
     // Takes the next word, "" when there is none.
     std::string Take() {
         return AtEnd() ? "" : w_[i_++].text;
@@ -76,7 +80,7 @@ class StepWords {
     bool Duration(int64_t* ms, const std::string& usage) {
         if (AtEnd() || !ParseDuration(w_[i_].text, ms)) {
             const std::string why = AtEnd() ? "" : DurationProblem(w_[i_].text);
-            if (!AtEnd() && w_[i_].text[0] == '-' && why.rfind("expected", 0) != 0)
+            if (!why.empty() && why.rfind("expected", 0) != 0)  // negative, or too long
                 return parser_->Refuse(w_[i_], why);
             return Fail("a duration like 90s, 5m, 2h or 1h30m in " + usage);
         }
@@ -251,7 +255,8 @@ constexpr Verb kVerbs[] = {
      .at_rest = &AtRest::Status},
     {.name = "ctl",
      .words = "WORDS...",
-     .help = "another process runs timewardctl WORDS (status, save, clear): on the device while "
+     .help = "another process runs timewardctl WORDS (status, save, clear, check): on the device "
+             "while "
              "it is on, its waits taking simulated time; on its files while it is off",
      .allowed = kPowerOff | kPowerOn,
      .parse = ReadCtlWords,
@@ -363,13 +368,42 @@ bool IsVerb(std::string_view word) {
                        [&](const Verb& v) { return NameWord(v, 0) == word; });
 }
 
+namespace {
+
+// Whether a and b differ by at most one letter added, dropped or changed.
+bool OneEditApart(std::string_view a, std::string_view b) {
+    if (a.size() > b.size())
+        std::swap(a, b);
+    if (b.size() - a.size() > 1)
+        return false;
+    size_t i = 0;
+    while (i < a.size() && a[i] == b[i])
+        ++i;
+    const size_t skip_a = a.size() == b.size() ? 1 : 0;  // changed; else b has one more
+    return a.substr(std::min(i + skip_a, a.size())) == b.substr(std::min(i + 1, b.size()));
+}
+
+// A word that is no step but is one letter away from one: "; is 'runn' the step run?".
+std::string LikelyStep(std::string_view word) {
+    if (IsVerb(word))
+        return "";
+    for (const Verb& v : kVerbs) {
+        const std::string_view name = NameWord(v, 0);
+        if (OneEditApart(word, name))
+            return "; is '" + std::string(word) + "' the step " + std::string(name) + "?";
+    }
+    return "";
+}
+
+}  // namespace
+
 const char* StateName(unsigned power) {
     return power == kPowerOff ? "off" : power == kPowerOn ? "on" : "suspended";
 }
 
 // --- The usage ---------------------------------------------------------------------------------
 
-constexpr size_t kUsageWidth = 94;  // columns, as the rest of the usage is written
+constexpr size_t kUsageWidth = 80;  // columns, as the rest of the usage is written
 constexpr size_t kHelpColumn = 23;  // where what a step does starts
 
 // "  FORM  HELP", the help broken at spaces under its column; on a line of its own after a form
@@ -456,7 +490,7 @@ bool StepParser::Parse(const std::vector<Word>& words, std::vector<Step>* steps)
     if (verb->parse && !verb->parse(w, &s))
         return false;
     if (!w.AtEnd())
-        return w.Fail("nothing more after " + w.Form());
+        return w.Fail("nothing more after " + w.Form() + LikelyStep(w.Next()));
     steps->push_back(s);
     if (verb->after)
         power_ = static_cast<PowerState>(verb->after);

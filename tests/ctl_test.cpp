@@ -5,6 +5,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -204,9 +205,12 @@ TEST_F(Timewardctl, ClearRemovesTheSignatureAlone) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "cleared: there was no \"TimewardSignature\"\n");
 
-    // The next start restores nothing; with the driver running, clear says it will save again.
+    // The next start restores nothing; with the driver running (and listed as the Device
+    // Manager lists it), clear says it will save again.
     coredll::clock::SetWall(Record(2003, 1, 1));
     ASSERT_EQ(StartClockKeeping(nullptr), 1u);
+    coredll::reg::SetString("Drivers\\BuiltIn\\Timeward", "Dll", "Timeward.dll");
+    coredll::reg::SetString("Drivers\\Active\\01", "Key", "Drivers\\BuiltIn\\Timeward");
     EXPECT_EQ(CountLines("We did not save RTC before\r\n"), 1);
     EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
     r = Ctl({u"clear"});
@@ -218,13 +222,69 @@ TEST_F(Timewardctl, ClearRemovesTheSignatureAlone) {
     EXPECT_NE(r.err.find("is missing"), std::string::npos);
 }
 
+// check on a device for each OS design: the checks that fail, and the exit status.
+TEST_F(Timewardctl, CheckNamesWhatTheDeviceLacks) {
+    const SYSTEMTIME now = Record(2026, 12, 8, 9, 30, 0);
+    const struct {
+        const char* name;
+        bool key, started, listed;
+        DWORD switch_value, interval;
+        std::set<std::string> failed;
+    } rows[] = {
+        {"healthy", true, true, true, 0, 0, {}},
+        {"key missing", false, true, true, 0, 0, {"key", "snapshot", "save"}},
+        {"switch off", true, false, false, 1, 0, {"switch", "driver", "snapshot", "save"}},
+        {"not loaded, snapshot 2 h old", true, false, false, 0, 0, {"driver", "snapshot", "save"}},
+        {"not loaded, 3 h interval", true, false, false, 0, 10800, {"driver", "save"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        StopSaver();
+        coredll::Reset();
+        coredll::debug::EchoToStderr(false);
+        coredll::clock::SetWall(now);
+        if (row.key) {
+            coredll::reg::SetDword(kKey, "TimewardImplemented", row.switch_value);
+            if (row.interval)
+                coredll::reg::SetDword(kKey, "TimewardInterval", row.interval);
+            StoreSnapshot(Record(2026, 12, 8, 7, 30, 0));
+        }
+        if (row.listed) {  // as the Device Manager lists it
+            coredll::reg::SetString("Drivers\\BuiltIn\\Timeward", "Dll", "Timeward.dll");
+            coredll::reg::SetString("Drivers\\Active\\01", "Key", "Drivers\\BuiltIn\\Timeward");
+        }
+        if (row.started) {
+            ASSERT_EQ(StartClockKeeping(nullptr), 1u);
+            coredll::clock::Advance(6 * 60 * 1000);  // a snapshot a minute old
+        }
+        uint64_t waited = 0;
+        Result r = CtlOnDevice({u"check"}, 100, &waited);
+        std::set<std::string> failed;
+        for (const std::string& line : Lines(r.out)) {
+            EXPECT_LE(line.size(), 80u) << line;
+            if (line.rfind("FAIL  ", 0) == 0)
+                failed.insert(line.substr(6, line.find(' ', 6) - 6));
+        }
+        EXPECT_EQ(failed, row.failed) << r.out;
+        EXPECT_EQ(r.status, row.failed.empty() ? 0 : 1) << r.out;
+        EXPECT_NE(r.out.find(row.failed.empty() ? "check: all 6 passed\n" : " of 6 failed\n"),
+                  std::string::npos)
+            << r.out;
+        r = CtlOnDevice({u"check", u"--json"}, 100, &waited);
+        EXPECT_NE(r.out.find(row.failed.empty() ? "\"pass\": true," : "\"pass\": false,"),
+                  std::string::npos)
+            << r.out;
+    }
+}
+
 TEST_F(Timewardctl, UsageAndBadArgumentsTouchNothing) {
     coredll::reg::ResetCounters();
     for (const char16_t* ask : {u"-h", u"--help", u"/?"}) {
         Result r = Ctl({ask});
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(
-            r.out.rfind("usage: timewardctl status [--json] | save [-t SECONDS] | clear\n", 0), 0u);
+        EXPECT_EQ(r.out.rfind(
+                      "usage: timewardctl status [--json] | save [-t SECONDS] | clear | check", 0),
+                  0u);
         for (const std::string& line : Lines(r.out))
             EXPECT_LE(line.size(), 80u) << line;
     }
@@ -236,6 +296,7 @@ TEST_F(Timewardctl, UsageAndBadArgumentsTouchNothing) {
         const char* said;
     } bad[] = {{{}, "expected a command"},
                {{u"stat"}, "'stat': unknown command"},
+               {{u"check", u"now"}, "'now': check takes nothing but --json"},
                {{u"status", u"now"}, "'now': status takes nothing but --json"},
                {{u"status", u"--json", u"x"}, "'x': status takes nothing but --json"},
                {{u"clear", u"all"}, "'all': clear takes nothing"},

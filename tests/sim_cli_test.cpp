@@ -74,13 +74,40 @@ TEST_F(SimCli, RefusesBadCommandLines) {
                   "--date '2026-02-30': the day does not exist: February 2026 has 28 days");
     ExpectRefused("pull-battery 2026-13-01", "'2026-13-01': there is no month 13");
     ExpectRefused("--scale fast demo", "--scale 'fast': expected a number");
-    ExpectRefused("play", "play: expected a scenario file or a bundled name");
+    ExpectRefused("play", "play: expected a scenario file or a bundled name: clock-set-back, ");
+    ExpectRefused("play nosuch", "'nosuch': no such file, nor a bundled scenario: clock-set-back");
+    ExpectRefused("boot runn 5m",
+                  "'runn': expected nothing more after boot; is 'runn' the step run?");
+    ExpectRefused("off 36501d", "'36501d': longer than the longest duration, 36500d");
+    ExpectRefused("--instant --realtime boot", "--realtime: cannot go with --instant");
+    ExpectRefused("--scale 5 --realtime boot", "--scale: cannot go with --realtime");
+    ExpectRefused("ctl save --device x",
+                  "'--device': an option of timeward-sim, not of timewardctl; "
+                  "put it before ctl");
     ExpectRefused("demo", "holds a device already");
     // status changes no device.
     ExpectRefused("--fresh --date 2027-01-01 status", "--fresh: status changes no device");
     ExpectRefused("--date 2027-01-01 ctl status", "--date: ctl status changes no device");
     ExpectRefused("status extra", "'extra': status takes nothing after it");
     ExpectRefused("status --date", "--date: expected a value after it");
+}
+
+// No usage error, help or version, of timeward-sim or of the timewardctl it runs, makes a device;
+// nor does ctl on a device that is not there.
+TEST_F(SimCli, UsageErrorsLeaveNoDeviceBehind) {
+    const fs::path none = dir_ / "none";
+    for (const char* args : {"ctl save --json", "ctl", "ctl -h", "ctl --version", "ctl bogus",
+                             "ctl save", "ctl clear", "ctl check", "ctl save --fresh",
+                             "boot runn 5m", "--instant --realtime boot", "--json boot"}) {
+        const int rc = Run("--device '" + none.string() + "' " + args);  // the later --device
+        EXPECT_EQ(rc, std::string(args).find("-h") != std::string::npos ||
+                              std::string(args).find("--version") != std::string::npos
+                          ? 0
+                          : 2)
+            << args << "\n"
+            << output_;
+        EXPECT_FALSE(fs::exists(none)) << args << "\n" << output_;
+    }
 }
 
 TEST_F(SimCli, RefusesBadScenarioFilesNamingTheLine) {
@@ -97,6 +124,10 @@ TEST_F(SimCli, RefusesBadScenarioFilesNamingTheLine) {
         {"boot\nnotifications off\n", "bad.tws:2: expected the device off for 'notifications'"},
         {"expect line \"x\"\n", "bad.tws:1: expected the device on or suspended for 'expect line'"},
         {std::string("boot\n\0\n", 7), "bad.tws:2: expected text, not a NUL byte"},
+        {std::string("\xFF\xFE"
+                     "b\0o\0o\0t\0",
+                     10),
+         "bad.tws: expected UTF-8 text, but this is UTF-16"},
     };
     for (const Case& c : cases) {
         fs::path p = Write("bad.tws", c.text);
@@ -240,7 +271,11 @@ TEST_F(SimCli, ASecondRunOnADeviceInUseIsRefusedWithTheHoldersPid) {
         "is in use by another run of timeward-sim (pid " + std::to_string(holder.pid()) + ")";
     ExpectRefused("switch off", in_use);
     ExpectRefused("--fresh boot", in_use);
-    EXPECT_EQ(Run("status"), 0) << output_;  // a read takes no lock
+    ExpectRefused("ctl clear", in_use);
+    EXPECT_EQ(Run("status"), 0) << output_;  // a read takes no lock, and says what it read
+    for (const char* said : {"is in use by another run (pid ", " (in use: the hive as last flushed",
+                             "driver     unknown: it runs in the other run"})
+        EXPECT_NE(output_.find(said), std::string::npos) << said << "\n" << output_;
     kill(holder.pid(), SIGTERM);
     const int status = holder.Finish();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;

@@ -89,6 +89,10 @@ TEST_F(SimUsage, HelpNamesEveryFormAndTheScenarioFormat) {
                                  "--json"}) {
             EXPECT_TRUE(Has(out_, form)) << ask << " lacks: " << form;
         }
+        std::istringstream lines(out_);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(line.size(), 80u) << ask << ": " << line;
+        EXPECT_TRUE(Has(out_, "Bundled scenarios (play NAME): clock-set-back, demo,")) << out_;
     }
     ASSERT_EQ(Run("--version"), 0) << err_;
     EXPECT_TRUE(Has(out_, "timeward-sim 1.")) << out_;
@@ -196,7 +200,13 @@ TEST_F(SimUsage, StatusTellsWhatTheNextBootWillDo) {
                     "11:00:00.000 UTC"))
         << out_;
     EXPECT_TRUE(Has(out_, " (on)\n")) << out_;
-    EXPECT_TRUE(Has(out_, "driver     running: it holds \"SaveRTCEvent\"\n")) << out_;
+    EXPECT_TRUE(Has(out_, "driver     running: the Device Manager lists it in Drivers\\Active\n"))
+        << out_;
+    // A power cut with the driver listed: the next boot's list starts empty, and at rest none.
+    ASSERT_EQ(On("--instant boot run 6m power-cut"), 0) << err_;
+    ASSERT_EQ(On("status"), 0) << err_;
+    EXPECT_TRUE(Has(out_, "driver     not running: not in the Device Manager's Drivers\\Active\n"))
+        << out_;
 }
 
 TEST_F(SimUsage, TheTerminalAndThePipe) {
@@ -274,7 +284,10 @@ TEST_F(SimUsage, DemoKeepKeepsItsDevice) {
     const size_t at = out_.find(mark);
     ASSERT_NE(at, std::string::npos) << out_;
     const size_t from = at + mark.size();
-    const fs::path kept = out_.substr(from, out_.find(' ', from) - from);
+    const fs::path kept = out_.substr(from, out_.find_first_of(" \n", from) - from);
+    std::istringstream lines(out_);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_LE(line.size(), 80u) << line;  // within 80 columns, though not a terminal
     EXPECT_TRUE(fs::exists(kept / "hive.reg")) << kept;
     EXPECT_EQ(Run("status --device '" + kept.string() + "'"), 0) << err_;
     fs::remove_all(kept);

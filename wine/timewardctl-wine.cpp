@@ -30,11 +30,26 @@ std::string Show(const SYSTEMTIME& st) {
 // --- The driver, and timewardctl ---------------------------------------------------------
 
 // The driver as the Device Manager starts it, on the test clock.
+// The Device Manager lists the driver under Drivers\Active while it is loaded, with its key
+// under Drivers\BuiltIn, and timewardctl looks for it there.
 struct Driver {
     Module m;
+    static constexpr const wchar_t* kActive = L"Drivers\\Active\\42";
+    static constexpr const wchar_t* kBuiltIn = L"Drivers\\BuiltIn\\Timeward";
 
+    static void SetString(const wchar_t* key, const wchar_t* name, const std::wstring& text) {
+        HKEY h;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                            nullptr) != ERROR_SUCCESS)
+            return;
+        RegSetValueExW(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(h);
+    }
     bool Start() {
-        return m.Load() && m.Init(L"Drivers\\Active\\42", nullptr) == 1;
+        SetString(kBuiltIn, L"Dll", L"Timeward.dll");
+        SetString(kActive, L"Key", kBuiltIn);
+        return m.Load() && m.Init(kActive, nullptr) == 1;
     }
     void Stop() {
         if (!m.h)
@@ -42,6 +57,7 @@ struct Driver {
         if (m.Deinit)
             m.Deinit(1);
         m.Unload();
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kActive);
     }
 };
 
@@ -125,7 +141,7 @@ void Status() {
     CHECK(Has(run.out, "key        HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward: present\n"));
     CHECK(Has(run.out, "snapshot   " + Show(snapshot) + " UTC: valid\n"));
     CHECK(Has(run.out, "switch     \"TimewardImplemented\" = 0: the driver runs\n"));
-    CHECK(Has(run.out, "driver     running: it holds \"SaveRTCEvent\"\n"));
+    CHECK(Has(run.out, "driver     running: the Device Manager lists it in Drivers\\Active\n"));
     CHECK(Has(run.out, "next start restore to " + Show(snapshot) + " UTC, "));
     std::fputs(run.out.c_str(), stdout);
     run = Ctl(L"status --json");

@@ -5,6 +5,7 @@
 #include "support/files.h"
 
 #include <cstring>
+#include <iterator>
 
 namespace coredll::detail {
 
@@ -27,15 +28,20 @@ RegKey* Find(RegKey* root, const Path& path) {
 LONG FlushLocked(RegState& r) {
     if (r.fail_flushes)
         return ERROR_WRITE_FAULT;
+    // Drivers\Active lists this boot's drivers: the Device Manager makes it anew at every start,
+    // so no hive keeps it.
+    RegKey kept = r.live;
+    if (RegKey* drivers = kept.Child(u"Drivers"))
+        drivers->keys.erase(FoldCase(u"Active"));
     if (r.hive_file && r.tear != reg::Tear::kNone) {
-        support::WriteAtomically(*r.hive_file, FormatReg(r.live), r.tear);
+        support::WriteAtomically(*r.hive_file, FormatReg(kept), r.tear);
         r.tear = reg::Tear::kNone;
         r.hive_file.reset();  // the power is gone: nothing more reaches storage
         return ERROR_WRITE_FAULT;
     }
-    if (r.hive_file && !support::WriteAtomically(*r.hive_file, FormatReg(r.live)))
+    if (r.hive_file && !support::WriteAtomically(*r.hive_file, FormatReg(kept)))
         return ERROR_WRITE_FAULT;
-    r.persisted = r.live;
+    r.persisted = std::move(kept);
     r.counters.flushes++;
     return ERROR_SUCCESS;
 }
@@ -53,7 +59,7 @@ template <typename Fn>
 LONG Call(RegCall kind, LPCWSTR value_name, Fn&& fn) {
     static const char* const kNames[] = {"RegOpenKey",  "RegCreateKey",   "RegQueryValue",
                                          "RegSetValue", "RegDeleteValue", "RegDeleteKey",
-                                         "RegFlushKey", "RegCloseKey"};
+                                         "RegFlushKey", "RegCloseKey",    "RegEnumKey"};
     SchedulePoint(kNames[static_cast<int>(kind)]);
     RegState& r = Registry();
     LONG result;
@@ -190,6 +196,36 @@ COREDLL_API LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpRese
         }
         if (lpcbData)
             *lpcbData = size;
+        return ERROR_SUCCESS;
+    });
+}
+
+COREDLL_API LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
+                               LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,
+                               PFILETIME lpftLastWriteTime) {
+    return Call(RegCall::kEnumKey, nullptr, [&](RegState& r) -> LONG {
+        RegKey* key;
+        LONG rc = ResolveKey(r, hKey, &key);
+        if (rc != ERROR_SUCCESS)
+            return rc;
+        if (lpReserved || !lpName || !lpcchName)
+            return ERROR_INVALID_PARAMETER;
+        if (dwIndex >= key->keys.size())
+            return ERROR_NO_MORE_ITEMS;
+        auto it = key->keys.begin();
+        std::advance(it, dwIndex);
+        const std::u16string& name = it->second.name;
+        if (*lpcchName <= name.size())
+            return ERROR_MORE_DATA;  // the buffer stays as it was
+        std::memcpy(lpName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
+        *lpcchName = static_cast<DWORD>(name.size());
+        // No class names and no write times in this registry.
+        if (lpClass && lpcchClass && *lpcchClass > 0)
+            lpClass[0] = 0;
+        if (lpcchClass)
+            *lpcchClass = 0;
+        if (lpftLastWriteTime)
+            *lpftLastWriteTime = FILETIME{};
         return ERROR_SUCCESS;
     });
 }

@@ -1,5 +1,5 @@
-// The C entry point of a console program on the host: passes the arguments to the program's
-// wmain as UTF-16, as Windows does.
+// The C entry point of timewardctl on the host: passes the arguments to its wmain as UTF-16, as
+// Windows does.
 #include <string>
 #include <vector>
 
@@ -16,5 +16,14 @@ int main(int argc, char** argv) {
     for (std::u16string& a : args)
         pointers.push_back(a.data());
     pointers.push_back(nullptr);
-    return wmain(argc, pointers.data());
+    const int rc = wmain(argc, pointers.data());
+    // Here the program sees a simulated registry of its own, empty: its help says where a
+    // simulated device with the driver is.
+    if (argc == 2 && (args[1] == u"-h" || args[1] == u"--help" || args[1] == u"/?")) {
+        ConsoleWriteW(FALSE,
+                      u"\non this machine: an empty simulated registry, so no key and no "
+                      u"driver; to run\nthe same code on a simulated device: timeward-sim "
+                      u"[--device DIR] ctl ARGS\n");
+    }
+    return rc;
 }

@@ -42,7 +42,17 @@ struct RegCounters {
 };
 
 // Registry calls as the call hook sees them.
-enum class RegCall { kOpen, kCreate, kQuery, kSet, kDeleteValue, kDeleteKey, kFlush, kClose };
+enum class RegCall {
+    kOpen,
+    kCreate,
+    kQuery,
+    kSet,
+    kDeleteValue,
+    kDeleteKey,
+    kFlush,
+    kClose,
+    kEnumKey
+};
 
 namespace reg {
 

@@ -74,6 +74,11 @@ typedef struct _SYSTEMTIME {
     WORD wMilliseconds;
 } SYSTEMTIME, *LPSYSTEMTIME;
 
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *PFILETIME;
+
 #define TRUE 1
 #define FALSE 0
 #ifndef NULL
@@ -106,6 +111,7 @@ typedef struct _SYSTEMTIME {
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_DLL_INIT_FAILED 1114L
 
@@ -149,6 +155,11 @@ COREDLL_API LONG RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
 COREDLL_API LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
 COREDLL_API LONG RegFlushKey(HKEY hKey);
 COREDLL_API LONG RegCloseKey(HKEY hKey);
+// The subkey at dwIndex, in a stable order while the key is unchanged; ERROR_NO_MORE_ITEMS past
+// the last. *lpcchName counts characters, the terminator in on the way in and out on the way out.
+COREDLL_API LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
+                               LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,
+                               PFILETIME lpftLastWriteTime);
 
 // Clock.
 COREDLL_API void GetSystemTime(LPSYSTEMTIME lpSystemTime);

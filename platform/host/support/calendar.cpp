@@ -11,13 +11,17 @@ constexpr year kLastYear{30827};
 
 }  // namespace
 
+unsigned DaysInMonth(WORD y, WORD m) {
+    const year_month_day_last last{year{y}, month_day_last{month{m}}};
+    return static_cast<unsigned>(last.day());
+}
+
 bool IsValidRecord(const SYSTEMTIME& st) {
     // Checked as numbers first: year, month and day keep only a short or a byte of them.
     if (st.wYear < static_cast<int>(kFirstYear) || st.wYear > static_cast<int>(kLastYear) ||
         st.wMonth < static_cast<unsigned>(January) || st.wMonth > static_cast<unsigned>(December))
         return false;
-    const year_month_day_last last_day{year{st.wYear}, month_day_last{month{st.wMonth}}};
-    return st.wDay >= 1 && st.wDay <= static_cast<unsigned>(last_day.day()) &&
+    return st.wDay >= 1 && st.wDay <= DaysInMonth(st.wYear, st.wMonth) &&
            hours{st.wHour} < days{1} && minutes{st.wMinute} < hours{1} &&
            seconds{st.wSecond} < minutes{1} && milliseconds{st.wMilliseconds} < seconds{1};
 }

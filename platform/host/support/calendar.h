@@ -22,6 +22,9 @@ constexpr Instant kFirstInstant{std::chrono::sys_days{std::chrono::year{1601} / 
 // 23:59:59.999, every field in range. The day of the week plays no part.
 bool IsValidRecord(const SYSTEMTIME& st);
 
+// The days of a month, 1 to 12, of a year of the proleptic Gregorian calendar.
+unsigned DaysInMonth(WORD year, WORD month);
+
 // The instant of a valid record; nothing for any other.
 std::optional<Instant> ToInstant(const SYSTEMTIME& st);
 
