@@ -122,7 +122,11 @@ TEST_F(Timewardctl, TheModelForeseesTheStartUpCheckForEveryStore) {
         STORE_READER reader;
         RegistryStoreReader(&reader);
         STORE_STATUS s;
+        // A probe that cannot create the event finds no driver.
+        coredll::threads::FailEventCreation(true);
         ReadStoreStatus(&reader, &now, &s);
+        coredll::threads::FailEventCreation(false);
+        EXPECT_FALSE(s.fDriverRunning);
         EXPECT_EQ(s.fKey != FALSE, row.key);
         EXPECT_EQ(s.dwSnapshot, row.snapshot);
         EXPECT_EQ(s.pszBadValue ? support::Utf8(s.pszBadValue) : "",
@@ -133,6 +137,10 @@ TEST_F(Timewardctl, TheModelForeseesTheStartUpCheckForEveryStore) {
         Result r = Ctl({u"status"});
         EXPECT_EQ(r.status, row.key ? 0 : 3) << r.err;
         EXPECT_EQ(NextStart(r.out), row.next_text) << r.out;
+        if (!row.snapshot_text.empty()) {
+            EXPECT_NE(r.out.find("snapshot   " + row.snapshot_text + "\n"), std::string::npos)
+                << r.out;
+        }
         for (const std::string& line : Lines(r.out))
             EXPECT_LE(line.size(), 80u) << line;
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "module_fixture.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -208,6 +209,64 @@ TEST_F(Lifecycle, InitDuringASnapshotReadsAWholeOne) {
     EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty())
         << "set to " << Show(coredll::clock::SetSystemTimeCalls()[0].requested);
     EXPECT_TRUE(Deinit());
+}
+
+// An instance starts, asks for a snapshot and ends while the last Deinit waits for the old
+// saver: the last to see the old saver end answers the request, once, and the next start owes
+// it nothing.
+TEST_F(Lifecycle, ARequestDuringTheStopIsAnsweredOnce) {
+    coredll::threads::SetCallHook([this](Call call) {
+        if (t_role.empty() && call == Call::kEventModify)
+            points_.Hold("saver wakes");
+        if (t_role == "deinit b" && call == Call::kWait)
+            points_.Pass("deinit b waits");
+    });
+    std::thread a = Run("deinit a", [this] { EXPECT_TRUE(Deinit()); });
+    points_.WaitForAny({"saver wakes"});
+    ASSERT_EQ(d_->entry.Init(u"Drivers\\Active\\02", nullptr), 1u);
+    DWORD state = D4, actual = 0;
+    EXPECT_TRUE(d_->entry.IOControl(d_->context, IOCTL_POWER_SET, nullptr, 0,
+                                    reinterpret_cast<PBYTE>(&state), 4, &actual));
+    std::thread b = Run("deinit b", [this] { EXPECT_TRUE(Deinit()); });
+    points_.WaitForAny({"deinit b waits", "deinit b returned"});
+    points_.Release("saver wakes");
+    a.join();
+    b.join();
+    EXPECT_EQ(Snapshots(), 2) << "the stop's own, then the request's";
+    ASSERT_EQ(d_->entry.Init(u"Drivers\\Active\\03", nullptr), 1u);
+    coredll::clock::Settle();
+    EXPECT_EQ(Snapshots(), 2) << "the new saver answered the request again";
+}
+
+// The saver holds the module by the name it reads back, and only by a name it read whole: one
+// that fills MAX_PATH - 1 may have been cut short. Names of one character and of none load the
+// module through links of the test's own.
+class SaverModule : public ModuleTest {};
+
+TEST_F(SaverModule, HeldOnlyByANameReadWhole) {
+    ScratchDir dir("timeward-names");
+    for (const char* link : {"libTimeward.so", "libT.so", "lib.so"}) {
+        std::filesystem::create_symlink(
+            std::filesystem::path(TIMEWARD_MODULE_DIR) / "libTimeward.so", dir.path() / link);
+    }
+    coredll::modules::SetSearchPath(dir.path());
+    const std::u16string longest =
+        u"\\Windows\\" + std::u16string(MAX_PATH - 23, u'x') + u"\\Timeward.dll";
+    const struct {
+        std::u16string name;
+        int saver_references;
+    } rows[] = {{u"", 0}, {u"T", 1}, {longest.substr(1), 1}, {longest, 0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name.size());
+        const HMODULE module = LoadLibraryW(row.name.c_str());
+        ASSERT_NE(module, nullptr);
+        std::string error;
+        ASSERT_TRUE(dm_.Activate("Timeward", &error)) << error;
+        EXPECT_EQ(coredll::modules::References(module), 2 + row.saver_references);
+        dm_.DeactivateAll();
+        EXPECT_EQ(coredll::modules::References(module), 1);
+        FreeLibrary(module);
+    }
 }
 
 struct ForeignWaiter {

@@ -77,6 +77,8 @@ TEST_F(Load, StartsStopsAndRequestsRaceCleanly) {
     constexpr int kRounds = 200;
     std::atomic<int> errors{0};
     for (int round = 0; round < kRounds; ++round) {
+        // Every fourth round no saver thread can start.
+        coredll::threads::FailThreadCreation(round % 4 == 3);
         ASSERT_EQ(d.entry.Init(u"Drivers\\Active\\01", nullptr), 1u);
         std::thread starter([&] {
             EXPECT_EQ(d.entry.Init(u"Drivers\\Active\\02", nullptr), 1u);
@@ -99,6 +101,7 @@ TEST_F(Load, StartsStopsAndRequestsRaceCleanly) {
             << "a saver outlived the last Deinit, round " << round;
         ASSERT_EQ(coredll::threads::OpenHandles(), 0) << "round " << round;
         ASSERT_EQ(coredll::threads::BadHandleUses(), 0u) << "round " << round;
+        ASSERT_EQ(coredll::modules::References(d.module), 1) << "round " << round;
     }
     EXPECT_EQ(errors.load(), 0);
     EXPECT_FALSE(d.entry.Deinit(d.context)) << "no instance is left";

@@ -63,6 +63,16 @@ TEST(Platform, RegistryOpenOfAMissingKeyFails) {
               ERROR_INVALID_PARAMETER);
 }
 
+TEST(Platform, RegistryOpenWithOptionsIsRefused) {
+    if (kDesktop)
+        GTEST_SKIP() << "Windows CE reserves the options of an open; desktop Win32 takes "
+                        "REG_OPTION_OPEN_LINK there, and Wine ignores them";
+    HKEY h = reinterpret_cast<HKEY>(1);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, TEXT("SOFTWARE"), 1, 0, &h),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(h, nullptr);
+}
+
 TEST(Platform, RegistryValueAnswers) {
     Key key;
     EXPECT_EQ(SetDword(key.h, TEXT("Year"), 2026), ERROR_SUCCESS);

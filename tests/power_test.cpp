@@ -145,6 +145,10 @@ TEST_F(Power, GetReportsTheStateLastAccepted) {
     ASSERT_EQ(d_->entry.Init(u"Drivers\\Active\\02", nullptr), 1u);
     EXPECT_TRUE(Ioctl(IOCTL_POWER_GET, &state, 4, &actual));
     EXPECT_EQ(state, 4u) << "only the first instance starts in D0";
+    coredll::reg::SetDword(kKey, "TimewardImplemented", 1);
+    ASSERT_EQ(d_->entry.Init(u"Drivers\\Active\\03", nullptr), 0u);
+    EXPECT_TRUE(Ioctl(IOCTL_POWER_GET, &state, 4, &actual));
+    EXPECT_EQ(state, 4u) << "nor does a start that the switch refuses";
     EXPECT_TRUE(d_->entry.Deinit(d_->context));
     set = 7;  // refused: the state stays
     Set(&set, &actual);

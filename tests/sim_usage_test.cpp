@@ -172,6 +172,9 @@ TEST_F(SimUsage, StatusAndCtlStatusSayTheSameOfEveryStore) {
         for (const auto& [field, value] : from_ctl.items())
             EXPECT_EQ(from_sim[field], value) << field;
         EXPECT_EQ(from_sim["next_start"]["text"], row.next_text);
+        if (row.ahead_s) {
+            EXPECT_EQ(from_sim["next_start"]["snapshot_ahead_s"], *row.ahead_s);
+        }
     }
     EXPECT_EQ(ReadFile(device_ / "hive.reg"),
               timeward_test::RowHive(timeward_test::StoreTable().back()));

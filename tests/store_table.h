@@ -5,6 +5,7 @@
 #define TIMEWARD_TESTS_STORE_TABLE_H
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,8 @@ inline std::string Dword(const char* name, DWORD value) {
     return line;
 }
 
-// A signed snapshot of 2026-12-08 at the given time of day, with `change` instead of the line
-// of the value it names ("" for none; a name alone leaves that value out).
+// A signed snapshot of 2026-12-08 at the given time of day, with the lines of `change` instead
+// of the lines of the values they name ("" for none; a name alone leaves that value out).
 inline std::string Signed(WORD h, WORD mi, WORD s, const std::string& change = "",
                           DWORD signature = 0x54575244) {
     const struct {
@@ -32,11 +33,12 @@ inline std::string Signed(WORD h, WORD mi, WORD s, const std::string& change = "
                   {"RTCDay", 8},     {"RTCHour", h},        {"RTCMinute", mi},
                   {"RTCSecond", s},  {"RTCMilliseconds", 0}};
     std::string out;
+    const std::string lines = "\n" + change;
     for (const auto& v : values) {
-        const std::string quoted = std::string("\"") + v.name + "\"";
-        if (change.rfind(quoted, 0) == 0 || change == v.name)
-            out += change == v.name ? "" : change + "\n";
-        else
+        const size_t at = lines.find(std::string("\n\"") + v.name + "\"=");
+        if (at != std::string::npos)
+            out += lines.substr(at + 1, lines.find('\n', at + 1) - at - 1) + "\n";
+        else if (change != v.name)
             out += Dword(v.name, v.value);
     }
     return change == "TimewardSignature" ? out : out + Dword("TimewardSignature", signature);
@@ -51,6 +53,10 @@ struct StoreRow {
     DWORD switch_state;     // SWITCH_STATE
     DWORD next_start;       // NEXT_START
     std::string next_text;  // the words of the next start
+    // Where a row names them: the words of the snapshot, and the seconds the snapshot is ahead
+    // of the clock as JSON gives them.
+    std::string snapshot_text = "";
+    std::optional<long long> ahead_s = std::nullopt;
 };
 
 inline std::vector<StoreRow> StoreTable() {
@@ -98,6 +104,17 @@ inline std::vector<StoreRow> StoreTable() {
          NEXT_WITHIN_MARGIN, "no restore: the snapshot is 5 min ahead, within 300 s"},
         {"just past the margin", true, Signed(9, 35, 1), SNAPSHOT_VALID, nullptr, SWITCH_ABSENT,
          NEXT_RESTORE, "restore to 2026-12-08 09:35:01.000 UTC, 5 min 1 s ahead"},
+        {"29 February of a common year", true,
+         Signed(11, 30, 0, Dword("RTCMonth", 2) + Dword("RTCDay", 29)), SNAPSHOT_INVALID, "RTCDay",
+         SWITCH_ABSENT, NEXT_NO_SNAPSHOT, "no restore: no snapshot",
+         "invalid: \"RTCDay\" is 29, out of range"},
+        {"a value too long to read", true, Signed(11, 30, 0, "\"RTCHour\"=hex:0b,00,00,00,00"),
+         SNAPSHOT_INVALID, "RTCHour", SWITCH_ABSENT, NEXT_NO_SNAPSHOT, "no restore: no snapshot",
+         "invalid: \"RTCHour\" is missing or not a number"},
+        {"seventy years ahead", true, Signed(11, 30, 0, Dword("RTCYear", 2096)), SNAPSHOT_VALID,
+         nullptr, SWITCH_ABSENT, NEXT_RESTORE,
+         "restore to 2096-12-08 11:30:00.000 UTC, 25568 d 2 h ahead",
+         "2096-12-08 11:30:00.000 UTC: valid", 2209082400},
     };
 }
 

@@ -171,6 +171,18 @@ TEST_F(Store, AbsentKeyReadsNothingWritesNothingFlushesNothing) {
     SaveCurrentTime();
     coredll::reg::SetCallHook(nullptr);
     EXPECT_EQ(CountLines("RTC is not saved: error 29\r\n"), 1) << "ERROR_WRITE_FAULT, not 2";
+
+    // Every value written, then the key goes before the flush: the line names the flush's open.
+    coredll::reg::FailSetOf("");
+    coredll::reg::CreateKey(kKey);
+    coredll::reg::SetCallHook([](coredll::RegCall call, std::u16string_view name, LONG) {
+        if (call == coredll::RegCall::kSet && name == u"TimewardSignature")
+            coredll::reg::DeleteKey(kKey);
+    });
+    coredll::debug::Clear();
+    SaveCurrentTime();
+    coredll::reg::SetCallHook(nullptr);
+    EXPECT_EQ(coredll::debug::Texts(), std::vector<std::string>{"RTC is not saved: error 2\r\n"});
 }
 
 TEST_F(Store, SavingNeverWritesTheSwitch) {

@@ -92,6 +92,12 @@ std::vector<HMODULE> ThreadCallsDisabled() {
     return Mods().thread_calls_disabled;
 }
 
+int References(HMODULE module) {
+    std::lock_guard<std::mutex> lock(Mods().mu);
+    auto it = Mods().loaded.find(module);
+    return it == Mods().loaded.end() ? 0 : it->second.refs;
+}
+
 bool IsLoaded(std::u16string_view dll_name) {
     void* dl = dlopen(HostFileFor(dll_name).c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (!dl)

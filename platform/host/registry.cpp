@@ -108,12 +108,16 @@ HKEY NewHandle(RegState& r, Path path) {
     return reinterpret_cast<HKEY>(h);
 }
 
-LONG OpenOrCreate(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult, bool create, LPDWORD disposition) {
+// `options` is RegOpenKeyExW's, which Windows CE reserves: anything but zero is refused.
+LONG OpenOrCreate(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult, bool create, LPDWORD disposition,
+                  DWORD options = 0) {
     return Call(create ? RegCall::kCreate : RegCall::kOpen, nullptr, [&](RegState& r) -> LONG {
         r.counters.opens++;
         if (!phkResult)
             return ERROR_INVALID_PARAMETER;
         *phkResult = nullptr;
+        if (options != 0)
+            return ERROR_INVALID_PARAMETER;
         Path path;
         LONG rc = Resolve(r, hKey, &path);
         if (rc != ERROR_SUCCESS)
@@ -160,8 +164,9 @@ void ResetRegistry() {
 using namespace coredll;
 using namespace coredll::detail;
 
-COREDLL_API LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
-    return OpenOrCreate(hKey, lpSubKey, phkResult, false, nullptr);
+COREDLL_API LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM,
+                               PHKEY phkResult) {
+    return OpenOrCreate(hKey, lpSubKey, phkResult, false, nullptr, ulOptions);
 }
 
 COREDLL_API LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM,

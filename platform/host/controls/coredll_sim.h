@@ -261,6 +261,7 @@ namespace modules {
 SIM_API void SetSearchPath(const std::filesystem::path& dir);
 SIM_API std::vector<HMODULE> ThreadCallsDisabled();  // DisableThreadLibraryCalls, in order
 SIM_API bool IsLoaded(std::u16string_view dll_name);
+SIM_API int References(HMODULE module);  // LoadLibraryW's not yet freed; 0 once unloaded
 
 }  // namespace modules
 
