@@ -1,6 +1,9 @@
 // Runs the saver thread that keeps the saved-time store current, and owns its start and stop.
 #include "saver.h"
 
+#include "interval.h"
+#include "seconds.h"
+#include "startup.h"
 #include "store.h"
 #include "time_change.h"
 
@@ -63,35 +66,133 @@ static BOOL StopRequested(void) {
     return InterlockedCompareExchange(&g_lStopRequested, 0, 0) != 0;
 }
 
+// Before its first registration the saver waits this long, so that a notification subsystem
+// that is slow to answer early in boot cannot hold back a request or a stop made meanwhile.
+static const DWORD FIRST_WATCH_DELAY_MS = 1000;
+
+// While no wait works at all, the saver pauses this long at a time and looks for a stop
+// between pauses: a stop ends it within one pause, and it never spins.
+static const DWORD FAILED_WAIT_PAUSE_MS = 1000;
+
+// Where the clock was at one moment: its reading in seconds since 1961 and the tick count.
+struct CLOCK_POINT {
+    DWORD dwSeconds;
+    DWORD dwTick;
+};
+
+static void ReadClockPoint(CLOCK_POINT* pPoint) {
+    SYSTEMTIME stNow;
+    GetSystemTime(&stNow);
+    pPoint->dwTick = GetTickCount();
+    SecondsSince1961(&stNow, &pPoint->dwSeconds);
+}
+
+// TRUE when the clock was set by more than the restore margin, either way, between the two
+// points: the changes a later start would otherwise undo or lose. Smaller ones (a time
+// client's nudges) wait for the periodic snapshot. Unsigned differences, so that the tick
+// count may wrap between the two.
+static BOOL ClockWasSet(const CLOCK_POINT* pBefore, const CLOCK_POINT* pNow) {
+    const DWORD dwRunning = pBefore->dwSeconds + (pNow->dwTick - pBefore->dwTick) / MS_PER_SECOND;
+    const DWORD dwAhead = pNow->dwSeconds - dwRunning;
+    return dwAhead > RESTORE_MARGIN_SECONDS && dwAhead < 0u - RESTORE_MARGIN_SECONDS;
+}
+
+// After a wait on all the saver's events failed (a handle closed under it by a bug elsewhere):
+// waits up to dwMs on its own wake-up event, which a stop sets, and where even that fails,
+// pauses that long in short pauses. WAIT_OBJECT_0 when the wake-up event was set, else
+// WAIT_TIMEOUT.
+static DWORD WaitAfterFailedWait(HANDLE hWake, DWORD dwMs) {
+    const DWORD dwResult = WaitForSingleObject(hWake, dwMs);
+    if (dwResult != WAIT_FAILED) {
+        return dwResult == WAIT_OBJECT_0 ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    }
+    const DWORD dwStart = GetTickCount();
+    for (;;) {
+        const DWORD dwPassed = GetTickCount() - dwStart;
+        if (StopRequested() || dwPassed >= dwMs) {
+            return WAIT_TIMEOUT;
+        }
+        const DWORD dwLeft = dwMs - dwPassed;
+        Sleep(dwLeft < FAILED_WAIT_PAUSE_MS ? dwLeft : FAILED_WAIT_PAUSE_MS);
+    }
+}
+
+// Registers for time changes and, the first time a registration fails after none or after
+// one that was made, says so with its error.
+static TIME_CHANGE_WATCH TryToWatch(BOOL* pfSaidUnwatched) {
+    const TIME_CHANGE_WATCH watch = WatchTimeChanges();
+    const DWORD dwError = GetLastError();
+    if (watch == TIME_CHANGES_UNWATCHED && !*pfSaidUnwatched) {
+        NKDbgPrintfW(TEXT("TimewardTimeChanged cannot be registered (error %u): a clock that is "
+                          "set is saved at the next snapshot until it is\r\n"),
+                     dwError);
+        *pfSaidUnwatched = TRUE;
+    }
+    return watch;
+}
+
 extern "C" DWORD WINAPI SaveThreadProc(LPVOID pvSaver) {
     const SAVER* pSaver = (const SAVER*)pvSaver;
+    const DWORD dwIntervalMs = ReadSaveIntervalMs();
+    const DWORD dwTimeChange =
+        pSaver->fTimeChangeEvent ? pSaver->cEvents - 1 : MAXIMUM_WAIT_OBJECTS;
     TIME_CHANGE_WATCH watch =
         pSaver->fTimeChangeEvent ? TIME_CHANGES_UNWATCHED : TIME_CHANGES_UNAVAILABLE;
+    BOOL fSaidUnwatched = FALSE;
+    BOOL fFirstWait = TRUE;
+    CLOCK_POINT last;  // at the last wake: where the clock was running
+    ReadClockPoint(&last);
+    DWORD dwSnapshotTick = last.dwTick;  // the periodic snapshot is due an interval after it
     for (;;) {
-        // At the start, and again at each wake until it is made.
-        if (watch == TIME_CHANGES_UNWATCHED) {
-            watch = WatchTimeChanges();
+        // What is left of the interval: a wake that takes no snapshot keeps the deadline.
+        const DWORD dwSince = GetTickCount() - dwSnapshotTick;
+        DWORD dwWait = dwSince >= dwIntervalMs ? 0 : dwIntervalMs - dwSince;
+        if (fFirstWait && watch == TIME_CHANGES_UNWATCHED && dwWait > FIRST_WATCH_DELAY_MS) {
+            dwWait = FIRST_WATCH_DELAY_MS;
         }
+        fFirstWait = FALSE;
         // A stop that came during the last snapshot is answered without a wait.
-        if (!StopRequested() && WaitForMultipleObjects(pSaver->cEvents, pSaver->ahEvents, FALSE,
-                                                       SAVE_INTERVAL_MS) == WAIT_FAILED) {
-            // A wait that fails at once must not turn into back-to-back snapshots.
-            Sleep(SAVE_INTERVAL_MS);
+        DWORD dwWake = WAIT_OBJECT_0;
+        if (!StopRequested()) {
+            dwWake = WaitForMultipleObjects(pSaver->cEvents, pSaver->ahEvents, FALSE, dwWait);
+            if (dwWake == WAIT_FAILED) {
+                dwWake = WaitAfterFailedWait(pSaver->ahEvents[0], dwWait);
+            }
         }
-        // One snapshot per wake: left reset, an event set at the same time as the one that woke
-        // the saver, or a manual-reset "SaveRTCEvent" that another process created, cannot make
-        // it snapshot again at once, and the requests made before this snapshot begins are all
-        // answered by it.
-        for (DWORD i = 0; i < pSaver->cEvents; ++i) {
-            EventModify(pSaver->ahEvents[i], EVENT_RESET);
+        CLOCK_POINT now;
+        ReadClockPoint(&now);
+        const BOOL fDue = now.dwTick - dwSnapshotTick >= dwIntervalMs;
+        BOOL fSave;
+        if (dwWake == WAIT_TIMEOUT) {
+            fSave = fDue;
+        } else if (dwWake == WAIT_OBJECT_0 + dwTimeChange) {
+            fSave = fDue || ClockWasSet(&last, &now);
+        } else {
+            fSave = TRUE;  // a request, by name or by the driver, or the stop
         }
+        last = now;
         // Read before the snapshot, so the last snapshot always begins after the stop request.
         const BOOL fStop = StopRequested();
-        EnterCriticalSection(&g_csSnapshot);
-        SaveCurrentTime();
-        LeaveCriticalSection(&g_csSnapshot);
+        if (fSave || fStop) {
+            // One snapshot per wake: left reset, an event set at the same time as the one that
+            // woke the saver, or a manual-reset "SaveRTCEvent" that another process created,
+            // cannot make it snapshot again at once, and the requests made before this
+            // snapshot begins are all answered by it. A wake without a snapshot leaves them
+            // set, so that a request that came with a time change is answered next.
+            for (DWORD i = 0; i < pSaver->cEvents; ++i) {
+                EventModify(pSaver->ahEvents[i], EVENT_RESET);
+            }
+            EnterCriticalSection(&g_csSnapshot);
+            SaveCurrentTime();
+            LeaveCriticalSection(&g_csSnapshot);
+            dwSnapshotTick = now.dwTick;
+        }
         if (fStop) {
             break;
+        }
+        // After the wake's snapshot, never before it; again at each wake until it is made.
+        if (watch == TIME_CHANGES_UNWATCHED) {
+            watch = TryToWatch(&fSaidUnwatched);
         }
     }
     if (watch == TIME_CHANGES_WATCHED) {
@@ -268,9 +369,9 @@ extern "C" BOOL StopSaver(void) {
     return TRUE;
 }
 
-extern "C" BOOL ReadWholeSnapshot(SYSTEMTIME* pTime) {
+extern "C" DWORD ReadWholeSnapshot(SYSTEMTIME* pTime) {
     EnterCriticalSection(&g_csSnapshot);
-    const BOOL fRead = ReadSnapshot(pTime);
+    const DWORD dwRead = ReadSnapshotRecord(pTime);
     LeaveCriticalSection(&g_csSnapshot);
-    return fRead;
+    return dwRead;
 }

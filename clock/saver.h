@@ -4,7 +4,7 @@
 
 #include "platform.h"
 
-// The longest wait between two snapshots.
+// The longest wait between two snapshots unless "TimewardInterval" says otherwise (interval.h).
 static const DWORD SAVE_INTERVAL_MS = 300000;
 
 // Any process that opens this event by name and sets it gets a snapshot at once. The driver
@@ -48,12 +48,13 @@ void RequestSave(void);
 // may be unloaded.
 BOOL StopSaver(void);
 
-// ReadSnapshot, never while the saver is writing a snapshot: the record read is one snapshot,
-// never the first fields of one and the rest of another.
-BOOL ReadWholeSnapshot(SYSTEMTIME* pTime);
+// ReadSnapshotRecord, never while this process's saver is writing a snapshot: the record read
+// is one snapshot, never the first fields of one and the rest of another.
+DWORD ReadWholeSnapshot(SYSTEMTIME* pTime);
 
-// The thread, given the saver's state: waits up to SAVE_INTERVAL_MS for any of its events,
-// then snapshots, until the stop of StopSaver ends it after one last snapshot.
+// The thread, given the saver's state: snapshots once an interval after the last one, at once
+// on a request, and at once when the clock is set by more than the restore margin; until the
+// stop of StopSaver ends it after one last snapshot.
 DWORD WINAPI SaveThreadProc(LPVOID pvSaver);
 
 }  // extern "C"

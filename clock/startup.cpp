@@ -9,7 +9,16 @@
 // later than the clock.
 static void RestoreClock(void) {
     SYSTEMTIME stSaved;
-    if (!ReadWholeSnapshot(&stSaved)) {
+    const DWORD dwRead = ReadWholeSnapshot(&stSaved);
+    if (dwRead == SNAPSHOT_READ_TORN) {
+        // A power cut came between two of its value writes: the record may be one the clock
+        // never showed, a day or a year ahead of both snapshots it was made of.
+        NKDbgPrintfW(
+            TEXT("The saved time is torn: a snapshot was cut short, nothing is "
+                 "restored\r\n"));
+        return;
+    }
+    if (dwRead != SNAPSHOT_READ_WHOLE) {
         NKDbgPrintfW(TEXT("We did not save RTC before\r\n"));
         return;
     }

@@ -56,19 +56,46 @@ extern "C" BOOL RegWriteDword(HKEY hRoot, LPCWSTR pszKeyPath, LPCWSTR pszValueNa
     return SetDwordValue(hRoot, pszKeyPath, pszValueName, dwValue) == ERROR_SUCCESS;
 }
 
+static const DWORD FNV_OFFSET_BASIS = 2166136261u;
+static const DWORD FNV_PRIME = 16777619u;
+static const DWORD BITS_PER_BYTE = 8;
+
+extern "C" DWORD SnapshotCheck(const DWORD adwValues[]) {
+    DWORD dwHash = FNV_OFFSET_BASIS;
+    for (DWORD i = 0; i < CLOCK_VALUE_COUNT; ++i) {
+        for (DWORD b = 0; b < sizeof(DWORD); ++b) {
+            dwHash ^= (adwValues[i] >> (BITS_PER_BYTE * b)) & 0xFF;
+            dwHash *= FNV_PRIME;
+        }
+    }
+    return dwHash == CHECK_PENDING ? CHECK_PENDING + 1 : dwHash;
+}
+
 extern "C" void SaveCurrentTime(void) {
     SYSTEMTIME stNow;
     GetSystemTime(&stNow);
+    DWORD adwValues[CLOCK_VALUE_COUNT];
+    for (DWORD i = 0; i < CLOCK_VALUE_COUNT; ++i) {
+        adwValues[i] = stNow.*CLOCK_VALUES[i].pField;
+    }
 
     // A failed write leaves that value as it was and does not stop the others.
     LONG lFirstError = ERROR_SUCCESS;
+    // A check left by the last snapshot stops matching at the first field that changes; without
+    // one, an older driver's store would read a mix as whole until the new check is written.
+    DWORD dwCheck;
+    if (!RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, CHECK_VALUE_NAME, &dwCheck)) {
+        NoteError(&lFirstError, SetDwordValue(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH,
+                                              CHECK_VALUE_NAME, CHECK_PENDING));
+    }
     for (DWORD i = 0; i < CLOCK_VALUE_COUNT; ++i) {
-        NoteError(&lFirstError,
-                  SetDwordValue(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, CLOCK_VALUES[i].pszValueName,
-                                stNow.*CLOCK_VALUES[i].pField));
+        NoteError(&lFirstError, SetDwordValue(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH,
+                                              CLOCK_VALUES[i].pszValueName, adwValues[i]));
     }
     NoteError(&lFirstError, SetDwordValue(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH,
                                           SIGNATURE_VALUE_NAME, SNAPSHOT_SIGNATURE));
+    NoteError(&lFirstError, SetDwordValue(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, CHECK_VALUE_NAME,
+                                          SnapshotCheck(adwValues)));
     // On a hive-based registry nothing is on storage until the flush.
     NoteError(&lFirstError, FlushStore());
     if (lFirstError == ERROR_SUCCESS) {
@@ -78,25 +105,34 @@ extern "C" void SaveCurrentTime(void) {
     }
 }
 
-extern "C" BOOL ReadSnapshot(SYSTEMTIME* pTime) {
+extern "C" DWORD ReadSnapshotRecord(SYSTEMTIME* pTime) {
     DWORD dwSignature;
     if (!RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, SIGNATURE_VALUE_NAME, &dwSignature) ||
         dwSignature != SNAPSHOT_SIGNATURE) {
-        return FALSE;
+        return SNAPSHOT_READ_NONE;
     }
     SYSTEMTIME stSaved;
+    DWORD adwValues[CLOCK_VALUE_COUNT];
     for (DWORD i = 0; i < CLOCK_VALUE_COUNT; ++i) {
-        DWORD dwValue;
         if (!RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, CLOCK_VALUES[i].pszValueName,
-                          &dwValue)) {
-            return FALSE;  // no default for a missing field
+                          &adwValues[i])) {
+            return SNAPSHOT_READ_NONE;  // no default for a missing field
         }
-        stSaved.*CLOCK_VALUES[i].pField = (WORD)(dwValue & 0xFFFF);
+        stSaved.*CLOCK_VALUES[i].pField = (WORD)(adwValues[i] & 0xFFFF);
     }
     // Only an edited store holds a record the clock could not have given.
     if (!IsValidCalendarRecord(&stSaved)) {
-        return FALSE;
+        return SNAPSHOT_READ_NONE;
+    }
+    DWORD dwCheck;
+    if (RegReadDword(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, CHECK_VALUE_NAME, &dwCheck) &&
+        dwCheck != SnapshotCheck(adwValues)) {
+        return SNAPSHOT_READ_TORN;
     }
     *pTime = stSaved;
-    return TRUE;
+    return SNAPSHOT_READ_WHOLE;
+}
+
+extern "C" BOOL ReadSnapshot(SYSTEMTIME* pTime) {
+    return ReadSnapshotRecord(pTime) == SNAPSHOT_READ_WHOLE;
 }

@@ -35,6 +35,22 @@ static const CLOCK_VALUE CLOCK_VALUES[] = {
 };
 static const DWORD CLOCK_VALUE_COUNT = sizeof(CLOCK_VALUES) / sizeof(CLOCK_VALUES[0]);
 
+// Written after the signature, last of a snapshot: SnapshotCheck over the eight clock values as
+// written. A power cut between two value writes, where the registry writes each through to
+// storage, leaves a mix of two snapshots that this check tells from a whole one. A store
+// written by a driver that had no check has no such value and is read as before.
+#define CHECK_VALUE_NAME TEXT("TimewardCheck")
+// Never the check of any record. Written before the clock values when the store has no check
+// yet, so that a snapshot cut short there is not taken for a whole one.
+static const DWORD CHECK_PENDING = 0;
+
+// What ReadSnapshotRecord found.
+enum SNAPSHOT_READ {
+    SNAPSHOT_READ_NONE,  // no signature, or a clock value missing or out of range
+    SNAPSHOT_READ_TORN,  // a whole-looking record whose check does not match: a mix of two
+    SNAPSHOT_READ_WHOLE
+};
+
 extern "C" {
 
 // Reads one value as a DWORD, opening and closing the key around it. FALSE, with *pdwValue
@@ -46,15 +62,26 @@ BOOL RegReadDword(HKEY hRoot, LPCWSTR pszKeyPath, LPCWSTR pszValueName, DWORD* p
 // succeeded.
 BOOL RegWriteDword(HKEY hRoot, LPCWSTR pszKeyPath, LPCWSTR pszValueName, DWORD dwValue);
 
-// Writes the clock's eight fields, then the signature, then flushes the key, and says in the
-// debug output "RTC is saved" when all ten steps succeeded, else "RTC is not saved: error N"
-// with the error of the first step that failed (opening the key counts as part of each step).
-// A failed write does not stop the others. Not atomic across the nine values: a snapshot cut
-// short leaves the fields written so far new.
+// Writes the clock's eight fields, then the signature, then the check, then flushes the key,
+// and says in the debug output "RTC is saved" when every step succeeded, else "RTC is not
+// saved: error N" with the error of the first step that failed (opening the key counts as part
+// of each step). A store without a check first gets CHECK_PENDING. A failed write does not stop
+// the others. Not atomic across the values: a snapshot cut short leaves the fields written so
+// far new, and a check that no longer matches them.
 void SaveCurrentTime(void);
 
-// TRUE with *pTime filled when the key holds the signature and eight clock values that form a
-// valid calendar record. A missing value or a field out of range counts as no snapshot.
+// The check of the eight clock values, in the order of CLOCK_VALUES: FNV-1a over their bytes,
+// least significant first. Never CHECK_PENDING.
+DWORD SnapshotCheck(const DWORD adwValues[]);
+
+// SNAPSHOT_READ_WHOLE with *pTime filled when the key holds the signature and eight clock
+// values that form a valid calendar record, and either no "TimewardCheck" (an older driver's
+// store) or one that matches them. A missing value or a field out of range counts as no
+// snapshot; a check that does not match (or is CHECK_PENDING) as a torn one. *pTime is
+// written only for a whole one.
+DWORD ReadSnapshotRecord(SYSTEMTIME* pTime);
+
+// TRUE when ReadSnapshotRecord finds a whole snapshot.
 BOOL ReadSnapshot(SYSTEMTIME* pTime);
 
 }  // extern "C"

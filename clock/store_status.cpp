@@ -1,6 +1,7 @@
 // Reads the store as the start-up check does and says what it means.
 #include "store_status.h"
 
+#include "interval.h"
 #include "saver.h"
 #include "seconds.h"
 #include "startup.h"
@@ -154,8 +155,24 @@ static void ReadSnapshotState(const STORE_READER* pReader, STORE_STATUS* pStatus
             return;
         }
     }
-    pStatus->dwSnapshot = SNAPSHOT_VALID;
     pStatus->stSnapshot = stTried;
+    // No check: an older driver's store, read as it always was.
+    DWORD dwCheck;
+    pStatus->dwSnapshot =
+        ReadNumber(pReader, CHECK_VALUE_NAME, &dwCheck) && dwCheck != SnapshotCheck(adwValues)
+            ? SNAPSHOT_TORN
+            : SNAPSHOT_VALID;
+}
+
+static void ReadIntervalState(const STORE_READER* pReader, STORE_STATUS* pStatus) {
+    DWORD dwType = REG_NONE;
+    DWORD cbData = 0;
+    const BOOL fPresent =
+        pReader->pfnReadValue(pReader->pContext, INTERVAL_VALUE_NAME, &dwType, &cbData,
+                              &pStatus->fIntervalRead, &pStatus->dwIntervalValue);
+    pStatus->fIntervalRead = fPresent && pStatus->fIntervalRead;
+    pStatus->dwInterval = JudgeInterval(fPresent, dwType, cbData, pStatus->dwIntervalValue,
+                                        &pStatus->dwIntervalSeconds);
 }
 
 static void ReadSwitchState(const STORE_READER* pReader, STORE_STATUS* pStatus) {
@@ -179,6 +196,7 @@ extern "C" void ReadStoreStatus(const STORE_READER* pReader, const SYSTEMTIME* p
     status.stClock = *pstClock;
     ReadSnapshotState(pReader, &status);
     ReadSwitchState(pReader, &status);
+    ReadIntervalState(pReader, &status);
 
     // The start-up check's decision, made as it makes it.
     if (status.dwSnapshot == SNAPSHOT_VALID) {
@@ -199,7 +217,7 @@ extern "C" void ReadStoreStatus(const STORE_READER* pReader, const SYSTEMTIME* p
         status.dwDistanceSeconds =
             status.fClockLater ? dwNowSeconds - dwSavedSeconds : dwSavedSeconds - dwNowSeconds;
     } else {
-        status.dwNextStart = NEXT_NO_SNAPSHOT;
+        status.dwNextStart = status.dwSnapshot == SNAPSHOT_TORN ? NEXT_TORN : NEXT_NO_SNAPSHOT;
     }
     if (status.fRefuses) {
         status.dwNextStart = NEXT_REFUSE;

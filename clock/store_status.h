@@ -24,7 +24,8 @@ enum SNAPSHOT_STATE {
     SNAPSHOT_NONE,     // no "TimewardSignature"
     SNAPSHOT_FOREIGN,  // a signature other than SNAPSHOT_SIGNATURE
     SNAPSHOT_INVALID,  // signed, but a clock value is missing or out of range
-    SNAPSHOT_VALID
+    SNAPSHOT_VALID,
+    SNAPSHOT_TORN  // whole-looking, but "TimewardCheck" does not match: not restored
 };
 
 enum SWITCH_STATE {
@@ -40,7 +41,8 @@ enum NEXT_START {
     NEXT_RESTORE,            // the snapshot is more than the margin ahead of the clock
     NEXT_WITHIN_MARGIN,      // ahead, but by RESTORE_MARGIN_SECONDS or less
     NEXT_CLOCK_AT_SNAPSHOT,  // the same second
-    NEXT_CLOCK_AHEAD         // the clock is later than the snapshot
+    NEXT_CLOCK_AHEAD,        // the clock is later than the snapshot
+    NEXT_TORN                // the snapshot is torn: nothing is restored
 };
 
 struct STORE_STATUS {
@@ -54,7 +56,7 @@ struct STORE_STATUS {
     LPCWSTR pszBadValue;    // SNAPSHOT_INVALID: the first clock value that is wrong
     BOOL fBadValueRead;     // FALSE: that value is missing or unreadable
     DWORD dwBadValue;       // else the number the driver reads from it
-    SYSTEMTIME stSnapshot;  // SNAPSHOT_VALID
+    SYSTEMTIME stSnapshot;  // SNAPSHOT_VALID, SNAPSHOT_TORN: the record the values make
 
     DWORD dwSwitch;  // SWITCH_STATE
     DWORD dwSwitchType;
@@ -62,6 +64,11 @@ struct STORE_STATUS {
     BOOL fSwitchRead;  // dwSwitchValue holds what the driver reads
     DWORD dwSwitchValue;
     BOOL fRefuses;  // the driver does not start
+
+    DWORD dwInterval;         // INTERVAL_STATE (interval.h)
+    DWORD dwIntervalSeconds;  // in effect
+    BOOL fIntervalRead;       // dwIntervalValue holds the value's number
+    DWORD dwIntervalValue;
 
     DWORD dwNextStart;        // NEXT_START
     DWORD dwDistanceSeconds;  // a valid snapshot: between it and the clock, either way

@@ -1,6 +1,7 @@
 // Renders the status model in the words every tool uses.
 #include "status_text.h"
 
+#include "interval.h"
 #include "startup.h"
 #include "store.h"
 
@@ -119,6 +120,10 @@ extern "C" void AppendSnapshotText(TEXT_LINE* pLine, const STORE_STATUS* pStatus
             LineAppendDate(pLine, &pStatus->stSnapshot);
             LineAppend(pLine, TEXT(": valid"));
             break;
+        case SNAPSHOT_TORN:
+            LineAppendDate(pLine, &pStatus->stSnapshot);
+            LineAppend(pLine, TEXT(": torn (a snapshot cut short)"));
+            break;
         case SNAPSHOT_NONE:
             LineAppend(pLine, TEXT("none: no "));
             AppendQuoted(pLine, SIGNATURE_VALUE_NAME);
@@ -206,6 +211,9 @@ extern "C" void AppendNextStartText(TEXT_LINE* pLine, const STORE_STATUS* pStatu
         case NEXT_CLOCK_AT_SNAPSHOT:
             LineAppend(pLine, TEXT("no restore: the clock is at the snapshot"));
             break;
+        case NEXT_TORN:
+            LineAppend(pLine, TEXT("no restore: the snapshot is torn"));
+            break;
         default:
             LineAppend(pLine, TEXT("no restore: the clock is "));
             LineAppendDuration(pLine, pStatus->dwDistanceSeconds);
@@ -215,7 +223,8 @@ extern "C" void AppendNextStartText(TEXT_LINE* pLine, const STORE_STATUS* pStatu
 }
 
 extern "C" LPCWSTR SnapshotStateName(DWORD dwSnapshot) {
-    static const LPCWSTR NAMES[] = {TEXT("none"), TEXT("foreign"), TEXT("invalid"), TEXT("valid")};
+    static const LPCWSTR NAMES[] = {TEXT("none"), TEXT("foreign"), TEXT("invalid"), TEXT("valid"),
+                                    TEXT("torn")};
     return NAMES[dwSnapshot];
 }
 
@@ -227,8 +236,42 @@ extern "C" LPCWSTR SwitchStateName(DWORD dwSwitch) {
 extern "C" LPCWSTR NextStartName(DWORD dwNextStart) {
     static const LPCWSTR NAMES[] = {
         TEXT("refuse"),        TEXT("no-snapshot"),       TEXT("restore"),
-        TEXT("within-margin"), TEXT("clock-at-snapshot"), TEXT("clock-ahead")};
+        TEXT("within-margin"), TEXT("clock-at-snapshot"), TEXT("clock-ahead"),
+        TEXT("torn")};
     return NAMES[dwNextStart];
+}
+
+extern "C" LPCWSTR IntervalStateName(DWORD dwInterval) {
+    static const LPCWSTR NAMES[] = {TEXT("default"), TEXT("set"), TEXT("out-of-range"),
+                                    TEXT("wrong-type")};
+    return NAMES[dwInterval];
+}
+
+extern "C" void AppendIntervalText(TEXT_LINE* pLine, const STORE_STATUS* pStatus) {
+    LineAppendNumber(pLine, pStatus->dwIntervalSeconds, 1);
+    LineAppend(pLine, TEXT(" s"));
+    switch (pStatus->dwInterval) {
+        case INTERVAL_ABSENT:
+            LineAppend(pLine, TEXT(": no "));
+            AppendQuoted(pLine, INTERVAL_VALUE_NAME);
+            break;
+        case INTERVAL_SET:
+            LineAppend(pLine, TEXT(": "));
+            AppendQuoted(pLine, INTERVAL_VALUE_NAME);
+            break;
+        case INTERVAL_OUT_OF_RANGE:
+            LineAppend(pLine, TEXT(": "));
+            AppendQuoted(pLine, INTERVAL_VALUE_NAME);
+            LineAppend(pLine, TEXT(" = "));
+            LineAppendNumber(pLine, pStatus->dwIntervalValue, 1);
+            LineAppend(pLine, TEXT(" is out of 60 to 86400"));
+            break;
+        default:
+            LineAppend(pLine, TEXT(": "));
+            AppendQuoted(pLine, INTERVAL_VALUE_NAME);
+            LineAppend(pLine, TEXT(" is not a REG_DWORD"));
+            break;
+    }
 }
 
 extern "C" LPCWSTR RegTypeName(DWORD dwType) {
@@ -282,6 +325,10 @@ extern "C" void WriteStatusLines(const STORE_STATUS* pStatus, LINE_SINK pfnSink,
     } else {
         AppendSwitchText(&line, pStatus);
     }
+    pfnSink(pContext, &line);
+
+    LineLabel(&line, TEXT("interval"));
+    AppendIntervalText(&line, pStatus);
     pfnSink(pContext, &line);
 
     LineLabel(&line, TEXT("clock"));
@@ -365,6 +412,14 @@ static void JsonNumber(const JSON_OUT* pOut, LPCWSTR pszName, BOOL fPresent, DWO
     JsonEnd(&line, pOut, FALSE);
 }
 
+// The last field of its object: a number that is always there.
+static void JsonNumberLast(const JSON_OUT* pOut, LPCWSTR pszName, DWORD dwValue) {
+    TEXT_LINE line;
+    JsonName(&line, pOut, pszName);
+    LineAppendNumber(&line, dwValue, 1);
+    JsonEnd(&line, pOut, TRUE);
+}
+
 static void JsonBool(const JSON_OUT* pOut, LPCWSTR pszName, BOOL fValue, BOOL fLast = FALSE) {
     TEXT_LINE line;
     JsonName(&line, pOut, pszName);
@@ -419,6 +474,12 @@ extern "C" void WriteStatusJson(const STORE_STATUS* p, LINE_SINK pfnSink, void* 
              p->dwSwitch != SWITCH_ABSENT ? RegTypeName(p->dwSwitchType) : NULL);
     JsonNumber(&out, TEXT("value"), p->fSwitchRead, p->dwSwitchValue);
     JsonBool(&out, TEXT("refuses"), p->fRefuses, TRUE);
+    JsonClose(&out, FALSE);
+
+    JsonOpen(&out, TEXT("interval"));
+    JsonText(&out, TEXT("state"), IntervalStateName(p->dwInterval));
+    JsonNumber(&out, TEXT("value"), p->fIntervalRead, p->dwIntervalValue);
+    JsonNumberLast(&out, TEXT("seconds"), p->dwIntervalSeconds);
     JsonClose(&out, FALSE);
 
     JsonOpen(&out, TEXT("next_start"));

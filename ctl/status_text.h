@@ -44,11 +44,14 @@ void AppendJsonString(TEXT_LINE* pLine, LPCWSTR pszText);
 void AppendSnapshotText(TEXT_LINE* pLine, const STORE_STATUS* pStatus);
 void AppendSwitchText(TEXT_LINE* pLine, const STORE_STATUS* pStatus);
 void AppendNextStartText(TEXT_LINE* pLine, const STORE_STATUS* pStatus);
+// "600 s between snapshots: "TimewardInterval"", or why the default is in effect.
+void AppendIntervalText(TEXT_LINE* pLine, const STORE_STATUS* pStatus);
 
 // The JSON's words for the states: "valid", "wrong-type", "clock-at-snapshot" and the like.
 LPCWSTR SnapshotStateName(DWORD dwSnapshot);
 LPCWSTR SwitchStateName(DWORD dwSwitch);
 LPCWSTR NextStartName(DWORD dwNextStart);
+LPCWSTR IntervalStateName(DWORD dwInterval);
 // "REG_SZ" and the like; "REG_NONE" for a type with no name here.
 LPCWSTR RegTypeName(DWORD dwType);
 

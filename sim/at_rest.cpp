@@ -122,33 +122,64 @@ int AtRest::PullBattery(const Step& s) {
     return WriteRtc();
 }
 
-int AtRest::SetSwitch(const Step& s) {
+int AtRest::SaveHive(const std::string& what) {
     std::string error;
+    if (!support::WriteFileAtomically(device_.hive(), coredll::reg::ExportText(true), &error)) {
+        Out().Fail("the device failed: " + error + "; " + what + " is as it was");
+        return kDeviceFailed;
+    }
+    return kAllHeld;
+}
+
+int AtRest::SetSwitch(const Step& s) {
     if (!LoadHive())
         return kDeviceFailed;
     WriteSwitch(s.on);
-    if (!support::WriteFileAtomically(device_.hive(), coredll::reg::ExportText(true), &error)) {
-        Out().Fail("the device failed: " + error + "; the switch is as it was");
+    if (SaveHive("the switch") != kAllHeld)
         return kDeviceFailed;
-    }
     Out().Line(clock_, "switch", SwitchText(ReadStatus(clock_)));
     return kAllHeld;
 }
 
-int AtRest::SetNotifications(const Step& s) {
+int AtRest::SetInterval(const Step& s) {
+    if (!LoadHive())
+        return kDeviceFailed;
+    WriteInterval(s.count < 0 ? std::nullopt : std::optional<DWORD>(s.count));
+    if (SaveHive("the interval") != kAllHeld)
+        return kDeviceFailed;
+    Out().Line(clock_, "interval", IntervalText(ReadStatus(clock_)));
+    return kAllHeld;
+}
+
+int AtRest::ChangeImage(void (*change)(Image* image, const Step& s), const Step& s) {
     std::string error;
     Image image;
     if (!device_.ReadImage(&image, &error)) {
         Out().Fail(error);
         return kDeviceFailed;
     }
-    image.notifications = s.on;
+    change(&image, s);
     if (!device_.WriteImage(image, &error)) {
         Out().Fail("the device failed: " + error + "; the image is as it was");
         return kDeviceFailed;
     }
-    Out().Line(clock_, "image", image.Describe());
     return kAllHeld;
+}
+
+int AtRest::SetNotifications(const Step& s) {
+    const int rc =
+        ChangeImage([](Image* image, const Step& st) { image->notifications = st.on; }, s);
+    if (rc == kAllHeld)
+        Out().Line(clock_, "image", Image{.notifications = s.on}.Describe());
+    return rc;
+}
+
+int AtRest::SetFlushing(const Step& s) {
+    const int rc =
+        ChangeImage([](Image* image, const Step& st) { image->write_through = st.on; }, s);
+    if (rc == kAllHeld)
+        Out().Line(clock_, "image", Image{.write_through = s.on}.DescribeFlushing());
+    return rc;
 }
 
 int AtRest::Status(const Step&) {
@@ -196,14 +227,15 @@ int ShowStatusAtRest(const Device& device, bool json, bool in_use) {
     std::string error;
     Rtc rtc;
     Image image;
+    std::optional<Wear> wear;
     coredll::Reset();
     coredll::debug::EchoToStderr(false);
     if (!device.ReadRtc(&rtc, &error) || !device.ReadImage(&image, &error) ||
-        !coredll::reg::LoadHiveFile(device.hive(), &error)) {
+        !device.ReadWear(&wear, &error) || !coredll::reg::LoadHiveFile(device.hive(), &error)) {
         Out().Fail(error);
         return kDeviceFailed;
     }
-    PrintStatus({device, in_use ? kInUse : "off", &rtc, image},
+    PrintStatus({device, in_use ? kInUse : "off", &rtc, image, wear ? &*wear : nullptr},
                 rtc.battery_ok ? rtc.time : rtc.reset_to, json);
     return kAllHeld;
 }

@@ -31,13 +31,19 @@ class AtRest {
     int PullBattery(const Step& s);
     int SetSwitch(const Step& s);
     int SetNotifications(const Step& s);
+    int SetFlushing(const Step& s);
+    int SetInterval(const Step& s);
     int Status(const Step& s);
     int Ctl(const Step& s);
     int Expect(const Step& s);
 
   private:
     bool LoadHive();
+    // Writes the hive back after a change; `what` names it in a failure.
+    int SaveHive(const std::string& what);
     int WriteRtc();
+    // Reads the image, changes it and writes it back.
+    int ChangeImage(void (*change)(Image* image, const Step& s), const Step& s);
 
     const Device& device_;
     Rtc rtc_;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <functional>
 #include <sstream>
@@ -19,6 +20,8 @@ namespace tws {
 namespace {
 
 constexpr char kRtcHeader[] = "# Timeward simulated device: the battery-backed real-time clock\n";
+constexpr char kWearHeader[] =
+    "# Timeward simulated device: registry value writes and flushes of its last time on\n";
 constexpr char kImageHeader[] =
     "# Timeward simulated device: the optional components of its OS image\n";
 
@@ -70,6 +73,11 @@ std::string Image::Describe() const {
                            "that is set is saved at the next snapshot";
 }
 
+std::string Image::DescribeFlushing() const {
+    return write_through ? "write-through: each value write is on storage when it returns"
+                         : "on-flush: values reach storage when the hive is flushed";
+}
+
 SYSTEMTIME DefaultResetDate() {
     SYSTEMTIME st;
     ParseDate("2003-01-01", &st);
@@ -116,7 +124,8 @@ bool Device::Create(const SYSTEMTIME& start, bool* created, std::string* error) 
 }
 
 bool Device::Wipe(std::string* error) const {
-    for (const char* name : {"hive.reg", "hive.reg.tmp", "rtc", "rtc.tmp", "image", "image.tmp"}) {
+    for (const char* name :
+         {"hive.reg", "hive.reg.tmp", "rtc", "rtc.tmp", "image", "image.tmp", "wear", "wear.tmp"}) {
         std::error_code ec;
         std::filesystem::remove(dir_ / name, ec);
         if (ec) {
@@ -170,8 +179,14 @@ bool Device::WriteRtc(const Rtc& rtc, std::string* error) const {
 bool Device::ReadImage(Image* image, std::string* error) const {
     Image out;
     auto take = [&](const std::string& key, const std::string& value) -> std::string {
+        if (key == "flushing") {
+            if (value != "write-through" && value != "on-flush")
+                return "write-through or on-flush after flushing";
+            out.write_through = value == "write-through";
+            return "";
+        }
         if (key != "notifications")
-            return "notifications";
+            return "notifications or flushing";
         if (value != "on" && value != "off")
             return "on or off after notifications";
         out.notifications = value == "on";
@@ -187,7 +202,37 @@ bool Device::ReadImage(Image* image, std::string* error) const {
 bool Device::WriteImage(const Image& image, std::string* error) const {
     std::string text = kImageHeader;
     text += std::string("notifications ") + (image.notifications ? "on" : "off") + "\n";
+    text += std::string("flushing ") + (image.write_through ? "write-through" : "on-flush") + "\n";
     return support::WriteFileAtomically(image_file(), text, error);
+}
+
+bool Device::ReadWear(std::optional<Wear>* wear, std::string* error) const {
+    Wear out;
+    auto take = [&](const std::string& key, const std::string& value) -> std::string {
+        uint64_t* field = key == "value-writes" ? &out.value_writes
+                          : key == "flushes"    ? &out.flushes
+                                                : nullptr;
+        if (!field)
+            return "value-writes or flushes";
+        const char* end = value.data() + value.size();
+        auto [stop, ec] = std::from_chars(value.data(), end, *field);
+        return value.empty() || ec != std::errc() || stop != end ? "a count after " + key : "";
+    };
+    int lines = 0;
+    wear->reset();
+    if (!Present(wear_file()))
+        return true;
+    if (!ReadKeyLines(wear_file(), take, &lines, error))
+        return false;
+    *wear = out;
+    return true;
+}
+
+bool Device::WriteWear(const Wear& wear, std::string* error) const {
+    std::string text = kWearHeader;
+    text += "value-writes " + std::to_string(wear.value_writes) + "\n";
+    text += "flushes " + std::to_string(wear.flushes) + "\n";
+    return support::WriteFileAtomically(wear_file(), text, error);
 }
 
 DeviceLock::~DeviceLock() {

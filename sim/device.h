@@ -5,6 +5,7 @@
 
 #include <timeward_backend.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -25,8 +26,20 @@ struct Image {
     // The notification subsystem, whose CeRunAppAtEvent lets the driver hear of every change of
     // the system time; an OS design may leave it out.
     bool notifications = true;
+    // The registry writes each value through to storage as it is written, instead of only at
+    // a flush: the aggressive flushing an integrator may choose for a hive-based registry.
+    bool write_through = false;
     // "the notification component is in: ...", what it means for a clock that is set.
     std::string Describe() const;
+    // "on-flush: ..." or "write-through: ...", what the registry's flushing means.
+    std::string DescribeFlushing() const;
+};
+
+// What a time on cost the device's storage: the registry's value writes and hive flushes from
+// the boot on. Kept when the device goes off, for the status at rest.
+struct Wear {
+    uint64_t value_writes = 0;
+    uint64_t flushes = 0;
 };
 
 // The date a real-time clock that lost its time comes back at, unless one is given.
@@ -47,6 +60,9 @@ class Device {
     }
     std::filesystem::path image_file() const {
         return dir_ / "image";
+    }
+    std::filesystem::path wear_file() const {
+        return dir_ / "wear";
     }
     // Whether any of its files is there; a file that cannot even be looked at counts as there,
     // so that reading it says why.
@@ -69,6 +85,9 @@ class Device {
     // A device made before its image had a file has the whole image.
     bool ReadImage(Image* image, std::string* error) const;
     bool WriteImage(const Image& image, std::string* error) const;
+    // The wear of the last time on; none before the first boot.
+    bool ReadWear(std::optional<Wear>* wear, std::string* error) const;
+    bool WriteWear(const Wear& wear, std::string* error) const;
 
   private:
     std::filesystem::path dir_;

@@ -2,6 +2,7 @@
 #include "driver_key.h"
 
 #include "coredll_sim.h"
+#include "interval.h"
 #include "saver.h"
 #include "status_text.h"
 #include "store.h"
@@ -85,6 +86,10 @@ std::string SwitchText(const STORE_STATUS& s) {
     return Part<AppendSwitchText>(s);
 }
 
+std::string IntervalText(const STORE_STATUS& s) {
+    return Part<AppendIntervalText>(s);
+}
+
 std::string NextStartText(const STORE_STATUS& s) {
     return Part<AppendNextStartText>(s);
 }
@@ -97,6 +102,19 @@ std::string Labelled(const char* label, const std::string& text) {
 
 void WriteSwitch(bool on) {
     coredll::reg::SetDword(Key(), support::Utf8(SWITCH_VALUE_NAME), on ? kSwitchOn : SWITCH_OFF);
+    coredll::reg::Flush();
+}
+
+void WriteInterval(std::optional<DWORD> seconds) {
+    if (seconds) {
+        coredll::reg::SetDword(Key(), support::Utf8(INTERVAL_VALUE_NAME), *seconds);
+    } else {
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, 0, 0, &key) == ERROR_SUCCESS) {
+            RegDeleteValueW(key, INTERVAL_VALUE_NAME);
+            RegCloseKey(key);
+        }
+    }
     coredll::reg::Flush();
 }
 

@@ -5,6 +5,7 @@
 
 #include <timeward_backend.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ std::string Labelled(const char* label, const std::string& text);
 
 // Sets the switch as the device's image would, and flushes it to the hive.
 void WriteSwitch(bool on);
+// Sets "TimewardInterval" to `seconds`, or removes it (nullopt), and flushes it to the hive.
+void WriteInterval(std::optional<DWORD> seconds);
+std::string IntervalText(const STORE_STATUS& s);
 
 }  // namespace tws
 

@@ -65,8 +65,9 @@ bool ExpectClockAtSnapshot(const Step& s, const SYSTEMTIME& clock) {
 bool ExpectSnapshot(const Step& s, const SYSTEMTIME& clock) {
     const STORE_STATUS st = ReadStatus(clock);
     if (!s.date) {
-        return Held(st.dwSnapshot == SNAPSHOT_NONE || st.dwSnapshot == SNAPSHOT_FOREIGN, s,
-                    "no snapshot", SnapshotText(st));
+        return Held(st.dwSnapshot == SNAPSHOT_NONE || st.dwSnapshot == SNAPSHOT_FOREIGN ||
+                        st.dwSnapshot == SNAPSHOT_TORN,
+                    s, "no snapshot", SnapshotText(st));
     }
     return Held(st.dwSnapshot == SNAPSHOT_VALID && When(st.stSnapshot) == When(*s.date), s,
                 "the snapshot " + FormatDate(*s.date, true), SnapshotText(st));

@@ -177,7 +177,8 @@ int Runner::PlayOn(const std::vector<Step>& steps, size_t first, size_t last) {
     sigprocmask(SIG_UNBLOCK, &stops, nullptr);
     if (std::optional<Restore> restore = ReadRestoreReport(end.report))
         restores_.push_back(*restore);
-    for (size_t k = first; k <= last; ++k)
+    const std::optional<size_t> cut = ReadCutReport(end.report);
+    for (size_t k = first; k <= (cut ? *cut : last); ++k)
         expectations_ += steps[k].verb->IsExpectation();
     if (WIFSIGNALED(end.status) && WTERMSIG(end.status) == SIGPIPE) {
         // Whoever read the output went away (as head does): end as quietly as the device did.
@@ -188,7 +189,34 @@ int Runner::PlayOn(const std::vector<Step>& steps, size_t first, size_t last) {
         Out().Fail("the device session ended by signal " + std::to_string(WTERMSIG(end.status)));
         return kDeviceFailed;
     }
-    return WEXITSTATUS(end.status);
+    if (!cut || WEXITSTATUS(end.status) != kAllHeld)
+        return WEXITSTATUS(end.status);
+    return PlayAfterCut(steps, *cut + 1, last);
+}
+
+// The steps of a session that an armed power cut ended early find the device off: those that
+// may come then are played so, and the others are passed over, each said.
+int Runner::PlayAfterCut(const std::vector<Step>& steps, size_t first, size_t last) {
+    for (size_t k = first; k <= last; ++k) {
+        if (!steps[k].verb->at_rest) {
+            Rtc rtc;
+            std::string error;
+            if (!device_.ReadRtc(&rtc, &error)) {
+                Out().Fail(error);
+                return kDeviceFailed;
+            }
+            Out().Line(rtc.time, "off",
+                       steps[k].where + " is not played: the device is off after the power cut");
+            continue;
+        }
+        expectations_ += steps[k].verb->IsExpectation();
+        const int rc = PlayAtRest(device_, steps[k]);
+        if (rc == kExpectationFailed)
+            Out().Fail("the run stops here; the device stays off, as it is");
+        if (rc != kAllHeld)
+            return rc;
+    }
+    return kAllHeld;
 }
 
 int Runner::Status(bool json) {

@@ -33,6 +33,7 @@ class Runner {
 
   private:
     int PlayOn(const std::vector<Step>& steps, size_t first, size_t last);
+    int PlayAfterCut(const std::vector<Step>& steps, size_t first, size_t last);
 
     Device device_;
     Options options_;

@@ -21,8 +21,9 @@ struct Step {
     int64_t ms = 0;     // durations and tolerances
     std::optional<SYSTEMTIME> date;
     std::string text;
-    int count = -1;                  // -1: at least once
-    bool on = false;                 // for the switch and the notification component
+    int count = -1;   // lines expected (-1: at least once), the interval's seconds (-1: none),
+                      // or the value writes before an armed power cut
+    bool on = false;  // for the switch, the notification component and write-through flushing
     std::vector<std::string> words;  // timewardctl's arguments
 };
 

@@ -39,6 +39,9 @@ using support::kMsPerSecond;
 // milliseconds since 1970.
 constexpr char kRestoreLine[] = "restore %" PRId64 " %" PRId64 "\n";
 constexpr char kRestoreScan[] = "restore %" SCNd64 " %" SCNd64;
+// And the step that an armed power cut ended it in, as a line of the step's index.
+constexpr char kCutLine[] = "cut %zu\n";
+constexpr char kCutScan[] = "cut %zu";
 
 int64_t MsOf(const SYSTEMTIME& st) {
     return ToInstant(st).value_or(Instant{}).time_since_epoch().count();
@@ -88,9 +91,11 @@ int Session::Play(const std::vector<Step>& steps, size_t first, size_t last) {
     if (!Boot())
         return kDeviceFailed;
     dm_.emplace();
+    step_ = first;
     StartDrivers();
     CheckDevice();
     for (size_t i = first + 1; i <= last; ++i) {
+        step_ = i;
         if (std::optional<int> status = (this->*steps[i].verb->on)(steps[i]))
             return *status;
         CheckDevice();
@@ -150,6 +155,15 @@ std::optional<int> Session::PowerCut(const Step&) {
     EndProcess(kAllHeld);
 }
 
+std::optional<int> Session::ArmPowerCut(const Step& s) {
+    Out().Line(coredll::clock::Now(), "cut",
+               "a power cut is armed: it comes right after the next " +
+                   (s.count == 1 ? std::string("value write")
+                                 : std::to_string(s.count) + " value writes"));
+    cut_after_ = s.count;
+    return std::nullopt;
+}
+
 std::optional<int> Session::PullBattery(const Step& s) {
     const SYSTEMTIME now = coredll::clock::Now();
     PowerOff(false, s.date);
@@ -162,8 +176,10 @@ std::optional<int> Session::PullBattery(const Step& s) {
 
 std::optional<int> Session::Status(const Step&) {
     Out().EndBar();
-    PrintStatus({device_, suspended_ ? "suspended" : "on", nullptr, image_}, coredll::clock::Now(),
-                false);
+    const coredll::RegCounters counters = coredll::reg::Counters();
+    const Wear wear{counters.sets, counters.flushes};
+    PrintStatus({device_, suspended_ ? "suspended" : "on", nullptr, image_, &wear},
+                coredll::clock::Now(), false);
     return std::nullopt;
 }
 
@@ -244,6 +260,34 @@ void Session::FlushHive() {
     CheckDevice();
 }
 
+void Session::OnRegistryCall(coredll::RegCall call, std::u16string_view name, LONG result) {
+    // Only a hive that could not be written is the device's failure; any other failed flush is
+    // the caller's, and says so through its result. Writing through, a value write writes it.
+    const bool writes_hive = call == coredll::RegCall::kFlush ||
+                             (call == coredll::RegCall::kSet && image_.write_through);
+    if (writes_hive && result == ERROR_WRITE_FAULT) {
+        const int why = errno;  // as the failed write left it
+        std::lock_guard<std::mutex> lock(Failure().mu);
+        if (Failure().reason.empty())
+            Failure().reason = why ? std::strerror(why) : "the write failed";
+    }
+    if (call != coredll::RegCall::kSet || result != ERROR_SUCCESS || cut_after_ <= 0 ||
+        --cut_after_ != 0)
+        return;
+    // The power goes right after this write, on whichever thread made it: nothing after it
+    // runs, and the rest of the session's steps find the device off.
+    coredll::reg::DetachHiveFile();
+    Out().EndBar();
+    Out().Line(coredll::clock::Now(), "cut",
+               "power cut right after the write of \"" + support::Utf8(name) +
+                   "\": what the hive did not keep is lost");
+    char line[32];
+    const int n = std::snprintf(line, sizeof line, kCutLine, step_.load());
+    (void)!write(report_fd_, line, static_cast<size_t>(n));
+    PowerOff(true, std::nullopt);
+    EndProcess(kAllHeld);
+}
+
 // Loads the device's files into the simulated core library and starts its clock.
 bool Session::Boot() {
     std::string error;
@@ -257,16 +301,11 @@ bool Session::Boot() {
     }
     // The core library is built as the image was, before any driver looks into it.
     coredll::notify::LeaveOut(!image_.notifications);
-    coredll::reg::SetCallHook([](coredll::RegCall call, std::u16string_view, LONG result) {
-        // Only a hive that could not be written is the device's failure; any other failed
-        // flush is the caller's, and says so through its result.
-        if (call != coredll::RegCall::kFlush || result != ERROR_WRITE_FAULT)
-            return;
-        const int why = errno;  // as the failed write left it
-        std::lock_guard<std::mutex> lock(Failure().mu);
-        if (Failure().reason.empty())
-            Failure().reason = why ? std::strerror(why) : "the write failed";
+    coredll::reg::WriteThrough(image_.write_through);
+    coredll::reg::SetCallHook([this](coredll::RegCall call, std::u16string_view name, LONG result) {
+        OnRegistryCall(call, name, result);
     });
+    coredll::reg::ResetCounters();  // what the boot costs, from here
     start_ = rtc_.battery_ok ? rtc_.time : rtc_.reset_to;
     coredll::clock::SetWall(start_);
     Out().Line(start_, "boot",
@@ -376,7 +415,9 @@ void Session::PowerOff(bool battery_ok, const std::optional<SYSTEMTIME>& reset_t
     rtc_.battery_ok = battery_ok;
     rtc_.reset_to = reset_to.value_or(DefaultResetDate());
     std::string err;
-    if (!device_.WriteRtc(rtc_, &err)) {
+    const coredll::RegCounters counters = coredll::reg::Counters();
+    if (!device_.WriteRtc(rtc_, &err) ||
+        !device_.WriteWear(Wear{counters.sets, counters.flushes}, &err)) {
         Out().Fail("the device failed: " + err);
         EndProcess(kDeviceFailed);
     }
@@ -401,6 +442,14 @@ void PlaySession(const Device& device, const Options& options, const std::vector
         status = session.Play(steps, first, last);
     }
     EndProcess(status);
+}
+
+std::optional<size_t> ReadCutReport(const std::string& report) {
+    const size_t at = report.rfind("cut ");
+    size_t step;
+    if (at == std::string::npos || std::sscanf(report.c_str() + at, kCutScan, &step) != 1)
+        return std::nullopt;
+    return step;
 }
 
 std::optional<Restore> ReadRestoreReport(const std::string& report) {

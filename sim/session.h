@@ -2,12 +2,14 @@
 #ifndef TIMEWARD_SIM_SESSION_H
 #define TIMEWARD_SIM_SESSION_H
 
+#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "calendar.h"
+#include "coredll_sim.h"
 #include "devmgr.h"
 #include "device.h"
 #include "exit_status.h"
@@ -48,6 +50,7 @@ class Session {
     std::optional<int> SetSystemClock(const Step& s);
     std::optional<int> Shutdown(const Step& s);
     std::optional<int> PowerCut(const Step& s);
+    std::optional<int> ArmPowerCut(const Step& s);
     std::optional<int> PullBattery(const Step& s);
     std::optional<int> Status(const Step& s);
     std::optional<int> Ctl(const Step& s);
@@ -63,6 +66,9 @@ class Session {
     void SendPower(const SYSTEMTIME& now, const char* text, CEDEVICE_POWER_STATE state);
     int PowerDown(const SYSTEMTIME& now, const std::string& what);
     void PowerOff(bool battery_ok, const std::optional<SYSTEMTIME>& reset_to);
+    // After every registry call, on the calling thread: a flush that could not reach the hive
+    // file, and the value write an armed power cut comes after.
+    void OnRegistryCall(coredll::RegCall call, std::u16string_view name, LONG result);
 
     const Device& device_;
     const Options& options_;
@@ -71,6 +77,8 @@ class Session {
     Image image_;
     SYSTEMTIME start_{};
     bool suspended_ = false;
+    std::atomic<size_t> step_{0};        // the step being played
+    std::atomic<int64_t> cut_after_{0};  // value writes left before an armed power cut; 0: none
     std::optional<coredll::DeviceManager> dm_;
 };
 
@@ -87,6 +95,8 @@ class Session {
 
 // Reads a session's report: the restore at its boot, if the driver moved the clock.
 std::optional<Restore> ReadRestoreReport(const std::string& report);
+// The step an armed power cut ended the session in, if one did.
+std::optional<size_t> ReadCutReport(const std::string& report);
 
 }  // namespace tws
 

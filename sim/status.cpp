@@ -44,6 +44,9 @@ void AddModel(const STORE_STATUS& s, Json* out) {
         {"type", Text(s.dwSwitch != SWITCH_ABSENT ? RegTypeName(s.dwSwitchType) : nullptr)},
         {"value", s.fSwitchRead ? Json(s.dwSwitchValue) : Json(nullptr)},
         {"refuses", s.fRefuses != FALSE}};
+    j["interval"] = {{"state", Text(IntervalStateName(s.dwInterval))},
+                     {"value", s.fIntervalRead ? Json(s.dwIntervalValue) : Json(nullptr)},
+                     {"seconds", s.dwIntervalSeconds}};
     const int64_t ahead =
         s.fClockLater ? -int64_t{s.dwDistanceSeconds} : int64_t{s.dwDistanceSeconds};
     j["next_start"] = {
@@ -66,7 +69,11 @@ void PrintStatus(const DeviceState& d, const SYSTEMTIME& clock, bool json) {
         j["device"] = d.device.dir().string();
         j["power"] = d.power;
         j["battery"] = d.rtc && !d.rtc->battery_ok ? "lost" : "ok";
-        j["image"] = {{"notifications", d.image.notifications}};
+        j["image"] = {{"notifications", d.image.notifications},
+                      {"flushing", d.image.write_through ? "write-through" : "on-flush"}};
+        j["flash"] =
+            d.wear ? Json{{"value_writes", d.wear->value_writes}, {"flushes", d.wear->flushes}}
+                   : Json(nullptr);
         AddModel(s, &j);
         if (in_use)
             j["driver_running"] = nullptr;
@@ -83,6 +90,13 @@ void PrintStatus(const DeviceState& d, const SYSTEMTIME& clock, bool json) {
                            : "lost: the clock comes back at " + FormatDate(d.rtc->reset_to, true)));
     }
     lines.push_back(Labelled("image", d.image.Describe()));
+    lines.push_back(Labelled("", d.image.DescribeFlushing()));
+    if (d.wear) {
+        lines.push_back(
+            Labelled("flash", std::to_string(d.wear->value_writes) + " value writes, " +
+                                  std::to_string(d.wear->flushes) + " flushes " +
+                                  (d.rtc ? "from the last boot to power-off" : "since the boot")));
+    }
     const std::string driver = Labelled("driver", "");
     for (const std::string& line : StatusLines(s)) {
         lines.push_back(in_use && line.rfind(driver, 0) == 0

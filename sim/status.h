@@ -19,6 +19,9 @@ struct DeviceState {
     const char* power;  // "off", "on", "suspended", or "in use" by another run
     const Rtc* rtc;
     const Image& image;
+    // The registry's value writes and flushes since the boot while it is on; of its last time
+    // on while it is off; none before its first boot.
+    const Wear* wear = nullptr;
 };
 
 // Prints the device's lines and the model's, as text or as one JSON object. The hive must be

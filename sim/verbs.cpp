@@ -101,13 +101,13 @@ class StepWords {
         return true;
     }
     // A count of up to six digits.
-    bool Count(int* count) {
-        const std::string& word = w_[i_].text;
+    bool Count(int* count, const std::string& expected = "a count after the line, like 3") {
+        const std::string word = AtEnd() ? "" : w_[i_].text;
         unsigned n = 0;
         const char* end = word.data() + word.size();
         auto [stop, ec] = std::from_chars(word.data(), end, n);
         if (word.empty() || word.size() > kMostCountDigits || ec != std::errc() || stop != end)
-            return Fail("a count after the line, like 3");
+            return Fail(expected);
         *count = static_cast<int>(n);
         ++i_;
         return true;
@@ -169,6 +169,21 @@ bool ReadLine(StepWords& w, Step* s) {
     return w.Line(&s->text);
 }
 
+bool ReadFlushing(StepWords& w, Step* s) {
+    s->on = w.Take("write-through");
+    return s->on || w.Take("on-flush") || w.Fail("write-through or on-flush " + w.After());
+}
+
+// Seconds, or "default" (count -1): the value is removed.
+bool ReadInterval(StepWords& w, Step* s) {
+    return w.Take("default") || w.Count(&s->count, "seconds or 'default' " + w.After());
+}
+
+bool ReadWriteCount(StepWords& w, Step* s) {
+    const std::string expected = "a count of value writes from 1, like 5, " + w.After();
+    return w.Count(&s->count, expected) && (s->count > 0 || w.Fail(expected));
+}
+
 bool ReadSnapshot(StepWords& w, Step* s) {
     return w.Take("none") || w.Date(&s->date, "a date or 'none' " + w.After());
 }
@@ -213,6 +228,14 @@ constexpr Verb kVerbs[] = {
      .allowed = kPowerUp,
      .after = kPowerOff,
      .on = &Session::PowerCut},
+    {.name = "power-cut after-write",
+     .words = "N",
+     .help = "arms a power cut right after the Nth registry value write from here on, in "
+             "whichever later step makes it: that step ends there, and the steps up to the next "
+             "boot find the device off (those that can come while it is off are played so)",
+     .allowed = kPowerUp,
+     .parse = ReadWriteCount,
+     .on = &Session::ArmPowerCut},
     {.name = "pull-battery",
      .words = "[DATE]",
      .help = "power is lost and the real-time clock with it; it comes back at DATE (default "
@@ -248,8 +271,23 @@ constexpr Verb kVerbs[] = {
      .allowed = kPowerOff,
      .parse = ReadOnOff,
      .at_rest = &AtRest::SetNotifications},
+    {.name = "flushing",
+     .words = "write-through|on-flush",
+     .help = "the image's registry writes each value through to storage as it is written, or "
+             "only when the hive is flushed (a new device's); it lasts until changed",
+     .allowed = kPowerOff,
+     .parse = ReadFlushing,
+     .at_rest = &AtRest::SetFlushing},
+    {.name = "interval",
+     .words = "SECONDS|default",
+     .help = "\"TimewardInterval\" in the image: seconds between periodic snapshots (the driver "
+             "takes 60 to 86400), or no value: 300",
+     .allowed = kPowerOff,
+     .parse = ReadInterval,
+     .at_rest = &AtRest::SetInterval},
     {.name = "status",
-     .help = "show the device where the step comes",
+     .help = "show the device where the step comes (on, with the value writes and flushes "
+             "since the boot)",
      .allowed = kPowerAny,
      .on = &Session::Status,
      .at_rest = &AtRest::Status},

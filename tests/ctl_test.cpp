@@ -133,6 +133,8 @@ TEST_F(Timewardctl, TheModelForeseesTheStartUpCheckForEveryStore) {
                   row.bad_value ? row.bad_value : "");
         EXPECT_EQ(s.dwSwitch, row.switch_state);
         EXPECT_EQ(s.dwNextStart, row.next_start);
+        EXPECT_EQ(s.dwInterval, row.interval_state);
+        EXPECT_EQ(s.dwIntervalSeconds, row.interval_s);
 
         Result r = Ctl({u"status"});
         EXPECT_EQ(r.status, row.key ? 0 : 3) << r.err;
@@ -149,6 +151,9 @@ TEST_F(Timewardctl, TheModelForeseesTheStartUpCheckForEveryStore) {
         EXPECT_EQ(!coredll::clock::SetSystemTimeCalls().empty(), row.next_start == NEXT_RESTORE);
         EXPECT_EQ(CountLines("We did not save RTC before\r\n"),
                   row.next_start == NEXT_NO_SNAPSHOT ? 1 : 0);
+        EXPECT_EQ(CountLines("The saved time is torn: a snapshot was cut short, nothing is "
+                             "restored\r\n"),
+                  row.next_start == NEXT_TORN ? 1 : 0);
         StopSaver();
     }
 }
@@ -168,7 +173,7 @@ TEST_F(Timewardctl, SaveWaitsForTheDriversSnapshot) {
     EXPECT_EQ(CountLines("RTC is saved\r\n"), 1);
     EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCHour", true), 10u);  // flushed
     EXPECT_EQ(coredll::reg::GetDword(kKey, "TimewardImplemented"), 0u);
-    EXPECT_EQ(coredll::reg::Counters().sets, 9u);  // the driver's nine, none of timewardctl's
+    EXPECT_EQ(coredll::reg::Counters().sets, 10u);  // the driver's ten, none of timewardctl's
 }
 
 TEST_F(Timewardctl, SaveWithNoDriverSaysSoAndFails) {

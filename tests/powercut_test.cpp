@@ -21,13 +21,18 @@ const SYSTEMTIME kNew = Record(2026, 12, 8, 10, 0, 0, 0);     // the clock at th
 
 class PowerCut : public SimTest {
   protected:
-    // A device whose hive file holds the driver's key and, optionally, a flushed snapshot.
-    void Boot(bool with_snapshot) {
+    // A device whose hive file holds the driver's key and, optionally, a flushed snapshot:
+    // `old`, as an older driver wrote it (no check), or as this one does.
+    void Boot(bool with_snapshot, const SYSTEMTIME& old = kOld, bool older_driver = true) {
         coredll::Reset();
         coredll::debug::EchoToStderr(false);
         coredll::reg::CreateKey(kKey);
-        if (with_snapshot)
-            StoreSnapshot(kOld);
+        if (with_snapshot && older_driver)
+            StoreSnapshot(old, kSignature, /*with_check=*/false);
+        if (with_snapshot && !older_driver) {
+            coredll::clock::SetWall(old);
+            SaveCurrentTime();
+        }
         std::ofstream(hive_, std::ios::trunc) << coredll::reg::ExportText();
         ASSERT_TRUE(coredll::reg::LoadHiveFile(hive_, nullptr));
         coredll::reg::ResetCounters();
@@ -70,10 +75,10 @@ TEST_F(PowerCut, AfterEveryCallOfASnapshotTheNextBootRestoresTheOldOrTheNewOne) 
         coredll::clock::SetWall(kNew);
         SaveCurrentTime();
         const int calls =
-            static_cast<int>(coredll::reg::Counters().opens + coredll::reg::Counters().sets +
-                             coredll::reg::Counters().closes + 1);
-        ASSERT_EQ(calls, 30) << "10 opens, 9 sets, 1 flush, 10 closes";
-        const int flush_call = 29;  // the flush, before its key's close
+            static_cast<int>(coredll::reg::Counters().opens + coredll::reg::Counters().queries +
+                             coredll::reg::Counters().sets + coredll::reg::Counters().closes + 1);
+        ASSERT_EQ(calls, 39) << "13 opens, 11 sets, 1 flush, 13 closes, and a query of the check";
+        const int flush_call = 38;  // the flush, before its key's close
         for (int n = 1; n <= calls; ++n) {
             Boot(with_snapshot);
             coredll::clock::SetWall(kNew);
@@ -114,7 +119,8 @@ TEST_F(PowerCut, AtEveryPointOfStartupTheNextBootRestoresTheSame) {
     const int calls =
         static_cast<int>(coredll::reg::Counters().opens + coredll::reg::Counters().queries +
                          coredll::reg::Counters().closes);
-    ASSERT_EQ(calls, 30) << "the switch, the signature and eight fields: open, query, close each";
+    ASSERT_EQ(calls, 33)
+        << "the switch, the signature, eight fields and the check: open, query, close each";
     for (int n = 1; n <= calls; ++n) {
         Boot(true);
         coredll::threads::FailEventCreation(true);
@@ -128,34 +134,71 @@ TEST_F(PowerCut, AtEveryPointOfStartupTheNextBootRestoresTheSame) {
 }
 
 // Another driver flushes the registry while a snapshot is half written, then power fails:
-// the hive holds the fields written so far from the new snapshot and the rest from the old.
-TEST_F(PowerCut, AForeignFlushMidSnapshotLeavesAMixOfTwoSnapshots) {
-    WORD SYSTEMTIME::*const fields[] = {&SYSTEMTIME::wYear,      &SYSTEMTIME::wMonth,
-                                        &SYSTEMTIME::wDayOfWeek, &SYSTEMTIME::wDay,
-                                        &SYSTEMTIME::wHour,      &SYSTEMTIME::wMinute,
-                                        &SYSTEMTIME::wSecond,    &SYSTEMTIME::wMilliseconds};
+// the hive holds the fields written so far from the new snapshot and the rest from the old,
+// which could be an hour ahead of both. The next start restores nothing, and says why.
+TEST_F(PowerCut, AForeignFlushMidSnapshotLeavesAMixThatIsNotRestored) {
     for (int written = 1; written < 8; ++written) {
         Boot(true);
         coredll::clock::SetWall(kNew);
-        // Each value's write is open, set, close: the close of the last field written is call
-        // 3 * written.
-        CutAfterCall(3 * written, [] { coredll::reg::Flush(); });
+        // The check's query and its pending value come first (six calls); then each value's
+        // write is open, set, close.
+        CutAfterCall(6 + 3 * written, [] { coredll::reg::Flush(); });
         SaveCurrentTime();
-        SYSTEMTIME mix = kOld;
-        for (int f = 0; f < written; ++f)
-            mix.*fields[f] = coredll::clock::Now().*fields[f];
-        std::optional<SYSTEMTIME> restored = Reboot();
-        ASSERT_TRUE(restored) << written;
-        EXPECT_TRUE(SameTime(*restored, mix)) << written << ": " << Show(*restored);
+        EXPECT_FALSE(Reboot()) << written;
+        EXPECT_EQ(CountLines("The saved time is torn: a snapshot was cut short, nothing is "
+                             "restored\r\n"),
+                  1)
+            << written;
     }
-    // After the hour: 10:59:59.900, an hour later than either snapshot.
-    Boot(true);
-    coredll::clock::SetWall(kNew);
-    CutAfterCall(15, [] { coredll::reg::Flush(); });
-    SaveCurrentTime();
-    std::optional<SYSTEMTIME> restored = Reboot();
-    ASSERT_TRUE(restored);
-    EXPECT_TRUE(SameTime(*restored, Record(2026, 12, 8, 10, 59, 59, 900))) << Show(*restored);
+}
+
+// The registry writes each value through to storage: a cut after any single value write of a
+// snapshot, across each boundary of the calendar and after a set back by an hour, on a store
+// of an older driver or of this one. The next start restores the old snapshot, the new one or
+// nothing: never a mix of them.
+TEST_F(PowerCut, WritingThroughACutAfterAnyValueWriteRestoresOneWholeSnapshotOrNone) {
+    const struct {
+        const char* name;
+        SYSTEMTIME old_time, new_time;
+    } rows[] = {
+        {"minute", Record(2026, 12, 8, 9, 58, 59, 900), Record(2026, 12, 8, 9, 59, 0, 0)},
+        {"hour", kOld, kNew},
+        {"day", Record(2026, 12, 8, 23, 59, 59, 900), Record(2026, 12, 9, 0, 0, 0, 0)},
+        {"month", Record(2026, 11, 30, 23, 59, 59, 900), Record(2026, 12, 1, 0, 0, 0, 0)},
+        {"year", Record(2026, 12, 31, 23, 59, 59, 900), Record(2027, 1, 1, 0, 0, 0, 0)},
+        {"set back an hour", Record(2026, 12, 8, 10, 0, 0, 0), Record(2026, 12, 8, 9, 0, 0, 0)},
+    };
+    for (const auto& row : rows) {
+        for (bool older_driver : {true, false}) {
+            // A pending check, eight fields, the signature and the check; no pending check
+            // where the store has one.
+            const int writes = older_driver ? 11 : 10;
+            for (int n = 1; n <= writes; ++n) {
+                Boot(true, row.old_time, older_driver);
+                coredll::reg::WriteThrough(true);
+                coredll::clock::SetWall(row.new_time);
+                auto sets = std::make_shared<int>(0);
+                coredll::reg::SetCallHook([sets, n](coredll::RegCall call, std::u16string_view,
+                                                    LONG result) {
+                    if (call == coredll::RegCall::kSet && result == ERROR_SUCCESS && ++*sets == n)
+                        coredll::reg::DetachHiveFile();
+                });
+                SaveCurrentTime();
+                ASSERT_EQ(*sets, writes) << row.name << ": the value writes of a snapshot";
+                const std::optional<SYSTEMTIME> restored = Reboot();
+                const std::string where = std::string(row.name) + (older_driver ? ", older" : "") +
+                                          ", cut after write " + std::to_string(n);
+                if (n == writes) {
+                    ASSERT_TRUE(restored) << where;
+                    EXPECT_TRUE(SameTime(*restored, row.new_time)) << where;
+                } else if (restored) {
+                    EXPECT_TRUE(SameTime(*restored, row.old_time) ||
+                                SameTime(*restored, row.new_time))
+                        << where << ": " << Show(*restored);
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ TEST_F(Saver, ADayWithoutRequestsIs288Snapshots) {
     coredll::clock::Advance(24ull * 3600 * 1000);
     EXPECT_EQ(Snapshots(), 288);
     coredll::RegCounters c = coredll::reg::Counters();
-    EXPECT_EQ(c.sets, 288u * 9);
+    EXPECT_EQ(c.sets, 288u * 10 + 1) << "ten values each, and a pending check before the first";
     EXPECT_EQ(c.flushes, 288u);
     EXPECT_EQ(c.open_handles, 0u);
 }
@@ -128,6 +128,90 @@ TEST_F(Saver, FailingWaitDoesNotSpin) {
     EXPECT_EQ(Snapshots(), 13);
 }
 
+// A bug elsewhere in the process closes "SaveRTCEvent" under the saver: its wait fails, and
+// the stop still ends it at once.
+TEST_F(Saver, AFailedWaitDoesNotHoldAStop) {
+    coredll::clock::Advance(2000);
+    CloseHandle(g_hSaveEvent);
+    RequestSave();  // the wait after this snapshot fails
+    coredll::clock::Settle();
+    ASSERT_EQ(Snapshots(), 1);
+    const uint64_t before = coredll::clock::NowMs();
+    EXPECT_TRUE(StopSaver());
+    EXPECT_EQ(coredll::clock::NowMs(), before) << "the stop waited in virtual time";
+    EXPECT_EQ(Snapshots(), 2);
+}
+
+// Sets the clock `ms` away from where it runs, as a time client does, and lets the saver wake.
+void SetClockBy(int64_t ms) {
+    int64_t now = 0;
+    ASSERT_TRUE(coredll::clock::ToMs(coredll::clock::Now(), &now));
+    const SYSTEMTIME set = coredll::clock::FromMs(now + ms);
+    ASSERT_TRUE(SetSystemTime(&set));
+    coredll::clock::Settle();
+}
+
+// A time client nudges the clock by two seconds every 10 s: no snapshot of its own, and the
+// periodic ones keep their time.
+TEST_F(Saver, NudgesCostNoSnapshotAndThePeriodicOnesComeOnTime) {
+    for (int i = 0; i < 60; ++i) {
+        coredll::clock::Advance(10000);
+        SetClockBy(i % 2 ? -2000 : 2000);
+    }
+    std::vector<uint64_t> at;
+    for (const coredll::debug::Line& line : coredll::debug::Lines()) {
+        if (line.text == u"RTC is saved\r\n")
+            at.push_back(line.at_ms);
+    }
+    EXPECT_EQ(at, (std::vector<uint64_t>{SAVE_INTERVAL_MS, 2 * SAVE_INTERVAL_MS}));
+}
+
+// A set is saved at once when it moved the clock by more than the restore margin, either way.
+TEST_F(Saver, ASetBeyondTheMarginEitherWayIsSavedAtOnce) {
+    const struct {
+        int64_t by_s;
+        int snapshots;
+    } rows[] = {{300, 0}, {301, 1}, {-300, 0}, {-301, 1}, {-3600, 1}, {86400, 1}};
+    coredll::clock::Advance(1000);  // the saver has registered
+    for (const auto& row : rows) {
+        const int before = Snapshots();
+        coredll::clock::Advance(10000);
+        SetClockBy(row.by_s * 1000);
+        EXPECT_EQ(Snapshots() - before, row.snapshots) << "set by " << row.by_s << " s";
+    }
+}
+
+// "TimewardInterval" within its bounds is the interval; out of them, or of another type, the
+// saver takes 300 s and says why once.
+TEST_F(SaverStart, TheIntervalIsTimewardIntervalWithinItsBounds) {
+    const struct {
+        coredll::RegValue value;
+        uint64_t ms;
+        const char* line;
+    } rows[] = {
+        {{REG_DWORD, {60, 0, 0, 0}}, 60000, nullptr},
+        {{REG_DWORD, {0x81, 0x51, 0x01, 0}},
+         SAVE_INTERVAL_MS,
+         "TimewardInterval 86401 is out of range (60 to 86400 seconds): the saver uses 300\r\n"},
+        {{REG_SZ, {'6', 0, '0', 0, 0, 0}},
+         SAVE_INTERVAL_MS,
+         "TimewardInterval is not a REG_DWORD: the saver uses 300\r\n"},
+    };
+    for (const auto& row : rows) {
+        coredll::reg::SetValue(kKey, "TimewardInterval", row.value);
+        coredll::debug::Clear();
+        ASSERT_EQ(StartClockKeeping(nullptr), 1u);
+        coredll::clock::Advance(row.ms - 1);
+        EXPECT_EQ(Snapshots(), 0) << row.ms;
+        coredll::clock::Advance(1);
+        EXPECT_EQ(Snapshots(), 1) << row.ms;
+        coredll::clock::Advance(row.ms);
+        EXPECT_EQ(Snapshots(), 2) << row.ms;
+        ASSERT_TRUE(StopSaver());
+        EXPECT_EQ(CountLines(row.line ? row.line : ""), row.line ? 1 : 0);
+    }
+}
+
 TEST_F(Saver, StopTakesOneLastSnapshotAndEndsTheThread) {
     coredll::clock::SetWall(Record(2026, 8, 8, 8, 8, 8));
     StopSaver();
@@ -185,6 +269,8 @@ TEST_F(SaverStart, TimeChangesAreWatchedFromTheSaverThreadUntilTheLastStop) {
     ASSERT_EQ(StartClockKeeping(nullptr), 1u);
     EXPECT_TRUE(coredll::notify::Registrations().empty()) << "start-up registered";
     coredll::clock::Settle();
+    EXPECT_TRUE(coredll::notify::Registrations().empty()) << "before the saver's first wait";
+    coredll::clock::Advance(1000);
     std::vector<coredll::notify::Registration> r = coredll::notify::Registrations();
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(r[0].app, u"\\\\.\\Notifications\\NamedEvents\\TimewardTimeChanged");
@@ -207,6 +293,9 @@ TEST_F(SaverStart, ARegistrationThatFailsIsMadeAtALaterWake) {
     coredll::clock::Advance(SAVE_INTERVAL_MS);
     EXPECT_EQ(Snapshots(), 1);
     EXPECT_EQ(coredll::notify::Registrations().size(), 1u);
+    EXPECT_EQ(CountLines("TimewardTimeChanged cannot be registered (error 31): a clock that is set "
+                         "is saved at the next snapshot until it is\r\n"),
+              1);
     const SYSTEMTIME again = Record(2024, 8, 8, 8, 8, 8);
     SetSystemTime(&again);
     coredll::clock::Settle();

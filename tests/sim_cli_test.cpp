@@ -122,6 +122,8 @@ TEST_F(SimCli, RefusesBadScenarioFilesNamingTheLine) {
         {"boot\nexpect weather fine\n", "bad.tws:2: expected clock, line, no-line, snapshot"},
         {"boot\nshutdown now\n", "bad.tws:2: expected nothing more after shutdown"},
         {"boot\nnotifications off\n", "bad.tws:2: expected the device off for 'notifications'"},
+        {"interval soon\n", "bad.tws:1: expected seconds or 'default' after interval"},
+        {"boot\npower-cut after-write 0\n", "bad.tws:2: expected a count of value writes from 1"},
         {"expect line \"x\"\n", "bad.tws:1: expected the device on or suspended for 'expect line'"},
         {std::string("boot\n\0\n", 7), "bad.tws:2: expected text, not a NUL byte"},
         {std::string("\xFF\xFE"

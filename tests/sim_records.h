@@ -25,8 +25,21 @@ inline SYSTEMTIME Record(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD 
     return st;
 }
 
-// Writes a snapshot into the key as the saver would.
-inline void StoreSnapshot(const SYSTEMTIME& st, DWORD signature = kSignature) {
+// The check a whole snapshot of these eight values ends with: FNV-1a over their bytes, least
+// significant first (the tests' own copy of the rule).
+inline DWORD CheckOfValues(const DWORD (&values)[8]) {
+    DWORD hash = 2166136261u;
+    for (DWORD v : values) {
+        for (int b = 0; b < 4; ++b)
+            hash = (hash ^ ((v >> (8 * b)) & 0xFF)) * 16777619u;
+    }
+    return hash;
+}
+
+// Writes a snapshot into the key as the saver would; without its check, as an older driver
+// did.
+inline void StoreSnapshot(const SYSTEMTIME& st, DWORD signature = kSignature,
+                          bool with_check = true) {
     coredll::reg::SetDword(kKey, "RTCYear", st.wYear);
     coredll::reg::SetDword(kKey, "RTCMonth", st.wMonth);
     coredll::reg::SetDword(kKey, "RTCDayOfWeek", st.wDayOfWeek);
@@ -36,6 +49,10 @@ inline void StoreSnapshot(const SYSTEMTIME& st, DWORD signature = kSignature) {
     coredll::reg::SetDword(kKey, "RTCSecond", st.wSecond);
     coredll::reg::SetDword(kKey, "RTCMilliseconds", st.wMilliseconds);
     coredll::reg::SetDword(kKey, "TimewardSignature", signature);
+    const DWORD values[] = {st.wYear, st.wMonth,  st.wDayOfWeek, st.wDay,
+                            st.wHour, st.wMinute, st.wSecond,    st.wMilliseconds};
+    if (with_check)
+        coredll::reg::SetDword(kKey, "TimewardCheck", CheckOfValues(values));
 }
 
 inline bool SameTime(const SYSTEMTIME& a, const SYSTEMTIME& b) {

@@ -74,6 +74,9 @@ TEST_F(SimUsage, HelpNamesEveryFormAndTheScenarioFormat) {
                                  "clock DATE",
                                  "switch on|off",
                                  "notifications on|off",
+                                 "power-cut after-write N",
+                                 "flushing write-through|on-flush",
+                                 "interval SECONDS|default",
                                  "expect clock DATE [within DURATION]",
                                  "expect clock snapshot",
                                  "expect line \"TEXT\" [COUNT]",
@@ -183,7 +186,10 @@ TEST_F(SimUsage, StatusAndCtlStatusSayTheSameOfEveryStore) {
 // status foretells the boot after a battery pull, changes nothing, and tells a running device.
 TEST_F(SimUsage, StatusTellsWhatTheNextBootWillDo) {
     ASSERT_EQ(On("--instant --date 2026-12-08T09:00 boot run 2h shutdown"), 0) << err_;
-    ASSERT_EQ(On("pull-battery 2026-12-08T09:00 notifications off"), 0) << err_;
+    ASSERT_EQ(On("pull-battery 2026-12-08T09:00 notifications off flushing write-through "
+                 "interval 600"),
+              0)
+        << err_;
     const std::string hive = ReadFile(device_ / "hive.reg");
     ASSERT_EQ(On("status --json"), 0) << err_;
     const nlohmann::json j = nlohmann::json::parse(out_);
@@ -191,6 +197,11 @@ TEST_F(SimUsage, StatusTellsWhatTheNextBootWillDo) {
     EXPECT_EQ(j["power"], "off");
     EXPECT_EQ(j["battery"], "lost");
     EXPECT_EQ(j["image"]["notifications"], false);
+    EXPECT_EQ(j["image"]["flushing"], "write-through");
+    EXPECT_EQ(j["interval"]["seconds"], 600);
+    // 25 snapshots of ten values, a pending check before the first, and the shutdown's flush.
+    EXPECT_EQ(j["flash"]["value_writes"], 251);
+    EXPECT_EQ(j["flash"]["flushes"], 26);
     EXPECT_EQ(j["clock"], "2026-12-08T09:00:00.000Z");  // the clock the boot starts from
     EXPECT_EQ(j["next_start"]["to"], "2026-12-08T11:00:00.000Z");
     EXPECT_EQ(j["next_start"]["snapshot_ahead_s"], 7200);
@@ -205,6 +216,7 @@ TEST_F(SimUsage, StatusTellsWhatTheNextBootWillDo) {
     EXPECT_TRUE(Has(out_, " (on)\n")) << out_;
     EXPECT_TRUE(Has(out_, "driver     running: the Device Manager lists it in Drivers\\Active\n"))
         << out_;
+    EXPECT_TRUE(Has(out_, "flash      0 value writes, 0 flushes since the boot\n")) << out_;
     // A power cut with the driver listed: the next boot's list starts empty, and at rest none.
     ASSERT_EQ(On("--instant boot run 6m power-cut"), 0) << err_;
     ASSERT_EQ(On("status"), 0) << err_;

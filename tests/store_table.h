@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "interval.h"
+#include "sim_records.h"
 #include "store_status.h"
 
 namespace timeward_test {
@@ -44,6 +46,12 @@ inline std::string Signed(WORD h, WORD mi, WORD s, const std::string& change = "
     return change == "TimewardSignature" ? out : out + Dword("TimewardSignature", signature);
 }
 
+// The check a whole snapshot Signed(h, mi, s) ends with.
+inline std::string CheckOf(WORD h, WORD mi, WORD s) {
+    const DWORD values[] = {2026, 12, 2, 8, h, mi, s, 0};
+    return Dword("TimewardCheck", CheckOfValues(values));
+}
+
 struct StoreRow {
     const char* name;
     bool key;
@@ -53,6 +61,8 @@ struct StoreRow {
     DWORD switch_state;     // SWITCH_STATE
     DWORD next_start;       // NEXT_START
     std::string next_text;  // the words of the next start
+    DWORD interval_state = INTERVAL_ABSENT;
+    DWORD interval_s = 300;  // in effect
     // Where a row names them: the words of the snapshot, and the seconds the snapshot is ahead
     // of the clock as JSON gives them.
     std::string snapshot_text = "";
@@ -62,6 +72,7 @@ struct StoreRow {
 inline std::vector<StoreRow> StoreTable() {
     const std::string on = Dword("TimewardImplemented", 0);
     const std::string restore_text = "restore to 2026-12-08 11:30:00.000 UTC, 2 h ahead";
+    const std::string restore = Signed(11, 30, 0);
     return {
         {"no key", false, "", SNAPSHOT_NONE, nullptr, SWITCH_ABSENT, NEXT_NO_SNAPSHOT,
          "no restore: no snapshot"},
@@ -107,14 +118,32 @@ inline std::vector<StoreRow> StoreTable() {
         {"29 February of a common year", true,
          Signed(11, 30, 0, Dword("RTCMonth", 2) + Dword("RTCDay", 29)), SNAPSHOT_INVALID, "RTCDay",
          SWITCH_ABSENT, NEXT_NO_SNAPSHOT, "no restore: no snapshot",
-         "invalid: \"RTCDay\" is 29, out of range"},
+         INTERVAL_ABSENT, 300, "invalid: \"RTCDay\" is 29, out of range"},
         {"a value too long to read", true, Signed(11, 30, 0, "\"RTCHour\"=hex:0b,00,00,00,00"),
          SNAPSHOT_INVALID, "RTCHour", SWITCH_ABSENT, NEXT_NO_SNAPSHOT, "no restore: no snapshot",
-         "invalid: \"RTCHour\" is missing or not a number"},
+         INTERVAL_ABSENT, 300, "invalid: \"RTCHour\" is missing or not a number"},
         {"seventy years ahead", true, Signed(11, 30, 0, Dword("RTCYear", 2096)), SNAPSHOT_VALID,
          nullptr, SWITCH_ABSENT, NEXT_RESTORE,
-         "restore to 2096-12-08 11:30:00.000 UTC, 25568 d 2 h ahead",
+         "restore to 2096-12-08 11:30:00.000 UTC, 25568 d 2 h ahead", INTERVAL_ABSENT, 300,
          "2096-12-08 11:30:00.000 UTC: valid", 2209082400},
+        {"whole, with its check", true, Signed(11, 30, 0) + CheckOf(11, 30, 0), SNAPSHOT_VALID,
+         nullptr, SWITCH_ABSENT, NEXT_RESTORE, restore_text},
+        {"torn: the check is another record's", true, Signed(11, 30, 0) + CheckOf(10, 30, 0),
+         SNAPSHOT_TORN, nullptr, SWITCH_ABSENT, NEXT_TORN, "no restore: the snapshot is torn"},
+        {"torn: the check is pending", true, Signed(11, 30, 0) + Dword("TimewardCheck", 0),
+         SNAPSHOT_TORN, nullptr, SWITCH_ABSENT, NEXT_TORN, "no restore: the snapshot is torn"},
+        {"interval 60", true, restore + Dword("TimewardInterval", 60), SNAPSHOT_VALID, nullptr,
+         SWITCH_ABSENT, NEXT_RESTORE, restore_text, INTERVAL_SET, 60},
+        {"interval 86400", true, restore + Dword("TimewardInterval", 86400), SNAPSHOT_VALID,
+         nullptr, SWITCH_ABSENT, NEXT_RESTORE, restore_text, INTERVAL_SET, 86400},
+        {"interval 59", true, restore + Dword("TimewardInterval", 59), SNAPSHOT_VALID, nullptr,
+         SWITCH_ABSENT, NEXT_RESTORE, restore_text, INTERVAL_OUT_OF_RANGE},
+        {"interval 86401", true, restore + Dword("TimewardInterval", 86401), SNAPSHOT_VALID,
+         nullptr, SWITCH_ABSENT, NEXT_RESTORE, restore_text, INTERVAL_OUT_OF_RANGE},
+        {"interval a string", true, restore + "\"TimewardInterval\"=\"600\"\n", SNAPSHOT_VALID,
+         nullptr, SWITCH_ABSENT, NEXT_RESTORE, restore_text, INTERVAL_WRONG_TYPE},
+        {"interval binary", true, restore + "\"TimewardInterval\"=hex:58,02,00,00\n",
+         SNAPSHOT_VALID, nullptr, SWITCH_ABSENT, NEXT_RESTORE, restore_text, INTERVAL_WRONG_TYPE},
     };
 }
 

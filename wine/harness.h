@@ -72,6 +72,7 @@ void ResetKey();
 void SetValue(const wchar_t* name, DWORD type, const void* data, DWORD size);
 void SetDword(const wchar_t* name, DWORD value);
 bool GetDword(const wchar_t* name, DWORD* value);
+// A snapshot as a driver without "TimewardCheck" wrote it.
 void StoreSnapshot(const SYSTEMTIME& st);
 bool StoredSnapshot(SYSTEMTIME* st);
 

@@ -40,6 +40,13 @@ void StoreSnapshot(const SYSTEMTIME& st) {
     SetDword(L"RTCSecond", st.wSecond);
     SetDword(L"RTCMilliseconds", st.wMilliseconds);
     SetDword(L"TimewardSignature", kSignature);
+    // As a driver without the check wrote it: the cases edit the fields afterwards, which a
+    // check left by an earlier case's snapshot would call torn.
+    HKEY h;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_ALL_ACCESS, &h) == ERROR_SUCCESS) {
+        RegDeleteValueW(h, L"TimewardCheck");
+        RegCloseKey(h);
+    }
 }
 
 bool StoredSnapshot(SYSTEMTIME* st) {

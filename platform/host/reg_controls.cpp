@@ -226,6 +226,11 @@ void FailFlushes(bool fail) {
     Registry().fail_flushes = fail;
 }
 
+void WriteThrough(bool write_through) {
+    std::lock_guard<std::mutex> lock(Registry().mu);
+    Registry().write_through = write_through;
+}
+
 void TearNextFlush(Tear tear) {
     std::lock_guard<std::mutex> lock(Registry().mu);
     Registry().tear = tear;

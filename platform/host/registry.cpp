@@ -25,7 +25,7 @@ RegKey* Find(RegKey* root, const Path& path) {
 }
 
 // Hive files are written whole, or, when a flush is torn, stop where a power failure would.
-LONG FlushLocked(RegState& r) {
+LONG PersistLocked(RegState& r) {
     if (r.fail_flushes)
         return ERROR_WRITE_FAULT;
     // Drivers\Active lists this boot's drivers: the Device Manager makes it anew at every start,
@@ -42,8 +42,14 @@ LONG FlushLocked(RegState& r) {
     if (r.hive_file && !support::WriteAtomically(*r.hive_file, FormatReg(kept)))
         return ERROR_WRITE_FAULT;
     r.persisted = std::move(kept);
-    r.counters.flushes++;
     return ERROR_SUCCESS;
+}
+
+LONG FlushLocked(RegState& r) {
+    const LONG rc = PersistLocked(r);
+    if (rc == ERROR_SUCCESS)
+        r.counters.flushes++;
+    return rc;
 }
 
 namespace {
@@ -152,7 +158,7 @@ void ResetRegistry() {
     r.persisted = RegKey();
     r.hive_file.reset();
     r.handles.clear();
-    r.fail_opens = r.fail_flushes = false;
+    r.fail_opens = r.fail_flushes = r.write_through = false;
     r.fail_set_of.clear();
     r.tear = reg::Tear::kNone;
     r.counters = RegCounters();
@@ -252,7 +258,9 @@ COREDLL_API LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwT
         slot.name = std::u16string(View(lpValueName));
         slot.value.type = dwType;
         slot.value.data.assign(lpData, lpData + cbData);
-        return ERROR_SUCCESS;
+        // Writing through, the hive is on storage when the call returns; a write that cannot
+        // reach it fails, though the working copy holds the value.
+        return r.write_through ? PersistLocked(r) : ERROR_SUCCESS;
     });
 }
 

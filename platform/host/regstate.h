@@ -22,6 +22,7 @@ struct RegState {
     uintptr_t next_handle = 0x1000;
     bool fail_opens = false;
     bool fail_flushes = false;
+    bool write_through = false;
     std::u16string fail_set_of;  // folded; empty means none
     reg::Tear tear = reg::Tear::kNone;
     RegCounters counters;
@@ -32,8 +33,10 @@ RegState& Registry();
 
 // The key at `path` under `root`, or null.
 RegKey* Find(RegKey* root, const Path& path);
-// Makes the working copy the persisted one. Caller holds the lock.
+// Makes the working copy the persisted one, and counts a flush. Caller holds the lock.
 LONG FlushLocked(RegState& r);
+// The same without counting: what a write-through registry does after each value write.
+LONG PersistLocked(RegState& r);
 
 }  // namespace coredll::detail
 
