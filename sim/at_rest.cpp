@@ -97,6 +97,11 @@ int AtRest::PullBattery(const Step& s) {
     Out().Line(
         rtc_.time, "battery",
         "battery pulled: the real-time clock will come back at " + FormatDate(rtc_.reset_to));
+    std::string error;
+    if (!device_.LoseNotifications(&error)) {
+        Out().Fail("the device failed: " + error);
+        return kDeviceFailed;
+    }
     return WriteRtc();
 }
 
@@ -177,7 +182,8 @@ int ShowStatusAtRest(const Device& device, bool json) {
     coredll::Reset();
     coredll::debug::EchoToStderr(false);
     if (!device.ReadRtc(&rtc, &error) || !device.ReadImage(&image, &error) ||
-        !coredll::reg::LoadHiveFile(device.hive(), &error)) {
+        !coredll::reg::LoadHiveFile(device.hive(), &error) ||
+        !coredll::notify::AttachStore(device.notifications_file(), &error)) {
         Out().Fail(error);
         return kDeviceFailed;
     }

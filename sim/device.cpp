@@ -83,12 +83,16 @@ bool Device::Exists() const {
 int Device::Check(std::string* error) const {
     if (!Exists())
         return kAllHeld;
-    std::string text, rtc_text, image_text;
+    std::string text, rtc_text, image_text, store_text;
     if (!support::ReadWholeFile(hive(), &text, error) ||
         !support::ReadWholeFile(rtc_file(), &rtc_text, error) ||
-        (Present(image_file()) && !support::ReadWholeFile(image_file(), &image_text, error)))
+        (Present(image_file()) && !support::ReadWholeFile(image_file(), &image_text, error)) ||
+        (Present(notifications_file()) &&
+         !support::ReadWholeFile(notifications_file(), &store_text, error)))
         return kDeviceFailed;
-    if (!coredll::reg::ParseRegText(text, hive().string(), error))
+    std::vector<coredll::notify::Registration> store;
+    if (!coredll::reg::ParseRegText(text, hive().string(), error) ||
+        !coredll::notify::ParseStore(store_text, notifications_file().string(), &store, error))
         return kBadInput;
     Rtc rtc;
     Image image;
@@ -116,7 +120,8 @@ bool Device::Create(const SYSTEMTIME& start, bool* created, std::string* error) 
 }
 
 bool Device::Wipe(std::string* error) const {
-    for (const char* name : {"hive.reg", "hive.reg.tmp", "rtc", "rtc.tmp", "image", "image.tmp"}) {
+    for (const char* name : {"hive.reg", "hive.reg.tmp", "rtc", "rtc.tmp", "image", "image.tmp",
+                             "notifications", "notifications.tmp"}) {
         std::error_code ec;
         std::filesystem::remove(dir_ / name, ec);
         if (ec) {
@@ -188,6 +193,14 @@ bool Device::WriteImage(const Image& image, std::string* error) const {
     std::string text = kImageHeader;
     text += std::string("notifications ") + (image.notifications ? "on" : "off") + "\n";
     return support::WriteFileAtomically(image_file(), text, error);
+}
+
+bool Device::LoseNotifications(std::string* error) const {
+    std::error_code ec;
+    std::filesystem::remove(notifications_file(), ec);
+    if (ec)
+        *error = notifications_file().string() + ": cannot remove: " + ec.message();
+    return !ec;
 }
 
 DeviceLock::~DeviceLock() {

@@ -47,6 +47,11 @@ class Device {
     std::filesystem::path image_file() const {
         return dir_ / "image";
     }
+    // The notification subsystem's store, kept in battery-backed memory: it outlives a warm
+    // restart and goes with the battery.
+    std::filesystem::path notifications_file() const {
+        return dir_ / "notifications";
+    }
     // Whether any of its files is there; a file that cannot even be looked at counts as there,
     // so that reading it says why.
     bool Exists() const;
@@ -68,6 +73,8 @@ class Device {
     // A device made before its image had a file has the whole image.
     bool ReadImage(Image* image, std::string* error) const;
     bool WriteImage(const Image& image, std::string* error) const;
+    // The battery is gone: the notification subsystem's store is lost with it.
+    bool LoseNotifications(std::string* error) const;
 
   private:
     std::filesystem::path dir_;

@@ -53,6 +53,15 @@ void AddModel(const STORE_STATUS& s, Json* out) {
         {"text", NextStartText(s)}};
 }
 
+// The notification subsystem's store: "1 \\.\Notifications\NamedEvents\NAME" per
+// registration, the event's number first.
+std::vector<std::string> Registrations() {
+    std::vector<std::string> out;
+    for (const coredll::notify::Registration& r : coredll::notify::Registrations())
+        out.push_back(std::to_string(r.event) + " " + support::Utf8(r.app));
+    return out;
+}
+
 }  // namespace
 
 void PrintStatus(const DeviceState& d, const SYSTEMTIME& clock, bool json) {
@@ -64,6 +73,7 @@ void PrintStatus(const DeviceState& d, const SYSTEMTIME& clock, bool json) {
         j["power"] = d.power;
         j["battery"] = d.rtc && !d.rtc->battery_ok ? "lost" : "ok";
         j["image"] = {{"notifications", d.image.notifications}};
+        j["notification_store"] = Registrations();
         AddModel(s, &j);
         std::puts(j.dump(2).c_str());
         return;
@@ -77,6 +87,11 @@ void PrintStatus(const DeviceState& d, const SYSTEMTIME& clock, bool json) {
                            : "lost: the clock comes back at " + FormatDate(d.rtc->reset_to, true)));
     }
     lines.push_back(Labelled("image", d.image.Describe()));
+    const std::vector<std::string> registrations = Registrations();
+    if (registrations.empty())
+        lines.push_back(Labelled("notify", "the notification store holds no registration"));
+    for (const std::string& r : registrations)
+        lines.push_back(Labelled("notify", "registered: " + r));
     for (const std::string& line : StatusLines(s))
         lines.push_back(line);
     for (const std::string& line : lines)

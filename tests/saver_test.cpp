@@ -196,24 +196,46 @@ TEST_F(SaverStart, TimeChangesAreWatchedFromTheSaverThreadUntilTheLastStop) {
     EXPECT_TRUE(coredll::notify::Registrations().empty());
 }
 
+// A registration that fails, or a subsystem that is not up yet early in boot, delays only the
+// registration: it is made at a later wake, and nothing waits for it meanwhile.
 TEST_F(SaverStart, ARegistrationThatFailsIsMadeAtALaterWake) {
-    coredll::notify::FailRegistrations(1);
-    ASSERT_EQ(StartClockKeeping(nullptr), 1u);
-    coredll::clock::Settle();
-    const SYSTEMTIME corrected = Record(2025, 7, 7, 7, 7, 7);
-    SetSystemTime(&corrected);
-    coredll::clock::Settle();
-    EXPECT_EQ(Snapshots(), 0) << "not registered: not heard";
-    coredll::clock::Advance(SAVE_INTERVAL_MS);
-    EXPECT_EQ(Snapshots(), 1);
-    EXPECT_EQ(coredll::notify::Registrations().size(), 1u);
-    const SYSTEMTIME again = Record(2024, 8, 8, 8, 8, 8);
-    SetSystemTime(&again);
-    coredll::clock::Settle();
-    EXPECT_EQ(Snapshots(), 2) << "a clock that is set is saved at once";
-    EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCYear"), 2024u);
-    coredll::clock::Advance(SAVE_INTERVAL_MS - 1);
-    EXPECT_EQ(Snapshots(), 2) << "and the interval starts again";
+    const struct {
+        const char* why;
+        coredll::notify::Readiness readiness;
+        int failures;
+    } cases[] = {
+        {"it failed", coredll::notify::Readiness::kReady, 1},
+        {"not up yet", coredll::notify::Readiness::kFails, 0},
+        {"not up yet, and its calls wait", coredll::notify::Readiness::kBlocks, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        coredll::Reset();
+        coredll::reg::CreateKey(kKey);
+        coredll::clock::BoundDrivingWaits(kWaitBoundMs);
+        coredll::notify::FailRegistrations(c.failures);
+        coredll::notify::SetReadiness(c.readiness);
+        ASSERT_EQ(StartClockKeeping(nullptr), 1u) << "start-up waits for nothing";
+        coredll::clock::Settle();
+        const SYSTEMTIME corrected = Record(2025, 7, 7, 7, 7, 7);
+        SetSystemTime(&corrected);
+        coredll::clock::Settle();
+        EXPECT_EQ(Snapshots(), 0) << "not registered: not heard";
+        EXPECT_TRUE(coredll::notify::Registrations().empty());
+        coredll::notify::SetReadiness(coredll::notify::Readiness::kReady);
+        coredll::clock::Advance(SAVE_INTERVAL_MS);
+        EXPECT_EQ(Snapshots(), 1);
+        EXPECT_EQ(coredll::notify::Registrations().size(), 1u);
+        const SYSTEMTIME again = Record(2024, 8, 8, 8, 8, 8);
+        SetSystemTime(&again);
+        coredll::clock::Settle();
+        EXPECT_EQ(Snapshots(), 2) << "a clock that is set is saved at once";
+        EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCYear"), 2024u);
+        coredll::clock::Advance(SAVE_INTERVAL_MS - 1);
+        EXPECT_EQ(Snapshots(), 2) << "and the interval starts again";
+        StopDriver();
+        coredll::clock::Settle();
+    }
 }
 
 // An OS design without the notification component: the driver runs as it would without this
