@@ -443,10 +443,10 @@ TEST(Platform, ModuleLoadedAgainByItsOwnFileNameIsOneMoreReference) {
     EXPECT_TRUE(DisableThreadLibraryCalls(h));
     EXPECT_TRUE(FreeLibrary(h));
     EXPECT_EQ(GetModuleHandleW(kModule), h) << "one reference is left";
+    // Terminated (the simulation) or not (Wine, as Windows XP): either way the result says so.
     WCHAR cut[4];
     EXPECT_GE(GetModuleFileNameW(h, cut, 4), 3u) << "fills the buffer";
-    EXPECT_EQ(cut[3], 0) << "cut short, and terminated";
-    EXPECT_EQ(std::memcmp(cut, file, 3 * sizeof(WCHAR)), 0);
+    EXPECT_EQ(std::memcmp(cut, file, 3 * sizeof(WCHAR)), 0) << "cut short";
     EXPECT_TRUE(FreeLibrary(h));
     EXPECT_EQ(GetModuleHandleW(kModule), nullptr) << "gone with its last reference";
     EXPECT_EQ(GetLastError(), Error(ERROR_MOD_NOT_FOUND));
@@ -472,11 +472,13 @@ TEST(Platform, FreeLibraryAndExitThreadDropsTheThreadsReferenceAndEndsIt) {
 
 // timewardctl measures its waits with differences of the tick count, which survive its wrap.
 TEST(Platform, TickCountCountsMillisecondsAndWrapsAfter49Days) {
+    // The desktop's tick count moves in steps of 10 to 16 ms; the simulation's in 1 ms.
+    const DWORD kStep = kDesktop ? 16 : 1;
     DWORD before = GetTickCount();
     Sleep(0);
     EXPECT_LT(GetTickCount() - before, kEnds) << "Sleep(0) gives up the processor, no more";
-    Sleep(kShort);
-    EXPECT_GE(GetTickCount() - before, kShort - 1) << "1 ms steps under Wine";
+    Sleep(4 * kShort);
+    EXPECT_GE(GetTickCount() - before, 4 * kShort - kStep + 1);
     if (!MoveTickCountTo(0xFFFFFFF6))
         GTEST_SKIP() << "Wine's tick count is the machine's uptime, which no test can move to "
                         "its wrap";
