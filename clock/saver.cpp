@@ -167,6 +167,11 @@ extern "C" DWORD WINAPI SaveThreadProc(LPVOID pvSaver) {
             fSave = fDue;
         } else if (dwWake == WAIT_OBJECT_0 + dwTimeChange) {
             fSave = fDue || ClockWasSet(&last, &now);
+            if (!fSave) {
+                // A manual-reset "TimewardTimeChanged" that another process created stays set:
+                // left so, it would wake the saver again at once, for ever.
+                EventModify(pSaver->ahEvents[dwTimeChange], EVENT_RESET);
+            }
         } else {
             fSave = TRUE;  // a request, by name or by the driver, or the stop
         }

@@ -13,32 +13,6 @@ static const DWORD CHECK_SAVE_TIMEOUT_S = 10;
 // A snapshot may be one interval old, and a minute more for the saver's turn to come.
 static const DWORD SNAPSHOT_GRACE_S = 60;
 
-// The saver's interval: "TimewardInterval", a DWORD of seconds from 60 to 86400; absent, out of
-// range or of another type, the five minutes the driver keeps by default.
-#define INTERVAL_VALUE_NAME TEXT("TimewardInterval")
-static const DWORD DEFAULT_INTERVAL_S = 300;
-static const DWORD LEAST_INTERVAL_S = 60;
-static const DWORD GREATEST_INTERVAL_S = 86400;
-
-static DWORD SaveIntervalSeconds(void) {
-    HKEY hKey;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, 0, KEY_ALL_ACCESS, &hKey) !=
-        ERROR_SUCCESS) {
-        return DEFAULT_INTERVAL_S;
-    }
-    DWORD dwType = REG_NONE;
-    DWORD dwValue = 0;
-    DWORD cbData = sizeof(dwValue);
-    const LONG lResult =
-        RegQueryValueExW(hKey, INTERVAL_VALUE_NAME, NULL, &dwType, (LPBYTE)&dwValue, &cbData);
-    RegCloseKey(hKey);
-    if (lResult != ERROR_SUCCESS || dwType != REG_DWORD || cbData != sizeof(dwValue) ||
-        dwValue < LEAST_INTERVAL_S || dwValue > GREATEST_INTERVAL_S) {
-        return DEFAULT_INTERVAL_S;
-    }
-    return dwValue;
-}
-
 static const DWORD CHECK_COUNT = 6;
 
 struct CHECK_RESULT {
@@ -240,7 +214,7 @@ int CheckCommand(BOOL fJson) {
     CheckKey(&status, &aChecks[0]);
     CheckSwitch(&status, &aChecks[1]);
     CheckDriver(&status, &aChecks[2]);
-    CheckSnapshotAge(&status, SaveIntervalSeconds(), &aChecks[3]);
+    CheckSnapshotAge(&status, status.dwIntervalSeconds, &aChecks[3]);
     CheckRequestedSnapshot(&status, &aChecks[4]);
     CheckTimeChanges(&aChecks[5]);
 

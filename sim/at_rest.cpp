@@ -119,6 +119,11 @@ int AtRest::PullBattery(const Step& s) {
     Out().Line(
         rtc_.time, "battery",
         "battery pulled: the real-time clock will come back at " + FormatDate(rtc_.reset_to));
+    std::string error;
+    if (!device_.LoseNotifications(&error)) {
+        Out().Fail("the device failed: " + error);
+        return kDeviceFailed;
+    }
     return WriteRtc();
 }
 
@@ -231,7 +236,8 @@ int ShowStatusAtRest(const Device& device, bool json, bool in_use) {
     coredll::Reset();
     coredll::debug::EchoToStderr(false);
     if (!device.ReadRtc(&rtc, &error) || !device.ReadImage(&image, &error) ||
-        !device.ReadWear(&wear, &error) || !coredll::reg::LoadHiveFile(device.hive(), &error)) {
+        !device.ReadWear(&wear, &error) || !coredll::reg::LoadHiveFile(device.hive(), &error) ||
+        !coredll::notify::AttachStore(device.notifications_file(), &error)) {
         Out().Fail(error);
         return kDeviceFailed;
     }

@@ -91,12 +91,16 @@ bool Device::Exists() const {
 int Device::Check(std::string* error) const {
     if (!Exists())
         return kAllHeld;
-    std::string text, rtc_text, image_text;
+    std::string text, rtc_text, image_text, store_text;
     if (!support::ReadWholeFile(hive(), &text, error) ||
         !support::ReadWholeFile(rtc_file(), &rtc_text, error) ||
-        (Present(image_file()) && !support::ReadWholeFile(image_file(), &image_text, error)))
+        (Present(image_file()) && !support::ReadWholeFile(image_file(), &image_text, error)) ||
+        (Present(notifications_file()) &&
+         !support::ReadWholeFile(notifications_file(), &store_text, error)))
         return kDeviceFailed;
-    if (!coredll::reg::ParseRegText(text, hive().string(), error))
+    std::vector<coredll::notify::Registration> store;
+    if (!coredll::reg::ParseRegText(text, hive().string(), error) ||
+        !coredll::notify::ParseStore(store_text, notifications_file().string(), &store, error))
         return kBadInput;
     Rtc rtc;
     Image image;
@@ -124,8 +128,8 @@ bool Device::Create(const SYSTEMTIME& start, bool* created, std::string* error) 
 }
 
 bool Device::Wipe(std::string* error) const {
-    for (const char* name :
-         {"hive.reg", "hive.reg.tmp", "rtc", "rtc.tmp", "image", "image.tmp", "wear", "wear.tmp"}) {
+    for (const char* name : {"hive.reg", "hive.reg.tmp", "rtc", "rtc.tmp", "image", "image.tmp",
+                             "wear", "wear.tmp", "notifications", "notifications.tmp"}) {
         std::error_code ec;
         std::filesystem::remove(dir_ / name, ec);
         if (ec) {
@@ -233,6 +237,14 @@ bool Device::WriteWear(const Wear& wear, std::string* error) const {
     text += "value-writes " + std::to_string(wear.value_writes) + "\n";
     text += "flushes " + std::to_string(wear.flushes) + "\n";
     return support::WriteFileAtomically(wear_file(), text, error);
+}
+
+bool Device::LoseNotifications(std::string* error) const {
+    std::error_code ec;
+    std::filesystem::remove(notifications_file(), ec);
+    if (ec)
+        *error = notifications_file().string() + ": cannot remove: " + ec.message();
+    return !ec;
 }
 
 DeviceLock::~DeviceLock() {

@@ -64,6 +64,11 @@ class Device {
     std::filesystem::path wear_file() const {
         return dir_ / "wear";
     }
+    // The notification subsystem's store, kept in battery-backed memory: it outlives a warm
+    // restart and goes with the battery.
+    std::filesystem::path notifications_file() const {
+        return dir_ / "notifications";
+    }
     // Whether any of its files is there; a file that cannot even be looked at counts as there,
     // so that reading it says why.
     bool Exists() const;
@@ -88,6 +93,8 @@ class Device {
     // The wear of the last time on; none before the first boot.
     bool ReadWear(std::optional<Wear>* wear, std::string* error) const;
     bool WriteWear(const Wear& wear, std::string* error) const;
+    // The battery is gone: the notification subsystem's store is lost with it.
+    bool LoseNotifications(std::string* error) const;
 
   private:
     std::filesystem::path dir_;

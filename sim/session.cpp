@@ -167,6 +167,11 @@ std::optional<int> Session::ArmPowerCut(const Step& s) {
 std::optional<int> Session::PullBattery(const Step& s) {
     const SYSTEMTIME now = coredll::clock::Now();
     PowerOff(false, s.date);
+    std::string error;
+    if (!device_.LoseNotifications(&error)) {
+        Out().Fail("the device failed: " + error);
+        EndProcess(kDeviceFailed);
+    }
     Out().Line(now, "battery",
                "battery pulled: power is lost, and the real-time clock with it; it will come "
                "back at " +
@@ -295,7 +300,8 @@ bool Session::Boot() {
     coredll::debug::EchoToStderr(false);
     coredll::modules::SetSearchPath(options_.module_dir);
     if (!device_.ReadRtc(&rtc_, &error) || !device_.ReadImage(&image_, &error) ||
-        !coredll::reg::LoadHiveFile(device_.hive(), &error)) {
+        !coredll::reg::LoadHiveFile(device_.hive(), &error) ||
+        !coredll::notify::AttachStore(device_.notifications_file(), &error)) {
         Out().Fail(error);
         return false;
     }

@@ -14,6 +14,10 @@
 namespace tws {
 namespace {
 
+std::string Count(uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 using Json = nlohmann::ordered_json;
 
 std::string IsoDate(const SYSTEMTIME& st) {
@@ -56,6 +60,15 @@ void AddModel(const STORE_STATUS& s, Json* out) {
         {"text", NextStartText(s)}};
 }
 
+// The notification subsystem's store: "1 \\.\Notifications\NamedEvents\NAME" per
+// registration, the event's number first.
+std::vector<std::string> Registrations() {
+    std::vector<std::string> out;
+    for (const coredll::notify::Registration& r : coredll::notify::Registrations())
+        out.push_back(std::to_string(r.event) + " " + support::Utf8(r.app));
+    return out;
+}
+
 }  // namespace
 
 void PrintStatus(const DeviceState& d, const SYSTEMTIME& clock, bool json) {
@@ -74,6 +87,7 @@ void PrintStatus(const DeviceState& d, const SYSTEMTIME& clock, bool json) {
         j["flash"] =
             d.wear ? Json{{"value_writes", d.wear->value_writes}, {"flushes", d.wear->flushes}}
                    : Json(nullptr);
+        j["notification_store"] = Registrations();
         AddModel(s, &j);
         if (in_use)
             j["driver_running"] = nullptr;
@@ -93,10 +107,15 @@ void PrintStatus(const DeviceState& d, const SYSTEMTIME& clock, bool json) {
     lines.push_back(Labelled("", d.image.DescribeFlushing()));
     if (d.wear) {
         lines.push_back(
-            Labelled("flash", std::to_string(d.wear->value_writes) + " value writes, " +
-                                  std::to_string(d.wear->flushes) + " flushes " +
+            Labelled("flash", Count(d.wear->value_writes, "value write", "value writes") + ", " +
+                                  Count(d.wear->flushes, "flush", "flushes") + " " +
                                   (d.rtc ? "from the last boot to power-off" : "since the boot")));
     }
+    const std::vector<std::string> registrations = Registrations();
+    if (registrations.empty())
+        lines.push_back(Labelled("notify", "the notification store holds no registration"));
+    for (const std::string& r : registrations)
+        lines.push_back(Labelled("notify", "registered: " + r));
     const std::string driver = Labelled("driver", "");
     for (const std::string& line : StatusLines(s)) {
         lines.push_back(in_use && line.rfind(driver, 0) == 0

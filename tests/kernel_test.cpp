@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "sim_fixture.h"
@@ -90,6 +91,71 @@ TEST_F(KernelDeathTest, BoundedWaitForAThreadThatNeverEndsFails) {
             coredll::clock::Settle();
         },
         "a simulated thread spins");
+}
+
+DWORD WINAPI ReturnHoldingIt(LPVOID cs) {
+    EnterCriticalSection(static_cast<LPCRITICAL_SECTION>(cs));
+    return 0;
+}
+
+DWORD WINAPI EndAtOnce(LPVOID) {
+    return 0;
+}
+
+// What would corrupt a lock or hang the device is reported at once, by name.
+TEST_F(KernelDeathTest, MisusedLocksAreReportedByName) {
+    static CRITICAL_SECTION cs;
+    const struct {
+        std::function<void()> misuse;
+        const char* report;
+    } cases[] = {
+        {[] { LeaveCriticalSection(&cs); },
+         "LeaveCriticalSection by a thread that does not own the section"},
+        {[] {
+             HANDLE t = CreateThread(nullptr, 0, ReturnHoldingIt, &cs, 0, nullptr);
+             coredll::clock::Settle();
+             LeaveCriticalSection(&cs);
+             CloseHandle(t);
+         },
+         "a simulated thread's procedure returned holding a critical section"},
+        {[] {
+             EnterCriticalSection(&cs);
+             DeleteCriticalSection(&cs);
+         },
+         "DeleteCriticalSection of a section that a thread holds"},
+        {[] {
+             EnterCriticalSection(&cs);
+             coredll::Reset();
+         },
+         "a critical section is still held"},
+        {[] {
+             coredll::modules::WithLoaderLock([] {
+                 HANDLE t = CreateThread(nullptr, 0, EndAtOnce, nullptr, 0, nullptr);
+                 WaitForSingleObject(t, INFINITE);
+             });
+         },
+         "a wait for a thread's end while holding the loader lock: a deadlock"},
+    };
+    for (const auto& c : cases) {
+        InitializeCriticalSection(&cs);
+        EXPECT_DEATH(c.misuse(), c.report);
+        DeleteCriticalSection(&cs);
+    }
+}
+
+// The notification subsystem sets a registered event from a thread of its own, after the change
+// of the clock, once a driving thread lets time pass; its store outlives the registering module.
+TEST_F(Kernel, ATimeChangeIsDeliveredLaterByTheNotificationThread) {
+    WCHAR app[] = u"\\\\.\\Notifications\\NamedEvents\\Changed";
+    HANDLE e = CreateEventW(nullptr, FALSE, FALSE, u"Changed");
+    ASSERT_TRUE(CeRunAppAtEvent(app, NOTIFICATION_EVENT_TIME_CHANGE));
+    const SYSTEMTIME later = Record(2027, 1, 1, 0, 0);
+    ASSERT_TRUE(SetSystemTime(&later));
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT) << "set from inside SetSystemTime";
+    EXPECT_EQ(coredll::threads::Alive(), 0) << "the kernel's thread is no process's";
+    coredll::clock::Settle();
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_OBJECT_0);
+    CloseHandle(e);
 }
 
 TEST_F(Kernel, BoundedWaitMovesVirtualTimeOnUntilTheThreadEnds) {

@@ -323,4 +323,13 @@ TEST_F(Lifecycle, FreeLibraryWithoutDeinitLeavesTheSaverItsCode) {
     EXPECT_FALSE(coredll::modules::IsLoaded(u"Timeward.dll"));
 }
 
+using LifecycleDeathTest = Lifecycle;
+
+// The Device Manager never calls RTC_Deinit from a DllMain: there the last stop's wait for the
+// saver's end would never end, as the saver cannot end without the loader lock.
+TEST_F(LifecycleDeathTest, DeinitHoldingTheLoaderLockIsADeadlockReportedByName) {
+    EXPECT_DEATH(coredll::modules::WithLoaderLock([this] { Deinit(); }),
+                 "a wait for a thread's end while holding the loader lock: a deadlock");
+}
+
 }  // namespace

@@ -29,6 +29,8 @@ DWORD Error(LONG code) {
 }
 
 const WCHAR kKey[] = TEXT("SOFTWARE\\TimewardPlatformCases");
+// A module every backend can load: the driver's own, found where the backend looks for it.
+const WCHAR kModule[] = TEXT("Timeward.dll");
 
 // The case's own key, new and empty; deleted at the end.
 class Key {
@@ -106,6 +108,20 @@ TEST(Platform, RegistryValueAnswers) {
               ERROR_INVALID_PARAMETER);
     EXPECT_EQ(RegQueryValueExW(h, TEXT("Absent"), nullptr, &type, small, &cb),
               ERROR_FILE_NOT_FOUND);
+    const BYTE two[] = {0x34, 0x12};
+    ASSERT_EQ(RegSetValueExW(h, TEXT("Short"), 0, REG_BINARY, two, sizeof two), ERROR_SUCCESS);
+    value = 0xFFFFFFFF;
+    cb = 4;
+    EXPECT_EQ(
+        RegQueryValueExW(h, TEXT("Short"), nullptr, &type, reinterpret_cast<BYTE*>(&value), &cb),
+        ERROR_SUCCESS)
+        << "data shorter than a DWORD";
+    EXPECT_EQ(cb, 2u);
+    EXPECT_EQ(value, 0xFFFF1234u) << "only its own bytes are written";
+    EXPECT_EQ(RegDeleteValueW(h, TEXT("Short")), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExW(h, TEXT("Short"), nullptr, nullptr, nullptr, &cb),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteValueW(h, TEXT("Short")), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(h), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegQueryValueExW(h, TEXT("Year"), nullptr, nullptr, nullptr, &cb),
@@ -289,25 +305,27 @@ TEST(Platform, ThreadEndsWithItsExitCode) {
 }
 
 TEST(Platform, ThreadWithAStackNoProcessCanReserveIsRefused) {
-    if (kDesktop)
-        GTEST_SKIP() << "Windows CE reserves at most its 32 MB process slot; desktop Win32 more";
+    if (kDesktop && sizeof(void*) == 8)
+        GTEST_SKIP() << "Windows CE reserves at most its 32 MB process slot; 64-bit Win32 more";
     SetLastError(0);
     EXPECT_EQ(CreateThread(nullptr, 0x40000000, EndWhenSet, nullptr, 0, nullptr), nullptr);
     EXPECT_EQ(GetLastError(), Error(ERROR_NOT_ENOUGH_MEMORY));
 }
 
 TEST(Platform, ClockSetAndReadBack) {
-    SYSTEMTIME now, back;
-    GetSystemTime(&now);
-    SYSTEMTIME set = now;
-    set.wDayOfWeek = static_cast<WORD>((now.wDayOfWeek + 3) % 7);  // ignored
+    if (kDesktop)
+        GTEST_SKIP() << "under Wine SetSystemTime would set the machine's own clock, which no test "
+                        "may do";
+    // Another date than the clock's; the day of the week given (a Saturday) is ignored.
+    const SYSTEMTIME set = {2027, 3, 6, 17, 5, 43, 21, 0};
     ASSERT_TRUE(SetSystemTime(&set));
+    SYSTEMTIME back;
     GetSystemTime(&back);
-    EXPECT_EQ(back.wYear, now.wYear);
-    EXPECT_EQ(back.wMonth, now.wMonth);
-    EXPECT_EQ(back.wDay, now.wDay);
-    EXPECT_EQ(back.wDayOfWeek, now.wDayOfWeek);
-    EXPECT_EQ(back.wHour * 60 + back.wMinute, now.wHour * 60 + now.wMinute);
+    EXPECT_EQ(back.wYear, 2027);
+    EXPECT_EQ(back.wMonth, 3);
+    EXPECT_EQ(back.wDay, 17);
+    EXPECT_EQ(back.wDayOfWeek, 3) << "a Wednesday, computed from the date";
+    EXPECT_EQ(back.wHour * 60 + back.wMinute, 5 * 60 + 43);
 }
 
 // 29 February of a common year is left to the host's own test: Wine takes it, Windows does not.
@@ -419,6 +437,67 @@ TEST(Platform, CriticalSectionIsEnteredAgainByItsOwner) {
     EXPECT_EQ(s.inside, 2);
     CloseHandle(thread);
     DeleteCriticalSection(&s.cs);
+}
+
+// The saver holds its module by loading it again by its own file name: one more reference to the
+// same module. A name that fills the buffer may have been cut short.
+TEST(Platform, ModuleLoadedAgainByItsOwnFileNameIsOneMoreReference) {
+    const HMODULE h = LoadLibraryW(kModule);
+    ASSERT_NE(h, nullptr);
+    WCHAR file[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(h, file, MAX_PATH);
+    ASSERT_GT(n, 3u);
+    ASSERT_LT(n, static_cast<DWORD>(MAX_PATH - 1));
+    EXPECT_EQ(file[n], 0);
+    EXPECT_EQ(LoadLibraryW(file), h);
+    EXPECT_TRUE(DisableThreadLibraryCalls(h));
+    EXPECT_TRUE(FreeLibrary(h));
+    EXPECT_EQ(GetModuleHandleW(kModule), h) << "one reference is left";
+    // Terminated (the simulation) or not (Wine, as Windows XP): either way the result says so.
+    WCHAR cut[4];
+    EXPECT_GE(GetModuleFileNameW(h, cut, 4), 3u) << "fills the buffer";
+    EXPECT_EQ(std::memcmp(cut, file, 3 * sizeof(WCHAR)), 0) << "cut short";
+    EXPECT_TRUE(FreeLibrary(h));
+    EXPECT_EQ(GetModuleHandleW(kModule), nullptr) << "gone with its last reference";
+    EXPECT_EQ(GetLastError(), Error(ERROR_MOD_NOT_FOUND));
+}
+
+DWORD WINAPI DropTheModuleAndExit(LPVOID) {
+    FreeLibraryAndExitThread(LoadLibraryW(kModule), 9);
+}
+
+TEST(Platform, FreeLibraryAndExitThreadDropsTheThreadsReferenceAndEndsIt) {
+    const HMODULE h = LoadLibraryW(kModule);
+    ASSERT_NE(h, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, DropTheModuleAndExit, nullptr, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, kEnds), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 9u);
+    EXPECT_EQ(GetModuleHandleW(kModule), h) << "the thread dropped its own reference alone";
+    CloseHandle(thread);
+    EXPECT_TRUE(FreeLibrary(h));
+    EXPECT_EQ(GetModuleHandleW(kModule), nullptr);
+}
+
+// timewardctl measures its waits with differences of the tick count, which survive its wrap.
+TEST(Platform, TickCountCountsMillisecondsAndWrapsAfter49Days) {
+    // The desktop's tick count moves in steps of 10 to 16 ms; the simulation's in 1 ms.
+    const DWORD kStep = kDesktop ? 16 : 1;
+    DWORD before = GetTickCount();
+    Sleep(0);
+    EXPECT_LT(GetTickCount() - before, kEnds) << "Sleep(0) gives up the processor, no more";
+    Sleep(4 * kShort);
+    EXPECT_GE(GetTickCount() - before, 4 * kShort - kStep + 1);
+    if (!MoveTickCountTo(0xFFFFFFF6))
+        GTEST_SKIP() << "Wine's tick count is the machine's uptime, which no test can move to "
+                        "its wrap";
+    before = GetTickCount();
+    EXPECT_EQ(before, 0xFFFFFFF6u);
+    Sleep(4 * kShort);
+    const DWORD after = GetTickCount();
+    EXPECT_LT(after, before) << "wrapped";
+    EXPECT_EQ(after - before, 4 * kShort);
 }
 
 typedef BOOL(WINAPI* RunAppAtEvent)(LPWSTR, LONG);

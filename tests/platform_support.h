@@ -7,5 +7,7 @@
 
 // Gives `name` to a mutex held until the process ends; false when it cannot.
 bool HoldNameWithAMutex(LPCWSTR name);
+// Moves the tick count on to `ticks`, no thread waiting; false where it cannot be moved.
+bool MoveTickCountTo(DWORD ticks);
 
 #endif  // TIMEWARD_TESTS_PLATFORM_SUPPORT_H

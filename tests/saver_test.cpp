@@ -238,30 +238,47 @@ TEST_F(Saver, StopTakesOneLastSnapshotAndEndsTheThread) {
     EXPECT_EQ(Snapshots(), 1);
 }
 
-// Another process created "SaveRTCEvent" as a manual-reset event and set it before the driver
-// started: each wake still gives one snapshot, requests before a snapshot still coalesce.
-TEST_F(SaverStart, ForeignManualResetEventGivesOneSnapshotPerWake) {
-    HANDLE foreign = CreateEventW(nullptr, TRUE, TRUE, u"SaveRTCEvent");
-    ASSERT_NE(foreign, nullptr);
-    std::atomic<int> flushes{0};
-    coredll::reg::SetCallHook([&](coredll::RegCall call, std::u16string_view, LONG) {
-        // A saver that spins is stopped here, so that the test ends and says so.
-        if (call == coredll::RegCall::kFlush && ++flushes > 5)
-            ResetEvent(foreign);
-    });
-    ASSERT_EQ(StartClockKeeping(nullptr), 1u);
-    coredll::clock::Settle();
-    EXPECT_EQ(Snapshots(), 1);
-    EXPECT_EQ(WaitForSingleObject(foreign, 0), WAIT_TIMEOUT) << "the saver left it reset";
-    SetEvent(foreign);
-    SetEvent(foreign);
-    coredll::clock::Settle();
-    EXPECT_EQ(Snapshots(), 2);
-    coredll::clock::Advance(SAVE_INTERVAL_MS - 1);
-    EXPECT_EQ(Snapshots(), 2);
-    coredll::clock::Advance(1);
-    EXPECT_EQ(Snapshots(), 3);
-    CloseHandle(foreign);
+// Another process created one of the saver's named events as a manual-reset event and set it
+// before the driver started: each wake still gives at most one snapshot, requests before a
+// snapshot still coalesce, and a time change that moved nothing takes none and never spins.
+TEST_F(SaverStart, ForeignManualResetEventsGiveOneSnapshotPerWake) {
+    const struct {
+        const char* why;
+        const char16_t* name;
+        int at_start;  // snapshots once the saver has started, then after two sets of the event
+        int after_sets;
+    } cases[] = {{"SaveRTCEvent", u"SaveRTCEvent", 1, 2},
+                 {"TimewardTimeChanged", u"TimewardTimeChanged", 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        coredll::Reset();
+        coredll::reg::CreateKey(kKey);
+        coredll::clock::BoundDrivingWaits(kWaitBoundMs);
+        HANDLE foreign = CreateEventW(nullptr, TRUE, TRUE, c.name);
+        ASSERT_NE(foreign, nullptr);
+        std::atomic<int> flushes{0};
+        coredll::reg::SetCallHook([&](coredll::RegCall call, std::u16string_view, LONG) {
+            // A saver that spins is stopped here, so that the test ends and says so.
+            if (call == coredll::RegCall::kFlush && ++flushes > 5)
+                ResetEvent(foreign);
+        });
+        ASSERT_EQ(StartClockKeeping(nullptr), 1u);
+        coredll::clock::Settle();
+        EXPECT_EQ(Snapshots(), c.at_start);
+        EXPECT_EQ(WaitForSingleObject(foreign, 0), WAIT_TIMEOUT) << "the saver left it reset";
+        SetEvent(foreign);
+        SetEvent(foreign);
+        coredll::clock::Settle();
+        EXPECT_EQ(Snapshots(), c.after_sets);
+        coredll::clock::Advance(SAVE_INTERVAL_MS - 1);
+        EXPECT_EQ(Snapshots(), c.after_sets);
+        coredll::clock::Advance(1);
+        EXPECT_EQ(Snapshots(), c.after_sets + 1);
+        coredll::reg::SetCallHook(nullptr);
+        CloseHandle(foreign);
+        StopDriver();
+        coredll::clock::Settle();
+    }
 }
 
 // The saver, not the start-up, registers for time changes; the last stop removes it.
@@ -282,27 +299,54 @@ TEST_F(SaverStart, TimeChangesAreWatchedFromTheSaverThreadUntilTheLastStop) {
     EXPECT_TRUE(coredll::notify::Registrations().empty());
 }
 
+// A registration that fails, or a subsystem that is not up yet early in boot, delays only the
+// registration: it is made at a later wake, and nothing waits for it meanwhile.
 TEST_F(SaverStart, ARegistrationThatFailsIsMadeAtALaterWake) {
-    coredll::notify::FailRegistrations(1);
-    ASSERT_EQ(StartClockKeeping(nullptr), 1u);
-    coredll::clock::Settle();
-    const SYSTEMTIME corrected = Record(2025, 7, 7, 7, 7, 7);
-    SetSystemTime(&corrected);
-    coredll::clock::Settle();
-    EXPECT_EQ(Snapshots(), 0) << "not registered: not heard";
-    coredll::clock::Advance(SAVE_INTERVAL_MS);
-    EXPECT_EQ(Snapshots(), 1);
-    EXPECT_EQ(coredll::notify::Registrations().size(), 1u);
-    EXPECT_EQ(CountLines("TimewardTimeChanged cannot be registered (error 31): a clock that is set "
-                         "is saved at the next snapshot until it is\r\n"),
-              1);
-    const SYSTEMTIME again = Record(2024, 8, 8, 8, 8, 8);
-    SetSystemTime(&again);
-    coredll::clock::Settle();
-    EXPECT_EQ(Snapshots(), 2) << "a clock that is set is saved at once";
-    EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCYear"), 2024u);
-    coredll::clock::Advance(SAVE_INTERVAL_MS - 1);
-    EXPECT_EQ(Snapshots(), 2) << "and the interval starts again";
+    const struct {
+        const char* why;
+        coredll::notify::Readiness readiness;
+        int failures;
+        int error;  // the one line says it; 0: the call waits and says nothing
+    } cases[] = {
+        {"it failed", coredll::notify::Readiness::kReady, 1, ERROR_GEN_FAILURE},
+        {"not up yet", coredll::notify::Readiness::kFails, 0, ERROR_NOT_READY},
+        {"not up yet, and its calls wait", coredll::notify::Readiness::kBlocks, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        coredll::Reset();
+        coredll::reg::CreateKey(kKey);
+        coredll::clock::BoundDrivingWaits(kWaitBoundMs);
+        coredll::notify::FailRegistrations(c.failures);
+        coredll::notify::SetReadiness(c.readiness);
+        ASSERT_EQ(StartClockKeeping(nullptr), 1u) << "start-up waits for nothing";
+        coredll::clock::Settle();
+        const SYSTEMTIME corrected = Record(2025, 7, 7, 7, 7, 7);
+        SetSystemTime(&corrected);
+        coredll::clock::Settle();
+        EXPECT_EQ(Snapshots(), 0) << "not registered: not heard";
+        EXPECT_TRUE(coredll::notify::Registrations().empty());
+        coredll::clock::Advance(2000);  // past the first try, which is refused or held
+        EXPECT_EQ(Snapshots(), 0);
+        EXPECT_TRUE(coredll::notify::Registrations().empty());
+        coredll::notify::SetReadiness(coredll::notify::Readiness::kReady);
+        coredll::clock::Advance(SAVE_INTERVAL_MS);
+        EXPECT_EQ(Snapshots(), 1);
+        EXPECT_EQ(coredll::notify::Registrations().size(), 1u);
+        EXPECT_EQ(CountLines(
+                      "TimewardTimeChanged cannot be registered (error " + std::to_string(c.error) +
+                      "): a clock that is set is saved at the next snapshot until it is\r\n"),
+                  c.error != 0 ? 1 : 0);
+        const SYSTEMTIME again = Record(2024, 8, 8, 8, 8, 8);
+        SetSystemTime(&again);
+        coredll::clock::Settle();
+        EXPECT_EQ(Snapshots(), 2) << "a clock that is set is saved at once";
+        EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCYear"), 2024u);
+        coredll::clock::Advance(SAVE_INTERVAL_MS - 1);
+        EXPECT_EQ(Snapshots(), 2) << "and the interval starts again";
+        StopDriver();
+        coredll::clock::Settle();
+    }
 }
 
 // An OS design without the notification component: the driver runs as it would without this

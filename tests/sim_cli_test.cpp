@@ -139,6 +139,9 @@ TEST_F(SimCli, RefusesBadScenarioFilesNamingTheLine) {
 }
 
 TEST_F(SimCli, RefusesAMalformedHiveOrClockAndLeavesThemAsTheyAre) {
+    std::ofstream(device_ / "notifications", std::ios::trunc) << "1\n";
+    ExpectRefused("status", "notifications:1: expected the event's number, a space and the");
+    fs::remove(device_ / "notifications");
     std::ofstream(device_ / "hive.reg", std::ios::app) << "\"Broken\"=dword:nothex\n";
     const std::string hive = ReadFile(device_ / "hive.reg");
     ExpectRefused("boot run 5m", "hive.reg:");
@@ -150,6 +153,26 @@ TEST_F(SimCli, RefusesAMalformedHiveOrClockAndLeavesThemAsTheyAre) {
     ExpectRefused("status", "image:2: expected on or off after notifications");
     std::ofstream(device_ / "rtc", std::ios::trunc) << "time someday\nbattery ok\n";
     ExpectRefused("boot", "rtc:1: expected a date like 2026-12-08 09:30:00.000 after time");
+}
+
+// The notification subsystem's store is the device's: a registration left by a run that never
+// stopped is there at the next boot, where the driver drops it before it registers again, and
+// it goes with the battery.
+TEST_F(SimCli, TheNotificationStoreOutlivesAWarmRestartAndGoesWithTheBattery) {
+    const std::string registered =
+        "registered: 1 \\\\.\\Notifications\\NamedEvents\\TimewardTimeChanged";
+    const std::string none = "the notification store holds no registration";
+    ASSERT_EQ(Run("status"), 0) << output_;
+    EXPECT_NE(output_.find(none), std::string::npos) << "an orderly shutdown removes it";
+    for (int boot = 0; boot < 2; ++boot) {
+        ASSERT_EQ(Run("--instant boot run 1m power-cut"), 0) << output_;
+        ASSERT_EQ(Run("status"), 0) << output_;
+        const size_t at = output_.find(registered);
+        EXPECT_NE(at, std::string::npos) << output_;
+        EXPECT_EQ(output_.find(registered, at + 1), std::string::npos) << "once: " << output_;
+    }
+    ASSERT_EQ(Run("pull-battery status"), 0) << output_;
+    EXPECT_NE(output_.find(none), std::string::npos) << output_;
 }
 
 TEST_F(SimCli, AFailedExpectationExitsWithOneAndSaysWhatWasSeen) {

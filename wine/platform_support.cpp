@@ -4,3 +4,7 @@
 bool HoldNameWithAMutex(LPCWSTR name) {
     return CreateMutexW(nullptr, FALSE, name) != nullptr;
 }
+
+bool MoveTickCountTo(DWORD) {
+    return false;
+}

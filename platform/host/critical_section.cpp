@@ -1,32 +1,105 @@
-// Critical sections and interlocked operations: plain host locks and atomics.
+// Critical sections and interlocked operations: host locks and atomics, as strict as the device.
 #include "schedule.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 using namespace coredll;
 using namespace coredll::detail;
 
+namespace {
+
 // A critical section is a recursive mutex, as its owner may enter it again. It is not a
 // simulated wait: its holders never block while holding it, so it needs no scheduling, but in
-// the deterministic mode the scheduler, not the mutex, makes a thread wait for it.
+// the deterministic mode the scheduler, not the mutex, makes a thread wait for it. Its owner
+// and depth are written by the owner alone, under the mutex.
+struct Section {
+    std::recursive_mutex mu;
+    std::atomic<std::thread::id> owner{};
+    int depth = 0;
+};
+
+// Entries of critical sections this thread has not left; sections held by any thread.
+thread_local int t_sections_held = 0;
+std::atomic<int> g_sections_held{0};
+
+Section* SectionOf(LPCRITICAL_SECTION cs) {
+    return static_cast<Section*>(cs->LockObject);
+}
+
+}  // namespace
+
+namespace coredll::detail {
+
+// On the device a section left by a thread that does not own it corrupts the lock, and one left
+// held blocks every other thread for good: the simulation stops at once and says which.
+void LockMisuse(const std::string& what) {
+    Kernel& k = TheKernel();
+    if (Scheduled() && k.sched)
+        FailRun(*k.sched, what);
+    std::fprintf(stderr, "simulated kernel: %s\n", what.c_str());
+    std::fflush(stderr);
+    std::abort();
+}
+
+void CheckNoSectionHeldHere(const std::string& who) {
+    if (t_sections_held != 0)
+        LockMisuse(who + " returned holding a critical section");
+}
+
+bool AnySectionHeld() {
+    return g_sections_held.load() != 0;
+}
+
+}  // namespace coredll::detail
+
+namespace coredll::threads {
+
+void CheckNoSectionHeld(std::string_view who) {
+    CheckNoSectionHeldHere(std::string(who));
+}
+
+}  // namespace coredll::threads
+
 COREDLL_API void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-    lpCriticalSection->LockObject = new std::recursive_mutex;
+    lpCriticalSection->LockObject = new Section;
 }
 
 COREDLL_API void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     Hook(threads::Call::kEnterCriticalSection);
+    Section* s = SectionOf(lpCriticalSection);
     if (Scheduled())
-        EnterScheduled(lpCriticalSection->LockObject);
-    static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject)->lock();
+        EnterScheduled(s);
+    s->mu.lock();
+    if (s->depth++ == 0) {
+        s->owner.store(std::this_thread::get_id());
+        ++g_sections_held;
+    }
+    ++t_sections_held;
 }
 
 COREDLL_API void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     Hook(threads::Call::kLeaveCriticalSection);
-    static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject)->unlock();
+    Section* s = SectionOf(lpCriticalSection);
+    if (s->owner.load() != std::this_thread::get_id())
+        LockMisuse("LeaveCriticalSection by a thread that does not own the section");
+    --t_sections_held;
+    if (--s->depth == 0) {
+        s->owner.store(std::thread::id());
+        --g_sections_held;
+    }
+    s->mu.unlock();
     if (Scheduled())
-        LeaveScheduled(lpCriticalSection->LockObject);
+        LeaveScheduled(s);
 }
 
 COREDLL_API void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-    delete static_cast<std::recursive_mutex*>(lpCriticalSection->LockObject);
+    Section* s = SectionOf(lpCriticalSection);
+    if (s->owner.load() != std::thread::id())
+        LockMisuse("DeleteCriticalSection of a section that a thread holds");
+    delete s;
     lpCriticalSection->LockObject = nullptr;
 }
 

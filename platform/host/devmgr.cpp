@@ -144,6 +144,7 @@ bool DeviceManager::Activate(std::string_view name, std::string* error) {
 
     const StreamEntryPoints& e = d->entry;
     d->context = e.Init(support::Utf16(d->active_key).c_str(), nullptr);
+    threads::CheckNoSectionHeld(d->prefix + "_Init");
     if (d->context == 0) {
         reg::DeleteKey(d->active_key);
         FreeLibrary(d->module);
@@ -154,6 +155,7 @@ bool DeviceManager::Activate(std::string_view name, std::string* error) {
         d->caps_known = e.IOControl(d->context, IOCTL_POWER_CAPABILITIES, nullptr, 0,
                                     reinterpret_cast<PBYTE>(&d->caps), sizeof d->caps, &actual) &&
                         actual == sizeof d->caps;
+        threads::CheckNoSectionHeld(d->prefix + "_IOControl");
     }
     active_.push_back(std::move(d));
     return true;
@@ -164,6 +166,7 @@ bool DeviceManager::Deactivate(std::string_view name) {
     if (!d)
         return false;
     d->entry.Deinit(d->context);
+    threads::CheckNoSectionHeld(d->prefix + "_Deinit");
     reg::DeleteKey(d->active_key);
     FreeLibrary(d->module);
     active_.erase(
@@ -189,9 +192,10 @@ int DeviceManager::SetDevicePower(CEDEVICE_POWER_STATE requested) {
         DWORD value = static_cast<DWORD>(state);
         DWORD actual = 0;
         ++sent;
-        if (d->entry.IOControl(d->context, IOCTL_POWER_SET, nullptr, 0,
-                               reinterpret_cast<PBYTE>(&value), sizeof value, &actual) &&
-            value <= D4) {
+        const BOOL set = d->entry.IOControl(d->context, IOCTL_POWER_SET, nullptr, 0,
+                                            reinterpret_cast<PBYTE>(&value), sizeof value, &actual);
+        threads::CheckNoSectionHeld(d->prefix + "_IOControl");
+        if (set && value <= D4) {
             d->power = static_cast<CEDEVICE_POWER_STATE>(value);
         }
     }

@@ -142,6 +142,7 @@ void RunOnce(const explore::Program& p, Scheduler& s) {
                 AwaitFirstTurnLocked(k, lock, id);
             }
             p.threads[i]();
+            CheckNoSectionHeldHere("a program thread's calls");
             std::lock_guard<std::mutex> lock(k.mu);
             EndScheduledLocked(k, id);
             t_scheduled = -1;

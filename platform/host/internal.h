@@ -23,6 +23,11 @@ bool NotificationsLeftOut();
 // Sets the events registered for time changes; called once the system time was set.
 void NotifyTimeChange();
 
+// The loader lock (loader_lock.cpp): entered and left by the calling thread, recursively.
+void EnterLoaderLock();
+void LeaveLoaderLock();
+bool HoldsLoaderLock();
+
 // The wall clock as a record, and virtual monotonic time, for the debug output.
 SYSTEMTIME WallNow();
 uint64_t VirtualNowMs();

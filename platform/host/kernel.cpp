@@ -180,9 +180,20 @@ void ReleaseWaiters(Kernel& k, Object& o, bool all) {
 
 void ResetKernel() {
     Kernel& k = TheKernel();
-    std::lock_guard<std::mutex> lock(k.mu);
+    std::unique_lock<std::mutex> lock(k.mu);
+    // The kernel's own threads (a notification thread with deliveries left) end first.
+    if (k.kernel_threads != 0) {
+        OpenGate gate(k);
+        k.settled.wait(lock, [&] { return k.kernel_threads == 0; });
+    }
     if (k.alive != 0) {
         std::fprintf(stderr, "coredll::Reset: %d simulated threads are still alive\n", k.alive);
+        std::abort();
+    }
+    if (AnySectionHeld()) {
+        std::fprintf(stderr,
+                     "coredll::Reset: a critical section is still held: an entry point "
+                     "or a thread returned holding it\n");
         std::abort();
     }
     StartClocks(k);
@@ -232,6 +243,9 @@ DWORD WaitForAny(const HANDLE* handles, DWORD count, DWORD ms) {
             if (earlier == o)
                 return fail(ERROR_INVALID_PARAMETER);
         }
+        // Its end needs the loader lock: on the device this wait never ends.
+        if (o->is_thread && !o->signaled && HoldsLoaderLock())
+            LockMisuse("a wait for a thread's end while holding the loader lock: a deadlock");
         objects.push_back(std::move(o));
     }
     if (k.fail_waits)
@@ -276,7 +290,10 @@ COREDLL_API DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, 
 COREDLL_API void Sleep(DWORD dwMilliseconds) {
     Hook(threads::Call::kSleep);
     if (dwMilliseconds == 0) {
+        // It gives up the processor and returns: a thread that does nothing else spins.
         std::this_thread::yield();
+        std::lock_guard<std::mutex> lock(TheKernel().mu);
+        ReturnsAtOnce(TheKernel());
         return;
     }
     Kernel& k = TheKernel();

@@ -5,6 +5,7 @@
 #include "internal.h"
 
 #include <chrono>
+#include <functional>
 #include <condition_variable>
 #include <list>
 #include <map>
@@ -56,6 +57,7 @@ struct Kernel {
     std::vector<std::shared_ptr<Object>> taken_names;  // held by TakeName until Reset
     std::multimap<uint64_t, Waiter*> timers;  // by deadline; equal deadlines in arrival order
     int alive = 0;
+    int kernel_threads = 0;  // the kernel's own threads (the notification thread), not in alive
     int runnable = 0;
     int gate = 0;             // driving threads now letting simulated ones run
     std::list<Waiter*> held;  // woken simulated waiters that wait for the gate
@@ -118,6 +120,23 @@ void ReleaseWaiters(Kernel& k, Object& o, bool all);
 void SetEventLocked(Kernel& k, Object& o);
 // The event of that name, or null when no event holds the name.
 std::shared_ptr<Object> NamedEventLocked(Kernel& k, const std::u16string& name);
+
+// A critical section used as the device would not allow: ends the process (a failed run in the
+// deterministic mode) with `what`.
+[[noreturn]] void LockMisuse(const std::string& what);
+// Reports `who` by name when the calling thread still holds a critical section.
+void CheckNoSectionHeldHere(const std::string& who);
+// Whether any thread holds a critical section.
+bool AnySectionHeld();
+
+// Starts a simulated thread for `body`, which its caller has counted runnable: in the
+// deterministic mode it waits for its first turn, else for a driving thread to let it run.
+// Once `body` has returned, `ended` runs under the lock with its result. Under the lock.
+void StartSimulatedLocked(Kernel& k, std::function<DWORD()> body,
+                          std::function<void(Kernel&, DWORD)> ended);
+// Starts a thread of the kernel's own, scheduled as any simulated thread but not counted in
+// threads::Alive: Settle and Advance wait for it, and Reset lets it end first. Under the lock.
+void StartKernelThreadLocked(Kernel& k, std::function<void()> body);
 
 // Calls the call hook, if one is set.
 void Hook(threads::Call call);

@@ -125,7 +125,10 @@ COREDLL_API void CoredllModuleAttached(BOOL fAttached) {
     t_attach_refused = !fAttached;
 }
 
-COREDLL_API HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
+namespace {
+
+// LoadLibraryW's work, under the loader lock.
+HMODULE LoadLibraryLocked(LPCWSTR lpLibFileName) {
     if (!lpLibFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -155,6 +158,15 @@ COREDLL_API HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
     it->second.refs++;
     if (!fresh)
         dlclose(dl);  // one dl reference per module, counted here
+    return h;
+}
+
+}  // namespace
+
+COREDLL_API HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
+    EnterLoaderLock();
+    const HMODULE h = LoadLibraryLocked(lpLibFileName);
+    LeaveLoaderLock();
     return h;
 }
 
@@ -218,7 +230,10 @@ COREDLL_API HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
     return nullptr;
 }
 
-COREDLL_API BOOL FreeLibrary(HMODULE hLibModule) {
+namespace {
+
+// FreeLibrary's work, under the loader lock.
+BOOL FreeLibraryLocked(HMODULE hLibModule) {
     void* dl = nullptr;
     {
         std::lock_guard<std::mutex> lock(Mods().mu);
@@ -235,6 +250,15 @@ COREDLL_API BOOL FreeLibrary(HMODULE hLibModule) {
         }
     }
     if (dl)
-        dlclose(dl);  // outside the lock: the module's detach runs here
+        dlclose(dl);  // outside the modules' lock: the module's detach runs here
     return TRUE;
+}
+
+}  // namespace
+
+COREDLL_API BOOL FreeLibrary(HMODULE hLibModule) {
+    EnterLoaderLock();
+    const BOOL freed = FreeLibraryLocked(hLibModule);
+    LeaveLoaderLock();
+    return freed;
 }

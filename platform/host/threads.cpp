@@ -28,6 +28,60 @@ DWORD RunThreadProc(LPTHREAD_START_ROUTINE start, LPVOID parameter) {
 
 }  // namespace
 
+namespace coredll::detail {
+
+void StartSimulatedLocked(Kernel& k, std::function<DWORD()> body,
+                          std::function<void(Kernel&, DWORD)> ended) {
+    // Created by a scheduled thread, it is scheduled too.
+    const int scheduled = Scheduled() ? AddScheduledLocked(k) : -1;
+    std::thread([body = std::move(body), ended = std::move(ended), scheduled] {
+        t_simulated = true;
+        Kernel& kk = TheKernel();
+        if (scheduled >= 0) {
+            std::unique_lock<std::mutex> start_lock(kk.mu);
+            t_scheduled = scheduled;
+            AwaitFirstTurnLocked(kk, start_lock, scheduled);
+        } else {
+            // A new thread is runnable, and like a woken one it starts only while a driving
+            // thread lets time pass: what the creator does next happens before it runs.
+            std::unique_lock<std::mutex> start_lock(kk.mu);
+            Waiter start;
+            start.simulated = true;
+            if (kk.manual && kk.gate == 0) {
+                start.held = true;
+                kk.held.push_back(&start);
+            }
+            start.cv.wait(start_lock, [&] { return !start.held; });
+        }
+        const DWORD code = body();
+        std::lock_guard<std::mutex> done(kk.mu);
+        ended(kk, code);
+        if (--kk.runnable == 0)
+            kk.settled.notify_all();
+        if (scheduled >= 0) {
+            EndScheduledLocked(kk, scheduled);
+            t_scheduled = -1;
+        }
+    }).detach();
+}
+
+void StartKernelThreadLocked(Kernel& k, std::function<void()> body) {
+    k.runnable++;
+    k.kernel_threads++;
+    StartSimulatedLocked(
+        k,
+        [body = std::move(body)] {
+            body();
+            return DWORD{0};
+        },
+        [](Kernel& kk, DWORD) {
+            if (--kk.kernel_threads == 0)
+                kk.settled.notify_all();
+        });
+}
+
+}  // namespace coredll::detail
+
 // No stack larger than a Windows CE 5 process's whole 32 MB slot can be reserved.
 constexpr DWORD kLargestStack = 32u << 20;
 
@@ -54,40 +108,25 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD dwStackSize,
     if (lpThreadId)
         *lpThreadId = static_cast<DWORD>(k.started);
     HANDLE h = AddHandle(k, thread);
-    // Created by a scheduled thread, it is scheduled too.
-    const int scheduled = Scheduled() ? AddScheduledLocked(k) : -1;
-    std::thread([thread, lpStartAddress, lpParameter, scheduled] {
-        t_simulated = true;
-        Kernel& kk = TheKernel();
-        if (scheduled >= 0) {
-            std::unique_lock<std::mutex> start_lock(kk.mu);
-            t_scheduled = scheduled;
-            AwaitFirstTurnLocked(kk, start_lock, scheduled);
-        } else {
-            // A new thread is runnable, and like a woken one it starts only while a driving
-            // thread lets time pass: what the creator does next happens before it runs.
-            std::unique_lock<std::mutex> start_lock(kk.mu);
-            Waiter start;
-            start.simulated = true;
-            if (kk.manual && kk.gate == 0) {
-                start.held = true;
-                kk.held.push_back(&start);
-            }
-            start.cv.wait(start_lock, [&] { return !start.held; });
-        }
-        const DWORD code = RunThreadProc(lpStartAddress, lpParameter);
-        std::lock_guard<std::mutex> done(kk.mu);
-        thread->exit_code = code;
-        thread->signaled = true;
-        ReleaseWaiters(kk, *thread, true);
-        kk.alive--;
-        if (--kk.runnable == 0)
-            kk.settled.notify_all();
-        if (scheduled >= 0) {
-            EndScheduledLocked(kk, scheduled);
-            t_scheduled = -1;
-        }
-    }).detach();
+    StartSimulatedLocked(
+        k,
+        [lpStartAddress, lpParameter] {
+            // A thread starts and ends under the loader lock, as the device's loader tells the
+            // modules of each thread that starts or ends.
+            EnterLoaderLock();
+            LeaveLoaderLock();
+            const DWORD code = RunThreadProc(lpStartAddress, lpParameter);
+            CheckNoSectionHeldHere("a simulated thread's procedure");
+            EnterLoaderLock();
+            LeaveLoaderLock();
+            return code;
+        },
+        [thread](Kernel& kk, DWORD code) {
+            thread->exit_code = code;
+            thread->signaled = true;
+            ReleaseWaiters(kk, *thread, true);
+            kk.alive--;
+        });
     return h;
 }
 

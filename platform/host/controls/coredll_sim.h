@@ -184,6 +184,13 @@ constexpr int kSpinLimit = 10000;
 // changes and waits.
 SIM_API uint64_t BadHandleUses();
 
+// Critical sections are strict in every mode: leaving one the thread does not own, deleting one
+// that is held, and a simulated thread that ends holding one end the process at once with a
+// message that says which (in the deterministic mode, a failed run). Reset does the same when a
+// section is still held. This reports `who` (an entry point) by name when the calling thread
+// still holds one.
+SIM_API void CheckNoSectionHeld(std::string_view who);
+
 // The thread, event, wait and lock calls, as the call hook sees them.
 enum class Call {
     kCreateEvent,
@@ -255,8 +262,23 @@ struct Registration {
     std::u16string app;  // as registered, "\\.\Notifications\NamedEvents\NAME" for an event
     LONG event;
 };
-// The registrations in the notification subsystem's store, in the order they were made.
+// The registrations in the notification subsystem's store, in the order they were made. The
+// store outlives the process that registered (and the module's unload); Reset, a cold boot,
+// empties it. Once the system time is set, the subsystem's own thread sets the named events
+// registered for NOTIFICATION_EVENT_TIME_CHANGE, later, as a driving thread lets time pass (in
+// the deterministic mode, as any scheduled thread); Settle and Advance wait for it.
 SIM_API std::vector<Registration> Registrations();
+// Keeps the store in `file` across warm restarts: loads it (none there is an empty store), and
+// writes it whole at each change. On a malformed file returns false with a message naming the
+// file and the line, and changes nothing. A cold boot removes the file and Resets.
+SIM_API bool AttachStore(const std::filesystem::path& file, std::string* error);
+// Reads a store's text, as AttachStore does, without changing anything.
+SIM_API bool ParseStore(std::string_view text, const std::string& file_name,
+                        std::vector<Registration>* out, std::string* error);
+// Early in boot the subsystem is not up yet: its calls fail with ERROR_NOT_READY (kFails) or
+// block until it is (kBlocks). kReady, as after Reset, brings it up and lets blocked calls go on.
+enum class Readiness { kReady, kFails, kBlocks };
+SIM_API void SetReadiness(Readiness readiness);
 
 }  // namespace notify
 
@@ -266,6 +288,13 @@ SIM_API void SetSearchPath(const std::filesystem::path& dir);
 SIM_API std::vector<HMODULE> ThreadCallsDisabled();  // DisableThreadLibraryCalls, in order
 SIM_API bool IsLoaded(std::u16string_view dll_name);
 SIM_API int References(HMODULE module);  // LoadLibraryW's not yet freed; 0 once unloaded
+// Runs `fn` holding the loader lock, as a module's DllMain runs. LoadLibraryW, FreeLibrary and
+// FreeLibraryAndExitThread hold it too, and a simulated thread takes it as it starts and as it
+// ends, so a thread created under it starts only once it is free. A wait for the end of a
+// thread that has not ended, by a thread that holds it, would never end on the device: the
+// process ends at once with a message that names the loader lock (in the deterministic mode, a
+// failed run).
+SIM_API void WithLoaderLock(const std::function<void()>& fn);
 
 }  // namespace modules
 

@@ -1,0 +1,60 @@
+// The loader lock: one per process, held around DllMain and taken by LoadLibraryW, FreeLibrary,
+// FreeLibraryAndExitThread and a simulated thread's start and end, as on the device.
+#include "schedule.h"
+
+#include <atomic>
+#include <thread>
+
+namespace coredll::detail {
+namespace {
+
+// A recursive lock: DllMain may load or free a module again. Its owner and depth are written
+// by the owner alone, under the mutex.
+struct LoaderLock {
+    std::recursive_mutex mu;
+    std::atomic<std::thread::id> owner{};
+    int depth = 0;
+};
+
+// Never destroyed: threads may outlive main.
+LoaderLock& TheLoaderLock() {
+    static LoaderLock* lock = new LoaderLock;
+    return *lock;
+}
+
+}  // namespace
+
+void EnterLoaderLock() {
+    LoaderLock& l = TheLoaderLock();
+    // In the deterministic mode the scheduler, not the mutex, makes a thread wait for it.
+    if (Scheduled())
+        EnterScheduled(&l);
+    l.mu.lock();
+    if (l.depth++ == 0)
+        l.owner.store(std::this_thread::get_id());
+}
+
+void LeaveLoaderLock() {
+    LoaderLock& l = TheLoaderLock();
+    if (--l.depth == 0)
+        l.owner.store(std::thread::id());
+    l.mu.unlock();
+    if (Scheduled())
+        LeaveScheduled(&l);
+}
+
+bool HoldsLoaderLock() {
+    return TheLoaderLock().owner.load() == std::this_thread::get_id();
+}
+
+}  // namespace coredll::detail
+
+namespace coredll::modules {
+
+void WithLoaderLock(const std::function<void()>& fn) {
+    detail::EnterLoaderLock();
+    fn();
+    detail::LeaveLoaderLock();
+}
+
+}  // namespace coredll::modules
