@@ -77,8 +77,8 @@ class Session {
     Image image_;
     SYSTEMTIME start_{};
     bool suspended_ = false;
-    std::atomic<size_t> step_{0};        // the step being played
-    std::atomic<int64_t> cut_after_{0};  // value writes left before an armed power cut; 0: none
+    std::atomic<size_t> step_{0};    // the step being played
+    std::atomic<int> cut_after_{0};  // value writes left before an armed power cut; 0: none
     std::optional<coredll::DeviceManager> dm_;
 };
 

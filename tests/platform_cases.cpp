@@ -129,6 +129,31 @@ TEST(Platform, RegistryValueAnswers) {
     EXPECT_EQ(SetDword(h, TEXT("Year"), 1), ERROR_INVALID_HANDLE);
 }
 
+// timewardctl looks for the driver among the subkeys of the Device Manager's list of the active.
+TEST(Platform, RegistrySubkeysAreEnumerated) {
+    Key key;
+    HKEY sub = nullptr;
+    DWORD disposition = 0;
+    ASSERT_EQ(RegCreateKeyExW(key.h, TEXT("01"), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &sub, &disposition),
+              ERROR_SUCCESS);
+    RegCloseKey(sub);
+    WCHAR name[8] = {};
+    DWORD cch = 8;
+    EXPECT_EQ(RegEnumKeyExW(key.h, 0, name, &cch, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(cch, 2u) << "the name's length, without its terminator";
+    EXPECT_TRUE(name[0] == '0' && name[1] == '1' && name[2] == 0);
+    cch = 2;
+    EXPECT_EQ(RegEnumKeyExW(key.h, 0, name, &cch, nullptr, nullptr, nullptr, nullptr),
+              ERROR_MORE_DATA)
+        << "no room for the terminator";
+    cch = 8;
+    EXPECT_EQ(RegEnumKeyExW(key.h, 1, name, &cch, nullptr, nullptr, nullptr, nullptr),
+              ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(RegDeleteKeyW(key.h, TEXT("01")), ERROR_SUCCESS);
+}
+
 // The driver flushes through a key it opens asking no access, as Windows CE ignores the access.
 TEST(Platform, RegistryFlushOfAKeyOpenedWithNoAccess) {
     Key key;

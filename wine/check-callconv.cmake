@@ -73,18 +73,23 @@ foreach(line IN LISTS map)
     list(APPEND bounds ${key})
   endif()
 endforeach()
-list(REMOVE_DUPLICATES bounds)
-list(SORT bounds)
 
-# Every return instruction of the DLL's code: its address and operand ("" for a plain ret).
+# Every return instruction of the DLL's code: its address and operand ("" for a plain ret). The
+# map names no static function, so the target of every direct call bounds a function too: a
+# static function placed after an exported one is not taken for part of it.
 run(code ${OBJDUMP} -d --no-show-raw-insn ${DLL})
 set(rets "")
 foreach(line IN LISTS code)
   if(line MATCHES "^ *([0-9a-f]+):[ \t]+ret[lw]?[ \t]*(\\$0x[0-9a-f]+)?[ \t]*$")
     hex_key(key ${CMAKE_MATCH_1})
     list(APPEND rets "${key}=${CMAKE_MATCH_2}")
+  elseif(line MATCHES "^ *[0-9a-f]+:[ \t]+call[l]?[ \t]+(0x)?([0-9a-f]+)( <[^>]*>)?[ \t]*$")
+    hex_key(key ${CMAKE_MATCH_2})
+    list(APPEND bounds ${key})
   endif()
 endforeach()
+list(REMOVE_DUPLICATES bounds)
+list(SORT bounds)
 
 # Checks that the function at `start` returns, and only with `ret OPERAND`.
 function(check_returns what start operand)
