@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <optional>
 
 // Depth-first runs per program where each run is slow: 0 where it is not.
@@ -41,8 +42,6 @@ SYSTEMTIME Stored() {
     return st;
 }
 
-thread_local uint64_t t_clock_read = 0;  // the step at which this thread last read the clock
-
 // One program's threads call these; the checker's state is touched only by the thread that
 // holds the turn.
 class Explorer : public ::testing::Test {
@@ -52,6 +51,7 @@ class Explorer : public ::testing::Test {
         std::vector<uint64_t> d4s;      // steps at which a D4 that succeeded began, with one live
         std::vector<uint64_t> saves;    // steps at which a flushed snapshot read the clock
         std::vector<SYSTEMTIME> whole;  // records the store held whole, and the program's own sets
+        std::map<int, uint64_t> clock_read;  // by thread: the step at which it last read the clock
         std::string failure;
     };
     void Fail(const std::string& what) {
@@ -97,7 +97,7 @@ class Explorer : public ::testing::Test {
     }
     std::string CheckStep(const char* call) {
         if (std::string(call) == "GetSystemTime")
-            t_clock_read = explore::Steps();
+            run_.clock_read[explore::ThreadNumber()] = explore::Steps();
         if (coredll::threads::Alive() > 1)
             return "two saver threads";
         if (coredll::threads::BadHandleUses() != 0)
@@ -158,7 +158,7 @@ class Explorer : public ::testing::Test {
             ioctl_ = reinterpret_cast<decltype(ioctl_)>(proc(u"RTC_IOControl"));
             coredll::reg::SetCallHook([this](coredll::RegCall call, std::u16string_view, LONG rc) {
                 if (call == coredll::RegCall::kFlush && rc == 0) {
-                    run_.saves.push_back(t_clock_read);
+                    run_.saves.push_back(run_.clock_read[explore::ThreadNumber()]);
                     run_.whole.push_back(Stored());
                 }
             });

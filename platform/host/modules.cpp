@@ -1,6 +1,7 @@
 // Modules: LoadLibraryW and its kin over the host's dynamic loader, with Windows' rules for
 // handles, reference counts and a DllMain that refuses the attach.
 #include "internal.h"
+#include "self.h"
 #include "support/text.h"
 
 #include <dlfcn.h>
@@ -112,11 +113,8 @@ COREDLL_API BOOL DisableThreadLibraryCalls(HMODULE hLibModule) {
     return TRUE;
 }
 
-// Whether the DllMain of the module this thread is loading refused the attach.
-thread_local bool t_attach_refused = false;
-
 COREDLL_API void CoredllModuleAttached(BOOL fAttached) {
-    t_attach_refused = !fAttached;
+    Self().attach_refused = !fAttached;
 }
 
 COREDLL_API HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
@@ -124,12 +122,12 @@ COREDLL_API HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    t_attach_refused = false;
+    Self().attach_refused = false;
     void* dl = dlopen(HostFileFor(lpLibFileName).c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (dl && t_attach_refused) {
+    if (dl && Self().attach_refused) {
         // As on Windows: a DllMain that fails the attach fails the load, and the module is
         // detached and unloaded again.
-        t_attach_refused = false;
+        Self().attach_refused = false;
         dlclose(dl);
         SetLastError(ERROR_DLL_INIT_FAILED);
         return nullptr;
