@@ -132,8 +132,10 @@ class Explorer : public ::testing::Test {
             return "the first start-up did not restore " + Show(*due_);
         return "";
     }
-    // Explores `threads` from a store that holds `stored`, if given, and a clock at `wall`.
-    void Explore(const std::string& name, std::vector<std::function<void()>> threads,
+    // Explores `threads` within `preemptions` from a store that holds `stored`, if given, and a
+    // clock at `wall`.
+    void Explore(const std::string& name, int preemptions,
+                 std::vector<std::function<void()>> threads,
                  std::optional<SYSTEMTIME> stored = std::nullopt,
                  std::optional<SYSTEMTIME> wall = std::nullopt) {
         explore::Program p{name, nullptr, std::move(threads), nullptr, nullptr};
@@ -165,19 +167,28 @@ class Explorer : public ::testing::Test {
         };
         p.check_step = [this](const char* call) { return CheckStep(call); };
         p.after = [this] { return CheckEnd(); };
-        // Every schedule with at most two preemptions on the host; fewer where each run is
-        // slow. TIMEWARD_EXPLORE=long: three preemptions, up to a million runs per program.
+        // Every schedule with at most `preemptions` on the host; fewer where each run is slow.
+        // TIMEWARD_EXPLORE=long: three preemptions, up to ten million runs per program;
+        // TIMEWARD_EXPLORE=compare: the same runs again with the scheduler's handoffs between
+        // host threads, side by side, which must be the same runs.
         const char* env = std::getenv("TIMEWARD_EXPLORE");
         const bool longer = env && std::string(env) == "long";
         explore::Bounds b;
-        b.preemptions = longer ? 3 : 2;
-        b.depth_first_runs = longer ? 1000000 : kSlowRuns ? kSlowRuns : 100000;
+        b.preemptions = longer ? 3 : kSlowRuns ? 2 : preemptions;
+        b.depth_first_runs = longer ? 10000000 : kSlowRuns ? kSlowRuns : 1000000;
         b.random_runs = longer ? 20000 : kSlowRuns ? 50 : 200;
+        b.switches = explore::Switches::kContexts;
         const explore::Report r = explore::Explore(p, b);
         std::printf("explore: %s: %s\n", name.c_str(), explore::Describe(r).c_str());
         // On the host the test command's promise: every schedule within the bound was run.
         if (kSlowRuns == 0 && !r.runs_per_bound.empty()) {
             EXPECT_TRUE(r.exhausted) << "the bound on runs cut the exploration short";
+        }
+        if (env && std::string(env) == "compare") {
+            b.switches = explore::Switches::kHandoff;
+            const explore::Report h = explore::Explore(p, b);
+            std::printf("explore: %s: %s\n", name.c_str(), explore::Describe(h).c_str());
+            EXPECT_EQ(r.digest, h.digest) << "the two switches gave different runs";
         }
     }
     void TearDown() override {
@@ -193,18 +204,18 @@ class Explorer : public ::testing::Test {
 };
 
 TEST_F(Explorer, TwoInstancesWithPowerRequests) {
-    Explore("two-instances",
+    Explore("two-instances", 2,
             {[&] { Init(), RequestD4(), Deinit(); }, [&] { Init(), RequestD4(), Deinit(); }});
 }
 
 TEST_F(Explorer, APowerRequestAgainstTheLastDeinit) {
-    Explore("request-against-deinit", {[&] { Init(), Deinit(); }, [&] { RequestD4(); }});
+    Explore("request-against-deinit", 2, {[&] { Init(), Deinit(); }, [&] { RequestD4(); }});
 }
 
 // The saver writes a later clock over the store while a second instance reads it: a record
 // with fields of both would be due.
 TEST_F(Explorer, AStartUpDuringASnapshot) {
-    Explore("startup-during-snapshot",
+    Explore("startup-during-snapshot", 2,
             {[&] { Init(), RequestD4(), Deinit(); }, [&] { Init(), Deinit(); }},
             Record(2026, 12, 8, 10, 58), kLater);
 }
@@ -213,7 +224,7 @@ TEST_F(Explorer, AStartUpDuringASnapshot) {
 // snapshot, due, is still restored.
 TEST_F(Explorer, AnotherProcessSetsTheSaveEventAtStart) {
     due_ = kLater;
-    Explore("setter-at-start",
+    Explore("setter-at-start", 2,
             {[&] { Init(), Deinit(); },
              [&] {
                  HANDLE save = CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent");
@@ -225,7 +236,7 @@ TEST_F(Explorer, AnotherProcessSetsTheSaveEventAtStart) {
 
 // Another process waits on "SaveRTCEvent" until the driver is gone.
 TEST_F(Explorer, AnotherProcessWaitsOnTheSaveEvent) {
-    Explore("waiter",
+    Explore("waiter", 2,
             {[&] { Init(), RequestD4(), Deinit(), SetEvent(quit_); },
              [&] {
                  HANDLE both[] = {quit_, CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent")};
@@ -236,7 +247,7 @@ TEST_F(Explorer, AnotherProcessWaitsOnTheSaveEvent) {
 }
 
 TEST_F(Explorer, AClockChangeAgainstDeinit) {
-    Explore("clock-change",
+    Explore("clock-change", 3,
             {[&] { Init(), Deinit(); }, [&] { SetClock(Record(2027, 3, 3, 3, 3)); }});
 }
 
