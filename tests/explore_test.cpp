@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <random>
 
 // Depth-first runs per program where each run is slow: 0 where it is not.
 #if defined(__arm__)
@@ -184,6 +185,14 @@ class Explorer : public ::testing::Test {
         if (kSlowRuns == 0 && !r.runs_per_bound.empty()) {
             EXPECT_TRUE(r.exhausted) << "the bound on runs cut the exploration short";
         }
+        // Besides the fixed seeds, fresh ones each time: a failure prints its seed.
+        explore::Bounds fresh = b;
+        fresh.depth_first_runs = 0;
+        fresh.random_runs = 50;
+        fresh.first_seed = std::random_device()() * uint64_t{1000};
+        std::printf("explore: %s: 50 random runs from seed %llu\n", name.c_str(),
+                    static_cast<unsigned long long>(fresh.first_seed));
+        explore::Explore(p, fresh);
         if (env && std::string(env) == "compare") {
             b.switches = explore::Switches::kHandoff;
             const explore::Report h = explore::Explore(p, b);

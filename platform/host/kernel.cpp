@@ -114,6 +114,8 @@ void ReturnsAtOnce(Kernel& k) {
     const uint64_t now = NowLocked(k);
     self.spins = now == self.spin_at ? self.spins + 1 : 1;
     self.spin_at = now;
+    if (self.spins >= threads::kSpinLimit && k.sched)
+        FailRun(*k.sched, "a simulated thread spins: its waits returned at once without end");
     if (self.spins >= threads::kSpinLimit)
         Die("a simulated thread spins: its waits returned at once without end", 0, now);
 }
