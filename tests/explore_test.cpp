@@ -49,6 +49,7 @@ class Explorer : public ::testing::Test {
   protected:
     struct Run {
         int live = 0;                   // instances whose Init returned and Deinit has not begun
+        int deinits = 0;                // Deinits that have begun and not returned
         std::vector<uint64_t> d4s;      // steps at which a D4 that succeeded began, with one live
         std::vector<uint64_t> saves;    // steps at which a flushed snapshot read the clock
         std::vector<SYSTEMTIME> whole;  // records the store held whole, and the program's own sets
@@ -86,7 +87,10 @@ class Explorer : public ::testing::Test {
         --run_.live;
         const uint64_t from = coredll::clock::NowMs();
         SetLastError(kMark);
-        if (!deinit_(1))
+        ++run_.deinits;
+        const BOOL ended = deinit_(1);
+        --run_.deinits;
+        if (!ended)
             return Fail("Deinit failed");
         ErrorKept("Deinit");
         if (coredll::clock::NowMs() - from > kDeinitBoundMs)
@@ -101,6 +105,9 @@ class Explorer : public ::testing::Test {
             run_.clock_read[explore::ThreadNumber()] = explore::Steps();
         if (coredll::threads::Alive() > 1)
             return "two saver threads";
+        // A Deinit that waits for the saver's end starts the next instance's saver after it.
+        if (run_.live > 0 && run_.deinits == 0 && coredll::threads::Alive() == 0)
+            return "an instance is live and no saver runs";
         if (coredll::threads::BadHandleUses() != 0)
             return "a handle was used after it was closed, or closed twice";
         return run_.failure;
