@@ -13,6 +13,7 @@
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
 #include <sanitizer/common_interface_defs.h>
 #define TIMEWARD_ASAN 1
 #endif
@@ -145,6 +146,12 @@ void DeleteContext(Context* c) {
 #if defined(TIMEWARD_TSAN)
     if (c->stack)
         __tsan_destroy_fiber(c->tsan);
+#endif
+#if defined(TIMEWARD_ASAN)
+    // The frames a context left on its stack keep their red zones; the next context that takes
+    // the stack starts clean.
+    if (c->stack)
+        __asan_unpoison_memory_region(c->bottom, c->size);
 #endif
     std::lock_guard<std::mutex> lock(g_mu);
     --g_live;
