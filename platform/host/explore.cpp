@@ -133,6 +133,10 @@ void RunOnce(const explore::Program& p, Scheduler& s) {
         k.sched = nullptr;
     }
     EndRun(s);
+    // Every thread has ended: a critical section still entered is one that nobody can leave.
+    if (!s.locks.empty())
+        FailRun(s, "a critical section is still entered by thread " +
+                       std::to_string(s.locks.begin()->second.first) + ", which has ended");
     if (p.after) {
         const std::string what = p.after();
         if (!what.empty())
