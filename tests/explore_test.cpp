@@ -6,7 +6,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <optional>
+#include <random>
 
 // Depth-first runs per program where each run is slow: 0 where it is not.
 #if defined(__arm__)
@@ -41,17 +43,17 @@ SYSTEMTIME Stored() {
     return st;
 }
 
-thread_local uint64_t t_clock_read = 0;  // the step at which this thread last read the clock
-
 // One program's threads call these; the checker's state is touched only by the thread that
 // holds the turn.
 class Explorer : public ::testing::Test {
   protected:
     struct Run {
         int live = 0;                   // instances whose Init returned and Deinit has not begun
+        int deinits = 0;                // Deinits that have begun and not returned
         std::vector<uint64_t> d4s;      // steps at which a D4 that succeeded began, with one live
         std::vector<uint64_t> saves;    // steps at which a flushed snapshot read the clock
         std::vector<SYSTEMTIME> whole;  // records the store held whole, and the program's own sets
+        std::map<int, uint64_t> clock_read;  // by thread: the step at which it last read the clock
         std::string failure;
     };
     void Fail(const std::string& what) {
@@ -85,7 +87,10 @@ class Explorer : public ::testing::Test {
         --run_.live;
         const uint64_t from = coredll::clock::NowMs();
         SetLastError(kMark);
-        if (!deinit_(1))
+        ++run_.deinits;
+        const BOOL ended = deinit_(1);
+        --run_.deinits;
+        if (!ended)
             return Fail("Deinit failed");
         ErrorKept("Deinit");
         if (coredll::clock::NowMs() - from > kDeinitBoundMs)
@@ -97,9 +102,12 @@ class Explorer : public ::testing::Test {
     }
     std::string CheckStep(const char* call) {
         if (std::string(call) == "GetSystemTime")
-            t_clock_read = explore::Steps();
+            run_.clock_read[explore::ThreadNumber()] = explore::Steps();
         if (coredll::threads::Alive() > 1)
             return "two saver threads";
+        // A Deinit that waits for the saver's end starts the next instance's saver after it.
+        if (run_.live > 0 && run_.deinits == 0 && coredll::threads::Alive() == 0)
+            return "an instance is live and no saver runs";
         if (coredll::threads::BadHandleUses() != 0)
             return "a handle was used after it was closed, or closed twice";
         return run_.failure;
@@ -132,8 +140,10 @@ class Explorer : public ::testing::Test {
             return "the first start-up did not restore " + Show(*due_);
         return "";
     }
-    // Explores `threads` from a store that holds `stored`, if given, and a clock at `wall`.
-    void Explore(const std::string& name, std::vector<std::function<void()>> threads,
+    // Explores `threads` within `preemptions` from a store that holds `stored`, if given, and a
+    // clock at `wall`.
+    void Explore(const std::string& name, int preemptions,
+                 std::vector<std::function<void()>> threads,
                  std::optional<SYSTEMTIME> stored = std::nullopt,
                  std::optional<SYSTEMTIME> wall = std::nullopt) {
         explore::Program p{name, nullptr, std::move(threads), nullptr, nullptr};
@@ -158,26 +168,43 @@ class Explorer : public ::testing::Test {
             ioctl_ = reinterpret_cast<decltype(ioctl_)>(proc(u"RTC_IOControl"));
             coredll::reg::SetCallHook([this](coredll::RegCall call, std::u16string_view, LONG rc) {
                 if (call == coredll::RegCall::kFlush && rc == 0) {
-                    run_.saves.push_back(t_clock_read);
+                    run_.saves.push_back(run_.clock_read[explore::ThreadNumber()]);
                     run_.whole.push_back(Stored());
                 }
             });
         };
         p.check_step = [this](const char* call) { return CheckStep(call); };
         p.after = [this] { return CheckEnd(); };
-        // Every schedule with at most two preemptions on the host; fewer where each run is
-        // slow. TIMEWARD_EXPLORE=long: three preemptions, up to a million runs per program.
+        // Every schedule with at most `preemptions` on the host; fewer where each run is slow.
+        // TIMEWARD_EXPLORE=long: three preemptions, up to ten million runs per program;
+        // TIMEWARD_EXPLORE=compare: the same runs again with the scheduler's handoffs between
+        // host threads, side by side, which must be the same runs.
         const char* env = std::getenv("TIMEWARD_EXPLORE");
         const bool longer = env && std::string(env) == "long";
         explore::Bounds b;
-        b.preemptions = longer ? 3 : 2;
-        b.depth_first_runs = longer ? 1000000 : kSlowRuns ? kSlowRuns : 100000;
+        b.preemptions = longer ? 3 : kSlowRuns ? 2 : preemptions;
+        b.depth_first_runs = longer ? 10000000 : kSlowRuns ? kSlowRuns : 1000000;
         b.random_runs = longer ? 20000 : kSlowRuns ? 50 : 200;
+        b.switches = explore::Switches::kContexts;
         const explore::Report r = explore::Explore(p, b);
         std::printf("explore: %s: %s\n", name.c_str(), explore::Describe(r).c_str());
         // On the host the test command's promise: every schedule within the bound was run.
         if (kSlowRuns == 0 && !r.runs_per_bound.empty()) {
             EXPECT_TRUE(r.exhausted) << "the bound on runs cut the exploration short";
+        }
+        // Besides the fixed seeds, fresh ones each time: a failure prints its seed.
+        explore::Bounds fresh = b;
+        fresh.depth_first_runs = 0;
+        fresh.random_runs = 50;
+        fresh.first_seed = std::random_device()() * uint64_t{1000};
+        std::printf("explore: %s: 50 random runs from seed %llu\n", name.c_str(),
+                    static_cast<unsigned long long>(fresh.first_seed));
+        explore::Explore(p, fresh);
+        if (env && std::string(env) == "compare") {
+            b.switches = explore::Switches::kHandoff;
+            const explore::Report h = explore::Explore(p, b);
+            std::printf("explore: %s: %s\n", name.c_str(), explore::Describe(h).c_str());
+            EXPECT_EQ(r.digest, h.digest) << "the two switches gave different runs";
         }
     }
     void TearDown() override {
@@ -193,18 +220,18 @@ class Explorer : public ::testing::Test {
 };
 
 TEST_F(Explorer, TwoInstancesWithPowerRequests) {
-    Explore("two-instances",
+    Explore("two-instances", 2,
             {[&] { Init(), RequestD4(), Deinit(); }, [&] { Init(), RequestD4(), Deinit(); }});
 }
 
 TEST_F(Explorer, APowerRequestAgainstTheLastDeinit) {
-    Explore("request-against-deinit", {[&] { Init(), Deinit(); }, [&] { RequestD4(); }});
+    Explore("request-against-deinit", 2, {[&] { Init(), Deinit(); }, [&] { RequestD4(); }});
 }
 
 // The saver writes a later clock over the store while a second instance reads it: a record
 // with fields of both would be due.
 TEST_F(Explorer, AStartUpDuringASnapshot) {
-    Explore("startup-during-snapshot",
+    Explore("startup-during-snapshot", 2,
             {[&] { Init(), RequestD4(), Deinit(); }, [&] { Init(), Deinit(); }},
             Record(2026, 12, 8, 10, 58), kLater);
 }
@@ -213,7 +240,7 @@ TEST_F(Explorer, AStartUpDuringASnapshot) {
 // snapshot, due, is still restored.
 TEST_F(Explorer, AnotherProcessSetsTheSaveEventAtStart) {
     due_ = kLater;
-    Explore("setter-at-start",
+    Explore("setter-at-start", 2,
             {[&] { Init(), Deinit(); },
              [&] {
                  HANDLE save = CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent");
@@ -225,7 +252,7 @@ TEST_F(Explorer, AnotherProcessSetsTheSaveEventAtStart) {
 
 // Another process waits on "SaveRTCEvent" until the driver is gone.
 TEST_F(Explorer, AnotherProcessWaitsOnTheSaveEvent) {
-    Explore("waiter",
+    Explore("waiter", 2,
             {[&] { Init(), RequestD4(), Deinit(), SetEvent(quit_); },
              [&] {
                  HANDLE both[] = {quit_, CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent")};
@@ -236,8 +263,84 @@ TEST_F(Explorer, AnotherProcessWaitsOnTheSaveEvent) {
 }
 
 TEST_F(Explorer, AClockChangeAgainstDeinit) {
-    Explore("clock-change",
+    Explore("clock-change", 3,
             {[&] { Init(), Deinit(); }, [&] { SetClock(Record(2027, 3, 3, 3, 3)); }});
 }
 
 }  // namespace
+
+// The scheduler itself, on programs of plain platform calls.
+namespace scheduler {
+
+// Sets the value "V" of the driver's key, under `cs` when it is given.
+void SetV(LPCRITICAL_SECTION cs) {
+    if (cs)
+        EnterCriticalSection(cs);
+    HKEY key;
+    DWORD value = 1;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Orvex\\Timeward", 0, 0, &key);
+    RegSetValueExW(key, u"V", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
+    RegCloseKey(key);
+    if (cs)
+        LeaveCriticalSection(cs);
+}
+
+CRITICAL_SECTION g_cs;
+
+explore::Program Writers(bool locked) {
+    LPCRITICAL_SECTION cs = locked ? &g_cs : nullptr;
+    return {"writers",
+            [] { coredll::reg::CreateKey(kKey); },
+            {[cs] { SetV(cs); }, [cs] { SetV(cs); }},
+            nullptr,
+            nullptr};
+}
+
+// A thread that starts another, which sets an event the first waits for, against a third
+// thread: the same seeds and the same depth-first order give the same runs, switch for switch,
+// on user-mode contexts as on host threads.
+TEST(Scheduler, SameRunsOnBothSwitches) {
+    static HANDLE done;
+    auto child = [](LPVOID) -> DWORD {
+        SetEvent(done);
+        return 0;
+    };
+    explore::Program p{"starter",
+                       [] { done = CreateEventW(nullptr, FALSE, FALSE, nullptr); },
+                       {[child] {
+                            HANDLE t = CreateThread(nullptr, 0, child, nullptr, 0, nullptr);
+                            WaitForSingleObject(done, INFINITE);
+                            WaitForSingleObject(t, INFINITE);
+                            CloseHandle(t);
+                        },
+                        [] { SetLastError(GetTickCount()); }},
+                       nullptr,
+                       [] { return CloseHandle(done) ? "" : "the event was closed"; }};
+    explore::Bounds b;
+    b.depth_first_runs = 100000;
+    b.random_runs = 50;
+    b.switches = explore::Switches::kContexts;
+    const explore::Report contexts = explore::Explore(p, b);
+    b.switches = explore::Switches::kHandoff;
+    const explore::Report handoffs = explore::Explore(p, b);
+    EXPECT_EQ(contexts.runs_per_bound, handoffs.runs_per_bound);
+    EXPECT_GT(contexts.depth_first_runs, 10u);
+    EXPECT_EQ(contexts.digest, handoffs.digest);
+}
+
+// Two threads set one value of the store: without a lock the first schedule fails with both
+// sets; under one critical section every schedule passes.
+TEST(Scheduler, ReportsUnorderedRegistryWrites) {
+    explore::Bounds b;
+    b.depth_first_runs = 1000;
+    InitializeCriticalSection(&g_cs);
+    const explore::Report locked = explore::Explore(Writers(true), b);
+    EXPECT_TRUE(locked.exhausted);
+    EXPECT_GT(locked.depth_first_runs, 1u);
+    DeleteCriticalSection(&g_cs);
+    EXPECT_EXIT(explore::Explore(Writers(false), b), ::testing::ExitedWithCode(1),
+                "data race on the registry value .*TIMEWARD.V: thread 0's RegSetValue at step 2 "
+                "from driver_tests\\+0x[0-9a-f]+, and thread 1's RegSetValue");
+}
+
+}  // namespace scheduler

@@ -1,10 +1,10 @@
 // Critical sections and interlocked operations: host locks and atomics, as strict as the device.
 #include "schedule.h"
+#include "self.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 using namespace coredll;
 using namespace coredll::detail;
@@ -14,15 +14,15 @@ namespace {
 // A critical section is a recursive mutex, as its owner may enter it again. It is not a
 // simulated wait: its holders never block while holding it, so it needs no scheduling, but in
 // the deterministic mode the scheduler, not the mutex, makes a thread wait for it. Its owner
-// and depth are written by the owner alone, under the mutex.
+// (the simulated thread's own state, which tells apart threads that share a host thread in the
+// deterministic mode) and depth are written by the owner alone, under the mutex.
 struct Section {
     std::recursive_mutex mu;
-    std::atomic<std::thread::id> owner{};
+    std::atomic<const ThreadState*> owner{nullptr};
     int depth = 0;
 };
 
-// Entries of critical sections this thread has not left; sections held by any thread.
-thread_local int t_sections_held = 0;
+// Sections held by any thread; each thread counts its own entries in its state.
 std::atomic<int> g_sections_held{0};
 
 Section* SectionOf(LPCRITICAL_SECTION cs) {
@@ -45,7 +45,7 @@ void LockMisuse(const std::string& what) {
 }
 
 void CheckNoSectionHeldHere(const std::string& who) {
-    if (t_sections_held != 0)
+    if (Self().sections_held != 0)
         LockMisuse(who + " returned holding a critical section");
 }
 
@@ -74,20 +74,20 @@ COREDLL_API void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
         EnterScheduled(s);
     s->mu.lock();
     if (s->depth++ == 0) {
-        s->owner.store(std::this_thread::get_id());
+        s->owner.store(&Self());
         ++g_sections_held;
     }
-    ++t_sections_held;
+    ++Self().sections_held;
 }
 
 COREDLL_API void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     Hook(threads::Call::kLeaveCriticalSection);
     Section* s = SectionOf(lpCriticalSection);
-    if (s->owner.load() != std::this_thread::get_id())
+    if (s->owner.load() != &Self())
         LockMisuse("LeaveCriticalSection by a thread that does not own the section");
-    --t_sections_held;
+    --Self().sections_held;
     if (--s->depth == 0) {
-        s->owner.store(std::thread::id());
+        s->owner.store(nullptr);
         --g_sections_held;
     }
     s->mu.unlock();
@@ -97,7 +97,7 @@ COREDLL_API void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
 
 COREDLL_API void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     Section* s = SectionOf(lpCriticalSection);
-    if (s->owner.load() != std::thread::id())
+    if (s->owner.load() != nullptr)
         LockMisuse("DeleteCriticalSection of a section that a thread holds");
     delete s;
     lpCriticalSection->LockObject = nullptr;
@@ -105,11 +105,13 @@ COREDLL_API void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
 
 COREDLL_API LONG InterlockedExchange(LPLONG Target, LONG Value) {
     SchedulePoint("InterlockedExchange");
+    InterlockedScheduled(const_cast<LONG*>(Target));  // its address names it
     return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
 }
 
 COREDLL_API LONG InterlockedCompareExchange(LPLONG Destination, LONG Exchange, LONG Comperand) {
     SchedulePoint("InterlockedCompareExchange");
+    InterlockedScheduled(const_cast<LONG*>(Destination));
     __atomic_compare_exchange_n(Destination, &Comperand, Exchange, false, __ATOMIC_SEQ_CST,
                                 __ATOMIC_SEQ_CST);
     return Comperand;

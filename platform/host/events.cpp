@@ -1,6 +1,6 @@
 // The simulated kernel's events: named and unnamed, manual and auto reset, created and opened,
 // set, reset, pulsed.
-#include "kernel.h"
+#include "schedule.h"
 
 namespace coredll::detail {
 
@@ -72,6 +72,8 @@ COREDLL_API BOOL EventModify(HANDLE hEvent, DWORD func) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if (func != EVENT_RESET)
+        ReleaseScheduledLocked(k, o.get());
     if (func == EVENT_RESET) {
         o->signaled = false;
     } else if (func == EVENT_PULSE) {

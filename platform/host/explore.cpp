@@ -122,49 +122,26 @@ void RunOnce(const explore::Program& p, Scheduler& s) {
     Kernel& k = TheKernel();
     s.program = p.name;
     s.check_step = p.check_step;
-    std::vector<std::thread> threads;
-    {
-        std::lock_guard<std::mutex> lock(k.mu);
-        s.time_limit += k.manual_now;
-        for (size_t i = 0; i < p.threads.size(); ++i) {
-            s.threads.push_back(std::make_unique<ScheduledThread>());
-            s.threads.back()->program = true;
-        }
-        s.programs_left = static_cast<int>(p.threads.size());
-        k.sched = &s;
-    }
-    for (size_t i = 0; i < p.threads.size(); ++i) {
-        threads.emplace_back([&k, &p, i] {
-            const int id = static_cast<int>(i);
-            {
-                std::unique_lock<std::mutex> lock(k.mu);
-                t_scheduled = id;
-                AwaitFirstTurnLocked(k, lock, id);
-            }
-            p.threads[i]();
-            CheckNoSectionHeldHere("a program thread's calls");
-            std::lock_guard<std::mutex> lock(k.mu);
-            EndScheduledLocked(k, id);
-            t_scheduled = -1;
-        });
-    }
     {
         std::unique_lock<std::mutex> lock(k.mu);
-        // The first pick is a choice like any other.
-        std::vector<int> all;
-        for (int id = 0; id < static_cast<int>(p.threads.size()); ++id)
-            all.push_back(id);
-        s.current = all.size() == 1 ? 0 : s.strategy->Choose(all, -1);
-        if (all.size() > 1) {
-            s.choices.push_back(s.current);
-            s.defaults.push_back(s.current == 0);
-        }
-        s.threads[s.current]->turn.notify_one();
-        s.done.wait(lock, [&] { return s.finished; });
+        s.time_limit += k.manual_now;
+        k.sched = &s;
+        for (size_t i = 0; i < p.threads.size(); ++i)
+            StartScheduledLocked(
+                k,
+                [&p, i] {
+                    p.threads[i]();
+                    CheckNoSectionHeldHere("a program thread's calls");
+                },
+                true);
+        RunScheduledLocked(k, lock);
         k.sched = nullptr;
     }
-    for (std::thread& t : threads)
-        t.join();
+    EndRun(s);
+    // Every thread has ended: a critical section still entered is one that nobody can leave.
+    if (!s.locks.empty())
+        FailRun(s, "a critical section is still entered by thread " +
+                       std::to_string(s.locks.begin()->second.first) + ", which has ended");
     if (p.after) {
         const std::string what = p.after();
         if (!what.empty())
@@ -189,8 +166,32 @@ std::vector<int> ParseChoices(const std::string& text) {
     return choices;
 }
 
+bool UseContexts(explore::Switches switches) {
+    if (switches == explore::Switches::kDefault) {
+        const char* env = std::getenv("TIMEWARD_EXPLORE_SWITCH");
+        switches = env && std::string(env) == "handoff" ? explore::Switches::kHandoff
+                                                        : explore::Switches::kContexts;
+    }
+    return switches == explore::Switches::kContexts && ContextsAvailable();
+}
+
+// FNV-1a over the run's choices and steps, folded into `digest`.
+uint64_t Fold(uint64_t digest, const Scheduler& s) {
+    auto mix = [&](uint64_t v) { digest = (digest ^ v) * 0x100000001B3ull; };
+    for (int c : s.choices)
+        mix(static_cast<uint64_t>(c));
+    for (const Step& step : s.trace) {
+        mix(static_cast<uint64_t>(step.thread));
+        for (const char* c = step.call; *c; ++c)
+            mix(static_cast<unsigned char>(*c));
+    }
+    mix(~0ull);
+    return digest;
+}
+
 void Configure(Scheduler& s, const explore::Bounds& b, Strategy* strategy) {
     s.strategy = strategy;
+    s.contexts = UseContexts(b.switches);
     s.time_limit = b.time_bound_ms;
     s.step_bound = b.step_bound;
 }
@@ -233,6 +234,8 @@ using namespace coredll::detail;
 
 Report Explore(const Program& program, const Bounds& bounds) {
     Report report;
+    report.contexts = UseContexts(bounds.switches);
+    report.digest = 0xCBF29CE484222325ull;
     const auto start = std::chrono::steady_clock::now();
     if (!ReplayFromEnvironment(program, bounds)) {
         // Each bound in turn, so that a bound on runs cuts short only the largest one.
@@ -250,6 +253,7 @@ Report Explore(const Program& program, const Bounds& bounds) {
                 RunOnce(program, s);
                 ++report.depth_first_runs;
                 ++report.runs_per_bound.back();
+                report.digest = Fold(report.digest, s);
                 report.longest_run_steps =
                     std::max<uint64_t>(report.longest_run_steps, s.trace.size());
                 more = dfs.Next();
@@ -266,6 +270,7 @@ Report Explore(const Program& program, const Bounds& bounds) {
             s.run = "random run " + std::to_string(i + 1);
             RunOnce(program, s);
             ++report.random_runs;
+            report.digest = Fold(report.digest, s);
             report.longest_run_steps = std::max<uint64_t>(report.longest_run_steps, s.trace.size());
         }
     }
@@ -278,10 +283,12 @@ std::string Describe(const Report& r) {
     std::string per_bound;
     for (uint64_t n : r.runs_per_bound)
         per_bound += (per_bound.empty() ? "" : ", ") + std::to_string(n);
-    char tail[160];
-    std::snprintf(tail, sizeof tail, "; %llu random; at most %llu steps; %.1f s",
+    const double runs = static_cast<double>(r.depth_first_runs + r.random_runs);
+    char tail[200];
+    std::snprintf(tail, sizeof tail, "; %llu random; at most %llu steps; %.1f s, %.0f runs/s (%s)",
                   static_cast<unsigned long long>(r.random_runs),
-                  static_cast<unsigned long long>(r.longest_run_steps), r.seconds);
+                  static_cast<unsigned long long>(r.longest_run_steps), r.seconds,
+                  r.seconds > 0 ? runs / r.seconds : 0.0, r.contexts ? "contexts" : "handoffs");
     return "depth-first runs with at most 0, 1, ... preemptions: " + per_bound + " (" +
            (r.exhausted ? "every schedule within the bound" : "bound on runs reached") + ")" + tail;
 }
@@ -289,7 +296,12 @@ std::string Describe(const Report& r) {
 int ThreadIndex() {
     Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
-    return t_scheduled >= 0 && k.sched && k.sched->threads[t_scheduled]->program ? t_scheduled : -1;
+    const int id = Self().scheduled;
+    return id >= 0 && k.sched && k.sched->threads[id]->program ? id : -1;
+}
+
+int ThreadNumber() {
+    return Self().scheduled;
 }
 
 uint64_t Steps() {

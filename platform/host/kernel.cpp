@@ -31,13 +31,7 @@ Kernel& TheKernel() {
     return *kernel;
 }
 
-thread_local bool t_simulated = false;
-
 namespace {
-
-// Waits of this simulated thread that returned at once, in a row, at virtual time t_spin_at.
-thread_local int t_spins = 0;
-thread_local uint64_t t_spin_at = 0;
 
 SteadyClock::time_point RealFor(Kernel& k, uint64_t virtual_ms) {
     double real_ms = static_cast<double>(virtual_ms - k.anchor_virtual) / k.scale;
@@ -114,18 +108,21 @@ void SettleLocked(Kernel& k, std::unique_lock<std::mutex>& lock) {
 }
 
 void ReturnsAtOnce(Kernel& k) {
-    if (!t_simulated)
+    ThreadState& self = Self();
+    if (!self.simulated)
         return;
     const uint64_t now = NowLocked(k);
-    t_spins = now == t_spin_at ? t_spins + 1 : 1;
-    t_spin_at = now;
-    if (t_spins >= threads::kSpinLimit)
+    self.spins = now == self.spin_at ? self.spins + 1 : 1;
+    self.spin_at = now;
+    if (self.spins >= threads::kSpinLimit && k.sched)
+        FailRun(*k.sched, "a simulated thread spins: its waits returned at once without end");
+    if (self.spins >= threads::kSpinLimit)
         Die("a simulated thread spins: its waits returned at once without end", 0, now);
 }
 
 DWORD Block(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w, DWORD ms) {
-    t_spins = 0;
-    w.simulated = t_simulated;
+    Self().spins = 0;
+    w.simulated = Self().simulated;
     if (ms != INFINITE) {
         w.timed = true;
         w.deadline = NowLocked(k) + ms;
@@ -255,6 +252,7 @@ DWORD WaitForAny(const HANDLE* handles, DWORD count, DWORD ms) {
         if (o.signaled) {
             if (!o.manual_reset)
                 o.signaled = false;
+            AcquireScheduledLocked(k, &o);
             ReturnsAtOnce(k);
             return WAIT_OBJECT_0 + i;
         }
@@ -266,7 +264,10 @@ DWORD WaitForAny(const HANDLE* handles, DWORD count, DWORD ms) {
     Waiter w;
     for (const auto& o : objects)
         w.objects.push_back(o.get());
-    return Block(k, lock, w, ms);
+    const DWORD result = Block(k, lock, w, ms);
+    if (result - WAIT_OBJECT_0 < count)
+        AcquireScheduledLocked(k, objects[result - WAIT_OBJECT_0].get());
+    return result;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #define TIMEWARD_HOST_KERNEL_H
 
 #include "internal.h"
+#include "self.h"
 
 #include <chrono>
 #include <functional>
@@ -74,9 +75,6 @@ struct Kernel {
 // The one simulated kernel: its lock, its objects, its threads and its time.
 Kernel& TheKernel();
 
-// Whether this thread is a simulated one (started by CreateThread).
-extern thread_local bool t_simulated;
-
 // Virtual time 0, the wall clock at 2026-01-01 00:00:00 UTC, manual mode.
 void StartClocks(Kernel& k);
 uint64_t NowLocked(Kernel& k);
@@ -89,7 +87,7 @@ void Release(Kernel& k);
 // While a driving thread is inside, woken simulated threads may run.
 class OpenGate {
   public:
-    explicit OpenGate(Kernel& k) : k_(k), open_(!t_simulated) {
+    explicit OpenGate(Kernel& k) : k_(k), open_(!Self().simulated) {
         if (open_ && k_.gate++ == 0)
             Release(k_);
     }

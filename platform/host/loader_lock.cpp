@@ -1,18 +1,18 @@
 // The loader lock: one per process, held around DllMain and taken by LoadLibraryW, FreeLibrary,
 // FreeLibraryAndExitThread and a simulated thread's start and end, as on the device.
 #include "schedule.h"
+#include "self.h"
 
 #include <atomic>
-#include <thread>
 
 namespace coredll::detail {
 namespace {
 
-// A recursive lock: DllMain may load or free a module again. Its owner and depth are written
-// by the owner alone, under the mutex.
+// A recursive lock: DllMain may load or free a module again. Its owner (the simulated thread's
+// own state) and depth are written by the owner alone, under the mutex.
 struct LoaderLock {
     std::recursive_mutex mu;
-    std::atomic<std::thread::id> owner{};
+    std::atomic<const ThreadState*> owner{nullptr};
     int depth = 0;
 };
 
@@ -31,20 +31,20 @@ void EnterLoaderLock() {
         EnterScheduled(&l);
     l.mu.lock();
     if (l.depth++ == 0)
-        l.owner.store(std::this_thread::get_id());
+        l.owner.store(&Self());
 }
 
 void LeaveLoaderLock() {
     LoaderLock& l = TheLoaderLock();
     if (--l.depth == 0)
-        l.owner.store(std::thread::id());
+        l.owner.store(nullptr);
     l.mu.unlock();
     if (Scheduled())
         LeaveScheduled(&l);
 }
 
 bool HoldsLoaderLock() {
-    return TheLoaderLock().owner.load() == std::this_thread::get_id();
+    return TheLoaderLock().owner.load() == &Self();
 }
 
 }  // namespace coredll::detail

@@ -5,8 +5,15 @@
 #include <timeward_backend.h>
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved);
-// The core library's loader learns DllMain's answer to the attach, as Windows' loader does.
+typedef BOOL(WINAPI* DllMainProc)(HINSTANCE, DWORD, LPVOID);
+// The core library's loader keeps the module's data as it is before the attach, so that it can
+// load the module again without the host's loader; and learns DllMain's answer to the attach,
+// as Windows' loader does.
+extern "C" void CoredllModuleLoading(HINSTANCE hinstDLL, DllMainProc pfnDllMain);
 extern "C" void CoredllModuleAttached(BOOL fAttached);
+// Whether the module's detach is still to run as the host unloads it: not when the core
+// library's loader has run it already.
+extern "C" BOOL CoredllModuleUnloading(HINSTANCE hinstDLL);
 
 namespace {
 
@@ -22,11 +29,14 @@ HINSTANCE ModuleInstance() {
 }
 
 __attribute__((constructor)) void AttachModule() {
+    CoredllModuleLoading(ModuleInstance(), DllMain);
     CoredllModuleAttached(DllMain(ModuleInstance(), DLL_PROCESS_ATTACH, NULL));
 }
 
 __attribute__((destructor)) void DetachModule() {
-    DllMain(ModuleInstance(), DLL_PROCESS_DETACH, NULL);
+    if (CoredllModuleUnloading(ModuleInstance())) {
+        DllMain(ModuleInstance(), DLL_PROCESS_DETACH, NULL);
+    }
 }
 
 }  // namespace

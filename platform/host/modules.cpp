@@ -1,6 +1,7 @@
 // Modules: LoadLibraryW and its kin over the host's dynamic loader, with Windows' rules for
 // handles, reference counts and a DllMain that refuses the attach.
 #include "internal.h"
+#include "self.h"
 #include "support/text.h"
 
 #include <dlfcn.h>
@@ -10,6 +11,8 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+
+typedef BOOL (*DllMainProc)(HINSTANCE, DWORD, LPVOID);
 
 namespace coredll::detail {
 namespace {
@@ -23,8 +26,21 @@ struct Modules {
         int refs;
         std::u16string file;  // the name it was loaded by, which loads it again
         bool pinned;          // the core library itself: never unloaded
+        std::string host;     // the host's file
     };
     std::map<HMODULE, Module> loaded;
+    // A driver module's writable data as the host's loader left it before the attach. Once its
+    // last reference is freed the module is detached but stays mapped ("parked"); loading it
+    // again restores that data and attaches it anew: a fresh module, as a reload gives, without
+    // the host's loader mapping the file again each time.
+    struct Image {
+        DllMainProc dll_main;
+        std::vector<std::pair<char*, std::vector<char>>> data;
+        void* dl = nullptr;  // while parked
+        bool parked = false;
+    };
+    std::map<HMODULE, Image> images;
+    std::map<std::string, HMODULE> parked;  // by the host's file
 };
 
 Modules& Mods() {
@@ -45,8 +61,16 @@ std::filesystem::path HostFileFor(std::u16string_view dll) {
     if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".dll") == 0) {
         name.resize(name.size() - 4);
     }
-    std::lock_guard<std::mutex> lock(Mods().mu);
-    return Mods().search_path / ("lib" + name + ".so");
+    std::filesystem::path file;
+    {
+        std::lock_guard<std::mutex> lock(Mods().mu);
+        file = Mods().search_path / ("lib" + name + ".so");
+    }
+    // The file itself, whatever link names it: two names of one file are one module, as the
+    // host's loader counts them, and a module kept mapped is found again by either.
+    std::error_code ec;
+    std::filesystem::path real = std::filesystem::canonical(file, ec);
+    return ec ? file : real;
 }
 
 constexpr std::u16string_view kCoreLibrary = u"coredll.dll";
@@ -62,9 +86,49 @@ HMODULE CoreLibraryLocked() {
         void* dl = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
         if (!dl)
             return nullptr;
-        Mods().loaded.emplace(h, Modules::Module{dl, 1, std::u16string(kCoreLibrary), true});
+        Mods().loaded.emplace(h, Modules::Module{dl, 1, std::u16string(kCoreLibrary), true, ""});
     }
     return h;
+}
+
+// Copies a module's data byte by byte: the range holds the red zones that AddressSanitizer
+// poisons between globals, which no sanitized copy may touch.
+__attribute__((no_sanitize("address", "thread"))) void CopyRaw(char* to, const char* from,
+                                                               size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        static_cast<volatile char*>(to)[i] = static_cast<const volatile char*>(from)[i];
+}
+
+// The writable ranges of the module at `base`: its writable segments less what is read-only
+// after relocation.
+int AddWritable(dl_phdr_info* info, size_t, void* data) {
+    auto* image = static_cast<Modules::Image*>(data);
+    if (!image->data.empty() || !image->dl)
+        return 0;
+    if (reinterpret_cast<void*>(info->dlpi_addr) != image->dl)
+        return 0;
+    uintptr_t relro_from = 0, relro_to = 0;
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const auto& ph = info->dlpi_phdr[i];
+        if (ph.p_type == PT_GNU_RELRO) {
+            relro_from = info->dlpi_addr + ph.p_vaddr;
+            relro_to = relro_from + ph.p_memsz;
+        }
+    }
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const auto& ph = info->dlpi_phdr[i];
+        if (ph.p_type != PT_LOAD || !(ph.p_flags & PF_W))
+            continue;
+        uintptr_t from = info->dlpi_addr + ph.p_vaddr;
+        const uintptr_t to = from + ph.p_memsz;
+        if (relro_from <= from && from < relro_to)
+            from = std::min(to, (relro_to + 4095) & ~uintptr_t{4095});
+        char* at = reinterpret_cast<char*>(from);
+        std::vector<char> bytes(to - from);
+        CopyRaw(bytes.data(), at, bytes.size());
+        image->data.emplace_back(at, std::move(bytes));
+    }
+    return 1;
 }
 
 }  // namespace
@@ -99,7 +163,14 @@ int References(HMODULE module) {
 }
 
 bool IsLoaded(std::u16string_view dll_name) {
-    void* dl = dlopen(HostFileFor(dll_name).c_str(), RTLD_NOW | RTLD_NOLOAD);
+    const std::string host = HostFileFor(dll_name).string();
+    {
+        // A parked module is mapped still, but unloaded as far as its callers can tell.
+        std::lock_guard<std::mutex> lock(Mods().mu);
+        if (Mods().parked.count(host))
+            return false;
+    }
+    void* dl = dlopen(host.c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (!dl)
         return false;
     dlclose(dl);
@@ -118,14 +189,64 @@ COREDLL_API BOOL DisableThreadLibraryCalls(HMODULE hLibModule) {
     return TRUE;
 }
 
-// Whether the DllMain of the module this thread is loading refused the attach.
-thread_local bool t_attach_refused = false;
+COREDLL_API void CoredllModuleLoading(HINSTANCE hinstDLL, DllMainProc pfnDllMain) {
+    Modules::Image image;
+    image.dll_main = pfnDllMain;
+    image.dl = hinstDLL;  // the base, while the data are found
+    dl_iterate_phdr(AddWritable, &image);
+    image.dl = nullptr;
+    std::lock_guard<std::mutex> lock(Mods().mu);
+    Mods().images[hinstDLL] = std::move(image);
+}
+
+COREDLL_API BOOL CoredllModuleUnloading(HINSTANCE hinstDLL) {
+    std::lock_guard<std::mutex> lock(Mods().mu);
+    auto it = Mods().images.find(hinstDLL);
+    const bool detached = it != Mods().images.end() && it->second.parked;
+    if (it != Mods().images.end())
+        Mods().images.erase(it);
+    return !detached;
+}
 
 COREDLL_API void CoredllModuleAttached(BOOL fAttached) {
-    t_attach_refused = !fAttached;
+    Self().attach_refused = !fAttached;
 }
 
 namespace {
+
+// Loads the module parked for `host` again, if one is: its data as before its first attach,
+// then the attach. Null when none is parked, or when its DllMain refuses the attach (then
+// attach_refused is set and it stays parked).
+HMODULE Unpark(const std::string& host, LPCWSTR file) {
+    Self().attach_refused = false;
+    Modules::Image* image;
+    HMODULE h;
+    {
+        std::lock_guard<std::mutex> lock(Mods().mu);
+        auto it = Mods().parked.find(host);
+        if (it == Mods().parked.end())
+            return nullptr;
+        h = it->second;
+        Mods().parked.erase(it);
+        image = &Mods().images.at(h);
+        image->parked = false;
+    }
+    for (auto& [at, bytes] : image->data)
+        CopyRaw(at, bytes.data(), bytes.size());
+    if (!image->dll_main(h, DLL_PROCESS_ATTACH, nullptr)) {
+        // As on Windows: a DllMain that fails the attach is detached again.
+        image->dll_main(h, DLL_PROCESS_DETACH, nullptr);
+        std::lock_guard<std::mutex> lock(Mods().mu);
+        image->parked = true;
+        Mods().parked[host] = h;
+        Self().attach_refused = true;
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(Mods().mu);
+    Mods().loaded.try_emplace(h, Modules::Module{image->dl, 1, file, false, host});
+    image->dl = nullptr;
+    return h;
+}
 
 // LoadLibraryW's work, under the loader lock.
 HMODULE LoadLibraryLocked(LPCWSTR lpLibFileName) {
@@ -133,12 +254,19 @@ HMODULE LoadLibraryLocked(LPCWSTR lpLibFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    t_attach_refused = false;
-    void* dl = dlopen(HostFileFor(lpLibFileName).c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (dl && t_attach_refused) {
+    const std::string host = HostFileFor(lpLibFileName).string();
+    if (HMODULE h = Unpark(host, lpLibFileName))
+        return h;
+    if (Self().attach_refused) {
+        Self().attach_refused = false;
+        SetLastError(ERROR_DLL_INIT_FAILED);
+        return nullptr;
+    }
+    void* dl = dlopen(host.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (dl && Self().attach_refused) {
         // As on Windows: a DllMain that fails the attach fails the load, and the module is
         // detached and unloaded again.
-        t_attach_refused = false;
+        Self().attach_refused = false;
         dlclose(dl);
         SetLastError(ERROR_DLL_INIT_FAILED);
         return nullptr;
@@ -153,8 +281,8 @@ HMODULE LoadLibraryLocked(LPCWSTR lpLibFileName) {
     // As on Windows, the module handle is the module's base address.
     HMODULE h = reinterpret_cast<HMODULE>(map->l_addr);
     std::lock_guard<std::mutex> lock(Mods().mu);
-    auto [it, fresh] =
-        Mods().loaded.try_emplace(h, Modules::Module{dl, 0, std::u16string(lpLibFileName), false});
+    auto [it, fresh] = Mods().loaded.try_emplace(
+        h, Modules::Module{dl, 0, std::u16string(lpLibFileName), false, host});
     it->second.refs++;
     if (!fresh)
         dlclose(dl);  // one dl reference per module, counted here
@@ -235,6 +363,7 @@ namespace {
 // FreeLibrary's work, under the loader lock.
 BOOL FreeLibraryLocked(HMODULE hLibModule) {
     void* dl = nullptr;
+    DllMainProc dll_main = nullptr;
     {
         std::lock_guard<std::mutex> lock(Mods().mu);
         auto it = Mods().loaded.find(hLibModule);
@@ -246,11 +375,21 @@ BOOL FreeLibraryLocked(HMODULE hLibModule) {
             return TRUE;
         if (--it->second.refs == 0) {
             dl = it->second.dl;
+            auto image = Mods().images.find(hLibModule);
+            if (image != Mods().images.end()) {
+                image->second.parked = true;
+                image->second.dl = dl;
+                Mods().parked[it->second.host] = hLibModule;
+                dll_main = image->second.dll_main;
+            }
             Mods().loaded.erase(it);
         }
     }
-    if (dl)
-        dlclose(dl);  // outside the modules' lock: the module's detach runs here
+    // Outside the lock: the module's detach runs here.
+    if (dll_main)
+        dll_main(hLibModule, DLL_PROCESS_DETACH, nullptr);
+    else if (dl)
+        dlclose(dl);
     return TRUE;
 }
 

@@ -54,32 +54,55 @@ LONG FlushLocked(RegState& r) {
 
 namespace {
 
-thread_local bool t_in_hook = false;
-
 std::u16string_view View(LPCWSTR s) {
     return s ? std::u16string_view(s) : std::u16string_view();
 }
 
-// Runs one registry call under the lock, then the call hook outside it.
+LONG Resolve(RegState& r, HKEY h, Path* path);
+
+// In the deterministic mode: the calling thread's access to a value of the key `h` names, for
+// the check of races. A query reads it; a set or a delete writes it. The registry's own lock
+// makes each call whole, but not a series of them: a record of several values read while another
+// thread writes them, with nothing that orders the two, may hold fields of both.
+void NoteAccess(RegState& r, RegCall kind, HKEY h, LPCWSTR value_name, const char* call,
+                const void* site) {
+    if (!Scheduled())
+        return;
+    Path path;
+    {
+        std::lock_guard<std::mutex> lock(r.mu);
+        if (Resolve(r, h, &path) != ERROR_SUCCESS)
+            return;
+    }
+    std::u16string key;
+    for (const std::u16string& part : path)
+        key += FoldCase(part) + u"\\";
+    NoteKeyAccess(key + FoldCase(View(value_name)), kind != RegCall::kQuery, call, site);
+}
+
+// Runs one registry call under the lock, then the call hook outside it. A call with a `site`
+// (its caller's return address) is an access to the value `value_name` of the key `h` names.
 template <typename Fn>
-LONG Call(RegCall kind, LPCWSTR value_name, Fn&& fn) {
+LONG Call(RegCall kind, LPCWSTR value_name, Fn&& fn, HKEY h = nullptr, const void* site = nullptr) {
     static const char* const kNames[] = {"RegOpenKey",  "RegCreateKey",   "RegQueryValue",
                                          "RegSetValue", "RegDeleteValue", "RegDeleteKey",
                                          "RegFlushKey", "RegCloseKey",    "RegEnumKey"};
     SchedulePoint(kNames[static_cast<int>(kind)]);
     RegState& r = Registry();
+    if (site)
+        NoteAccess(r, kind, h, value_name, kNames[static_cast<int>(kind)], site);
     LONG result;
     reg::CallHook hook;
     {
         std::lock_guard<std::mutex> lock(r.mu);
         result = fn(r);
-        if (!t_in_hook)
+        if (!Self().in_hook)
             hook = r.hook;
     }
     if (hook) {
-        t_in_hook = true;
+        Self().in_hook = true;
         hook(kind, View(value_name), result);
-        t_in_hook = false;
+        Self().in_hook = false;
     }
     return result;
 }
@@ -182,33 +205,36 @@ COREDLL_API LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWO
 
 COREDLL_API LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
                                   LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-    return Call(RegCall::kQuery, lpValueName, [&](RegState& r) -> LONG {
-        r.counters.queries++;
-        RegKey* key;
-        LONG rc = ResolveKey(r, hKey, &key);
-        if (rc != ERROR_SUCCESS)
-            return rc;
-        if (lpReserved || (lpData && !lpcbData))
-            return ERROR_INVALID_PARAMETER;
-        auto it = key->values.find(FoldCase(View(lpValueName)));
-        if (it == key->values.end())
-            return ERROR_FILE_NOT_FOUND;
-        const RegValue& v = it->second.value;
-        DWORD size = static_cast<DWORD>(v.data.size());
-        if (lpType)
-            *lpType = v.type;
-        if (lpData) {
-            if (*lpcbData < size) {
-                *lpcbData = size;
-                return ERROR_MORE_DATA;  // the buffer stays as it was
+    return Call(
+        RegCall::kQuery, lpValueName,
+        [&](RegState& r) -> LONG {
+            r.counters.queries++;
+            RegKey* key;
+            LONG rc = ResolveKey(r, hKey, &key);
+            if (rc != ERROR_SUCCESS)
+                return rc;
+            if (lpReserved || (lpData && !lpcbData))
+                return ERROR_INVALID_PARAMETER;
+            auto it = key->values.find(FoldCase(View(lpValueName)));
+            if (it == key->values.end())
+                return ERROR_FILE_NOT_FOUND;
+            const RegValue& v = it->second.value;
+            DWORD size = static_cast<DWORD>(v.data.size());
+            if (lpType)
+                *lpType = v.type;
+            if (lpData) {
+                if (*lpcbData < size) {
+                    *lpcbData = size;
+                    return ERROR_MORE_DATA;  // the buffer stays as it was
+                }
+                if (size)
+                    std::memcpy(lpData, v.data.data(), size);
             }
-            if (size)
-                std::memcpy(lpData, v.data.data(), size);
-        }
-        if (lpcbData)
-            *lpcbData = size;
-        return ERROR_SUCCESS;
-    });
+            if (lpcbData)
+                *lpcbData = size;
+            return ERROR_SUCCESS;
+        },
+        hKey, __builtin_return_address(0));
 }
 
 COREDLL_API LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
@@ -243,36 +269,42 @@ COREDLL_API LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD 
 
 COREDLL_API LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType,
                                 const BYTE* lpData, DWORD cbData) {
-    return Call(RegCall::kSet, lpValueName, [&](RegState& r) -> LONG {
-        r.counters.sets++;
-        RegKey* key;
-        LONG rc = ResolveKey(r, hKey, &key);
-        if (rc != ERROR_SUCCESS)
-            return rc;
-        if (!lpData && cbData)
-            return ERROR_INVALID_PARAMETER;
-        std::u16string folded = FoldCase(View(lpValueName));
-        if (!r.fail_set_of.empty() && folded == r.fail_set_of)
-            return ERROR_WRITE_FAULT;
-        RegKey::Named& slot = key->values[folded];
-        slot.name = std::u16string(View(lpValueName));
-        slot.value.type = dwType;
-        slot.value.data.assign(lpData, lpData + cbData);
-        // Writing through, the hive is on storage when the call returns; a write that cannot
-        // reach it fails, though the working copy holds the value.
-        return r.write_through ? PersistLocked(r) : ERROR_SUCCESS;
-    });
+    return Call(
+        RegCall::kSet, lpValueName,
+        [&](RegState& r) -> LONG {
+            r.counters.sets++;
+            RegKey* key;
+            LONG rc = ResolveKey(r, hKey, &key);
+            if (rc != ERROR_SUCCESS)
+                return rc;
+            if (!lpData && cbData)
+                return ERROR_INVALID_PARAMETER;
+            std::u16string folded = FoldCase(View(lpValueName));
+            if (!r.fail_set_of.empty() && folded == r.fail_set_of)
+                return ERROR_WRITE_FAULT;
+            RegKey::Named& slot = key->values[folded];
+            slot.name = std::u16string(View(lpValueName));
+            slot.value.type = dwType;
+            slot.value.data.assign(lpData, lpData + cbData);
+            // Writing through, the hive is on storage when the call returns; a write that cannot
+            // reach it fails, though the working copy holds the value.
+            return r.write_through ? PersistLocked(r) : ERROR_SUCCESS;
+        },
+        hKey, __builtin_return_address(0));
 }
 
 COREDLL_API LONG RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
-    return Call(RegCall::kDeleteValue, lpValueName, [&](RegState& r) -> LONG {
-        RegKey* key;
-        LONG rc = ResolveKey(r, hKey, &key);
-        if (rc != ERROR_SUCCESS)
-            return rc;
-        return key->values.erase(FoldCase(View(lpValueName))) ? ERROR_SUCCESS
-                                                              : ERROR_FILE_NOT_FOUND;
-    });
+    return Call(
+        RegCall::kDeleteValue, lpValueName,
+        [&](RegState& r) -> LONG {
+            RegKey* key;
+            LONG rc = ResolveKey(r, hKey, &key);
+            if (rc != ERROR_SUCCESS)
+                return rc;
+            return key->values.erase(FoldCase(View(lpValueName))) ? ERROR_SUCCESS
+                                                                  : ERROR_FILE_NOT_FOUND;
+        },
+        hKey, __builtin_return_address(0));
 }
 
 COREDLL_API LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {

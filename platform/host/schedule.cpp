@@ -1,25 +1,30 @@
 // The deterministic mode's scheduler: one thread runs at a time, and each scheduling point asks
 // the strategy which thread runs next.
 //
-// Every scheduled thread has a turn variable of its own; the thread that holds the turn
-// (Scheduler::current) runs, all others wait on theirs under the kernel's lock. Handing the turn
-// on is setting `current` and waking that one thread, under the lock, so each handoff is also
-// an ordering that ThreadSanitizer sees. A thread is enabled when it is ready, when the wait it
-// is blocked in has been woken, or when the critical section it waits for is free. When no
+// The thread that holds the turn (Scheduler::current) runs. By default every scheduled thread
+// is a user-mode context on the host thread that runs the program, and handing the turn on is a
+// switch of contexts: no system call. Where the build has no contexts (or
+// TIMEWARD_EXPLORE_SWITCH=handoff) each is a host thread with a turn variable of its own, and
+// handing the turn on is setting `current` and waking that one thread under the kernel's lock.
+// Both give the same runs for the same choices. A thread is enabled when it is ready, when the wait
+// it is blocked in has been woken, or when the critical section it waits for is free. When no
 // thread is enabled, virtual time moves to the next timer; with no timer left and program
 // threads not done, the run is a deadlock.
 #include "schedule.h"
 
+#include "support/text.h"
+
+#include <cxxabi.h>
+#include <dlfcn.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace coredll::detail {
 
-thread_local int t_scheduled = -1;
-
 namespace {
-
-thread_local bool t_in_check = false;
 
 bool Enabled(const Scheduler& s, int id) {
     const ScheduledThread& t = *s.threads[id];
@@ -71,31 +76,117 @@ int PickLocked(Kernel& k, Scheduler& s) {
     return chosen;
 }
 
-// Passes the turn to the thread the strategy picks, and waits until `me` has it again.
-void SwitchLocked(Kernel& k, Scheduler& s, std::unique_lock<std::mutex>& lock, int me) {
+// Passes the turn to the thread the strategy picks; unless `me` ends, returns once `me` has it
+// again. `me` is -1 for the host thread that runs the program.
+void HandOnLocked(Kernel& k, Scheduler& s, std::unique_lock<std::mutex>& lock, int me, bool ends) {
     const int next = PickLocked(k, s);
     s.current = next;
-    if (next < 0) {
-        s.finished = true;
-        s.done.notify_all();
-    } else if (next != me) {
-        s.threads[next]->turn.notify_one();
+    s.finished = next < 0;
+    if (!s.contexts) {
+        if (next < 0)
+            s.done.notify_all();
+        else if (next != me)
+            s.threads[next]->turn.notify_one();
+        if (!ends)
+            s.threads[me]->turn.wait(lock, [&] { return s.current == me; });
+        return;
     }
-    ScheduledThread& t = *s.threads[me];
-    t.turn.wait(lock, [&] { return s.current == me; });
-    t.state = ScheduledThread::kReady;
+    Context* from = me < 0 ? s.main : s.threads[me]->context;
+    Context* to = next < 0 ? s.main : s.threads[next]->context;
+    if (from == to)
+        return;
+    // The kernel's lock is the host thread's: the next context takes it anew.
+    lock.unlock();
+    SetSelf(next < 0 ? nullptr : &s.threads[next]->self);
+    SwitchContext(from, to, ends);
+    lock.lock();
 }
 
-// Passes the turn on from a thread that ends.
-void PassOnLocked(Kernel& k, Scheduler& s) {
-    const int next = PickLocked(k, s);
-    s.current = next;
-    if (next < 0) {
-        s.finished = true;
-        s.done.notify_all();
-    } else {
-        s.threads[next]->turn.notify_one();
+// Passes the turn to the thread the strategy picks, and waits until `me` has it again.
+void SwitchLocked(Kernel& k, Scheduler& s, std::unique_lock<std::mutex>& lock, int me) {
+    HandOnLocked(k, s, lock, me, false);
+    s.threads[me]->state = ScheduledThread::kReady;
+}
+
+// Ends a scheduled thread and passes the turn on; under the kernel's lock. With contexts it
+// does not return.
+void EndScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock, int id) {
+    Scheduler& s = *k.sched;
+    s.threads[id]->state = ScheduledThread::kEnded;
+    if (s.threads[id]->program)
+        --s.programs_left;
+    HandOnLocked(k, s, lock, id, true);
+}
+
+// A scheduled thread's host thread, in the handoff mode.
+void RunOnHost(Kernel& k, ScheduledThread& t, int id) {
+    {
+        std::unique_lock<std::mutex> lock(k.mu);
+        SetSelf(&t.self);
+        t.turn.wait(lock, [&] { return k.sched->current == id; });
     }
+    t.body();
+    std::unique_lock<std::mutex> lock(k.mu);
+    EndScheduledLocked(k, lock, id);
+    SetSelf(nullptr);
+}
+
+// A scheduled thread's context: the switch to it has made its state the host thread's.
+void RunInContext(void* arg) {
+    ScheduledThread& t = *static_cast<ScheduledThread*>(arg);
+    t.body();
+    Kernel& k = TheKernel();
+    std::unique_lock<std::mutex> lock(k.mu);
+    EndScheduledLocked(k, lock, t.self.scheduled);
+}
+
+void Join(VectorClock& into, const VectorClock& from) {
+    if (into.size() < from.size())
+        into.resize(from.size());
+    for (size_t i = 0; i < from.size(); ++i)
+        into[i] = std::max(into[i], from[i]);
+}
+
+// The scheduled thread that calls, or null outside a run.
+ScheduledThread* Me(Kernel& k) {
+    const int me = Self().scheduled;
+    return me >= 0 && k.sched ? k.sched->threads[me].get() : nullptr;
+}
+
+// Where a call came from: its function and offset, as the host's loader names it, else its
+// module and offset (for addr2line).
+std::string Site(const void* site) {
+    Dl_info info;
+    char text[160];
+    if (!site || !dladdr(site, &info) || !info.dli_fname) {
+        std::snprintf(text, sizeof text, "%p", site);
+        return text;
+    }
+    const char* module = std::strrchr(info.dli_fname, '/');
+    module = module ? module + 1 : info.dli_fname;
+    const char* at = static_cast<const char*>(site);
+    if (!info.dli_sname || !info.dli_saddr) {
+        std::snprintf(text, sizeof text, "%s+0x%zx", module,
+                      static_cast<size_t>(at - static_cast<const char*>(info.dli_fbase)));
+        return text;
+    }
+    int status = 0;
+    char* plain = abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status);
+    std::snprintf(text, sizeof text, "%s+0x%zx (%s)", status == 0 && plain ? plain : info.dli_sname,
+                  static_cast<size_t>(at - static_cast<const char*>(info.dli_saddr)), module);
+    std::free(plain);
+    return text;
+}
+
+std::string Describe(const Access& a) {
+    return "thread " + std::to_string(a.thread) + "'s " + a.call + " at step " +
+           std::to_string(a.step) + " from " + Site(a.site);
+}
+
+// Whether `a` happens before what `clock` has seen.
+bool Ordered(const Access& a, const VectorClock& clock) {
+    return a.thread < 0 ||
+           (static_cast<size_t>(a.thread) < clock.size() && a.epoch <= clock[a.thread]);
 }
 
 std::string Choices(const Scheduler& s) {
@@ -123,59 +214,106 @@ std::string Choices(const Scheduler& s) {
 }  // namespace
 
 bool Scheduled() {
-    return t_scheduled >= 0;
+    return Self().scheduled >= 0;
 }
 
 void SchedulePoint(const char* call) {
-    if (t_scheduled < 0 || t_in_check)
+    ThreadState& self = Self();
+    if (self.scheduled < 0 || self.in_check)
         return;
     Kernel& k = TheKernel();
     Scheduler* s;
     {
         std::lock_guard<std::mutex> lock(k.mu);
         s = k.sched;
-        s->trace.push_back({t_scheduled, call});
+        s->trace.push_back({self.scheduled, call});
         if (s->print_steps)
-            std::fprintf(stderr, "  step %zu: thread %d %s\n", s->trace.size(), t_scheduled, call);
+            std::fprintf(stderr, "  step %zu: thread %d %s\n", s->trace.size(), self.scheduled,
+                         call);
         if (s->trace.size() > s->step_bound)
             FailRun(*s, "the program's threads are not done after " +
                             std::to_string(s->step_bound) + " scheduling points");
     }
     if (s->check_step) {
-        t_in_check = true;
+        self.in_check = true;
         const std::string what = s->check_step(call);
-        t_in_check = false;
+        self.in_check = false;
         if (!what.empty())
             FailRun(*s, what);
     }
     std::unique_lock<std::mutex> lock(k.mu);
-    SwitchLocked(k, *s, lock, t_scheduled);
+    SwitchLocked(k, *s, lock, self.scheduled);
 }
 
-int AddScheduledLocked(Kernel& k) {
-    k.sched->threads.push_back(std::make_unique<ScheduledThread>());
-    return static_cast<int>(k.sched->threads.size()) - 1;
-}
-
-void AwaitFirstTurnLocked(Kernel& k, std::unique_lock<std::mutex>& lock, int id) {
+int StartScheduledLocked(Kernel& k, std::function<void()> body, bool program) {
     Scheduler& s = *k.sched;
-    s.threads[id]->turn.wait(lock, [&] { return s.current == id; });
+    const int id = static_cast<int>(s.threads.size());
+    s.threads.push_back(std::make_unique<ScheduledThread>());
+    ScheduledThread& t = *s.threads.back();
+    t.program = program;
+    t.self.simulated = !program;
+    t.self.scheduled = id;
+    t.body = std::move(body);
+    // A new thread sees what its creator did; the creator's later steps it does not.
+    if (ScheduledThread* parent = Me(k)) {
+        t.clock = parent->clock;
+        ++parent->clock[Self().scheduled];
+    }
+    t.clock.resize(id + 1);
+    t.clock[id] = 1;
+    if (program)
+        ++s.programs_left;
+    if (s.contexts)
+        t.context = NewContext(RunInContext, &t);
+    else
+        t.host = std::thread(RunOnHost, std::ref(k), std::ref(t), id);
+    return id;
 }
 
-void EndScheduledLocked(Kernel& k, int id) {
+void RunScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock) {
     Scheduler& s = *k.sched;
-    s.threads[id]->state = ScheduledThread::kEnded;
-    if (s.threads[id]->program)
-        --s.programs_left;
-    PassOnLocked(k, s);
+    // The first pick is a choice like any other.
+    std::vector<int> all;
+    for (int id = 0; id < static_cast<int>(s.threads.size()); ++id)
+        all.push_back(id);
+    const int first = all.size() == 1 ? 0 : s.strategy->Choose(all, -1);
+    if (all.size() > 1) {
+        s.choices.push_back(first);
+        s.defaults.push_back(first == 0);
+    }
+    s.current = first;
+    if (!s.contexts) {
+        s.threads[first]->turn.notify_one();
+        s.done.wait(lock, [&] { return s.finished; });
+        return;
+    }
+    s.main = NewThreadContext();
+    lock.unlock();
+    SetSelf(&s.threads[first]->self);
+    SwitchContext(s.main, s.threads[first]->context, false);
+    lock.lock();
+}
+
+void EndRun(Scheduler& s) {
+    for (auto& t : s.threads) {
+        if (t->host.joinable())
+            t->host.join();
+        if (t->context)
+            DeleteContext(t->context);
+        t->context = nullptr;
+    }
+    if (s.main)
+        DeleteContext(s.main);
+    s.main = nullptr;
 }
 
 void BlockScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w) {
     Scheduler& s = *k.sched;
-    ScheduledThread& t = *s.threads[t_scheduled];
+    const int me = Self().scheduled;
+    ScheduledThread& t = *s.threads[me];
     t.state = ScheduledThread::kWaiting;
     t.waiter = &w;
-    SwitchLocked(k, s, lock, t_scheduled);
+    SwitchLocked(k, s, lock, me);
     t.waiter = nullptr;
 }
 
@@ -183,25 +321,82 @@ void EnterScheduled(void* cs) {
     Kernel& k = TheKernel();
     std::unique_lock<std::mutex> lock(k.mu);
     Scheduler& s = *k.sched;
+    const int me = Self().scheduled;
     auto it = s.locks.find(cs);
-    if (it != s.locks.end() && it->second.first != t_scheduled) {
-        ScheduledThread& t = *s.threads[t_scheduled];
+    if (it != s.locks.end() && it->second.first != me) {
+        ScheduledThread& t = *s.threads[me];
         t.state = ScheduledThread::kLocking;
         t.lock = cs;
-        SwitchLocked(k, s, lock, t_scheduled);
+        SwitchLocked(k, s, lock, me);
         t.lock = nullptr;
     }
     auto& [owner, depth] = s.locks[cs];
-    owner = t_scheduled;
+    owner = me;
     ++depth;
+    AcquireScheduledLocked(k, cs);
 }
 
 void LeaveScheduled(void* cs) {
     Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
+    ReleaseScheduledLocked(k, cs);
     auto it = k.sched->locks.find(cs);
     if (it != k.sched->locks.end() && --it->second.second == 0)
         k.sched->locks.erase(it);
+}
+
+void AcquireScheduledLocked(Kernel& k, const void* object) {
+    ScheduledThread* me = Me(k);
+    if (!me)
+        return;
+    auto it = k.sched->released.find(object);
+    if (it != k.sched->released.end())
+        Join(me->clock, it->second);
+}
+
+void ReleaseScheduledLocked(Kernel& k, const void* object) {
+    ScheduledThread* me = Me(k);
+    if (!me)
+        return;
+    Join(k.sched->released[object], me->clock);
+    ++me->clock[Self().scheduled];
+}
+
+void InterlockedScheduled(const void* target) {
+    Kernel& k = TheKernel();
+    std::lock_guard<std::mutex> lock(k.mu);
+    AcquireScheduledLocked(k, target);
+    ReleaseScheduledLocked(k, target);
+}
+
+void NoteKeyAccess(const std::u16string& key, bool write, const char* call, const void* site) {
+    Kernel& k = TheKernel();
+    std::lock_guard<std::mutex> lock(k.mu);
+    ScheduledThread* me = Me(k);
+    if (!me)
+        return;
+    Scheduler& s = *k.sched;
+    const int id = Self().scheduled;
+    const Access now{id, me->clock[id], call, site, s.trace.size()};
+    Scheduler::KeyAccesses& a = s.keys[key];
+    auto race = [&](const Access& earlier) {
+        if (earlier.thread == id || Ordered(earlier, me->clock))
+            return;
+        FailRun(s, "a data race on the registry value " + support::Utf8(key) + ": " +
+                       Describe(earlier) + ", and " + Describe(now) +
+                       ", with no synchronisation that orders them");
+    };
+    race(a.write);
+    if (!write) {
+        if (a.reads.size() <= static_cast<size_t>(id))
+            a.reads.resize(id + 1);
+        a.reads[id] = now;
+        return;
+    }
+    for (const Access& read : a.reads)
+        race(read);
+    a.write = now;
+    a.reads.clear();
 }
 
 void FailRun(Scheduler& s, const std::string& what) {

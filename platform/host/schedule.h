@@ -3,9 +3,12 @@
 #ifndef TIMEWARD_HOST_SCHEDULE_H
 #define TIMEWARD_HOST_SCHEDULE_H
 
+#include "context.h"
 #include "kernel.h"
 
+#include <functional>
 #include <string>
+#include <thread>
 
 namespace coredll::detail {
 
@@ -18,13 +21,31 @@ class Strategy {
     virtual int Choose(const std::vector<int>& enabled, int running) = 0;
 };
 
+// Happens-before, as a vector clock: element i counts the releases of thread i that are ordered
+// before the holder.
+using VectorClock = std::vector<uint32_t>;
+
+// An access to a registry key, for the check of races.
+struct Access {
+    int thread = -1;     // -1: none
+    uint32_t epoch = 0;  // the thread's own element of its clock at the access
+    const char* call = "";
+    const void* site = nullptr;  // the caller's return address
+    uint64_t step = 0;
+};
+
 struct ScheduledThread {
     enum State { kReady, kWaiting, kLocking, kEnded };
     State state = kReady;
     bool program = false;
     Waiter* waiter = nullptr;  // kWaiting: the wait it is blocked in
     void* lock = nullptr;      // kLocking: the critical section it waits to enter
-    std::condition_variable turn;
+    ThreadState self;          // its last-error code and the like
+    std::function<void()> body;
+    std::condition_variable turn;  // handoff: signaled when it has the turn
+    std::thread host;              // handoff: the host thread it runs on
+    Context* context = nullptr;    // contexts: its own
+    VectorClock clock;
 };
 
 struct Step {
@@ -34,6 +55,8 @@ struct Step {
 
 struct Scheduler {
     Strategy* strategy = nullptr;
+    bool contexts = false;    // switches in user mode on one host thread, else handoffs
+    Context* main = nullptr;  // contexts: that of the host thread that runs the program
     std::string program;
     std::vector<std::unique_ptr<ScheduledThread>> threads;
     int current = -1;
@@ -50,27 +73,47 @@ struct Scheduler {
     std::function<std::string(const char* call)> check_step;
     std::string schedule;  // "seed:N"; empty for a list of choices
     std::string run;       // which run of the exploration this is, for the report
+    // What each synchronising object (critical section, event, thread, interlocked target)
+    // passes on from the threads that released it.
+    std::map<const void*, VectorClock> released;
+    struct KeyAccesses {
+        Access write;               // the last one
+        std::vector<Access> reads;  // by thread, since the last write
+    };
+    std::map<std::u16string, KeyAccesses> keys;  // by the value's path and name, folded
 };
 
 // Whether the calling thread is one the scheduler runs.
 bool Scheduled();
 // A scheduling point: the calling thread, if scheduled, may be switched out here.
 void SchedulePoint(const char* call);
-// Registers a new thread, ready, as CreateThread's; under the kernel's lock. Returns its number.
-int AddScheduledLocked(Kernel& k);
-// Blocks a new thread until it first has the turn; under the kernel's lock.
-void AwaitFirstTurnLocked(Kernel& k, std::unique_lock<std::mutex>& lock, int id);
-// Ends a scheduled thread and passes the turn on; under the kernel's lock.
-void EndScheduledLocked(Kernel& k, int id);
+// Registers a new thread, ready, that runs `body` once the scheduler first picks it and then
+// ends; under the kernel's lock. A program's thread counts towards the run's end; any other is a
+// simulated one (CreateThread's). Returns its number.
+int StartScheduledLocked(Kernel& k, std::function<void()> body, bool program);
+// Runs the program's threads from the first pick until none can run; under the kernel's lock.
+void RunScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock);
+// Frees what the run's threads held once the run is over: joins their host threads, or deletes
+// their contexts.
+void EndRun(Scheduler& s);
 // Blocks a scheduled thread in `w` until it is woken and has the turn; under the kernel's lock.
 void BlockScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w);
 // A scheduled thread's critical section: waits for it to be free, then owns it; and leaves it.
 void EnterScheduled(void* cs);
 void LeaveScheduled(void* cs);
+// Happens-before through the platform's synchronisation, for the calling scheduled thread (no
+// effect on any other): it acquires what `object` released, or releases its clock into it. The
+// Locked forms run under the kernel's lock.
+void AcquireScheduledLocked(Kernel& k, const void* object);
+void ReleaseScheduledLocked(Kernel& k, const void* object);
+// An interlocked call on `target`: both at once.
+void InterlockedScheduled(const void* target);
+// An access of the calling scheduled thread to a registry value (`key`: its key's path and its
+// name, folded). Two accesses from different threads, one a write, that no synchronisation
+// orders, fail the run, whether or not they overlapped in it.
+void NoteKeyAccess(const std::u16string& key, bool write, const char* call, const void* site);
 // Ends the process with a report on the run that failed.
 [[noreturn]] void FailRun(Scheduler& s, const std::string& what);
-
-extern thread_local int t_scheduled;
 
 }  // namespace coredll::detail
 

@@ -11,19 +11,17 @@ using namespace coredll::detail;
 
 namespace {
 
-// Where FreeLibraryAndExitThread ends this simulated thread: the frames it leaves are the thread
-// procedure's, plain code without destructors to run.
-thread_local std::jmp_buf* t_exit = nullptr;
-thread_local DWORD t_exit_code = 0;
-
-// The thread's exit code: its procedure's result, or FreeLibraryAndExitThread's code.
+// The thread's exit code: its procedure's result, or FreeLibraryAndExitThread's code. The frames
+// that FreeLibraryAndExitThread leaves are the thread procedure's, plain code without
+// destructors to run.
 DWORD RunThreadProc(LPTHREAD_START_ROUTINE start, LPVOID parameter) {
+    ThreadState& self = Self();
     std::jmp_buf exit;
-    t_exit = &exit;
+    self.exit = &exit;
     if (setjmp(exit) == 0)
-        t_exit_code = start(parameter);
-    t_exit = nullptr;
-    return t_exit_code;
+        self.exit_code = start(parameter);
+    self.exit = nullptr;
+    return self.exit_code;
 }
 
 }  // namespace
@@ -32,36 +30,33 @@ namespace coredll::detail {
 
 void StartSimulatedLocked(Kernel& k, std::function<DWORD()> body,
                           std::function<void(Kernel&, DWORD)> ended) {
+    auto run = [&k, body = std::move(body), ended = std::move(ended)] {
+        const DWORD code = body();
+        std::lock_guard<std::mutex> done(k.mu);
+        ended(k, code);
+        if (--k.runnable == 0)
+            k.settled.notify_all();
+    };
     // Created by a scheduled thread, it is scheduled too.
-    const int scheduled = Scheduled() ? AddScheduledLocked(k) : -1;
-    std::thread([body = std::move(body), ended = std::move(ended), scheduled] {
-        t_simulated = true;
-        Kernel& kk = TheKernel();
-        if (scheduled >= 0) {
-            std::unique_lock<std::mutex> start_lock(kk.mu);
-            t_scheduled = scheduled;
-            AwaitFirstTurnLocked(kk, start_lock, scheduled);
-        } else {
+    if (Scheduled()) {
+        StartScheduledLocked(k, std::move(run), false);
+        return;
+    }
+    std::thread([&k, run = std::move(run)] {
+        Self().simulated = true;
+        {
             // A new thread is runnable, and like a woken one it starts only while a driving
             // thread lets time pass: what the creator does next happens before it runs.
-            std::unique_lock<std::mutex> start_lock(kk.mu);
+            std::unique_lock<std::mutex> start_lock(k.mu);
             Waiter start;
             start.simulated = true;
-            if (kk.manual && kk.gate == 0) {
+            if (k.manual && k.gate == 0) {
                 start.held = true;
-                kk.held.push_back(&start);
+                k.held.push_back(&start);
             }
             start.cv.wait(start_lock, [&] { return !start.held; });
         }
-        const DWORD code = body();
-        std::lock_guard<std::mutex> done(kk.mu);
-        ended(kk, code);
-        if (--kk.runnable == 0)
-            kk.settled.notify_all();
-        if (scheduled >= 0) {
-            EndScheduledLocked(kk, scheduled);
-            t_scheduled = -1;
-        }
+        run();
     }).detach();
 }
 
@@ -124,6 +119,7 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD dwStackSize,
         [thread](Kernel& kk, DWORD code) {
             thread->exit_code = code;
             thread->signaled = true;
+            ReleaseScheduledLocked(kk, thread.get());
             ReleaseWaiters(kk, *thread, true);
             kk.alive--;
         });
@@ -131,15 +127,16 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD dwStackSize,
 }
 
 COREDLL_API void FreeLibraryAndExitThread(HMODULE hLibModule, DWORD dwExitCode) {
-    if (!t_exit) {
+    ThreadState& self = Self();
+    if (!self.exit) {
         std::fprintf(stderr,
                      "simulated kernel: FreeLibraryAndExitThread on a thread that "
                      "CreateThread did not start\n");
         std::abort();
     }
     FreeLibrary(hLibModule);
-    t_exit_code = dwExitCode;
-    std::longjmp(*t_exit, 1);
+    self.exit_code = dwExitCode;
+    std::longjmp(*self.exit, 1);
 }
 
 COREDLL_API BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {

@@ -34,6 +34,12 @@ struct Program {
     std::function<std::string()> after;
 };
 
+// How the scheduler hands the turn from one thread to the next: by a switch of user-mode
+// contexts on one host thread (no system call), or by a handoff between host threads, one per
+// scheduled thread. The default is contexts where the build has them, unless
+// TIMEWARD_EXPLORE_SWITCH=handoff. Both give the same runs for the same choices.
+enum class Switches { kDefault, kContexts, kHandoff };
+
 struct Bounds {
     int preemptions = 2;            // depth-first: switches away from a thread that could go on
     uint64_t depth_first_runs = 0;  // at most this many depth-first runs; 0: none
@@ -41,6 +47,7 @@ struct Bounds {
     uint64_t first_seed = 1;
     uint64_t time_bound_ms = 7200000;  // a run whose threads are not done by then fails
     uint64_t step_bound = 100000;      // as does one that takes more scheduling points
+    Switches switches = Switches::kDefault;
 };
 
 struct Report {
@@ -50,6 +57,8 @@ struct Report {
     uint64_t random_runs = 0;
     uint64_t longest_run_steps = 0;
     double seconds = 0;
+    bool contexts = false;  // the switches were between contexts, not host threads
+    uint64_t digest = 0;    // of every run's choices and steps, in order: equal runs, equal digest
 };
 
 // Runs `program` depth-first over its schedules with at most 0, then 1, ... then
@@ -64,11 +73,16 @@ struct Report {
 SIM_API Report Explore(const Program& program, const Bounds& bounds);
 
 // The report in a line: the depth-first runs within each bound, whether the largest bound was
-// run through, the random runs, the longest run's steps, and the time.
+// run through, the random runs, the longest run's steps, the time, the runs per second and how
+// the scheduler switched.
 SIM_API std::string Describe(const Report& report);
 
 // The index of the calling program thread in its program's `threads`; -1 on any other thread.
 SIM_API int ThreadIndex();
+// The calling thread's number in the run: the program's threads first, then the threads they
+// start, in order; -1 outside a run. Tests keep per-thread state by it, as the threads of a run
+// may share one host thread.
+SIM_API int ThreadNumber();
 // Scheduling points passed so far in this run.
 SIM_API uint64_t Steps();
 
