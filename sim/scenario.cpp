@@ -62,8 +62,8 @@ bool ParseScenario(std::string_view text, std::string_view file_name, std::vecto
     if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF") ||
         (text.size() >= 2 && (text[0] == '\0') != (text[1] == '\0'))) {
         *error = std::string(file_name) +
-                 ": expected UTF-8 text, but this is UTF-16; save it as UTF-8 (iconv -f UTF-16 "
-                 "-t UTF-8)";
+                 ":1: expected UTF-8 text, but this is UTF-16; save it as UTF-8 (iconv -f "
+                 "UTF-16 -t UTF-8)";
         return false;
     }
     while (pos < text.size()) {

@@ -129,7 +129,7 @@ TEST_F(SimCli, RefusesBadScenarioFilesNamingTheLine) {
         {std::string("\xFF\xFE"
                      "b\0o\0o\0t\0",
                      10),
-         "bad.tws: expected UTF-8 text, but this is UTF-16"},
+         "bad.tws:1: expected UTF-8 text, but this is UTF-16"},
     };
     for (const Case& c : cases) {
         fs::path p = Write("bad.tws", c.text);
