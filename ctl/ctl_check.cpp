@@ -202,12 +202,8 @@ static void PrintCheckJson(const CHECK_RESULT* pChecks, DWORD dwFailed) {
 }
 
 int CheckCommand(BOOL fJson) {
-    STORE_READER reader;
-    RegistryStoreReader(&reader);
-    SYSTEMTIME stNow;
-    GetSystemTime(&stNow);
     STORE_STATUS status;
-    ReadStoreStatus(&reader, &stNow, &status);
+    ReadStatusNow(&status);
 
     // The last snapshot's age is judged before the check asks for a new one.
     CHECK_RESULT aChecks[CHECK_COUNT];

@@ -38,13 +38,17 @@ static BOOL SameRecord(const SYSTEMTIME* pA, const SYSTEMTIME* pB) {
            pA->wSecond == pB->wSecond && pA->wMilliseconds == pB->wMilliseconds;
 }
 
-int StatusCommand(BOOL fJson) {
+void ReadStatusNow(STORE_STATUS* pStatus) {
     STORE_READER reader;
     RegistryStoreReader(&reader);
     SYSTEMTIME stNow;
     GetSystemTime(&stNow);
+    ReadStoreStatus(&reader, &stNow, pStatus);
+}
+
+int StatusCommand(BOOL fJson) {
     STORE_STATUS status;
-    ReadStoreStatus(&reader, &stNow, &status);
+    ReadStatusNow(&status);
     if (fJson) {
         WriteStatusJson(&status, PrintLine, NULL);
     } else {

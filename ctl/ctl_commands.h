@@ -41,7 +41,10 @@ enum SNAPSHOT_REQUEST {
 // Sets "SaveRTCEvent" and waits up to dwTimeoutSeconds for a new snapshot, in *pstSaved.
 DWORD RequestSnapshot(DWORD dwTimeoutSeconds, SYSTEMTIME* pstSaved);
 
-// The store as the start-up check reads it, with the clock as it is now; as JSON with fJson.
+// The store as the start-up check reads it, with the clock as it is now.
+struct STORE_STATUS;
+void ReadStatusNow(STORE_STATUS* pStatus);
+// The same, printed; as JSON with fJson.
 int StatusCommand(BOOL fJson);
 // Asks the driver for a snapshot and waits up to dwTimeoutSeconds until it is in the store.
 int SaveCommand(DWORD dwTimeoutSeconds);
