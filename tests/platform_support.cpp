@@ -7,6 +7,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "coredll_sim.h"
 #include "explore.h"
 #include "other_process.h"
@@ -92,9 +94,9 @@ void CatchDebugLines() {
     coredll::debug::Clear();
 }
 
-std::basic_string<WCHAR> LastDebugLine() {
-    const std::vector<coredll::debug::Line> lines = coredll::debug::Lines();
-    return lines.empty() ? std::basic_string<WCHAR>() : lines.back().text;
+int CountDebugLines(const std::string& text) {
+    const std::vector<std::string> lines = coredll::debug::Texts();
+    return static_cast<int>(std::count(lines.begin(), lines.end(), text));
 }
 
 bool FormatWithThePlatform(LPCWSTR, DWORD, std::basic_string<WCHAR>*) {

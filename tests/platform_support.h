@@ -46,9 +46,9 @@ int ReadProcessMemoryAnswer(LPVOID dest, LPCVOID src, DWORD cb);
 // Whether the platform is Wine, whose answers differ from Windows' in a few places.
 bool UnderWine();
 
-// The platform's debug lines: from now on the last one written is kept.
+// The platform's debug lines, caught from now on; how many caught were `text` (ASCII).
 void CatchDebugLines();
-std::basic_string<WCHAR> LastDebugLine();
+int CountDebugLines(const std::string& text);
 // `format` with one DWORD formatted by the platform's own formatter (Win32's wsprintfW); false
 // where there is none (the host, whose only formatter is the debug line's own).
 bool FormatWithThePlatform(LPCWSTR format, DWORD value, std::basic_string<WCHAR>* out);

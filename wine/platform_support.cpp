@@ -1,7 +1,7 @@
 // The platform cases' needs on desktop Windows.
 #include "platform_support.h"
 
-#include <windows.h>
+#include "harness.h"
 
 #include <cstdio>
 
@@ -105,42 +105,13 @@ bool UnderWine() {
     return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
-namespace {
-
-CRITICAL_SECTION g_lines_lock;
-std::basic_string<WCHAR> g_last_line;
-
-// OutputDebugStringW raises the wide debug print (newer Wine, Windows 10), or its ANSI one.
-LONG CALLBACK CatchDebugPrint(EXCEPTION_POINTERS* info) {
-    const EXCEPTION_RECORD* r = info->ExceptionRecord;
-    std::basic_string<WCHAR> text;
-    if (r->ExceptionCode == 0x4001000A && r->NumberParameters >= 2) {  // DBG_PRINTEXCEPTION_WIDE_C
-        text = reinterpret_cast<const WCHAR*>(r->ExceptionInformation[1]);
-    } else if (r->ExceptionCode == 0x40010006 &&
-               r->NumberParameters >= 2) {  // DBG_PRINTEXCEPTION_C
-        for (const char* c = reinterpret_cast<const char*>(r->ExceptionInformation[1]); *c; ++c)
-            text.push_back(static_cast<WCHAR>(static_cast<unsigned char>(*c)));
-    } else {
-        return EXCEPTION_CONTINUE_SEARCH;
-    }
-    EnterCriticalSection(&g_lines_lock);
-    g_last_line = text;
-    LeaveCriticalSection(&g_lines_lock);
-    return EXCEPTION_CONTINUE_EXECUTION;
-}
-
-}  // namespace
-
+// The harness's vectored handler for the debug-print exceptions catches the lines.
 void CatchDebugLines() {
-    InitializeCriticalSection(&g_lines_lock);
-    AddVectoredExceptionHandler(1, CatchDebugPrint);
+    harness::CatchDebugLines();
 }
 
-std::basic_string<WCHAR> LastDebugLine() {
-    EnterCriticalSection(&g_lines_lock);
-    std::basic_string<WCHAR> line = g_last_line;
-    LeaveCriticalSection(&g_lines_lock);
-    return line;
+int CountDebugLines(const std::string& text) {
+    return harness::CountLines(text);
 }
 
 bool FormatWithThePlatform(LPCWSTR format, DWORD value, std::basic_string<WCHAR>* out) {
