@@ -56,12 +56,13 @@ uint64_t RunOnTwoThreads(void (*before)(), void (*body)(), std::string (*after)(
         HANDLE threads[2];
         for (HANDLE& t : threads)
             t = CreateThread(nullptr, 0, RunBody, reinterpret_cast<LPVOID>(body), 0, nullptr);
-        if (!threads[0] || !threads[1] ||
-            WaitForMultipleObjects(2, threads, TRUE, 10000) != WAIT_OBJECT_0)
-            return 0;
-        for (HANDLE t : threads)
-            CloseHandle(t);
-        const std::string what = after();
+        const bool ended = threads[0] && threads[1] &&
+                           WaitForMultipleObjects(2, threads, TRUE, 10000) == WAIT_OBJECT_0;
+        for (HANDLE t : threads) {
+            if (t)
+                CloseHandle(t);
+        }
+        const std::string what = ended ? after() : "its threads did not start or did not end";
         if (!what.empty()) {
             std::fprintf(stderr, "run %llu of two threads: %s\n",
                          static_cast<unsigned long long>(run + 1), what.c_str());
