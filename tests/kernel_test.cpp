@@ -293,18 +293,9 @@ class SafeCopy : public SimTest, public ::testing::WithParamInterface<bool> {
     char* none_ = nullptr;
 };
 
-// A plain copy and null pointers are a platform case.
-TEST_P(SafeCopy, CopiesWhatItCanReachAndFailsWithoutFaultOtherwise) {
-    char src[16] = "fifteen bytes!!";
-    char dst[16] = {};
-    EXPECT_FALSE(CeSafeCopyMemory(ro_, src, 4)) << "read-only destination";
-    EXPECT_FALSE(CeSafeCopyMemory(none_, src, 4)) << "inaccessible destination";
-    EXPECT_FALSE(CeSafeCopyMemory(dst, none_, 4)) << "inaccessible source";
-    EXPECT_TRUE(CeSafeCopyMemory(dst, ro_, 4)) << "read-only source";
-    EXPECT_EQ(std::memcmp(dst, ro_, 4), 0);
-    EXPECT_EQ(ro_[0], static_cast<char>(2 * page_ % 251));
-
-    // Three pages in one copy, more than the pipe takes in one step.
+// What it copies and refuses page by page is a platform case, which on x86-64 takes
+// process_vm_readv/writev and under qemu-user the pipe.
+TEST_P(SafeCopy, CopiesMoreThanThePipeTakesInOneStep) {
     std::vector<char> big(3 * page_);
     EXPECT_TRUE(CeSafeCopyMemory(big.data(), map_, static_cast<DWORD>(big.size())));
     EXPECT_EQ(std::memcmp(big.data(), map_, big.size()), 0);

@@ -1,9 +1,17 @@
 // The platform cases' needs on the host: the simulated kernel has no mutexes, so a name taken
 // by another kind of object stands for one; its tick count is virtual time, which a case moves
-// on; and its loader looks for modules on a search path.
+// on; its loader looks for modules on a search path; another process is a simulated thread;
+// and two threads' contention is explored schedule by schedule.
 #include "platform_support.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+
 #include "coredll_sim.h"
+#include "explore.h"
+#include "other_process.h"
 
 bool HoldNameWithAMutex(LPCWSTR name) {
     coredll::threads::TakeName(name);
@@ -24,4 +32,73 @@ const bool kSearchPathSet = [] {
     return true;
 }();
 
+DWORD WINAPI OtherProcessThread(LPVOID) {
+    return OtherProcessMain();
+}
+
 }  // namespace
+
+HANDLE StartAnotherProcess() {
+    return CreateThread(nullptr, 0, OtherProcessThread, nullptr, 0, nullptr);
+}
+
+DWORD EndOfAnotherProcess(HANDLE process) {
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(process, 10000) == WAIT_OBJECT_0)
+        GetExitCodeThread(process, &code);
+    CloseHandle(process);
+    return code;
+}
+
+uint64_t RunOnTwoThreads(void (*before)(), void (*body)(), std::string (*after)()) {
+    coredll::explore::Program p{"two-threads", before, {body, body}, nullptr, after};
+    coredll::explore::Bounds b;
+    b.preemptions = 2;
+    b.depth_first_runs = 100000;
+    const coredll::explore::Report r = coredll::explore::Explore(p, b);
+    return r.exhausted ? r.depth_first_runs : 0;
+}
+
+TestPages MapTestPages() {
+    TestPages pages;
+    const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    void* base =
+        mmap(nullptr, 4 * size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED)
+        return pages;
+    BYTE* at = static_cast<BYTE*>(base);
+    if (mprotect(at + size, size, PROT_READ) != 0 ||
+        mprotect(at + 2 * size, size, PROT_NONE) != 0 || munmap(at + 3 * size, size) != 0) {
+        munmap(base, 4 * size);
+        return pages;
+    }
+    pages = {at, at + size, at + 2 * size, at + 3 * size, static_cast<DWORD>(size)};
+    return pages;
+}
+
+void UnmapTestPages(const TestPages& pages) {
+    if (pages.writable)
+        munmap(pages.writable, 3 * static_cast<size_t>(pages.size));
+}
+
+int ReadProcessMemoryAnswer(LPVOID, LPCVOID, DWORD) {
+    return -1;
+}
+
+bool UnderWine() {
+    return false;
+}
+
+void CatchDebugLines() {
+    coredll::debug::EchoToStderr(false);
+    coredll::debug::Clear();
+}
+
+int CountDebugLines(const std::string& text) {
+    const std::vector<std::string> lines = coredll::debug::Texts();
+    return static_cast<int>(std::count(lines.begin(), lines.end(), text));
+}
+
+bool FormatWithThePlatform(LPCWSTR, DWORD, std::basic_string<WCHAR>*) {
+    return false;
+}
