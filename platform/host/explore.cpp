@@ -29,7 +29,8 @@ class DepthFirst : public Strategy {
         preemptions_ = 0;
     }
     int Choose(const std::vector<int>& enabled, int running) override {
-        std::vector<int> options{Default(enabled, running)};
+        std::vector<int>& options = options_;
+        options.assign(1, Default(enabled, running));
         for (int id : enabled) {
             if (id != options[0])
                 options.push_back(id);
@@ -69,6 +70,7 @@ class DepthFirst : public Strategy {
     };
     int bound_;
     std::vector<Node> stack_;
+    std::vector<int> options_;  // this choice's, kept with its room
     size_t depth_ = 0;
     int preemptions_ = 0;
     Scheduler* sched_ = nullptr;

@@ -41,6 +41,9 @@ struct Modules {
     };
     std::map<HMODULE, Image> images;
     std::map<std::string, HMODULE> parked;  // by the host's file
+    // HostFileFor's answers since the search path last changed, kept across resets as the
+    // search path is: resolving links costs a system call per part of the path.
+    std::map<std::u16string, std::filesystem::path, std::less<>> host_files;
 };
 
 Modules& Mods() {
@@ -64,13 +67,21 @@ std::filesystem::path HostFileFor(std::u16string_view dll) {
     std::filesystem::path file;
     {
         std::lock_guard<std::mutex> lock(Mods().mu);
+        auto known = Mods().host_files.find(dll);
+        if (known != Mods().host_files.end())
+            return known->second;
         file = Mods().search_path / ("lib" + name + ".so");
     }
     // The file itself, whatever link names it: two names of one file are one module, as the
-    // host's loader counts them, and a module kept mapped is found again by either.
+    // host's loader counts them, and a module kept mapped is found again by either. A file not
+    // found is not remembered: it may appear.
     std::error_code ec;
     std::filesystem::path real = std::filesystem::canonical(file, ec);
-    return ec ? file : real;
+    if (ec)
+        return file;
+    std::lock_guard<std::mutex> lock(Mods().mu);
+    Mods().host_files.emplace(dll, real);
+    return real;
 }
 
 constexpr std::u16string_view kCoreLibrary = u"coredll.dll";
@@ -148,6 +159,8 @@ namespace coredll::modules {
 
 void SetSearchPath(const std::filesystem::path& dir) {
     std::lock_guard<std::mutex> lock(Mods().mu);
+    if (Mods().search_path != dir)
+        Mods().host_files.clear();
     Mods().search_path = dir;
 }
 

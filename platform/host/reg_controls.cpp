@@ -31,7 +31,7 @@ void CreateKey(std::string_view path) {
 bool KeyExists(std::string_view path) {
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
-    return Find(&r.live, ToPath(path)) != nullptr;
+    return Find(&r.live, support::Utf16(path)) != nullptr;
 }
 
 void DeleteKey(std::string_view path) {
@@ -71,7 +71,7 @@ void SetString(std::string_view path, std::string_view name, std::string_view va
 std::optional<RegValue> GetValue(std::string_view path, std::string_view name, bool persisted) {
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
-    RegKey* key = Find(persisted ? &r.persisted : &r.live, ToPath(path));
+    RegKey* key = Find(persisted ? &r.persisted : &r.live, support::Utf16(path));
     if (!key)
         return std::nullopt;
     auto it = key->values.find(FoldCase(support::Utf16(name)));
@@ -99,7 +99,7 @@ std::vector<std::string> SubKeys(std::string_view path) {
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
     std::vector<std::string> out;
-    if (RegKey* key = Find(&r.live, ToPath(path))) {
+    if (RegKey* key = Find(&r.live, support::Utf16(path))) {
         for (const auto& [folded, child] : key->keys)
             out.push_back(support::Utf8(child.name));
     }

@@ -11,6 +11,13 @@ namespace coredll::detail {
 
 using Path = std::vector<std::u16string>;
 
+// An open key: its path from HKEY_LOCAL_MACHINE, folded, each part followed by a backslash
+// ("SOFTWARE\\ORVEX\\"). The key is found anew by it at each call, as a key deleted under an
+// open handle must be; it also names the key's values for the check of races.
+struct RegHandle {
+    std::u16string path;
+};
+
 // The working copy and the persisted one, the open handles, the fault switches and counters,
 // all under `mu`.
 struct RegState {
@@ -18,7 +25,7 @@ struct RegState {
     RegKey live;
     RegKey persisted;
     std::optional<std::filesystem::path> hive_file;
-    std::map<uintptr_t, Path> handles;
+    std::map<uintptr_t, RegHandle> handles;
     uintptr_t next_handle = 0x1000;
     bool fail_opens = false;
     bool fail_flushes = false;
@@ -33,6 +40,7 @@ RegState& Registry();
 
 // The key at `path` under `root`, or null.
 RegKey* Find(RegKey* root, const Path& path);
+RegKey* Find(RegKey* root, std::u16string_view path);
 // Makes the working copy the persisted one, and counts a flush. Caller holds the lock.
 LONG FlushLocked(RegState& r);
 // The same without counting: what a write-through registry does after each value write.
