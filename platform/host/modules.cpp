@@ -38,6 +38,7 @@ struct Modules {
         std::vector<std::pair<char*, std::vector<char>>> data;
         void* dl = nullptr;  // while parked
         bool parked = false;
+        std::map<std::string, void*, std::less<>> procs;  // GetProcAddressW's answers so far
     };
     std::map<HMODULE, Image> images;
     std::map<std::string, HMODULE> parked;  // by the host's file
@@ -314,21 +315,38 @@ COREDLL_API HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
 COREDLL_API FARPROC GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName) {
     void* dl;
     bool core;
+    if (!lpProcName) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    const std::string name = support::Utf8(lpProcName);
     {
         std::lock_guard<std::mutex> lock(Mods().mu);
         auto it = Mods().loaded.find(hModule);
-        if (it == Mods().loaded.end() || !lpProcName) {
+        if (it == Mods().loaded.end()) {
             SetLastError(ERROR_INVALID_HANDLE);
             return nullptr;
         }
         dl = it->second.dl;
         core = it->second.pinned;
+        // A driver module's exports are where they were at its first load: it stays mapped.
+        auto image = Mods().images.find(hModule);
+        if (image != Mods().images.end()) {
+            auto known = image->second.procs.find(name);
+            if (known != image->second.procs.end())
+                return reinterpret_cast<FARPROC>(known->second);
+        }
     }
-    const std::string name = support::Utf8(lpProcName);
     void* sym = core && name == kRunAppAtEvent && NotificationsLeftOut() ? nullptr
                                                                          : dlsym(dl, name.c_str());
-    if (!sym)
+    if (!sym) {
         SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(Mods().mu);
+    auto image = Mods().images.find(hModule);
+    if (image != Mods().images.end())
+        image->second.procs.emplace(name, sym);
     return reinterpret_cast<FARPROC>(sym);
 }
 

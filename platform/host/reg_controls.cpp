@@ -38,6 +38,7 @@ void DeleteKey(std::string_view path) {
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
     Path p = ToPath(path);
+    KeysRemoved(r);
     if (p.empty()) {
         r.live = RegKey();
         return;
@@ -74,17 +75,25 @@ std::optional<RegValue> GetValue(std::string_view path, std::string_view name, b
     RegKey* key = Find(persisted ? &r.persisted : &r.live, support::Utf16(path));
     if (!key)
         return std::nullopt;
-    auto it = key->values.find(FoldCase(support::Utf16(name)));
+    auto it = key->values.find(support::Utf16(name));
     if (it == key->values.end())
         return std::nullopt;
     return it->second.value;
 }
 
 std::optional<DWORD> GetDword(std::string_view path, std::string_view name, bool persisted) {
-    std::optional<RegValue> v = GetValue(path, name, persisted);
-    if (!v || v->type != REG_DWORD || v->data.size() != 4)
+    RegState& r = Registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    RegKey* key = Find(persisted ? &r.persisted : &r.live, support::Utf16(path));
+    if (!key)
         return std::nullopt;
-    return support::DwordOf(v->data);
+    auto it = key->values.find(support::Utf16(name));
+    if (it == key->values.end())
+        return std::nullopt;
+    const RegValue& v = it->second.value;
+    if (v.type != REG_DWORD || v.data.size() != 4)
+        return std::nullopt;
+    return support::DwordOf(v.data);
 }
 
 std::optional<std::string> GetString(std::string_view path, std::string_view name) {
@@ -119,6 +128,7 @@ void PowerCut() {
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
     r.live = r.persisted;
+    KeysRemoved(r);
 }
 
 bool LoadHiveFile(const std::filesystem::path& file, std::string* error) {
@@ -131,6 +141,7 @@ bool LoadHiveFile(const std::filesystem::path& file, std::string* error) {
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
     r.live = parsed;
+    KeysRemoved(r);
     r.persisted = std::move(parsed);
     r.hive_file = file;
     return true;

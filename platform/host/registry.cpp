@@ -145,14 +145,27 @@ LONG ResolveKey(RegState& r, HKEY h, RegKey** key) {
     LONG rc = Resolve(r, h, &handle);
     if (rc != ERROR_SUCCESS)
         return rc;
-    *key = Find(&r.live, handle->path);
+    if (!handle->found || handle->found_at != r.removals) {
+        handle->found = Find(&r.live, handle->path);
+        handle->found_at = r.removals;
+    }
+    *key = handle->found;
     return *key ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
 
-HKEY NewHandle(RegState& r, std::u16string path) {
+HKEY NewHandle(RegState& r, const std::u16string& path, RegKey* key) {
     uintptr_t h = r.next_handle;
     r.next_handle += kHandleStep;
-    r.handles[h].path = std::move(path);
+    RegHandle* handle;
+    if (r.spare_handle.empty()) {
+        handle = &r.handles[h];
+    } else {
+        r.spare_handle.key() = h;
+        handle = &r.handles.insert(std::move(r.spare_handle)).position->second;
+    }
+    handle->path = path;
+    handle->found = key;
+    handle->found_at = r.removals;
     r.counters.open_handles = r.handles.size();
     return reinterpret_cast<HKEY>(h);
 }
@@ -171,30 +184,36 @@ LONG OpenOrCreate(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult, bool create, LPD
         LONG rc = Resolve(r, hKey, &handle);
         if (rc != ERROR_SUCCESS)
             return rc;
-        RegKey* parent = Find(&r.live, handle->path);
-        if (!parent)
+        RegKey* parent;
+        if (ResolveKey(r, hKey, &parent) != ERROR_SUCCESS)
             return ERROR_KEY_DELETED;
-        const std::u16string_view sub = View(lpSubKey);
-        std::u16string path = handle->path;
-        size_t at = 0;
-        std::u16string_view part;
-        while (NextPart(sub, &at, &part)) {
-            AppendFolded(&path, part);
-            path += u'\\';
-        }
         if (r.fail_opens)
             return ERROR_ACCESS_DENIED;
-        bool existed = Find(parent, sub) != nullptr;
-        if (!existed) {
-            if (!create)
+        const std::u16string_view sub = View(lpSubKey);
+        RegState::Opened& last = r.last_opened;
+        const bool again =
+            last.key && last.parent == parent && last.at == r.removals && last.sub == sub;
+        const bool existed = again || Find(parent, sub) != nullptr;
+        if (!again) {
+            if (!existed && !create)
                 return ERROR_FILE_NOT_FOUND;
+            last.path = handle->path;
             RegKey* key = parent;
-            for (at = 0; NextPart(sub, &at, &part);)
-                key = key->AddChild(part);
+            size_t at = 0;
+            std::u16string_view part;
+            while (NextPart(sub, &at, &part)) {
+                AppendFolded(&last.path, part);
+                last.path += u'\\';
+                key = key->AddChild(part);  // the one there, if there is one
+            }
+            last.parent = parent;
+            last.sub = sub;
+            last.at = r.removals;
+            last.key = key;
         }
         if (disposition)
             *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-        *phkResult = NewHandle(r, std::move(path));
+        *phkResult = NewHandle(r, last.path, last.key);
         return ERROR_SUCCESS;
     });
 }
@@ -205,6 +224,7 @@ void ResetRegistry() {
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
     r.live = RegKey();
+    KeysRemoved(r);
     r.persisted = RegKey();
     r.hive_file.reset();
     r.handles.clear();
@@ -306,11 +326,14 @@ COREDLL_API LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwT
                 return rc;
             if (!lpData && cbData)
                 return ERROR_INVALID_PARAMETER;
-            std::u16string folded = FoldCase(View(lpValueName));
-            if (!r.fail_set_of.empty() && folded == r.fail_set_of)
+            const std::u16string_view name = View(lpValueName);
+            const FoldedLess less;
+            if (!r.fail_set_of.empty() && !less(name, r.fail_set_of) && !less(r.fail_set_of, name))
                 return ERROR_WRITE_FAULT;
-            RegKey::Named& slot = key->values[folded];
-            slot.name = std::u16string(View(lpValueName));
+            auto it = key->values.find(name);
+            RegKey::Named& slot =
+                it != key->values.end() ? it->second : key->values[FoldCase(name)];
+            slot.name.assign(name);
             slot.value.type = dwType;
             slot.value.data.assign(lpData, lpData + cbData);
             // Writing through, the hive is on storage when the call returns; a write that cannot
@@ -348,6 +371,7 @@ COREDLL_API LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
         RegKey* parent = Find(key, sub);
         if (!parent || !parent->keys.erase(FoldCase(last)))
             return ERROR_FILE_NOT_FOUND;
+        KeysRemoved(r);
         return ERROR_SUCCESS;
     });
 }
@@ -367,8 +391,10 @@ COREDLL_API LONG RegCloseKey(HKEY hKey) {
         r.counters.closes++;
         if (hKey == HKEY_LOCAL_MACHINE)
             return ERROR_SUCCESS;
-        if (!r.handles.erase(reinterpret_cast<uintptr_t>(hKey)))
+        auto node = r.handles.extract(reinterpret_cast<uintptr_t>(hKey));
+        if (node.empty())
             return ERROR_INVALID_HANDLE;
+        r.spare_handle = std::move(node);
         r.counters.open_handles = r.handles.size();
         return ERROR_SUCCESS;
     });
