@@ -12,6 +12,20 @@ Path ToPath(std::string_view path) {
     return SplitPath(support::Utf16(path));
 }
 
+// `text` in UTF-16, in `*room`, whose room is kept from call to call: a checker reads the store
+// at every step of a run.
+std::u16string_view Wide(std::string_view text, std::u16string* room) {
+    room->clear();
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            *room = support::Utf16(text);
+            break;
+        }
+        room->push_back(static_cast<char16_t>(c));
+    }
+    return *room;
+}
+
 }  // namespace
 }  // namespace coredll::detail
 
@@ -82,12 +96,13 @@ std::optional<RegValue> GetValue(std::string_view path, std::string_view name, b
 }
 
 std::optional<DWORD> GetDword(std::string_view path, std::string_view name, bool persisted) {
+    thread_local std::u16string wide_path, wide_name;
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
-    RegKey* key = Find(persisted ? &r.persisted : &r.live, support::Utf16(path));
+    RegKey* key = Find(persisted ? &r.persisted : &r.live, Wide(path, &wide_path));
     if (!key)
         return std::nullopt;
-    auto it = key->values.find(support::Utf16(name));
+    auto it = key->values.find(Wide(name, &wide_name));
     if (it == key->values.end())
         return std::nullopt;
     const RegValue& v = it->second.value;
