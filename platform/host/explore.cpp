@@ -36,8 +36,15 @@ class DepthFirst : public Strategy {
             if (id != options[0])
                 options.push_back(id);
         }
-        if (depth_ == stack_.size()) {
-            stack_.push_back({options, 0, preemptions_ < bound_, running >= 0});
+        if (depth_ == size_) {
+            // A node past the stack's end keeps its room from an earlier run.
+            if (size_ == stack_.size())
+                stack_.emplace_back();
+            Node& fresh = stack_[size_++];
+            fresh.options = options;
+            fresh.taken = 0;
+            fresh.may_preempt = preemptions_ < bound_;
+            fresh.preempts = running >= 0;
         } else if (stack_[depth_].options != options) {
             FailRun(*sched_,
                     "the run did not repeat the one before it: the program is not "
@@ -50,14 +57,14 @@ class DepthFirst : public Strategy {
     }
     // Moves to the next schedule; false when there is none.
     bool Next() {
-        while (!stack_.empty()) {
-            Node& n = stack_.back();
+        while (size_ > 0) {
+            Node& n = stack_[size_ - 1];
             const bool free = !n.preempts || n.may_preempt;
             if (free && n.taken + 1 < n.options.size()) {
                 ++n.taken;
                 return true;
             }
-            stack_.pop_back();
+            --size_;
         }
         return false;
     }
@@ -70,7 +77,8 @@ class DepthFirst : public Strategy {
         bool preempts;     // taking another than the first option is a preemption
     };
     int bound_;
-    std::vector<Node> stack_;
+    std::vector<Node> stack_;  // the first size_ are the choice points of the last run
+    size_t size_ = 0;
     std::vector<int> options_;  // this choice's, kept with its room
     size_t depth_ = 0;
     int preemptions_ = 0;
@@ -259,6 +267,7 @@ Report Explore(const Program& program, const Bounds& bounds) {
             while (more) {
                 Scheduler s;
                 Configure(s, bounds, &dfs);
+                s.trace.reserve(report.longest_run_steps);
                 s.run = "depth-first run " + std::to_string(report.depth_first_runs + 1) +
                         " (at most " + std::to_string(k) + " preemptions)";
                 dfs.Begin(&s);
