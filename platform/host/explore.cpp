@@ -186,15 +186,34 @@ bool UseContexts(explore::Switches switches) {
     return switches == explore::Switches::kContexts && ContextsAvailable();
 }
 
+constexpr uint64_t kFnvPrime = 0x100000001B3ull;
+
+// FNV-1a of a call's name, remembered by where the name is (every scheduling point names its
+// call with a literal): the few names a run's steps take are each hashed once.
+uint64_t CallHash(const char* call) {
+    struct Known {
+        const char* call = nullptr;
+        uint64_t hash = 0;
+    };
+    thread_local Known known[64];
+    Known& k = known[(reinterpret_cast<uintptr_t>(call) >> 3) % 64];
+    if (k.call != call) {
+        uint64_t hash = 0xCBF29CE484222325ull;
+        for (const char* c = call; *c; ++c)
+            hash = (hash ^ static_cast<unsigned char>(*c)) * kFnvPrime;
+        k = {call, hash};
+    }
+    return k.hash;
+}
+
 // FNV-1a over the run's choices and steps, folded into `digest`.
 uint64_t Fold(uint64_t digest, const Scheduler& s) {
-    auto mix = [&](uint64_t v) { digest = (digest ^ v) * 0x100000001B3ull; };
+    auto mix = [&](uint64_t v) { digest = (digest ^ v) * kFnvPrime; };
     for (int c : s.choices)
         mix(static_cast<uint64_t>(c));
     for (const Step& step : s.trace) {
         mix(static_cast<uint64_t>(step.thread));
-        for (const char* c = step.call; *c; ++c)
-            mix(static_cast<unsigned char>(*c));
+        mix(CallHash(step.call));
     }
     mix(~0ull);
     return digest;
