@@ -240,7 +240,7 @@ TEST_F(Explorer, AStartUpDuringASnapshot) {
 // snapshot, due, is still restored.
 TEST_F(Explorer, AnotherProcessSetsTheSaveEventAtStart) {
     due_ = kLater;
-    Explore("setter-at-start", 3,
+    Explore("setter-at-start", 2,
             {[&] { Init(), Deinit(); },
              [&] {
                  HANDLE save = CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent");
