@@ -225,7 +225,7 @@ TEST_F(Explorer, TwoInstancesWithPowerRequests) {
 }
 
 TEST_F(Explorer, APowerRequestAgainstTheLastDeinit) {
-    Explore("request-against-deinit", 2, {[&] { Init(), Deinit(); }, [&] { RequestD4(); }});
+    Explore("request-against-deinit", 3, {[&] { Init(), Deinit(); }, [&] { RequestD4(); }});
 }
 
 // The saver writes a later clock over the store while a second instance reads it: a record

@@ -10,6 +10,7 @@
 #include <functional>
 #include <vector>
 
+#include "explore.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -313,6 +314,31 @@ TEST_P(SafeCopy, FailedCopyLeavesTheDestinationAsItWas) {
     EXPECT_TRUE(refused_and_kept(ro_ - page_ - 4, src.data(), page_ + 8)) << "after a step";
     // The source ends in an inaccessible page: nothing reaches the destination.
     EXPECT_TRUE(refused_and_kept(src.data(), none_ - page_ - 4, page_ + 8)) << "source";
+}
+
+// On a scheduled thread's own stack, which the simulated kernel mapped, bytes move without the
+// kernel, overlapping ranges as through a copy of the source; anything else still goes through it.
+TEST_P(SafeCopy, OnAScheduledThreadsStackMovesAsTheKernelWould) {
+    static std::string moved;
+    static bool refused;
+    char* none = none_;
+    coredll::explore::Program p{"stack copy",
+                                nullptr,
+                                {[none] {
+                                    char text[] = "abcdefgh";
+                                    const bool up = CeSafeCopyMemory(text + 2, text, 4);
+                                    const bool down = CeSafeCopyMemory(text, text + 3, 4);
+                                    moved = up && down ? text : "failed";
+                                    refused = !CeSafeCopyMemory(none, text, 4) &&
+                                              !CeSafeCopyMemory(text, none, 4);
+                                }},
+                                nullptr,
+                                nullptr};
+    coredll::explore::Bounds b;
+    b.depth_first_runs = 1;
+    coredll::explore::Explore(p, b);
+    EXPECT_EQ(moved, "bcdgcdgh");
+    EXPECT_TRUE(refused);
 }
 
 INSTANTIATE_TEST_SUITE_P(Moves, SafeCopy, ::testing::Values(false, true),

@@ -45,6 +45,11 @@ std::mutex g_mu;
 std::vector<char*> g_stacks;  // freed stacks, for the next contexts
 int g_live = 0;
 
+// The usable stack of the context that runs on this host thread; empty for a host thread's own.
+// Set at each arrival; the range stays mapped even once that context is deleted.
+thread_local const char* t_stack_from = nullptr;
+thread_local const char* t_stack_to = nullptr;
+
 size_t PageBytes() {
     return static_cast<size_t>(sysconf(_SC_PAGESIZE));
 }
@@ -76,6 +81,9 @@ struct Hop {
 void Arrive(fc::transfer_t t, void* fake_stack) {
     Hop* hop = static_cast<Hop*>(t.data);
     hop->from->saved = t.fctx;
+    const Context* here = hop->to;
+    t_stack_from = here->stack ? static_cast<const char*>(here->bottom) : nullptr;
+    t_stack_to = here->stack ? here->stack + kStackBytes : nullptr;
 #if defined(TIMEWARD_ASAN)
     const void* bottom = nullptr;
     size_t size = 0;
@@ -163,6 +171,12 @@ void DeleteContext(Context* c) {
 int LiveContexts() {
     std::lock_guard<std::mutex> lock(g_mu);
     return g_live;
+}
+
+bool WithinRunningStack(const void* p, size_t n) {
+    const char* at = static_cast<const char*>(p);
+    return t_stack_from && at >= t_stack_from && at <= t_stack_to &&
+           n <= static_cast<size_t>(t_stack_to - at);
 }
 
 }  // namespace coredll::detail

@@ -39,4 +39,8 @@ int LiveContexts() {
     return 0;
 }
 
+bool WithinRunningStack(const void*, size_t) {
+    return false;
+}
+
 }  // namespace coredll::detail

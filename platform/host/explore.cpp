@@ -5,6 +5,7 @@
 #include "schedule.h"
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -29,13 +30,21 @@ class DepthFirst : public Strategy {
         preemptions_ = 0;
     }
     int Choose(const std::vector<int>& enabled, int running) override {
-        std::vector<int> options{Default(enabled, running)};
+        std::vector<int>& options = options_;
+        options.assign(1, Default(enabled, running));
         for (int id : enabled) {
             if (id != options[0])
                 options.push_back(id);
         }
-        if (depth_ == stack_.size()) {
-            stack_.push_back({options, 0, preemptions_ < bound_, running >= 0});
+        if (depth_ == size_) {
+            // A node past the stack's end keeps its room from an earlier run.
+            if (size_ == stack_.size())
+                stack_.emplace_back();
+            Node& fresh = stack_[size_++];
+            fresh.options = options;
+            fresh.taken = 0;
+            fresh.may_preempt = preemptions_ < bound_;
+            fresh.preempts = running >= 0;
         } else if (stack_[depth_].options != options) {
             FailRun(*sched_,
                     "the run did not repeat the one before it: the program is not "
@@ -48,14 +57,14 @@ class DepthFirst : public Strategy {
     }
     // Moves to the next schedule; false when there is none.
     bool Next() {
-        while (!stack_.empty()) {
-            Node& n = stack_.back();
+        while (size_ > 0) {
+            Node& n = stack_[size_ - 1];
             const bool free = !n.preempts || n.may_preempt;
             if (free && n.taken + 1 < n.options.size()) {
                 ++n.taken;
                 return true;
             }
-            stack_.pop_back();
+            --size_;
         }
         return false;
     }
@@ -68,7 +77,9 @@ class DepthFirst : public Strategy {
         bool preempts;     // taking another than the first option is a preemption
     };
     int bound_;
-    std::vector<Node> stack_;
+    std::vector<Node> stack_;  // the first size_ are the choice points of the last run
+    size_t size_ = 0;
+    std::vector<int> options_;  // this choice's, kept with its room
     size_t depth_ = 0;
     int preemptions_ = 0;
     Scheduler* sched_ = nullptr;
@@ -175,15 +186,34 @@ bool UseContexts(explore::Switches switches) {
     return switches == explore::Switches::kContexts && ContextsAvailable();
 }
 
+constexpr uint64_t kFnvPrime = 0x100000001B3ull;
+
+// FNV-1a of a call's name, remembered by where the name is (every scheduling point names its
+// call with a literal): the few names a run's steps take are each hashed once.
+uint64_t CallHash(const char* call) {
+    struct Known {
+        const char* call = nullptr;
+        uint64_t hash = 0;
+    };
+    thread_local Known known[64];
+    Known& k = known[(reinterpret_cast<uintptr_t>(call) >> 3) % 64];
+    if (k.call != call) {
+        uint64_t hash = 0xCBF29CE484222325ull;
+        for (const char* c = call; *c; ++c)
+            hash = (hash ^ static_cast<unsigned char>(*c)) * kFnvPrime;
+        k = {call, hash};
+    }
+    return k.hash;
+}
+
 // FNV-1a over the run's choices and steps, folded into `digest`.
 uint64_t Fold(uint64_t digest, const Scheduler& s) {
-    auto mix = [&](uint64_t v) { digest = (digest ^ v) * 0x100000001B3ull; };
+    auto mix = [&](uint64_t v) { digest = (digest ^ v) * kFnvPrime; };
     for (int c : s.choices)
         mix(static_cast<uint64_t>(c));
     for (const Step& step : s.trace) {
         mix(static_cast<uint64_t>(step.thread));
-        for (const char* c = step.call; *c; ++c)
-            mix(static_cast<unsigned char>(*c));
+        mix(CallHash(step.call));
     }
     mix(~0ull);
     return digest;
@@ -225,6 +255,14 @@ bool ReplayFromEnvironment(const explore::Program& p, const explore::Bounds& b) 
     return true;
 }
 
+// User and system time of the whole process, every host thread's: on a machine others load
+// too, what a run costs, where the wall time says how long it waited.
+double ProcessorSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
 }  // namespace
 }  // namespace coredll::detail
 
@@ -237,6 +275,7 @@ Report Explore(const Program& program, const Bounds& bounds) {
     report.contexts = UseContexts(bounds.switches);
     report.digest = 0xCBF29CE484222325ull;
     const auto start = std::chrono::steady_clock::now();
+    const double processor_start = ProcessorSeconds();
     if (!ReplayFromEnvironment(program, bounds)) {
         // Each bound in turn, so that a bound on runs cuts short only the largest one.
         for (int k = 0; k <= bounds.preemptions; ++k) {
@@ -247,6 +286,7 @@ Report Explore(const Program& program, const Bounds& bounds) {
             while (more) {
                 Scheduler s;
                 Configure(s, bounds, &dfs);
+                s.trace.reserve(report.longest_run_steps);
                 s.run = "depth-first run " + std::to_string(report.depth_first_runs + 1) +
                         " (at most " + std::to_string(k) + " preemptions)";
                 dfs.Begin(&s);
@@ -276,6 +316,7 @@ Report Explore(const Program& program, const Bounds& bounds) {
     }
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    report.processor_seconds = ProcessorSeconds() - processor_start;
     return report;
 }
 
@@ -284,11 +325,15 @@ std::string Describe(const Report& r) {
     for (uint64_t n : r.runs_per_bound)
         per_bound += (per_bound.empty() ? "" : ", ") + std::to_string(n);
     const double runs = static_cast<double>(r.depth_first_runs + r.random_runs);
-    char tail[200];
-    std::snprintf(tail, sizeof tail, "; %llu random; at most %llu steps; %.1f s, %.0f runs/s (%s)",
+    char tail[240];
+    std::snprintf(tail, sizeof tail,
+                  "; %llu random; at most %llu steps; %.1f s, %.0f runs/s; %.1f processor s, %.0f "
+                  "runs per processor second (%s)",
                   static_cast<unsigned long long>(r.random_runs),
                   static_cast<unsigned long long>(r.longest_run_steps), r.seconds,
-                  r.seconds > 0 ? runs / r.seconds : 0.0, r.contexts ? "contexts" : "handoffs");
+                  r.seconds > 0 ? runs / r.seconds : 0.0, r.processor_seconds,
+                  r.processor_seconds > 0 ? runs / r.processor_seconds : 0.0,
+                  r.contexts ? "contexts" : "handoffs");
     return "depth-first runs with at most 0, 1, ... preemptions: " + per_bound + " (" +
            (r.exhausted ? "every schedule within the bound" : "bound on runs reached") + ")" + tail;
 }

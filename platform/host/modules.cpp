@@ -38,9 +38,13 @@ struct Modules {
         std::vector<std::pair<char*, std::vector<char>>> data;
         void* dl = nullptr;  // while parked
         bool parked = false;
+        std::map<std::string, void*, std::less<>> procs;  // GetProcAddressW's answers so far
     };
     std::map<HMODULE, Image> images;
     std::map<std::string, HMODULE> parked;  // by the host's file
+    // HostFileFor's answers since the search path last changed, kept across resets as the
+    // search path is: resolving links costs a system call per part of the path.
+    std::map<std::u16string, std::filesystem::path, std::less<>> host_files;
 };
 
 Modules& Mods() {
@@ -64,13 +68,21 @@ std::filesystem::path HostFileFor(std::u16string_view dll) {
     std::filesystem::path file;
     {
         std::lock_guard<std::mutex> lock(Mods().mu);
+        auto known = Mods().host_files.find(dll);
+        if (known != Mods().host_files.end())
+            return known->second;
         file = Mods().search_path / ("lib" + name + ".so");
     }
     // The file itself, whatever link names it: two names of one file are one module, as the
-    // host's loader counts them, and a module kept mapped is found again by either.
+    // host's loader counts them, and a module kept mapped is found again by either. A file not
+    // found is not remembered: it may appear.
     std::error_code ec;
     std::filesystem::path real = std::filesystem::canonical(file, ec);
-    return ec ? file : real;
+    if (ec)
+        return file;
+    std::lock_guard<std::mutex> lock(Mods().mu);
+    Mods().host_files.emplace(dll, real);
+    return real;
 }
 
 constexpr std::u16string_view kCoreLibrary = u"coredll.dll";
@@ -148,6 +160,8 @@ namespace coredll::modules {
 
 void SetSearchPath(const std::filesystem::path& dir) {
     std::lock_guard<std::mutex> lock(Mods().mu);
+    if (Mods().search_path != dir)
+        Mods().host_files.clear();
     Mods().search_path = dir;
 }
 
@@ -301,21 +315,38 @@ COREDLL_API HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
 COREDLL_API FARPROC GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName) {
     void* dl;
     bool core;
+    if (!lpProcName) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    const std::string name = support::Utf8(lpProcName);
     {
         std::lock_guard<std::mutex> lock(Mods().mu);
         auto it = Mods().loaded.find(hModule);
-        if (it == Mods().loaded.end() || !lpProcName) {
+        if (it == Mods().loaded.end()) {
             SetLastError(ERROR_INVALID_HANDLE);
             return nullptr;
         }
         dl = it->second.dl;
         core = it->second.pinned;
+        // A driver module's exports are where they were at its first load: it stays mapped.
+        auto image = Mods().images.find(hModule);
+        if (image != Mods().images.end()) {
+            auto known = image->second.procs.find(name);
+            if (known != image->second.procs.end())
+                return reinterpret_cast<FARPROC>(known->second);
+        }
     }
-    const std::string name = support::Utf8(lpProcName);
     void* sym = core && name == kRunAppAtEvent && NotificationsLeftOut() ? nullptr
                                                                          : dlsym(dl, name.c_str());
-    if (!sym)
+    if (!sym) {
         SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(Mods().mu);
+    auto image = Mods().images.find(hModule);
+    if (image != Mods().images.end())
+        image->second.procs.emplace(name, sym);
     return reinterpret_cast<FARPROC>(sym);
 }
 

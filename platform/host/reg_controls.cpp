@@ -12,6 +12,20 @@ Path ToPath(std::string_view path) {
     return SplitPath(support::Utf16(path));
 }
 
+// `text` in UTF-16, in `*room`, whose room is kept from call to call: a checker reads the store
+// at every step of a run.
+std::u16string_view Wide(std::string_view text, std::u16string* room) {
+    room->clear();
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            *room = support::Utf16(text);
+            break;
+        }
+        room->push_back(static_cast<char16_t>(c));
+    }
+    return *room;
+}
+
 }  // namespace
 }  // namespace coredll::detail
 
@@ -31,13 +45,14 @@ void CreateKey(std::string_view path) {
 bool KeyExists(std::string_view path) {
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
-    return Find(&r.live, ToPath(path)) != nullptr;
+    return Find(&r.live, support::Utf16(path)) != nullptr;
 }
 
 void DeleteKey(std::string_view path) {
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
     Path p = ToPath(path);
+    KeysRemoved(r);
     if (p.empty()) {
         r.live = RegKey();
         return;
@@ -71,20 +86,29 @@ void SetString(std::string_view path, std::string_view name, std::string_view va
 std::optional<RegValue> GetValue(std::string_view path, std::string_view name, bool persisted) {
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
-    RegKey* key = Find(persisted ? &r.persisted : &r.live, ToPath(path));
+    RegKey* key = Find(persisted ? &r.persisted : &r.live, support::Utf16(path));
     if (!key)
         return std::nullopt;
-    auto it = key->values.find(FoldCase(support::Utf16(name)));
+    auto it = key->values.find(support::Utf16(name));
     if (it == key->values.end())
         return std::nullopt;
     return it->second.value;
 }
 
 std::optional<DWORD> GetDword(std::string_view path, std::string_view name, bool persisted) {
-    std::optional<RegValue> v = GetValue(path, name, persisted);
-    if (!v || v->type != REG_DWORD || v->data.size() != 4)
+    thread_local std::u16string wide_path, wide_name;
+    RegState& r = Registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    RegKey* key = Find(persisted ? &r.persisted : &r.live, Wide(path, &wide_path));
+    if (!key)
         return std::nullopt;
-    return support::DwordOf(v->data);
+    auto it = key->values.find(Wide(name, &wide_name));
+    if (it == key->values.end())
+        return std::nullopt;
+    const RegValue& v = it->second.value;
+    if (v.type != REG_DWORD || v.data.size() != 4)
+        return std::nullopt;
+    return support::DwordOf(v.data);
 }
 
 std::optional<std::string> GetString(std::string_view path, std::string_view name) {
@@ -99,7 +123,7 @@ std::vector<std::string> SubKeys(std::string_view path) {
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
     std::vector<std::string> out;
-    if (RegKey* key = Find(&r.live, ToPath(path))) {
+    if (RegKey* key = Find(&r.live, support::Utf16(path))) {
         for (const auto& [folded, child] : key->keys)
             out.push_back(support::Utf8(child.name));
     }
@@ -119,6 +143,7 @@ void PowerCut() {
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
     r.live = r.persisted;
+    KeysRemoved(r);
 }
 
 bool LoadHiveFile(const std::filesystem::path& file, std::string* error) {
@@ -131,6 +156,7 @@ bool LoadHiveFile(const std::filesystem::path& file, std::string* error) {
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
     r.live = parsed;
+    KeysRemoved(r);
     r.persisted = std::move(parsed);
     r.hive_file = file;
     return true;

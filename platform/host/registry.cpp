@@ -24,22 +24,40 @@ RegKey* Find(RegKey* root, const Path& path) {
     return key;
 }
 
+RegKey* Find(RegKey* root, std::u16string_view path) {
+    RegKey* key = root;
+    size_t at = 0;
+    std::u16string_view part;
+    while (key && NextPart(path, &at, &part))
+        key = key->Child(part);
+    return key;
+}
+
+// Drivers\Active lists this boot's drivers: the Device Manager makes it anew at every start, so
+// no hive keeps it.
+void ForgetActiveDrivers(RegKey* root) {
+    if (RegKey* drivers = root->Child(u"Drivers"))
+        drivers->keys.erase(FoldCase(u"Active"));
+}
+
 // Hive files are written whole, or, when a flush is torn, stop where a power failure would.
 LONG PersistLocked(RegState& r) {
     if (r.fail_flushes)
         return ERROR_WRITE_FAULT;
-    // Drivers\Active lists this boot's drivers: the Device Manager makes it anew at every start,
-    // so no hive keeps it.
+    if (!r.hive_file) {
+        r.persisted.Assign(r.live);
+        ForgetActiveDrivers(&r.persisted);
+        return ERROR_SUCCESS;
+    }
     RegKey kept = r.live;
-    if (RegKey* drivers = kept.Child(u"Drivers"))
-        drivers->keys.erase(FoldCase(u"Active"));
-    if (r.hive_file && r.tear != reg::Tear::kNone) {
+    ForgetActiveDrivers(&kept);
+    if (r.tear != reg::Tear::kNone) {
         support::WriteAtomically(*r.hive_file, FormatReg(kept), r.tear);
         r.tear = reg::Tear::kNone;
         r.hive_file.reset();  // the power is gone: nothing more reaches storage
         return ERROR_WRITE_FAULT;
     }
-    if (r.hive_file && !support::WriteAtomically(*r.hive_file, FormatReg(kept)))
+    if (!support::WriteAtomically(*r.hive_file, FormatReg(kept)))
         return ERROR_WRITE_FAULT;
     r.persisted = std::move(kept);
     return ERROR_SUCCESS;
@@ -58,7 +76,7 @@ std::u16string_view View(LPCWSTR s) {
     return s ? std::u16string_view(s) : std::u16string_view();
 }
 
-LONG Resolve(RegState& r, HKEY h, Path* path);
+LONG Resolve(RegState& r, HKEY h, const RegHandle** handle);
 
 // In the deterministic mode: the calling thread's access to a value of the key `h` names, for
 // the check of races. A query reads it; a set or a delete writes it. The registry's own lock
@@ -68,16 +86,16 @@ void NoteAccess(RegState& r, RegCall kind, HKEY h, LPCWSTR value_name, const cha
                 const void* site) {
     if (!Scheduled())
         return;
-    Path path;
+    thread_local std::u16string key;  // kept, with its room, from call to call
     {
         std::lock_guard<std::mutex> lock(r.mu);
-        if (Resolve(r, h, &path) != ERROR_SUCCESS)
+        const RegHandle* handle;
+        if (Resolve(r, h, &handle) != ERROR_SUCCESS)
             return;
+        key = handle->path;
     }
-    std::u16string key;
-    for (const std::u16string& part : path)
-        key += FoldCase(part) + u"\\";
-    NoteKeyAccess(key + FoldCase(View(value_name)), kind != RegCall::kQuery, call, site);
+    AppendFolded(&key, View(value_name));
+    NoteKeyAccess(key, kind != RegCall::kQuery, call, site);
 }
 
 // Runs one registry call under the lock, then the call hook outside it. A call with a `site`
@@ -107,32 +125,47 @@ LONG Call(RegCall kind, LPCWSTR value_name, Fn&& fn, HKEY h = nullptr, const voi
     return result;
 }
 
-// The key a handle names, or the error Windows gives for it.
-LONG Resolve(RegState& r, HKEY h, Path* path) {
+// The key a handle names, or the error Windows gives for it. `*handle` stays valid until the
+// handle is closed.
+LONG Resolve(RegState& r, HKEY h, const RegHandle** handle) {
+    static const RegHandle kRoot;
     if (h == HKEY_LOCAL_MACHINE) {
-        path->clear();
+        *handle = &kRoot;
         return ERROR_SUCCESS;
     }
     auto it = r.handles.find(reinterpret_cast<uintptr_t>(h));
     if (it == r.handles.end())
         return ERROR_INVALID_HANDLE;
-    *path = it->second;
+    *handle = &it->second;
     return ERROR_SUCCESS;
 }
 
 LONG ResolveKey(RegState& r, HKEY h, RegKey** key) {
-    Path path;
-    LONG rc = Resolve(r, h, &path);
+    const RegHandle* handle;
+    LONG rc = Resolve(r, h, &handle);
     if (rc != ERROR_SUCCESS)
         return rc;
-    *key = Find(&r.live, path);
+    if (!handle->found || handle->found_at != r.removals) {
+        handle->found = Find(&r.live, handle->path);
+        handle->found_at = r.removals;
+    }
+    *key = handle->found;
     return *key ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
 
-HKEY NewHandle(RegState& r, Path path) {
+HKEY NewHandle(RegState& r, const std::u16string& path, RegKey* key) {
     uintptr_t h = r.next_handle;
     r.next_handle += kHandleStep;
-    r.handles[h] = std::move(path);
+    RegHandle* handle;
+    if (r.spare_handle.empty()) {
+        handle = &r.handles[h];
+    } else {
+        r.spare_handle.key() = h;
+        handle = &r.handles.insert(std::move(r.spare_handle)).position->second;
+    }
+    handle->path = path;
+    handle->found = key;
+    handle->found_at = r.removals;
     r.counters.open_handles = r.handles.size();
     return reinterpret_cast<HKEY>(h);
 }
@@ -147,27 +180,40 @@ LONG OpenOrCreate(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult, bool create, LPD
         *phkResult = nullptr;
         if (options != 0)
             return ERROR_INVALID_PARAMETER;
-        Path path;
-        LONG rc = Resolve(r, hKey, &path);
+        const RegHandle* handle;
+        LONG rc = Resolve(r, hKey, &handle);
         if (rc != ERROR_SUCCESS)
             return rc;
-        if (!Find(&r.live, path))
+        RegKey* parent;
+        if (ResolveKey(r, hKey, &parent) != ERROR_SUCCESS)
             return ERROR_KEY_DELETED;
-        for (std::u16string& part : SplitPath(View(lpSubKey)))
-            path.push_back(std::move(part));
         if (r.fail_opens)
             return ERROR_ACCESS_DENIED;
-        bool existed = Find(&r.live, path) != nullptr;
-        if (!existed) {
-            if (!create)
+        const std::u16string_view sub = View(lpSubKey);
+        RegState::Opened& last = r.last_opened;
+        const bool again =
+            last.key && last.parent == parent && last.at == r.removals && last.sub == sub;
+        const bool existed = again || Find(parent, sub) != nullptr;
+        if (!again) {
+            if (!existed && !create)
                 return ERROR_FILE_NOT_FOUND;
-            RegKey* key = &r.live;
-            for (const std::u16string& part : path)
-                key = key->AddChild(part);
+            last.path = handle->path;
+            RegKey* key = parent;
+            size_t at = 0;
+            std::u16string_view part;
+            while (NextPart(sub, &at, &part)) {
+                AppendFolded(&last.path, part);
+                last.path += u'\\';
+                key = key->AddChild(part);  // the one there, if there is one
+            }
+            last.parent = parent;
+            last.sub = sub;
+            last.at = r.removals;
+            last.key = key;
         }
         if (disposition)
             *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-        *phkResult = NewHandle(r, std::move(path));
+        *phkResult = NewHandle(r, last.path, last.key);
         return ERROR_SUCCESS;
     });
 }
@@ -178,6 +224,7 @@ void ResetRegistry() {
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
     r.live = RegKey();
+    KeysRemoved(r);
     r.persisted = RegKey();
     r.hive_file.reset();
     r.handles.clear();
@@ -215,7 +262,7 @@ COREDLL_API LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpRese
                 return rc;
             if (lpReserved || (lpData && !lpcbData))
                 return ERROR_INVALID_PARAMETER;
-            auto it = key->values.find(FoldCase(View(lpValueName)));
+            auto it = key->values.find(View(lpValueName));
             if (it == key->values.end())
                 return ERROR_FILE_NOT_FOUND;
             const RegValue& v = it->second.value;
@@ -279,11 +326,14 @@ COREDLL_API LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwT
                 return rc;
             if (!lpData && cbData)
                 return ERROR_INVALID_PARAMETER;
-            std::u16string folded = FoldCase(View(lpValueName));
-            if (!r.fail_set_of.empty() && folded == r.fail_set_of)
+            const std::u16string_view name = View(lpValueName);
+            const FoldedLess less;
+            if (!r.fail_set_of.empty() && !less(name, r.fail_set_of) && !less(r.fail_set_of, name))
                 return ERROR_WRITE_FAULT;
-            RegKey::Named& slot = key->values[folded];
-            slot.name = std::u16string(View(lpValueName));
+            auto it = key->values.find(name);
+            RegKey::Named& slot =
+                it != key->values.end() ? it->second : key->values[FoldCase(name)];
+            slot.name.assign(name);
             slot.value.type = dwType;
             slot.value.data.assign(lpData, lpData + cbData);
             // Writing through, the hive is on storage when the call returns; a write that cannot
@@ -321,6 +371,7 @@ COREDLL_API LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
         RegKey* parent = Find(key, sub);
         if (!parent || !parent->keys.erase(FoldCase(last)))
             return ERROR_FILE_NOT_FOUND;
+        KeysRemoved(r);
         return ERROR_SUCCESS;
     });
 }
@@ -340,8 +391,10 @@ COREDLL_API LONG RegCloseKey(HKEY hKey) {
         r.counters.closes++;
         if (hKey == HKEY_LOCAL_MACHINE)
             return ERROR_SUCCESS;
-        if (!r.handles.erase(reinterpret_cast<uintptr_t>(hKey)))
+        auto node = r.handles.extract(reinterpret_cast<uintptr_t>(hKey));
+        if (node.empty())
             return ERROR_INVALID_HANDLE;
+        r.spare_handle = std::move(node);
         r.counters.open_handles = r.handles.size();
         return ERROR_SUCCESS;
     });

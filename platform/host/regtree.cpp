@@ -12,17 +12,32 @@ std::u16string FoldCase(std::u16string_view name) {
     return out;
 }
 
-std::vector<std::u16string> SplitPath(std::u16string_view path) {
-    std::vector<std::u16string> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
+void AppendFolded(std::u16string* to, std::u16string_view name) {
+    for (char16_t c : name)
+        to->push_back(FoldedLess::Fold(c));
+}
+
+bool NextPart(std::u16string_view path, size_t* at, std::u16string_view* part) {
+    while (*at < path.size()) {
+        const size_t start = *at;
         size_t end = path.find(u'\\', start);
         if (end == std::u16string_view::npos)
             end = path.size();
-        if (end > start)
-            parts.emplace_back(path.substr(start, end - start));
-        start = end + 1;
+        *at = end + 1;
+        if (end > start) {
+            *part = path.substr(start, end - start);
+            return true;
+        }
     }
+    return false;
+}
+
+std::vector<std::u16string> SplitPath(std::u16string_view path) {
+    std::vector<std::u16string> parts;
+    size_t at = 0;
+    std::u16string_view part;
+    while (NextPart(path, &at, &part))
+        parts.emplace_back(part);
     return parts;
 }
 
@@ -42,7 +57,7 @@ RegKey& RegKey::operator=(const RegKey& other) {
 }
 
 RegKey* RegKey::Child(std::u16string_view name) {
-    auto it = keys.find(FoldCase(name));
+    auto it = keys.find(name);
     return it == keys.end() ? nullptr : it->second.key.get();
 }
 
@@ -53,6 +68,33 @@ RegKey* RegKey::AddChild(std::u16string_view name) {
         slot.key = std::make_unique<RegKey>();
     }
     return slot.key.get();
+}
+
+namespace {
+
+// Makes `to` hold the entries of `from`, assigning each over the one of the same name.
+template <typename Map, typename AssignFn>
+void AssignEntries(Map& to, const Map& from, AssignFn assign) {
+    for (auto it = to.begin(); it != to.end();)
+        it = from.count(it->first) ? std::next(it) : to.erase(it);
+    for (const auto& [folded, entry] : from)
+        assign(to.try_emplace(folded).first->second, entry);
+}
+
+}  // namespace
+
+void RegKey::Assign(const RegKey& other) {
+    AssignEntries(values, other.values, [](Named& to, const Named& from) {
+        to.name = from.name;
+        to.value.type = from.value.type;
+        to.value.data = from.value.data;
+    });
+    AssignEntries(keys, other.keys, [](NamedKey& to, const NamedKey& from) {
+        to.name = from.name;
+        if (!to.key)
+            to.key = std::make_unique<RegKey>();
+        to.key->Assign(*from.key);
+    });
 }
 
 void RegKey::Merge(const RegKey& other) {

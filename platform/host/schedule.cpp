@@ -47,7 +47,8 @@ bool Enabled(const Scheduler& s, int id) {
 // is blocked.
 int PickLocked(Kernel& k, Scheduler& s) {
     int running = s.current >= 0 && Enabled(s, s.current) ? s.current : -1;
-    std::vector<int> enabled;
+    thread_local std::vector<int> enabled;  // kept, with its room, from pick to pick
+    enabled.clear();
     for (;;) {
         for (int id = 0; id < static_cast<int>(s.threads.size()); ++id) {
             if (Enabled(s, id))

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <unordered_map>
 
 namespace coredll::detail {
 
@@ -80,7 +81,9 @@ struct Scheduler {
         Access write;               // the last one
         std::vector<Access> reads;  // by thread, since the last write
     };
-    std::map<std::u16string, KeyAccesses> keys;  // by the value's path and name, folded
+    // By the value's path and name, folded: names that share their long path, which a hash
+    // tells apart faster than an ordered compare.
+    std::unordered_map<std::u16string, KeyAccesses> keys;
 };
 
 // Whether the calling thread is one the scheduler runs.

@@ -57,6 +57,8 @@ struct Report {
     uint64_t random_runs = 0;
     uint64_t longest_run_steps = 0;
     double seconds = 0;
+    // The process's user and system time meanwhile, every host thread's.
+    double processor_seconds = 0;
     bool contexts = false;  // the switches were between contexts, not host threads
     uint64_t digest = 0;    // of every run's choices and steps, in order: equal runs, equal digest
 };
