@@ -291,6 +291,20 @@ TEST_F(Explorer, AClockChangeAgainstDeinit) {
              [&] { Sleep(1500), SetClock(Record(2027, 3, 3, 3, 3)); }});
 }
 
+// Another thread sets the clock as the saver's first wait times out and it registers for
+// changes of the clock: the set is saved at once, before the stop's own snapshot.
+TEST_F(Explorer, AClockChangeAtTheFirstRegistration) {
+    uint64_t set_at = 0;
+    Explore("clock-change-at-registration", 2,
+            {[&] {
+                 Init(), Sleep(1500);
+                 if (run_.saves.empty() || run_.saves.back() < set_at)
+                     Fail("the clock set at step " + std::to_string(set_at) + " was not saved");
+                 Deinit();
+             },
+             [&] { Sleep(1000), SetClock(Record(2027, 3, 3, 3, 3)), set_at = explore::Steps(); }});
+}
+
 // Another thread sets the clock, still behind the due snapshot, while start-up restores it; a
 // registration left by a run that never stopped delivers the change as soon as the saver's
 // event exists.
