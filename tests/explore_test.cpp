@@ -286,7 +286,7 @@ TEST_F(Explorer, AnotherProcessWaitsOnTheSaveEvent) {
 // The first instance runs until its saver has registered for changes of the clock; another
 // thread sets the clock then, and the notification thread delivers the change against the stop.
 TEST_F(Explorer, AClockChangeAgainstDeinit) {
-    Explore("clock-change", 2,
+    Explore("clock-change", 1,
             {[&] { Init(), Sleep(1500), Deinit(); },
              [&] { Sleep(1500), SetClock(Record(2027, 3, 3, 3, 3)); }});
 }
@@ -295,7 +295,7 @@ TEST_F(Explorer, AClockChangeAgainstDeinit) {
 // changes of the clock: the set is saved at once, before the stop's own snapshot.
 TEST_F(Explorer, AClockChangeAtTheFirstRegistration) {
     uint64_t set_at = 0;
-    Explore("clock-change-at-registration", 2,
+    Explore("clock-change-at-registration", 1,
             {[&] {
                  Init(), Sleep(1500);
                  if (run_.saves.empty() || run_.saves.back() < set_at)
