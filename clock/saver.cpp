@@ -140,7 +140,8 @@ extern "C" DWORD WINAPI SaveThreadProc(LPVOID pvSaver) {
         pSaver->fTimeChangeEvent ? TIME_CHANGES_UNWATCHED : TIME_CHANGES_UNAVAILABLE;
     BOOL fSaidUnwatched = FALSE;
     BOOL fFirstWait = TRUE;
-    CLOCK_POINT last;  // at the last wake: where the clock was running
+    BOOL fLookAgain = FALSE;  // the registration was just made: look at the clock at once
+    CLOCK_POINT last;         // at the last wake: where the clock was running
     ReadClockPoint(&last);
     DWORD dwSnapshotTick = last.dwTick;  // the periodic snapshot is due an interval after it
     for (;;) {
@@ -151,6 +152,10 @@ extern "C" DWORD WINAPI SaveThreadProc(LPVOID pvSaver) {
             dwWait = FIRST_WATCH_DELAY_MS;
         }
         fFirstWait = FALSE;
+        if (fLookAgain) {
+            dwWait = 0;
+            fLookAgain = FALSE;
+        }
         // A stop that came during the last snapshot is answered without a wait.
         DWORD dwWake = WAIT_OBJECT_0;
         if (!StopRequested()) {
@@ -164,7 +169,9 @@ extern "C" DWORD WINAPI SaveThreadProc(LPVOID pvSaver) {
         const BOOL fDue = now.dwTick - dwSnapshotTick >= dwIntervalMs;
         BOOL fSave;
         if (dwWake == WAIT_TIMEOUT) {
-            fSave = fDue;
+            // A clock set while nothing watched for changes (before the registration, or when
+            // none can be made) is seen only here.
+            fSave = fDue || ClockWasSet(&last, &now);
         } else if (dwWake == WAIT_OBJECT_0 + dwTimeChange) {
             fSave = fDue || ClockWasSet(&last, &now);
             if (!fSave) {
@@ -198,6 +205,9 @@ extern "C" DWORD WINAPI SaveThreadProc(LPVOID pvSaver) {
         // After the wake's snapshot, never before it; again at each wake until it is made.
         if (watch == TIME_CHANGES_UNWATCHED) {
             watch = TryToWatch(&fSaidUnwatched);
+            // A change between this wake's reading of the clock and the registration is
+            // notified to nobody: the next pass reads the clock again without waiting.
+            fLookAgain = watch == TIME_CHANGES_WATCHED;
         }
     }
     if (watch == TIME_CHANGES_WATCHED) {

@@ -4,6 +4,7 @@
 // schedule; TIMEWARD_EXPLORE=long explores further (docs/developers.md).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -30,6 +31,7 @@ namespace explore = coredll::explore;
 constexpr DWORD kMark = 0xBEEF;            // the caller's error code, which must stay
 constexpr uint64_t kDeinitBoundMs = 1000;  // far below the saver's five-minute wait
 const SYSTEMTIME kLater = Record(2026, 12, 8, 11, 3);
+char16_t kTimeChangeTarget[] = u"\\\\.\\Notifications\\NamedEvents\\TimewardTimeChanged";
 
 // The record in the store: its values are SYSTEMTIME's fields, in order.
 SYSTEMTIME Stored() {
@@ -53,6 +55,7 @@ class Explorer : public ::testing::Test {
         std::vector<uint64_t> d4s;      // steps at which a D4 that succeeded began, with one live
         std::vector<uint64_t> saves;    // steps at which a flushed snapshot read the clock
         std::vector<SYSTEMTIME> whole;  // records the store held whole, and the program's own sets
+        std::vector<SYSTEMTIME> own;    // the program's own sets
         std::map<int, uint64_t> clock_read;  // by thread: the step at which it last read the clock
         std::string failure;
     };
@@ -98,7 +101,16 @@ class Explorer : public ::testing::Test {
     }
     void SetClock(const SYSTEMTIME& st) {
         run_.whole.push_back(st);
+        run_.own.push_back(st);
         SetSystemTime(&st);
+    }
+    // A Deinit with no instance live: it fails and changes nothing.
+    void DeinitWithoutInstance() {
+        const size_t saves = run_.saves.size();
+        if (deinit_(1))
+            return Fail("a Deinit with no instance succeeded");
+        if (coredll::threads::Alive() != 0 || run_.saves.size() != saves)
+            Fail("a Deinit with no instance started a saver or took a snapshot");
     }
     std::string CheckStep(const char* call) {
         if (std::string(call) == "GetSystemTime")
@@ -135,7 +147,12 @@ class Explorer : public ::testing::Test {
             if (!whole)
                 return "the clock was set to " + Show(set.requested) + ", never a whole snapshot";
         }
-        const auto sets = coredll::clock::SetSystemTimeCalls();
+        // The driver's sets, without the program's own.
+        auto sets = coredll::clock::SetSystemTimeCalls();
+        std::erase_if(sets, [&](const coredll::clock::SetCall& set) {
+            return std::any_of(run_.own.begin(), run_.own.end(),
+                               [&](const SYSTEMTIME& own) { return SameTime(own, set.requested); });
+        });
         if (due_ && (sets.empty() || !SameTime(sets[0].requested, *due_)))
             return "the first start-up did not restore " + Show(*due_);
         return "";
@@ -158,6 +175,9 @@ class Explorer : public ::testing::Test {
             }
             if (wall)
                 coredll::clock::SetWall(*wall);
+            // Left by a run that never stopped: the store outlives it.
+            if (left_registered_)
+                CeRunAppAtEvent(kTimeChangeTarget, NOTIFICATION_EVENT_TIME_CHANGE);
             coredll::modules::SetSearchPath(TIMEWARD_MODULE_DIR);
             module_ = LoadLibraryW(u"Timeward.dll");
             auto proc = [this](LPCWSTR n) {
@@ -212,7 +232,8 @@ class Explorer : public ::testing::Test {
     }
     Run run_;
     std::optional<SYSTEMTIME> due_;
-    HANDLE quit_ = nullptr;  // set once a program's driver threads are done
+    bool left_registered_ = false;  // the store holds the saver's registration at the start
+    HANDLE quit_ = nullptr;         // set once a program's driver threads are done
     HMODULE module_ = nullptr;
     DWORD (*init_)(LPCWSTR, LPCVOID) = nullptr;
     BOOL (*deinit_)(DWORD) = nullptr;
@@ -262,9 +283,91 @@ TEST_F(Explorer, AnotherProcessWaitsOnTheSaveEvent) {
              }});
 }
 
+// The first instance runs until its saver has registered for changes of the clock; another
+// thread sets the clock then, and the notification thread delivers the change against the stop.
 TEST_F(Explorer, AClockChangeAgainstDeinit) {
-    Explore("clock-change", 3,
-            {[&] { Init(), Deinit(); }, [&] { SetClock(Record(2027, 3, 3, 3, 3)); }});
+    Explore("clock-change", 1,
+            {[&] { Init(), Sleep(1500), Deinit(); },
+             [&] { Sleep(1500), SetClock(Record(2027, 3, 3, 3, 3)); }});
+}
+
+// Another thread sets the clock as the saver's first wait times out and it registers for
+// changes of the clock: the set is saved at once, before the stop's own snapshot.
+TEST_F(Explorer, AClockChangeAtTheFirstRegistration) {
+    uint64_t set_at = 0;
+    Explore("clock-change-at-registration", 1,
+            {[&] {
+                 Init(), Sleep(1500);
+                 if (run_.saves.empty() || run_.saves.back() < set_at)
+                     Fail("the clock set at step " + std::to_string(set_at) + " was not saved");
+                 Deinit();
+             },
+             [&] { Sleep(1000), SetClock(Record(2027, 3, 3, 3, 3)), set_at = explore::Steps(); }});
+}
+
+// Another thread sets the clock, still behind the due snapshot, while start-up restores it; a
+// registration left by a run that never stopped delivers the change as soon as the saver's
+// event exists.
+TEST_F(Explorer, AClockChangeAgainstTheRestore) {
+    due_ = kLater;
+    left_registered_ = true;
+    Explore("clock-change-at-restore", 1,
+            {[&] { Init(), Sleep(1500), Deinit(); }, [&] { SetClock(Record(2026, 12, 8, 10, 0)); }},
+            kLater);
+}
+
+// An instance begins while the last one stops, asks for D4 and ends, while a third starts up.
+TEST_F(Explorer, AnInstanceThroughTheLastStopWhileAThirdStartsUp) {
+    Explore("through-the-last-stop", 0,
+            {[&] { Init(), SetEvent(quit_), Deinit(); },
+             [&] { WaitForSingleObject(quit_, INFINITE), Init(), RequestD4(), Deinit(); },
+             [&] { WaitForSingleObject(quit_, INFINITE), Init(), Deinit(); }});
+}
+
+// The Device Manager never calls RTC_Deinit holding the loader lock, as from another module's
+// DllMain: there the last stop's wait for the saver's end never ends, and every run says so.
+TEST_F(Explorer, ADeinitHoldingTheLoaderLockIsAFailedRun) {
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer halts first, on the same misuse: the stop takes the saver's lock under the
+    // loader lock, which Init took the other way round (it loads the module under it).
+    const int code = 66;
+    const char* says = "lock-order-inversion \\(potential deadlock\\)";
+#else
+    const int code = 1;
+    const char* says =
+        "program deinit-under-loader-lock failed: a wait for a thread's end while "
+        "holding the loader lock: a deadlock";
+#endif
+    EXPECT_EXIT(Explore("deinit-under-loader-lock", 1,
+                        {[&] { Init(), coredll::modules::WithLoaderLock([&] { Deinit(); }); },
+                         [&] { RequestD4(); }}),
+                ::testing::ExitedWithCode(code), says);
+}
+
+// Another process creates "SaveRTCEvent" first, manual-reset, and sets it twice: each wake of
+// the saver takes one snapshot, never one after another on an event left set.
+TEST_F(Explorer, AForeignManualResetSaveEvent) {
+    Explore("manual-reset-save-event", 1,
+            {[&] {
+                 Init(), RequestD4(), Deinit();
+                 if (run_.saves.size() > 4)  // the two sets, the D4 and the stop
+                     Fail(std::to_string(run_.saves.size()) + " snapshots for 4 requests");
+                 SetEvent(quit_);
+             },
+             [&] {
+                 HANDLE save = CreateEventW(nullptr, TRUE, FALSE, u"SaveRTCEvent");
+                 SetEvent(save), SetEvent(save);
+                 WaitForSingleObject(quit_, INFINITE);
+                 CloseHandle(save);
+             }});
+}
+
+// RTC_Deinit with no instance, before the first Init and after the last Deinit, against a
+// power request: it fails and changes nothing.
+TEST_F(Explorer, ADeinitWithNoInstance) {
+    Explore("deinit-without-instance", 1,
+            {[&] { DeinitWithoutInstance(), Init(), Deinit(), DeinitWithoutInstance(); },
+             [&] { RequestD4(); }});
 }
 
 }  // namespace

@@ -27,6 +27,8 @@ void NotifyTimeChange();
 void EnterLoaderLock();
 void LeaveLoaderLock();
 bool HoldsLoaderLock();
+// FreeLibrary's work, with no scheduling point of its own: FreeLibraryAndExitThread is one.
+BOOL FreeModule(HMODULE module);
 
 // The wall clock as a record, and virtual monotonic time, for the debug output.
 SYSTEMTIME WallNow();

@@ -1,6 +1,7 @@
 // Modules: LoadLibraryW and its kin over the host's dynamic loader, with Windows' rules for
 // handles, reference counts and a DllMain that refuses the attach.
 #include "internal.h"
+#include "schedule.h"
 #include "self.h"
 #include "support/text.h"
 
@@ -193,7 +194,10 @@ bool IsLoaded(std::u16string_view dll_name) {
 
 }  // namespace coredll::modules
 
+// Each module call is a scheduling point, before it takes the loader lock or looks at the list of
+// modules: another thread may load or free a module first.
 COREDLL_API BOOL DisableThreadLibraryCalls(HMODULE hLibModule) {
+    SchedulePoint("DisableThreadLibraryCalls");
     if (!hLibModule) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -306,6 +310,7 @@ HMODULE LoadLibraryLocked(LPCWSTR lpLibFileName) {
 }  // namespace
 
 COREDLL_API HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
+    SchedulePoint("LoadLibraryW");
     EnterLoaderLock();
     const HMODULE h = LoadLibraryLocked(lpLibFileName);
     LeaveLoaderLock();
@@ -351,6 +356,7 @@ COREDLL_API FARPROC GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName) {
 }
 
 COREDLL_API DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+    SchedulePoint("GetModuleFileNameW");
     std::u16string file;
     {
         std::lock_guard<std::mutex> lock(Mods().mu);
@@ -373,6 +379,7 @@ COREDLL_API DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD n
 }
 
 COREDLL_API HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
+    SchedulePoint("GetModuleHandleW");
     if (!lpModuleName) {
         SetLastError(ERROR_MOD_NOT_FOUND);  // the program itself is no module here
         return nullptr;
@@ -426,9 +433,14 @@ BOOL FreeLibraryLocked(HMODULE hLibModule) {
 
 }  // namespace
 
-COREDLL_API BOOL FreeLibrary(HMODULE hLibModule) {
+BOOL coredll::detail::FreeModule(HMODULE hLibModule) {
     EnterLoaderLock();
     const BOOL freed = FreeLibraryLocked(hLibModule);
     LeaveLoaderLock();
     return freed;
+}
+
+COREDLL_API BOOL FreeLibrary(HMODULE hLibModule) {
+    SchedulePoint("FreeLibrary");
+    return FreeModule(hLibModule);
 }

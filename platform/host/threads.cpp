@@ -127,6 +127,7 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD dwStackSize,
 }
 
 COREDLL_API void FreeLibraryAndExitThread(HMODULE hLibModule, DWORD dwExitCode) {
+    SchedulePoint("FreeLibraryAndExitThread");
     ThreadState& self = Self();
     if (!self.exit) {
         std::fprintf(stderr,
@@ -134,7 +135,7 @@ COREDLL_API void FreeLibraryAndExitThread(HMODULE hLibModule, DWORD dwExitCode) 
                      "CreateThread did not start\n");
         std::abort();
     }
-    FreeLibrary(hLibModule);
+    FreeModule(hLibModule);
     self.exit_code = dwExitCode;
     std::longjmp(*self.exit, 1);
 }

@@ -4,10 +4,10 @@
 // In the deterministic mode exactly one thread runs at a time: the program's own threads and
 // the simulated threads they start alike. A thread is switched out only at a call into the core
 // library (each is a scheduling point: waits, event changes, thread creation, handle closes,
-// critical sections, interlocked calls, registry calls, clock reads and sets), and the thread
-// that runs next is chosen by a strategy: the same choices give the same run. Virtual time
-// moves only when every thread is blocked, to the next timer. Outside a run the library keeps
-// its ordinary mode.
+// critical sections, interlocked calls, registry calls, clock reads and sets, module calls,
+// CeRunAppAtEvent and the notification thread's deliveries), and the thread that runs next is
+// chosen by a strategy: the same choices give the same run. Virtual time moves only when every
+// thread is blocked, to the next timer. Outside a run the library keeps its ordinary mode.
 #ifndef TIMEWARD_EXPLORE_H
 #define TIMEWARD_EXPLORE_H
 
