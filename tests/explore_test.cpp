@@ -2,10 +2,12 @@
 // other processes' calls: a few small programs over the module's exports and one checker of
 // what must hold at every step and at the end. A failing schedule ends the test with its
 // schedule; TIMEWARD_EXPLORE=long explores further (docs/developers.md).
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <random>
@@ -187,6 +189,7 @@ class Explorer : public ::testing::Test {
         b.random_runs = longer ? 20000 : kSlowRuns ? 50 : 200;
         b.switches = explore::Switches::kContexts;
         const explore::Report r = explore::Explore(p, b);
+        ASSERT_EQ(r.failure, "");
         std::printf("explore: %s: %s\n", name.c_str(), explore::Describe(r).c_str());
         // On the host the test command's promise: every schedule within the bound was run.
         if (kSlowRuns == 0 && !r.runs_per_bound.empty()) {
@@ -199,10 +202,11 @@ class Explorer : public ::testing::Test {
         fresh.first_seed = std::random_device()() * uint64_t{1000};
         std::printf("explore: %s: 50 random runs from seed %llu\n", name.c_str(),
                     static_cast<unsigned long long>(fresh.first_seed));
-        explore::Explore(p, fresh);
+        ASSERT_EQ(explore::Explore(p, fresh).failure, "");
         if (env && std::string(env) == "compare") {
             b.switches = explore::Switches::kHandoff;
             const explore::Report h = explore::Explore(p, b);
+            ASSERT_EQ(h.failure, "");
             std::printf("explore: %s: %s\n", name.c_str(), explore::Describe(h).c_str());
             EXPECT_EQ(r.digest, h.digest) << "the two switches gave different runs";
         }
@@ -338,9 +342,51 @@ TEST(Scheduler, ReportsUnorderedRegistryWrites) {
     EXPECT_TRUE(locked.exhausted);
     EXPECT_GT(locked.depth_first_runs, 1u);
     DeleteCriticalSection(&g_cs);
-    EXPECT_EXIT(explore::Explore(Writers(false), b), ::testing::ExitedWithCode(1),
-                "data race on the registry value .*TIMEWARD.V: thread 0's RegSetValue at step 2 "
-                "from driver_tests\\+0x[0-9a-f]+, and thread 1's RegSetValue");
+    EXPECT_THAT(explore::Explore(Writers(false), b).failure,
+                ::testing::ContainsRegex(
+                    "data race on the registry value .*TIMEWARD.V: thread 0's RegSetValue at step "
+                    "2 from driver_tests\\+0x[0-9a-f]+, and thread 1's RegSetValue"));
+}
+
+// Host threads of this process.
+size_t HostThreads() {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                             std::filesystem::directory_iterator()));
+}
+
+// A run that fails ends in the process: its threads end where they stand (blocked in waits, a
+// simulated one among them, one holding a critical section), no host thread or context is left,
+// and the next runs, which begin with a reset that would end the process over a thread still
+// alive or a section still held, pass.
+TEST(Scheduler, AFailedRunLeavesNoThreadBehind) {
+    static HANDLE never;
+    auto blocked = [](LPVOID) -> DWORD { return WaitForSingleObject(never, INFINITE); };
+    explore::Program stuck{"stuck",
+                           [] {
+                               never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+                               InitializeCriticalSection(&g_cs);
+                           },
+                           {[blocked] {
+                                CloseHandle(CreateThread(nullptr, 0, blocked, nullptr, 0, nullptr));
+                                EnterCriticalSection(&g_cs);
+                                WaitForSingleObject(never, INFINITE);
+                            },
+                            [] { WaitForSingleObject(never, INFINITE); }},
+                           nullptr,
+                           nullptr};
+    explore::Program sleepers{
+        "sleepers", nullptr, {[] { Sleep(5); }, [] { Sleep(5); }}, nullptr, nullptr};
+    for (explore::Switches how : {explore::Switches::kContexts, explore::Switches::kHandoff}) {
+        const size_t threads = HostThreads();
+        explore::Bounds b;
+        b.depth_first_runs = 100;
+        b.switches = how;
+        EXPECT_THAT(explore::Explore(stuck, b).failure,
+                    ::testing::HasSubstr("every thread is blocked and no timer is set"));
+        EXPECT_EQ(HostThreads(), threads);
+        EXPECT_EQ(explore::LiveContexts(), 0);
+        EXPECT_EQ(explore::Explore(sleepers, b).failure, "");
+    }
 }
 
 }  // namespace scheduler

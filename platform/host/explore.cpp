@@ -40,6 +40,7 @@ class DepthFirst : public Strategy {
             FailRun(*sched_,
                     "the run did not repeat the one before it: the program is not "
                     "deterministic");
+            return options[0];
         }
         const Node& n = stack_[depth_++];
         const int chosen = n.options[n.taken];
@@ -106,6 +107,7 @@ class Replay : public Strategy {
         }
         FailRun(*sched_, "the schedule does not fit the program: thread " + std::to_string(chosen) +
                              " cannot run at choice " + std::to_string(next_));
+        return Default(enabled, running);
     }
 
   private:
@@ -138,10 +140,12 @@ void RunOnce(const explore::Program& p, Scheduler& s) {
         k.sched = nullptr;
     }
     EndRun(s);
+    if (!s.failure.empty())
+        return;
     // Every thread has ended: a critical section still entered is one that nobody can leave.
     if (!s.locks.empty())
         FailRun(s, "a critical section is still entered by thread " +
-                       std::to_string(s.locks.begin()->second.first) + ", which has ended");
+                       std::to_string(s.locks.begin()->second.owner) + ", which has ended");
     if (p.after) {
         const std::string what = p.after();
         if (!what.empty())
@@ -197,7 +201,8 @@ void Configure(Scheduler& s, const explore::Bounds& b, Strategy* strategy) {
 }
 
 // Runs the one schedule TIMEWARD_EXPLORE_REPLAY names for this program, if it names one.
-bool ReplayFromEnvironment(const explore::Program& p, const explore::Bounds& b) {
+bool ReplayFromEnvironment(const explore::Program& p, const explore::Bounds& b,
+                           explore::Report& report) {
     const char* env = std::getenv("TIMEWARD_EXPLORE_REPLAY");
     const std::string prefix = p.name + "=";
     if (!env || std::string(env).rfind(prefix, 0) != 0)
@@ -220,8 +225,10 @@ bool ReplayFromEnvironment(const explore::Program& p, const explore::Bounds& b) 
     s.print_steps = true;
     std::fprintf(stderr, "explore: program %s, schedule %s\n", p.name.c_str(), schedule.c_str());
     RunOnce(p, s);
-    std::fprintf(stderr, "explore: program %s passes schedule %s in %zu steps\n", p.name.c_str(),
-                 schedule.c_str(), s.trace.size());
+    if (s.failure.empty())
+        std::fprintf(stderr, "explore: program %s passes schedule %s in %zu steps\n",
+                     p.name.c_str(), schedule.c_str(), s.trace.size());
+    report.failure = s.failure;
     return true;
 }
 
@@ -237,9 +244,9 @@ Report Explore(const Program& program, const Bounds& bounds) {
     report.contexts = UseContexts(bounds.switches);
     report.digest = 0xCBF29CE484222325ull;
     const auto start = std::chrono::steady_clock::now();
-    if (!ReplayFromEnvironment(program, bounds)) {
+    if (!ReplayFromEnvironment(program, bounds, report)) {
         // Each bound in turn, so that a bound on runs cuts short only the largest one.
-        for (int k = 0; k <= bounds.preemptions; ++k) {
+        for (int k = 0; k <= bounds.preemptions && report.failure.empty(); ++k) {
             DepthFirst dfs(k);
             report.runs_per_bound.push_back(0);
             bool more = report.depth_first_runs < bounds.depth_first_runs;
@@ -256,12 +263,16 @@ Report Explore(const Program& program, const Bounds& bounds) {
                 report.digest = Fold(report.digest, s);
                 report.longest_run_steps =
                     std::max<uint64_t>(report.longest_run_steps, s.trace.size());
+                if (!s.failure.empty()) {
+                    report.failure = s.failure;
+                    break;
+                }
                 more = dfs.Next();
                 report.exhausted = !more;
                 more = more && report.depth_first_runs < bounds.depth_first_runs;
             }
         }
-        for (uint64_t i = 0; i < bounds.random_runs; ++i) {
+        for (uint64_t i = 0; i < bounds.random_runs && report.failure.empty(); ++i) {
             const uint64_t seed = bounds.first_seed + i;
             Random random(seed);
             Scheduler s;
@@ -269,6 +280,7 @@ Report Explore(const Program& program, const Bounds& bounds) {
             s.schedule = "seed:" + std::to_string(seed);
             s.run = "random run " + std::to_string(i + 1);
             RunOnce(program, s);
+            report.failure = s.failure;
             ++report.random_runs;
             report.digest = Fold(report.digest, s);
             report.longest_run_steps = std::max<uint64_t>(report.longest_run_steps, s.trace.size());
@@ -298,6 +310,10 @@ int ThreadIndex() {
     std::lock_guard<std::mutex> lock(k.mu);
     const int id = Self().scheduled;
     return id >= 0 && k.sched && k.sched->threads[id]->program ? id : -1;
+}
+
+int LiveContexts() {
+    return detail::LiveContexts();
 }
 
 int ThreadNumber() {

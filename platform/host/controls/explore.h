@@ -59,14 +59,18 @@ struct Report {
     double seconds = 0;
     bool contexts = false;  // the switches were between contexts, not host threads
     uint64_t digest = 0;    // of every run's choices and steps, in order: equal runs, equal digest
+    // The first failed run's report (what failed, its schedule, its last steps, the command that
+    // runs it alone); empty when every run passed. Exploring stops at it.
+    std::string failure;
 };
 
 // Runs `program` depth-first over its schedules with at most 0, then 1, ... then
 // `bounds.preemptions` preemptions, up to the bound on runs in all, then the seeded random runs.
 // The first run that fails (a check, a deadlock, a bound, a run that does not repeat itself) ends
-// the process with exit code 1 and a report on standard error: the program, what failed, its
-// schedule ("seed:N" or "choices:..."), the last steps, and the command that runs that schedule
-// alone.
+// the exploration, in the process: its threads end where they stand, without unwinding, as
+// terminated threads do (no host thread and no context is left), and the report holds the
+// program, what failed, its schedule ("seed:N" or "choices:..."), the last steps, and the command
+// that runs that schedule alone, which standard error shows too.
 //
 // TIMEWARD_EXPLORE_REPLAY=PROGRAM=SCHEDULE runs that one schedule of that program instead, and
 // prints every step it takes.
@@ -85,6 +89,8 @@ SIM_API int ThreadIndex();
 SIM_API int ThreadNumber();
 // Scheduling points passed so far in this run.
 SIM_API uint64_t Steps();
+// The scheduler's user-mode contexts that exist, in this process: none between runs.
+SIM_API int LiveContexts();
 
 }  // namespace coredll::explore
 
