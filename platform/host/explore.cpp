@@ -44,15 +44,18 @@ class DepthFirst : public Strategy {
         }
         const Node& n = stack_[depth_++];
         const int chosen = n.options[n.taken];
-        preemptions_ += running >= 0 && chosen != running;
+        preemptions_ += (running >= 0 && chosen != running) || chosen == kTimerExpires;
         return chosen;
     }
     // Moves to the next schedule; false when there is none.
     bool Next() {
         while (!stack_.empty()) {
             Node& n = stack_.back();
-            const bool free = !n.preempts || n.may_preempt;
-            if (free && n.taken + 1 < n.options.size()) {
+            const bool more = n.taken + 1 < n.options.size();
+            // A timer that expires early costs a preemption wherever it is taken.
+            const bool free =
+                (!n.preempts && more && n.options[n.taken + 1] != kTimerExpires) || n.may_preempt;
+            if (free && more) {
                 ++n.taken;
                 return true;
             }
@@ -310,6 +313,21 @@ int ThreadIndex() {
     std::lock_guard<std::mutex> lock(k.mu);
     const int id = Self().scheduled;
     return id >= 0 && k.sched && k.sched->threads[id]->program ? id : -1;
+}
+
+bool Blocked(int thread) {
+    Kernel& k = TheKernel();
+    std::lock_guard<std::mutex> lock(k.mu);
+    if (!k.sched || thread < 0 || thread >= static_cast<int>(k.sched->threads.size()))
+        return false;
+    const ScheduledThread& t = *k.sched->threads[thread];
+    return t.state == ScheduledThread::kWaiting && t.waiter && !t.waiter->woken;
+}
+
+uint64_t PreemptedMs() {
+    Kernel& k = TheKernel();
+    std::lock_guard<std::mutex> lock(k.mu);
+    return k.sched ? k.sched->preempted_ms : 0;
 }
 
 int LiveContexts() {

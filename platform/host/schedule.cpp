@@ -43,41 +43,49 @@ bool Enabled(const Scheduler& s, int id) {
     return false;
 }
 
-// The thread that runs next, -1 when the run is over. Moves virtual time on while every thread
-// is blocked.
+// The thread that runs next, -1 when the run is over. Moves virtual time on to the next timer
+// while every thread is blocked, or, as a choice like any other, while some could run: a timer
+// may expire while a thread that could go on is kept from it, for as long as it takes.
 int PickLocked(Kernel& k, Scheduler& s) {
     int running = s.current >= 0 && Enabled(s, s.current) ? s.current : -1;
-    std::vector<int> enabled;
+    std::vector<int>& enabled = s.enabled;
     for (;;) {
+        enabled.clear();
         for (int id = 0; id < static_cast<int>(s.threads.size()); ++id) {
             if (Enabled(s, id))
                 enabled.push_back(id);
         }
-        if (!enabled.empty())
-            break;
-        if (s.programs_left == 0)
-            return -1;
-        if (k.timers.empty()) {
-            FailRun(s, "every thread is blocked and no timer is set: a deadlock");
-            return -1;
+        if (!enabled.empty()) {
+            if (!k.timers.empty() && k.timers.begin()->first <= s.time_limit)
+                enabled.push_back(kTimerExpires);
+            if (enabled.size() == 1)
+                return enabled[0];
+            const int chosen = s.strategy->Choose(enabled, running);
+            s.choices.push_back(chosen);
+            s.defaults.push_back(chosen == (running >= 0 ? running : enabled[0]));
+            if (chosen != kTimerExpires)
+                return chosen;
+        } else {
+            if (s.programs_left == 0)
+                return -1;
+            if (k.timers.empty()) {
+                FailRun(s, "every thread is blocked and no timer is set: a deadlock");
+                return -1;
+            }
+            if (k.timers.begin()->first > s.time_limit) {
+                FailRun(s, "the program's threads are not done after " +
+                               std::to_string(s.time_limit) + " ms of virtual time");
+                return -1;
+            }
         }
         const uint64_t next = k.timers.begin()->first;
-        if (next > s.time_limit) {
-            FailRun(s, "the program's threads are not done after " + std::to_string(s.time_limit) +
-                           " ms of virtual time");
-            return -1;
-        }
+        if (!enabled.empty())
+            s.preempted_ms += next - k.manual_now;
         k.manual_now = next;
         while (!k.timers.empty() && k.timers.begin()->first == next)
             Wake(k, k.timers.begin()->second, WAIT_TIMEOUT);
         running = -1;
     }
-    if (enabled.size() == 1)
-        return enabled[0];
-    const int chosen = s.strategy->Choose(enabled, running);
-    s.choices.push_back(chosen);
-    s.defaults.push_back(chosen == (running >= 0 ? running : enabled[0]));
-    return chosen;
 }
 
 // Gives up the critical sections and the loader lock that thread `id` holds; on the host thread

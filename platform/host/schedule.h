@@ -13,12 +13,17 @@
 
 namespace coredll::detail {
 
+// Among the choices, after the threads that could run: the next timer expires now, before any
+// of them goes on. It counts as a preemption, as a thread that could go on is kept from it.
+constexpr int kTimerExpires = -1;
+
 // What picks the thread that runs next, and what it picked so far.
 class Strategy {
   public:
     virtual ~Strategy() = default;
-    // The next thread among `enabled` (ascending); `running` is the thread that ran last when it
-    // could go on, else -1: picking another one then is a preemption.
+    // The next thread among `enabled` (ascending, then kTimerExpires when a timer is set);
+    // `running` is the thread that ran last when it could go on, else -1: picking another one
+    // then is a preemption.
     virtual int Choose(const std::vector<int>& enabled, int running) = 0;
 };
 
@@ -77,11 +82,13 @@ struct Scheduler {
         void (*give_up)(void*);  // frees it from an owner whose run was abandoned
     };
     std::map<void*, Held> locks;  // critical sections and the loader lock
+    std::vector<int> enabled;     // at the point being picked: the threads that could run
     std::vector<int> choices;     // at each point with a choice, the one made
     std::vector<bool> defaults;   // whether it was the default one
     std::vector<Step> trace;
     bool print_steps = false;
-    uint64_t time_limit = 0;  // virtual time by which the run must be done
+    uint64_t time_limit = 0;    // virtual time by which the run must be done
+    uint64_t preempted_ms = 0;  // moved on by timers that expired while a thread could run
     uint64_t step_bound = 0;
     std::function<std::string(const char* call)> check_step;
     std::string schedule;   // "seed:N"; empty for a list of choices

@@ -6,8 +6,8 @@
 // library (each is a scheduling point: waits, event changes, thread creation, handle closes,
 // critical sections, interlocked calls, registry calls, clock reads and sets), and the thread
 // that runs next is chosen by a strategy: the same choices give the same run. Virtual time
-// moves only when every thread is blocked, to the next timer. Outside a run the library keeps
-// its ordinary mode.
+// moves to the next timer when every thread is blocked, or, chosen as a preemption, while some
+// could still run. Outside a run the library keeps its ordinary mode.
 #ifndef TIMEWARD_EXPLORE_H
 #define TIMEWARD_EXPLORE_H
 
@@ -89,6 +89,12 @@ SIM_API int ThreadIndex();
 SIM_API int ThreadNumber();
 // Scheduling points passed so far in this run.
 SIM_API uint64_t Steps();
+// Whether thread `thread` of the run (by its number) is blocked in a wait or a sleep that
+// nothing has ended yet.
+SIM_API bool Blocked(int thread);
+// Virtual time that timers moved on, so far in this run, while some thread could still run (a
+// thread kept from running that long): time a wait did not need.
+SIM_API uint64_t PreemptedMs();
 // The scheduler's user-mode contexts that exist, in this process: none between runs.
 SIM_API int LiveContexts();
 
