@@ -378,13 +378,14 @@ TEST_F(Explorer, AStartUpDuringASnapshot) {
 }
 
 // Another process sets "SaveRTCEvent" as the first instance starts: the previous run's
-// snapshot, due, is still restored.
+// snapshot, due, is still restored. Created there first, the event is manual-reset: only the
+// saver's reset keeps it from waking the saver again at once.
 TEST_F(Explorer, AnotherProcessSetsTheSaveEventAtStart) {
     due_ = kLater;
     Explore("setter-at-start", 2,
             {[&] { Init(), Deinit(); },
              [&] {
-                 HANDLE save = CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent");
+                 HANDLE save = CreateEventW(nullptr, TRUE, FALSE, u"SaveRTCEvent");
                  SetEvent(save);
                  CloseHandle(save);
              }},
