@@ -131,10 +131,6 @@ void ForgetWaitLocked(Kernel& k, ScheduledThread& t) {
         t.state = ScheduledThread::kEnded;
         if (t.abandoned)
             t.abandoned(k);
-        // With contexts every lock was taken on this host thread; a handoff's thread gives up
-        // its own.
-        if (s.contexts)
-            GiveUpLocksOf(s, id);
     }
     s.aborting = true;
     s.finished = true;
@@ -147,6 +143,10 @@ void ForgetWaitLocked(Kernel& k, ScheduledThread& t) {
         lock.release();
         std::longjmp(s.threads[me]->abandon, 1);
     }
+    // Each thread gives up its locks where it took them, as the sanitizers see a context as a
+    // thread of its own: this one here, another when the program's context switches to it once
+    // more (RunScheduledLocked).
+    GiveUpLocksOf(s, me);
     lock.unlock();
     SetSelf(nullptr);
     SwitchContext(s.threads[me]->context, s.main, true);
@@ -186,6 +186,14 @@ void HandOnLocked(Kernel& k, Scheduler& s, std::unique_lock<std::mutex>& lock, i
     SetSelf(next < 0 ? nullptr : &s.threads[next]->self);
     SwitchContext(from, to, ends);
     lock.lock();
+    if (s.aborting) {
+        // Resumed once more, in an abandoned run, to give up what it holds.
+        GiveUpLocksOf(s, me);
+        lock.unlock();
+        SetSelf(nullptr);
+        SwitchContext(from, s.main, true);
+        std::abort();  // nothing switches back to an abandoned context
+    }
 }
 
 // Passes the turn to the thread the strategy picks, and waits until `me` has it again.
@@ -199,6 +207,7 @@ void SwitchLocked(Kernel& k, Scheduler& s, std::unique_lock<std::mutex>& lock, i
 void EndScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock, int id) {
     Scheduler& s = *k.sched;
     s.threads[id]->state = ScheduledThread::kEnded;
+    s.threads[id]->gone = true;
     if (s.threads[id]->program)
         --s.programs_left;
     HandOnLocked(k, s, lock, id, true);
@@ -397,6 +406,17 @@ void RunScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     SetSelf(&s.threads[first]->self);
     SwitchContext(s.main, s.threads[first]->context, false);
+    // An abandoned run: each thread that holds a lock gives it up on its own context.
+    while (s.aborting && !s.locks.empty()) {
+        const int owner = s.locks.begin()->second.owner;
+        ScheduledThread& t = *s.threads[owner];
+        if (t.gone) {
+            GiveUpLocksOf(s, owner);  // it ended holding them: no context to give them up on
+            continue;
+        }
+        SetSelf(&t.self);
+        SwitchContext(s.main, t.context, false);
+    }
     lock.lock();
 }
 

@@ -44,6 +44,7 @@ struct ScheduledThread {
     enum State { kReady, kWaiting, kLocking, kEnded };
     State state = kReady;
     bool program = false;
+    bool gone = false;         // its body returned, or it failed there
     Waiter* waiter = nullptr;  // kWaiting: the wait it is blocked in
     void* lock = nullptr;      // kLocking: the critical section it waits to enter
     ThreadState self;          // its last-error code and the like
