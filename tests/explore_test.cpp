@@ -521,6 +521,7 @@ TEST(Scheduler, AFailedRunLeavesNoThreadBehind) {
         b.switches = how;
         EXPECT_THAT(explore::Explore(stuck, b).failure,
                     ::testing::HasSubstr("every thread is blocked and no timer is set"));
+        DeleteCriticalSection(&g_cs);  // ends the process if it is still held
         EXPECT_EQ(HostThreads(), threads);
         EXPECT_EQ(explore::LiveContexts(), 0);
         EXPECT_EQ(explore::Explore(sleepers, b).failure, "");
