@@ -41,7 +41,9 @@ struct Program {
 enum class Switches { kDefault, kContexts, kHandoff };
 
 struct Bounds {
-    int preemptions = 2;            // depth-first: switches away from a thread that could go on
+    // Depth-first: switches away from a thread that could go on, and timers that expire while
+    // one could.
+    int preemptions = 2;
     uint64_t depth_first_runs = 0;  // at most this many depth-first runs; 0: none
     uint64_t random_runs = 0;       // seeded random runs, seeds first_seed, first_seed + 1, ...
     uint64_t first_seed = 1;
