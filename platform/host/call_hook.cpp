@@ -22,13 +22,16 @@ void Hook(threads::Call call) {
         "LeaveCriticalSection",
         "SetSystemTime",
     };
-    std::shared_ptr<const threads::CallHook> hook;
     {
-        std::lock_guard<std::mutex> lock(g_hook_mu);
-        hook = g_hook;
+        // Let go before the scheduling point: a thread may be abandoned there.
+        std::shared_ptr<const threads::CallHook> hook;
+        {
+            std::lock_guard<std::mutex> lock(g_hook_mu);
+            hook = g_hook;
+        }
+        if (hook)
+            (*hook)(call);
     }
-    if (hook)
-        (*hook)(call);
     SchedulePoint(kNames[static_cast<int>(call)]);
 }
 

@@ -29,6 +29,19 @@ Section* SectionOf(LPCRITICAL_SECTION cs) {
     return static_cast<Section*>(cs->LockObject);
 }
 
+// Frees a section whose owner was abandoned with its run, on the host thread that entered it.
+void GiveUpSection(void* section) {
+    Section* s = static_cast<Section*>(section);
+    if (s->depth == 0)
+        return;
+    while (s->depth > 0) {
+        --s->depth;
+        s->mu.unlock();
+    }
+    s->owner.store(nullptr);
+    --g_sections_held;
+}
+
 }  // namespace
 
 namespace coredll::detail {
@@ -38,7 +51,7 @@ namespace coredll::detail {
 void LockMisuse(const std::string& what) {
     Kernel& k = TheKernel();
     if (Scheduled() && k.sched)
-        FailRun(*k.sched, what);
+        FailRunNow(*k.sched, what);
     std::fprintf(stderr, "simulated kernel: %s\n", what.c_str());
     std::fflush(stderr);
     std::abort();
@@ -71,7 +84,7 @@ COREDLL_API void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     Hook(threads::Call::kEnterCriticalSection);
     Section* s = SectionOf(lpCriticalSection);
     if (Scheduled())
-        EnterScheduled(s);
+        EnterScheduled(s, GiveUpSection);
     s->mu.lock();
     if (s->depth++ == 0) {
         s->owner.store(&Self());

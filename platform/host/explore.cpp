@@ -49,18 +49,22 @@ class DepthFirst : public Strategy {
             FailRun(*sched_,
                     "the run did not repeat the one before it: the program is not "
                     "deterministic");
+            return options[0];
         }
         const Node& n = stack_[depth_++];
         const int chosen = n.options[n.taken];
-        preemptions_ += running >= 0 && chosen != running;
+        preemptions_ += (running >= 0 && chosen != running) || chosen == kTimerExpires;
         return chosen;
     }
     // Moves to the next schedule; false when there is none.
     bool Next() {
         while (size_ > 0) {
             Node& n = stack_[size_ - 1];
-            const bool free = !n.preempts || n.may_preempt;
-            if (free && n.taken + 1 < n.options.size()) {
+            const bool more = n.taken + 1 < n.options.size();
+            // A timer that expires early costs a preemption wherever it is taken.
+            const bool free =
+                (!n.preempts && more && n.options[n.taken + 1] != kTimerExpires) || n.may_preempt;
+            if (free && more) {
                 ++n.taken;
                 return true;
             }
@@ -117,6 +121,7 @@ class Replay : public Strategy {
         }
         FailRun(*sched_, "the schedule does not fit the program: thread " + std::to_string(chosen) +
                              " cannot run at choice " + std::to_string(next_));
+        return Default(enabled, running);
     }
 
   private:
@@ -149,10 +154,12 @@ void RunOnce(const explore::Program& p, Scheduler& s) {
         k.sched = nullptr;
     }
     EndRun(s);
+    if (!s.failure.empty())
+        return;
     // Every thread has ended: a critical section still entered is one that nobody can leave.
     if (!s.locks.empty())
         FailRun(s, "a critical section is still entered by thread " +
-                       std::to_string(s.locks.begin()->second.first) + ", which has ended");
+                       std::to_string(s.locks.begin()->second.owner) + ", which has ended");
     if (p.after) {
         const std::string what = p.after();
         if (!what.empty())
@@ -227,7 +234,8 @@ void Configure(Scheduler& s, const explore::Bounds& b, Strategy* strategy) {
 }
 
 // Runs the one schedule TIMEWARD_EXPLORE_REPLAY names for this program, if it names one.
-bool ReplayFromEnvironment(const explore::Program& p, const explore::Bounds& b) {
+bool ReplayFromEnvironment(const explore::Program& p, const explore::Bounds& b,
+                           explore::Report& report) {
     const char* env = std::getenv("TIMEWARD_EXPLORE_REPLAY");
     const std::string prefix = p.name + "=";
     if (!env || std::string(env).rfind(prefix, 0) != 0)
@@ -250,8 +258,10 @@ bool ReplayFromEnvironment(const explore::Program& p, const explore::Bounds& b) 
     s.print_steps = true;
     std::fprintf(stderr, "explore: program %s, schedule %s\n", p.name.c_str(), schedule.c_str());
     RunOnce(p, s);
-    std::fprintf(stderr, "explore: program %s passes schedule %s in %zu steps\n", p.name.c_str(),
-                 schedule.c_str(), s.trace.size());
+    if (s.failure.empty())
+        std::fprintf(stderr, "explore: program %s passes schedule %s in %zu steps\n",
+                     p.name.c_str(), schedule.c_str(), s.trace.size());
+    report.failure = s.failure;
     return true;
 }
 
@@ -276,9 +286,9 @@ Report Explore(const Program& program, const Bounds& bounds) {
     report.digest = 0xCBF29CE484222325ull;
     const auto start = std::chrono::steady_clock::now();
     const double processor_start = ProcessorSeconds();
-    if (!ReplayFromEnvironment(program, bounds)) {
+    if (!ReplayFromEnvironment(program, bounds, report)) {
         // Each bound in turn, so that a bound on runs cuts short only the largest one.
-        for (int k = 0; k <= bounds.preemptions; ++k) {
+        for (int k = 0; k <= bounds.preemptions && report.failure.empty(); ++k) {
             DepthFirst dfs(k);
             report.runs_per_bound.push_back(0);
             bool more = report.depth_first_runs < bounds.depth_first_runs;
@@ -296,12 +306,16 @@ Report Explore(const Program& program, const Bounds& bounds) {
                 report.digest = Fold(report.digest, s);
                 report.longest_run_steps =
                     std::max<uint64_t>(report.longest_run_steps, s.trace.size());
+                if (!s.failure.empty()) {
+                    report.failure = s.failure;
+                    break;
+                }
                 more = dfs.Next();
                 report.exhausted = !more;
                 more = more && report.depth_first_runs < bounds.depth_first_runs;
             }
         }
-        for (uint64_t i = 0; i < bounds.random_runs; ++i) {
+        for (uint64_t i = 0; i < bounds.random_runs && report.failure.empty(); ++i) {
             const uint64_t seed = bounds.first_seed + i;
             Random random(seed);
             Scheduler s;
@@ -309,6 +323,7 @@ Report Explore(const Program& program, const Bounds& bounds) {
             s.schedule = "seed:" + std::to_string(seed);
             s.run = "random run " + std::to_string(i + 1);
             RunOnce(program, s);
+            report.failure = s.failure;
             ++report.random_runs;
             report.digest = Fold(report.digest, s);
             report.longest_run_steps = std::max<uint64_t>(report.longest_run_steps, s.trace.size());
@@ -343,6 +358,25 @@ int ThreadIndex() {
     std::lock_guard<std::mutex> lock(k.mu);
     const int id = Self().scheduled;
     return id >= 0 && k.sched && k.sched->threads[id]->program ? id : -1;
+}
+
+bool Blocked(int thread) {
+    Kernel& k = TheKernel();
+    std::lock_guard<std::mutex> lock(k.mu);
+    if (!k.sched || thread < 0 || thread >= static_cast<int>(k.sched->threads.size()))
+        return false;
+    const ScheduledThread& t = *k.sched->threads[thread];
+    return t.state == ScheduledThread::kWaiting && t.waiter && !t.waiter->woken;
+}
+
+uint64_t PreemptedMs() {
+    Kernel& k = TheKernel();
+    std::lock_guard<std::mutex> lock(k.mu);
+    return k.sched ? k.sched->preempted_ms : 0;
+}
+
+int LiveContexts() {
+    return detail::LiveContexts();
 }
 
 int ThreadNumber() {

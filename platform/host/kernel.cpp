@@ -114,8 +114,10 @@ void ReturnsAtOnce(Kernel& k) {
     const uint64_t now = NowLocked(k);
     self.spins = now == self.spin_at ? self.spins + 1 : 1;
     self.spin_at = now;
-    if (self.spins >= threads::kSpinLimit && k.sched)
+    if (self.spins >= threads::kSpinLimit && k.sched) {
         FailRun(*k.sched, "a simulated thread spins: its waits returned at once without end");
+        return;
+    }
     if (self.spins >= threads::kSpinLimit)
         Die("a simulated thread spins: its waits returned at once without end", 0, now);
 }
@@ -228,7 +230,9 @@ DWORD WaitForAny(const HANDLE* handles, DWORD count, DWORD ms) {
         return WAIT_FAILED;
     };
     // Held: a close during the wait is safe.
-    std::vector<std::shared_ptr<Object>> objects;
+    std::vector<std::shared_ptr<Object>> local_objects;
+    std::vector<std::shared_ptr<Object>>& objects = WaitObjectsLocked(k, local_objects);
+    objects.clear();
     for (DWORD i = 0; i < count; ++i) {
         std::shared_ptr<Object> o = Lookup(k, handles[i]);
         if (!o) {
@@ -241,8 +245,13 @@ DWORD WaitForAny(const HANDLE* handles, DWORD count, DWORD ms) {
                 return fail(ERROR_INVALID_PARAMETER);
         }
         // Its end needs the loader lock: on the device this wait never ends.
-        if (o->is_thread && !o->signaled && HoldsLoaderLock())
-            LockMisuse("a wait for a thread's end while holding the loader lock: a deadlock");
+        if (o->is_thread && !o->signaled && HoldsLoaderLock()) {
+            const char* what =
+                "a wait for a thread's end while holding the loader lock: a deadlock";
+            if (!k.sched)
+                LockMisuse(what);
+            FailRun(*k.sched, what);  // the run is abandoned in the wait
+        }
         objects.push_back(std::move(o));
     }
     if (k.fail_waits)
@@ -261,12 +270,14 @@ DWORD WaitForAny(const HANDLE* handles, DWORD count, DWORD ms) {
         ReturnsAtOnce(k);
         return WAIT_TIMEOUT;
     }
-    Waiter w;
+    Waiter local;
+    Waiter& w = WaiterLocked(k, local);
     for (const auto& o : objects)
         w.objects.push_back(o.get());
     const DWORD result = Block(k, lock, w, ms);
     if (result - WAIT_OBJECT_0 < count)
         AcquireScheduledLocked(k, objects[result - WAIT_OBJECT_0].get());
+    objects.clear();
     return result;
 }
 

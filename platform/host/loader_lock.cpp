@@ -22,13 +22,23 @@ LoaderLock& TheLoaderLock() {
     return *lock;
 }
 
+// Frees the lock from an owner abandoned with its run, on the host thread that took it.
+void GiveUpLoaderLock(void* lock) {
+    LoaderLock& l = *static_cast<LoaderLock*>(lock);
+    while (l.depth > 0) {
+        --l.depth;
+        l.mu.unlock();
+    }
+    l.owner.store(nullptr);
+}
+
 }  // namespace
 
 void EnterLoaderLock() {
     LoaderLock& l = TheLoaderLock();
     // In the deterministic mode the scheduler, not the mutex, makes a thread wait for it.
     if (Scheduled())
-        EnterScheduled(&l);
+        EnterScheduled(&l, GiveUpLoaderLock);
     l.mu.lock();
     if (l.depth++ == 0)
         l.owner.store(&Self());

@@ -35,7 +35,7 @@ bool Enabled(const Scheduler& s, int id) {
             return t.waiter->woken;
         case ScheduledThread::kLocking: {
             auto it = s.locks.find(t.lock);
-            return it == s.locks.end() || it->second.first == id;
+            return it == s.locks.end() || it->second.owner == id;
         }
         case ScheduledThread::kEnded:
             return false;
@@ -43,44 +43,124 @@ bool Enabled(const Scheduler& s, int id) {
     return false;
 }
 
-// The thread that runs next, -1 when the run is over. Moves virtual time on while every thread
-// is blocked.
+// The thread that runs next, -1 when the run is over. Moves virtual time on to the next timer
+// while every thread is blocked, or, as a choice like any other, while some could run: a timer
+// may expire while a thread that could go on is kept from it, for as long as it takes.
 int PickLocked(Kernel& k, Scheduler& s) {
     int running = s.current >= 0 && Enabled(s, s.current) ? s.current : -1;
-    thread_local std::vector<int> enabled;  // kept, with its room, from pick to pick
-    enabled.clear();
+    std::vector<int>& enabled = s.enabled;
     for (;;) {
+        enabled.clear();
         for (int id = 0; id < static_cast<int>(s.threads.size()); ++id) {
             if (Enabled(s, id))
                 enabled.push_back(id);
         }
-        if (!enabled.empty())
-            break;
-        if (s.programs_left == 0)
-            return -1;
-        if (k.timers.empty())
-            FailRun(s, "every thread is blocked and no timer is set: a deadlock");
+        if (!enabled.empty()) {
+            if (!k.timers.empty() && k.timers.begin()->first <= s.time_limit)
+                enabled.push_back(kTimerExpires);
+            if (enabled.size() == 1)
+                return enabled[0];
+            const int chosen = s.strategy->Choose(enabled, running);
+            s.choices.push_back(chosen);
+            s.defaults.push_back(chosen == (running >= 0 ? running : enabled[0]));
+            if (chosen != kTimerExpires)
+                return chosen;
+        } else {
+            if (s.programs_left == 0)
+                return -1;
+            if (k.timers.empty()) {
+                FailRun(s, "every thread is blocked and no timer is set: a deadlock");
+                return -1;
+            }
+            if (k.timers.begin()->first > s.time_limit) {
+                FailRun(s, "the program's threads are not done after " +
+                               std::to_string(s.time_limit) + " ms of virtual time");
+                return -1;
+            }
+        }
         const uint64_t next = k.timers.begin()->first;
-        if (next > s.time_limit)
-            FailRun(s, "the program's threads are not done after " + std::to_string(s.time_limit) +
-                           " ms of virtual time");
+        if (!enabled.empty())
+            s.preempted_ms += next - k.manual_now;
         k.manual_now = next;
         while (!k.timers.empty() && k.timers.begin()->first == next)
             Wake(k, k.timers.begin()->second, WAIT_TIMEOUT);
         running = -1;
     }
-    if (enabled.size() == 1)
-        return enabled[0];
-    const int chosen = s.strategy->Choose(enabled, running);
-    s.choices.push_back(chosen);
-    s.defaults.push_back(chosen == (running >= 0 ? running : enabled[0]));
-    return chosen;
+}
+
+// Gives up the critical sections and the loader lock that thread `id` holds; on the host thread
+// that entered them.
+void GiveUpLocksOf(Scheduler& s, int id) {
+    for (auto it = s.locks.begin(); it != s.locks.end();) {
+        if (it->second.owner != id) {
+            ++it;
+            continue;
+        }
+        it->second.give_up(it->first);
+        it = s.locks.erase(it);
+    }
+}
+
+// A blocked wait that will never end: no object or timer may keep pointing at it.
+void ForgetWaitLocked(Kernel& k, ScheduledThread& t) {
+    Waiter* w = t.state == ScheduledThread::kWaiting ? t.waiter : nullptr;
+    if (!w || w->woken)
+        return;
+    for (Object* o : w->objects)
+        o->waiters.remove(w);
+    if (w->timed)
+        k.timers.erase(w->timer);
+}
+
+// Abandons the failed run from the thread `me` that holds the turn: every thread of it ends where
+// it stands, as TerminateThread ends one on the device. Its waits are forgotten, what it holds is
+// given up, a simulated thread ends as its creator sees it, and its stack is abandoned (a
+// context's is freed with it; a host thread's frames are skipped by a jump to its start). Nothing
+// is unwound, so no frame that a thread can be left in owns heap memory: a wait keeps its objects
+// in the thread's state. Never returns.
+[[noreturn]] void AbandonLocked(Kernel& k, Scheduler& s, std::unique_lock<std::mutex>& lock,
+                                int me) {
+    for (auto& t : s.threads) {
+        if (t->state != ScheduledThread::kEnded)
+            ForgetWaitLocked(k, *t);
+    }
+    for (int id = 0; id < static_cast<int>(s.threads.size()); ++id) {
+        ScheduledThread& t = *s.threads[id];
+        if (t.state == ScheduledThread::kEnded)
+            continue;
+        t.state = ScheduledThread::kEnded;
+        if (t.abandoned)
+            t.abandoned(k);
+    }
+    s.aborting = true;
+    s.finished = true;
+    s.current = -1;
+    if (!s.contexts) {
+        for (auto& t : s.threads)
+            t->turn.notify_one();
+        s.done.notify_all();
+        // The kernel's lock stays held: the thread's start lets it go.
+        lock.release();
+        std::longjmp(s.threads[me]->abandon, 1);
+    }
+    // Each thread gives up its locks where it took them, as the sanitizers see a context as a
+    // thread of its own: this one here, another when the program's context switches to it once
+    // more (RunScheduledLocked).
+    GiveUpLocksOf(s, me);
+    lock.unlock();
+    SetSelf(nullptr);
+    SwitchContext(s.threads[me]->context, s.main, true);
+    std::abort();  // nothing switches back to an abandoned context
 }
 
 // Passes the turn to the thread the strategy picks; unless `me` ends, returns once `me` has it
 // again. `me` is -1 for the host thread that runs the program.
 void HandOnLocked(Kernel& k, Scheduler& s, std::unique_lock<std::mutex>& lock, int me, bool ends) {
+    if (!s.failure.empty())
+        AbandonLocked(k, s, lock, me);
     const int next = PickLocked(k, s);
+    if (!s.failure.empty())
+        AbandonLocked(k, s, lock, me);
     s.current = next;
     s.finished = next < 0;
     if (!s.contexts) {
@@ -88,8 +168,13 @@ void HandOnLocked(Kernel& k, Scheduler& s, std::unique_lock<std::mutex>& lock, i
             s.done.notify_all();
         else if (next != me)
             s.threads[next]->turn.notify_one();
-        if (!ends)
-            s.threads[me]->turn.wait(lock, [&] { return s.current == me; });
+        if (!ends) {
+            s.threads[me]->turn.wait(lock, [&] { return s.current == me || s.aborting; });
+            if (s.aborting) {
+                lock.release();
+                std::longjmp(s.threads[me]->abandon, 1);
+            }
+        }
         return;
     }
     Context* from = me < 0 ? s.main : s.threads[me]->context;
@@ -101,6 +186,14 @@ void HandOnLocked(Kernel& k, Scheduler& s, std::unique_lock<std::mutex>& lock, i
     SetSelf(next < 0 ? nullptr : &s.threads[next]->self);
     SwitchContext(from, to, ends);
     lock.lock();
+    if (s.aborting) {
+        // Resumed once more, in an abandoned run, to give up what it holds.
+        GiveUpLocksOf(s, me);
+        lock.unlock();
+        SetSelf(nullptr);
+        SwitchContext(from, s.main, true);
+        std::abort();  // nothing switches back to an abandoned context
+    }
 }
 
 // Passes the turn to the thread the strategy picks, and waits until `me` has it again.
@@ -114,17 +207,29 @@ void SwitchLocked(Kernel& k, Scheduler& s, std::unique_lock<std::mutex>& lock, i
 void EndScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock, int id) {
     Scheduler& s = *k.sched;
     s.threads[id]->state = ScheduledThread::kEnded;
+    s.threads[id]->gone = true;
     if (s.threads[id]->program)
         --s.programs_left;
     HandOnLocked(k, s, lock, id, true);
 }
 
-// A scheduled thread's host thread, in the handoff mode.
-void RunOnHost(Kernel& k, ScheduledThread& t, int id) {
+// A scheduled thread's host thread, in the handoff mode. An abandoned run jumps back here, with
+// the kernel's lock held, from wherever the thread stood.
+void RunOnHost(Kernel& k, Scheduler& s, ScheduledThread& t, int id) {
     {
         std::unique_lock<std::mutex> lock(k.mu);
         SetSelf(&t.self);
-        t.turn.wait(lock, [&] { return k.sched->current == id; });
+        t.turn.wait(lock, [&] { return s.current == id || s.aborting; });
+        if (s.aborting) {
+            SetSelf(nullptr);
+            return;
+        }
+    }
+    if (setjmp(t.abandon) != 0) {
+        GiveUpLocksOf(s, id);
+        SetSelf(nullptr);
+        k.mu.unlock();
+        return;
     }
     t.body();
     std::unique_lock<std::mutex> lock(k.mu);
@@ -231,11 +336,11 @@ void SchedulePoint(const char* call) {
         if (s->print_steps)
             std::fprintf(stderr, "  step %zu: thread %d %s\n", s->trace.size(), self.scheduled,
                          call);
-        if (s->trace.size() > s->step_bound)
+        if (s->trace.size() > s->step_bound && s->failure.empty())
             FailRun(*s, "the program's threads are not done after " +
                             std::to_string(s->step_bound) + " scheduling points");
     }
-    if (s->check_step) {
+    if (s->check_step && s->failure.empty()) {
         self.in_check = true;
         const std::string what = s->check_step(call);
         self.in_check = false;
@@ -246,7 +351,8 @@ void SchedulePoint(const char* call) {
     SwitchLocked(k, *s, lock, self.scheduled);
 }
 
-int StartScheduledLocked(Kernel& k, std::function<void()> body, bool program) {
+int StartScheduledLocked(Kernel& k, std::function<void()> body, bool program,
+                         std::function<void(Kernel&)> abandoned) {
     Scheduler& s = *k.sched;
     const int id = static_cast<int>(s.threads.size());
     s.threads.push_back(std::make_unique<ScheduledThread>());
@@ -255,6 +361,7 @@ int StartScheduledLocked(Kernel& k, std::function<void()> body, bool program) {
     t.self.simulated = !program;
     t.self.scheduled = id;
     t.body = std::move(body);
+    t.abandoned = std::move(abandoned);
     // A new thread sees what its creator did; the creator's later steps it does not.
     if (ScheduledThread* parent = Me(k)) {
         t.clock = parent->clock;
@@ -267,7 +374,7 @@ int StartScheduledLocked(Kernel& k, std::function<void()> body, bool program) {
     if (s.contexts)
         t.context = NewContext(RunInContext, &t);
     else
-        t.host = std::thread(RunOnHost, std::ref(k), std::ref(t), id);
+        t.host = std::thread(RunOnHost, std::ref(k), std::ref(s), std::ref(t), id);
     return id;
 }
 
@@ -282,6 +389,13 @@ void RunScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock) {
         s.choices.push_back(first);
         s.defaults.push_back(first == 0);
     }
+    if (!s.failure.empty()) {
+        // No thread has run: the host threads of a handoff end at their start.
+        s.aborting = true;
+        for (auto& t : s.threads)
+            t->turn.notify_one();
+        return;
+    }
     s.current = first;
     if (!s.contexts) {
         s.threads[first]->turn.notify_one();
@@ -292,6 +406,17 @@ void RunScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     SetSelf(&s.threads[first]->self);
     SwitchContext(s.main, s.threads[first]->context, false);
+    // An abandoned run: each thread that holds a lock gives it up on its own context.
+    while (s.aborting && !s.locks.empty()) {
+        const int owner = s.locks.begin()->second.owner;
+        ScheduledThread& t = *s.threads[owner];
+        if (t.gone) {
+            GiveUpLocksOf(s, owner);  // it ended holding them: no context to give them up on
+            continue;
+        }
+        SetSelf(&t.self);
+        SwitchContext(s.main, t.context, false);
+    }
     lock.lock();
 }
 
@@ -308,6 +433,24 @@ void EndRun(Scheduler& s) {
     s.main = nullptr;
 }
 
+Waiter& WaiterLocked(Kernel& k, Waiter& local) {
+    ScheduledThread* me = Me(k);
+    if (!me)
+        return local;
+    Waiter& w = me->waiter_storage;
+    w.objects.clear();
+    w.timed = w.simulated = w.woken = w.held = false;
+    w.deadline = 0;
+    w.result = WAIT_TIMEOUT;
+    return w;
+}
+
+std::vector<std::shared_ptr<Object>>& WaitObjectsLocked(
+    Kernel& k, std::vector<std::shared_ptr<Object>>& local_objects) {
+    ScheduledThread* me = Me(k);
+    return me ? me->wait_objects : local_objects;
+}
+
 void BlockScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w) {
     Scheduler& s = *k.sched;
     const int me = Self().scheduled;
@@ -318,22 +461,23 @@ void BlockScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter&
     t.waiter = nullptr;
 }
 
-void EnterScheduled(void* cs) {
+void EnterScheduled(void* cs, void (*give_up)(void*)) {
     Kernel& k = TheKernel();
     std::unique_lock<std::mutex> lock(k.mu);
     Scheduler& s = *k.sched;
     const int me = Self().scheduled;
     auto it = s.locks.find(cs);
-    if (it != s.locks.end() && it->second.first != me) {
+    if (it != s.locks.end() && it->second.owner != me) {
         ScheduledThread& t = *s.threads[me];
         t.state = ScheduledThread::kLocking;
         t.lock = cs;
         SwitchLocked(k, s, lock, me);
         t.lock = nullptr;
     }
-    auto& [owner, depth] = s.locks[cs];
-    owner = me;
-    ++depth;
+    Scheduler::Held& held = s.locks[cs];
+    held.owner = me;
+    held.give_up = give_up;
+    ++held.depth;
     AcquireScheduledLocked(k, cs);
 }
 
@@ -342,7 +486,7 @@ void LeaveScheduled(void* cs) {
     std::lock_guard<std::mutex> lock(k.mu);
     ReleaseScheduledLocked(k, cs);
     auto it = k.sched->locks.find(cs);
-    if (it != k.sched->locks.end() && --it->second.second == 0)
+    if (it != k.sched->locks.end() && --it->second.depth == 0)
         k.sched->locks.erase(it);
 }
 
@@ -401,16 +545,27 @@ void NoteKeyAccess(const std::u16string& key, bool write, const char* call, cons
 }
 
 void FailRun(Scheduler& s, const std::string& what) {
-    std::string schedule = s.schedule.empty() ? Choices(s) : s.schedule;
-    std::fprintf(stderr, "explore: program %s failed: %s\n  %s, schedule %s\n  last steps:\n",
-                 s.program.c_str(), what.c_str(), s.run.c_str(), schedule.c_str());
+    if (!s.failure.empty())
+        return;
+    const std::string schedule = s.schedule.empty() ? Choices(s) : s.schedule;
+    std::string report = "program " + s.program + " failed: " + what + "\n  " + s.run +
+                         ", schedule " + schedule + "\n  last steps:\n";
     const size_t from = s.trace.size() > 40 ? s.trace.size() - 40 : 0;
-    for (size_t i = from; i < s.trace.size(); ++i)
-        std::fprintf(stderr, "    %zu: thread %d %s\n", i + 1, s.trace[i].thread, s.trace[i].call);
-    std::fprintf(stderr, "  run it alone: TIMEWARD_EXPLORE_REPLAY='%s=%s'\n", s.program.c_str(),
-                 schedule.c_str());
+    for (size_t i = from; i < s.trace.size(); ++i) {
+        report += "    " + std::to_string(i + 1) + ": thread ";
+        report += std::to_string(s.trace[i].thread) + " " + s.trace[i].call + "\n";
+    }
+    report += "  run it alone: TIMEWARD_EXPLORE_REPLAY='" + s.program + "=" + schedule + "'\n";
+    std::fprintf(stderr, "explore: %s", report.c_str());
     std::fflush(stderr);
-    std::_Exit(1);
+    s.failure = std::move(report);
+}
+
+void FailRunNow(Scheduler& s, const std::string& what) {
+    Kernel& k = TheKernel();
+    std::unique_lock<std::mutex> lock(k.mu);
+    FailRun(s, what);
+    AbandonLocked(k, s, lock, Self().scheduled);
 }
 
 }  // namespace coredll::detail

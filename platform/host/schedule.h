@@ -6,6 +6,7 @@
 #include "context.h"
 #include "kernel.h"
 
+#include <csetjmp>
 #include <functional>
 #include <string>
 #include <thread>
@@ -13,12 +14,17 @@
 
 namespace coredll::detail {
 
+// Among the choices, after the threads that could run: the next timer expires now, before any
+// of them goes on. It counts as a preemption, as a thread that could go on is kept from it.
+constexpr int kTimerExpires = -1;
+
 // What picks the thread that runs next, and what it picked so far.
 class Strategy {
   public:
     virtual ~Strategy() = default;
-    // The next thread among `enabled` (ascending); `running` is the thread that ran last when it
-    // could go on, else -1: picking another one then is a preemption.
+    // The next thread among `enabled` (ascending, then kTimerExpires when a timer is set);
+    // `running` is the thread that ran last when it could go on, else -1: picking another one
+    // then is a preemption.
     virtual int Choose(const std::vector<int>& enabled, int running) = 0;
 };
 
@@ -39,6 +45,7 @@ struct ScheduledThread {
     enum State { kReady, kWaiting, kLocking, kEnded };
     State state = kReady;
     bool program = false;
+    bool gone = false;         // its body returned, or it failed there
     Waiter* waiter = nullptr;  // kWaiting: the wait it is blocked in
     void* lock = nullptr;      // kLocking: the critical section it waits to enter
     ThreadState self;          // its last-error code and the like
@@ -46,6 +53,13 @@ struct ScheduledThread {
     std::condition_variable turn;  // handoff: signaled when it has the turn
     std::thread host;              // handoff: the host thread it runs on
     Context* context = nullptr;    // contexts: its own
+    std::jmp_buf abandon;          // handoff: where its host thread ends when the run is abandoned
+    // A simulated thread's end as its creator sees it, run when the run is abandoned instead.
+    std::function<void(Kernel&)> abandoned;
+    // What a wait of its own holds while it is blocked: here, not on its stack, so that an
+    // abandoned stack owns nothing.
+    Waiter waiter_storage;
+    std::vector<std::shared_ptr<Object>> wait_objects;
     VectorClock clock;
 };
 
@@ -64,16 +78,25 @@ struct Scheduler {
     int programs_left = 0;
     bool finished = false;
     std::condition_variable done;
-    std::map<void*, std::pair<int, int>> locks;  // critical section: owner, depth
-    std::vector<int> choices;                    // at each point with a choice, the one made
-    std::vector<bool> defaults;                  // whether it was the default one
+    struct Held {
+        int owner;
+        int depth;
+        void (*give_up)(void*);  // frees it from an owner whose run was abandoned
+    };
+    std::map<void*, Held> locks;  // critical sections and the loader lock
+    std::vector<int> enabled;     // at the point being picked: the threads that could run
+    std::vector<int> choices;     // at each point with a choice, the one made
+    std::vector<bool> defaults;   // whether it was the default one
     std::vector<Step> trace;
     bool print_steps = false;
-    uint64_t time_limit = 0;  // virtual time by which the run must be done
+    uint64_t time_limit = 0;    // virtual time by which the run must be done
+    uint64_t preempted_ms = 0;  // moved on by timers that expired while a thread could run
     uint64_t step_bound = 0;
     std::function<std::string(const char* call)> check_step;
-    std::string schedule;  // "seed:N"; empty for a list of choices
-    std::string run;       // which run of the exploration this is, for the report
+    std::string schedule;   // "seed:N"; empty for a list of choices
+    std::string run;        // which run of the exploration this is, for the report
+    std::string failure;    // the report on what failed; empty while all holds
+    bool aborting = false;  // the run is abandoned: every thread of it ends where it is
     // What each synchronising object (critical section, event, thread, interlocked target)
     // passes on from the threads that released it.
     std::map<const void*, VectorClock> released;
@@ -92,17 +115,25 @@ bool Scheduled();
 void SchedulePoint(const char* call);
 // Registers a new thread, ready, that runs `body` once the scheduler first picks it and then
 // ends; under the kernel's lock. A program's thread counts towards the run's end; any other is a
-// simulated one (CreateThread's). Returns its number.
-int StartScheduledLocked(Kernel& k, std::function<void()> body, bool program);
+// simulated one (CreateThread's), whose `abandoned` runs if the run is abandoned before it ends.
+// Returns its number.
+int StartScheduledLocked(Kernel& k, std::function<void()> body, bool program,
+                         std::function<void(Kernel&)> abandoned = nullptr);
 // Runs the program's threads from the first pick until none can run; under the kernel's lock.
 void RunScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock);
 // Frees what the run's threads held once the run is over: joins their host threads, or deletes
 // their contexts.
 void EndRun(Scheduler& s);
+// The waiter and the list of objects a wait of the calling thread keeps while it blocks: the
+// scheduled thread's own, else `local` and `local_objects`; under the kernel's lock.
+Waiter& WaiterLocked(Kernel& k, Waiter& local);
+std::vector<std::shared_ptr<Object>>& WaitObjectsLocked(
+    Kernel& k, std::vector<std::shared_ptr<Object>>& local_objects);
 // Blocks a scheduled thread in `w` until it is woken and has the turn; under the kernel's lock.
 void BlockScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w);
 // A scheduled thread's critical section: waits for it to be free, then owns it; and leaves it.
-void EnterScheduled(void* cs);
+// `give_up` frees it from its owner if the run is abandoned while it is held.
+void EnterScheduled(void* cs, void (*give_up)(void*));
 void LeaveScheduled(void* cs);
 // Happens-before through the platform's synchronisation, for the calling scheduled thread (no
 // effect on any other): it acquires what `object` released, or releases its clock into it. The
@@ -115,8 +146,14 @@ void InterlockedScheduled(const void* target);
 // name, folded). Two accesses from different threads, one a write, that no synchronisation
 // orders, fail the run, whether or not they overlapped in it.
 void NoteKeyAccess(const std::u16string& key, bool write, const char* call, const void* site);
-// Ends the process with a report on the run that failed.
-[[noreturn]] void FailRun(Scheduler& s, const std::string& what);
+// Fails the run with a report on it (the first failure of a run is the one reported). The run
+// is abandoned at its next scheduling point: every thread of it ends where it stands, without
+// unwinding, as a terminated thread does on the device, and the explorer reports the failure.
+// A failure found by a check on the program's thread, after the run, just fails it.
+void FailRun(Scheduler& s, const std::string& what);
+// Fails the run and abandons it at once, from a scheduled thread that cannot go on (a lock
+// misused); the kernel's lock must not be held.
+[[noreturn]] void FailRunNow(Scheduler& s, const std::string& what);
 
 }  // namespace coredll::detail
 

@@ -30,16 +30,18 @@ namespace coredll::detail {
 
 void StartSimulatedLocked(Kernel& k, std::function<DWORD()> body,
                           std::function<void(Kernel&, DWORD)> ended) {
-    auto run = [&k, body = std::move(body), ended = std::move(ended)] {
+    auto run = [&k, body = std::move(body), ended] {
         const DWORD code = body();
         std::lock_guard<std::mutex> done(k.mu);
         ended(k, code);
         if (--k.runnable == 0)
             k.settled.notify_all();
     };
-    // Created by a scheduled thread, it is scheduled too.
+    // Created by a scheduled thread, it is scheduled too; if its run is abandoned, it ends
+    // there with exit code 0, as a terminated thread does.
     if (Scheduled()) {
-        StartScheduledLocked(k, std::move(run), false);
+        StartScheduledLocked(k, std::move(run), false,
+                             [ended = std::move(ended)](Kernel& kk) { ended(kk, 0); });
         return;
     }
     std::thread([&k, run = std::move(run)] {

@@ -6,8 +6,9 @@
 // library (each is a scheduling point: waits, event changes, thread creation, handle closes,
 // critical sections, interlocked calls, registry calls, clock reads and sets, module calls,
 // CeRunAppAtEvent and the notification thread's deliveries), and the thread that runs next is
-// chosen by a strategy: the same choices give the same run. Virtual time moves only when every
-// thread is blocked, to the next timer. Outside a run the library keeps its ordinary mode.
+// chosen by a strategy: the same choices give the same run. Virtual time moves to the next timer
+// when every thread is blocked, or, chosen as a preemption, while some could still run. Outside
+// a run the library keeps its ordinary mode.
 #ifndef TIMEWARD_EXPLORE_H
 #define TIMEWARD_EXPLORE_H
 
@@ -41,7 +42,9 @@ struct Program {
 enum class Switches { kDefault, kContexts, kHandoff };
 
 struct Bounds {
-    int preemptions = 2;            // depth-first: switches away from a thread that could go on
+    // Depth-first: switches away from a thread that could go on, and timers that expire while
+    // one could.
+    int preemptions = 2;
     uint64_t depth_first_runs = 0;  // at most this many depth-first runs; 0: none
     uint64_t random_runs = 0;       // seeded random runs, seeds first_seed, first_seed + 1, ...
     uint64_t first_seed = 1;
@@ -61,14 +64,18 @@ struct Report {
     double processor_seconds = 0;
     bool contexts = false;  // the switches were between contexts, not host threads
     uint64_t digest = 0;    // of every run's choices and steps, in order: equal runs, equal digest
+    // The first failed run's report (what failed, its schedule, its last steps, the command that
+    // runs it alone); empty when every run passed. Exploring stops at it.
+    std::string failure;
 };
 
 // Runs `program` depth-first over its schedules with at most 0, then 1, ... then
 // `bounds.preemptions` preemptions, up to the bound on runs in all, then the seeded random runs.
 // The first run that fails (a check, a deadlock, a bound, a run that does not repeat itself) ends
-// the process with exit code 1 and a report on standard error: the program, what failed, its
-// schedule ("seed:N" or "choices:..."), the last steps, and the command that runs that schedule
-// alone.
+// the exploration, in the process: its threads end where they stand, without unwinding, as
+// terminated threads do (no host thread and no context is left), and the report holds the
+// program, what failed, its schedule ("seed:N" or "choices:..."), the last steps, and the command
+// that runs that schedule alone, which standard error shows too.
 //
 // TIMEWARD_EXPLORE_REPLAY=PROGRAM=SCHEDULE runs that one schedule of that program instead, and
 // prints every step it takes.
@@ -87,6 +94,14 @@ SIM_API int ThreadIndex();
 SIM_API int ThreadNumber();
 // Scheduling points passed so far in this run.
 SIM_API uint64_t Steps();
+// Whether thread `thread` of the run (by its number) is blocked in a wait or a sleep that
+// nothing has ended yet.
+SIM_API bool Blocked(int thread);
+// Virtual time that timers moved on, so far in this run, while some thread could still run (a
+// thread kept from running that long): time a wait did not need.
+SIM_API uint64_t PreemptedMs();
+// The scheduler's user-mode contexts that exist, in this process: none between runs.
+SIM_API int LiveContexts();
 
 }  // namespace coredll::explore
 
