@@ -68,6 +68,7 @@ class Explorer : public ::testing::Test {
         uint64_t last_wait = 0;    // the step of its last wait
         uint64_t pass_wakes = 0;   // wakes by others seen when its pass (from a wait) began
         bool passing = false;      // its pass (after a wait or a snapshot) has begun
+        bool modifying = false;    // its last step was an event change
         bool saved = false;        // it took a snapshot
         uint64_t saved_wakes = 0;  // pass_wakes of that snapshot's pass
     };
@@ -239,9 +240,15 @@ class Explorer : public ::testing::Test {
         }
         if (c == "EventModify") {
             run_.modifying.insert(me);
+            // Each run of event changes begins a pass: a wake that took no snapshot, then a stop
+            // that came meanwhile, are two passes with no wait between them.
+            if (saver && !run_.savers[me].modifying)
+                run_.savers[me].passing = false;
             if (saver)
                 Passes(me, run_.savers[me]);
         }
+        if (saver)
+            run_.savers[me].modifying = c == "EventModify";
         if (saver && c == "Wait") {
             run_.savers[me].last_wait = explore::Steps();
             run_.savers[me].passing = false;
@@ -509,7 +516,7 @@ TEST_F(Explorer, ADeinitHoldingTheLoaderLockIsAFailedRun) {
 // Another process creates "SaveRTCEvent" first, manual-reset, and sets it twice: each wake of
 // the saver takes one snapshot, never one after another on an event left set.
 TEST_F(Explorer, AForeignManualResetSaveEvent) {
-    Explore("manual-reset-save-event", 1,
+    Explore("manual-reset-save-event", 2,
             {[&] {
                  Init(), RequestD4(), Deinit();
                  if (run_.saves.size() > 4)  // the two sets, the D4 and the stop
@@ -527,7 +534,7 @@ TEST_F(Explorer, AForeignManualResetSaveEvent) {
 // RTC_Deinit with no instance, before the first Init and after the last Deinit, against a
 // power request: it fails and changes nothing.
 TEST_F(Explorer, ADeinitWithNoInstance) {
-    Explore("deinit-without-instance", 1,
+    Explore("deinit-without-instance", 2,
             {[&] { DeinitWithoutInstance(), Init(), Deinit(), DeinitWithoutInstance(); },
              [&] { RequestD4(); }});
 }
