@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "coredll_sim.h"
 #include "explore.h"
@@ -63,16 +64,19 @@ TestPages MapTestPages() {
     TestPages pages;
     const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     void* base =
-        mmap(nullptr, 4 * size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        mmap(nullptr, 3 * size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base == MAP_FAILED)
         return pages;
     BYTE* at = static_cast<BYTE*>(base);
     if (mprotect(at + size, size, PROT_READ) != 0 ||
-        mprotect(at + 2 * size, size, PROT_NONE) != 0 || munmap(at + 3 * size, size) != 0) {
-        munmap(base, 4 * size);
+        mprotect(at + 2 * size, size, PROT_NONE) != 0) {
+        munmap(base, 3 * size);
         return pages;
     }
-    pages = {at, at + size, at + 2 * size, at + 3 * size, static_cast<DWORD>(size)};
+    // Not a page unmapped after ours: the next mapping anyone makes (the sanitizers' allocators
+    // do, at any call) may take it. Linux maps nothing below vm.mmap_min_addr (64 KiB).
+    BYTE* const never_mapped = reinterpret_cast<BYTE*>(std::uintptr_t{4096});
+    pages = {at, at + size, at + 2 * size, never_mapped, static_cast<DWORD>(size)};
     return pages;
 }
 
