@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <string_view>
 #include <set>
 
 // Depth-first runs per program where each run is slow: 0 where it is not.
@@ -213,7 +214,7 @@ class Explorer : public ::testing::Test {
             Fail("a Deinit with no instance started a saver or took a snapshot");
     }
     std::string CheckStep(const char* call) {
-        const std::string c = call;
+        const std::string_view c = call;  // at every step of every run: no copy
         const int me = explore::ThreadNumber();
         // Nothing else ran since this thread's last step: it read the clock as it is.
         if (run_.reading.erase(me))
