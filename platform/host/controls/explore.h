@@ -21,17 +21,29 @@
 
 namespace coredll::explore {
 
+// A scheduling point as a step check sees it: what the scheduler knows there, read under its
+// own lock once, so that a check at every step of every run need not ask for each.
+struct Step {
+    const char* call;          // the call about to be made
+    int thread;                // the calling thread's number (ThreadNumber)
+    bool program;              // one of the program's threads (ThreadIndex is `thread`)
+    uint64_t index;            // scheduling points passed in this run, this one included
+    uint64_t now_ms;           // virtual time
+    int simulated_threads;     // simulated threads alive (threads::Alive)
+    uint64_t bad_handle_uses;  // so far (threads::BadHandleUses)
+};
+
 // A small concurrent program. Before each run the library is reset and `before` runs on the
 // calling thread; then `threads` run, each on a thread of its own, under the scheduler; once
 // every one has ended and no thread can run, `after` runs on the calling thread.
-// `check_step` runs at every scheduling point, given the call, on the thread that reached it
-// before the call does anything. Both checks return
-// "" when all holds, else what does not; either may use the library's controls, not its calls.
+// `check_step` runs at every scheduling point on the thread that reached it, before the call
+// does anything. Both checks return "" when all holds, else what does not; either may use the
+// library's controls, not its calls.
 struct Program {
     std::string name;
     std::function<void()> before;
     std::vector<std::function<void()>> threads;
-    std::function<std::string(const char* call)> check_step;
+    std::function<std::string(const Step& step)> check_step;
     std::function<std::string()> after;
 };
 
