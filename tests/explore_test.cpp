@@ -405,6 +405,10 @@ class Explorer : public ::testing::Test {
         }
     }
     void TearDown() override {
+        // A failed run is abandoned before its end frees the module; its threads' references
+        // would keep the driver's state for the next test of this process.
+        while (module_ && coredll::modules::References(module_) > 0)
+            FreeLibrary(module_);
         coredll::Reset();
     }
     Run run_;
