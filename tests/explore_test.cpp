@@ -431,7 +431,7 @@ TEST_F(Explorer, TwoInstancesWithPowerRequests) {
 }
 
 TEST_F(Explorer, APowerRequestAgainstTheLastDeinit) {
-    Explore("request-against-deinit", 3, {[&] { Init(), Deinit(); }, [&] { RequestD4(); }});
+    Explore("request-against-deinit", 2, {[&] { Init(), Deinit(); }, [&] { RequestD4(); }});
 }
 
 // The saver writes a later clock over the store while a second instance reads it: a record
@@ -447,7 +447,7 @@ TEST_F(Explorer, AStartUpDuringASnapshot) {
 // saver's reset keeps it from waking the saver again at once.
 TEST_F(Explorer, AnotherProcessSetsTheSaveEventAtStart) {
     due_ = kLater;
-    Explore("setter-at-start", 3,
+    Explore("setter-at-start", 2,
             {[&] { Init(), Deinit(); },
              [&] {
                  HANDLE save = CreateEventW(nullptr, TRUE, FALSE, u"SaveRTCEvent");
