@@ -624,7 +624,8 @@ TEST(Scheduler, SameRunsOnBothSwitches) {
 }
 
 // Two threads set one value of the store: without a lock the first schedule fails with both
-// sets; under one critical section every schedule passes.
+// sets; under one critical section every schedule passes. Opening and closing the key are not
+// scheduling points, so a run that creates a key fails.
 TEST(Scheduler, ReportsUnorderedRegistryWrites) {
     explore::Bounds b;
     b.depth_first_runs = 1000;
@@ -636,7 +637,19 @@ TEST(Scheduler, ReportsUnorderedRegistryWrites) {
     EXPECT_THAT(explore::Explore(Writers(false), b).failure,
                 ::testing::ContainsRegex(
                     "data race on the registry value .*TIMEWARD.V: thread 0's RegSetValue at step "
-                    "2 from driver_tests\\+0x[0-9a-f]+, and thread 1's RegSetValue"));
+                    "1 from driver_tests\\+0x[0-9a-f]+, and thread 1's RegSetValue"));
+    explore::Program creator{"creator",
+                             nullptr,
+                             {[] {
+                                 HKEY key;
+                                 RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\New", 0, nullptr,
+                                                 0, 0, nullptr, &key, nullptr);
+                                 RegCloseKey(key);
+                             }},
+                             nullptr,
+                             nullptr};
+    EXPECT_THAT(explore::Explore(creator, b).failure,
+                ::testing::HasSubstr("a key was created or removed while the program's threads"));
 }
 
 // Host threads of this process.

@@ -569,6 +569,13 @@ void FailRun(Scheduler& s, const std::string& what) {
     s.failure = std::move(report);
 }
 
+void FailScheduledRun(const std::string& what) {
+    Kernel& k = TheKernel();
+    std::lock_guard<std::mutex> lock(k.mu);
+    if (k.sched)
+        FailRun(*k.sched, what);
+}
+
 void FailRunNow(Scheduler& s, const std::string& what) {
     Kernel& k = TheKernel();
     std::unique_lock<std::mutex> lock(k.mu);

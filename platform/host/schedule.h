@@ -152,6 +152,9 @@ void NoteKeyAccess(const std::u16string& key, bool write, const char* call, cons
 // unwinding, as a terminated thread does on the device, and the explorer reports the failure.
 // A failure found by a check on the program's thread, after the run, just fails it.
 void FailRun(Scheduler& s, const std::string& what);
+// From a scheduled thread: fails its run (FailRun), under the kernel's lock, which the caller
+// must not hold.
+void FailScheduledRun(const std::string& what);
 // Fails the run and abandons it at once, from a scheduled thread that cannot go on (a lock
 // misused); the kernel's lock must not be held.
 [[noreturn]] void FailRunNow(Scheduler& s, const std::string& what);
