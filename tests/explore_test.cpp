@@ -74,6 +74,7 @@ class Explorer : public ::testing::Test {
         bool modifying = false;          // its last step was EventModify or a delivery
         uint64_t own_wakes = 0;          // the event changes it made
         bool saver = false;              // a thread not the program's, seen at a step
+        uint64_t first = 0;              // the step of its first scheduling point
         uint64_t last_wait = 0;          // a saver: the step of its last wait
         uint64_t pass_wakes = 0;         // wakes by others seen when its pass (from a wait) began
         bool passing = false;            // its pass (after a wait or a snapshot) has begun
@@ -227,6 +228,7 @@ class Explorer : public ::testing::Test {
         const std::string_view c = step.call;  // at every step of every run: no copy
         const int me = step.thread;
         Thread& t = Of(me);
+        t.first = t.first ? t.first : step.index;
         // Nothing else ran since this thread's last step: it read the clock as it is.
         if (t.reading)
             t.read = coredll::clock::Now();
@@ -267,16 +269,16 @@ class Explorer : public ::testing::Test {
         // A saver that waits, after a power request returned, has let it go unless a snapshot
         // that began before that wait answers it: the request left an event set that would end
         // the wait. Another thread's snapshot may have begun and not yet be flushed: the end
-        // decides. Not while an event change is pending: a request made while the last saver
-        // stopped sets the next one's event when the stop starts it, maybe after its first wait.
+        // decides. Not of a saver that began after the request: a request made while the last saver
+        // stopped is answered by the stop that started the next one, which sets its event, maybe
+        // after its first wait, or takes the snapshot itself.
         for (Request& r : run_.d4s) {
-            if (run_.modifying != 0)
-                break;
             if (r.answered != UINT64_MAX || r.returned == UINT64_MAX || r.waited != UINT64_MAX)
                 continue;
             for (int id = 0; id < static_cast<int>(run_.threads.size()); ++id) {
                 const Thread& s = run_.threads[id];
-                if (s.saver && s.last_wait > r.returned && explore::Blocked(id)) {
+                if (s.saver && s.first < r.began && s.last_wait > r.returned &&
+                    explore::Blocked(id)) {
                     r.waited = s.last_wait;
                     r.waiter = id;
                 }
