@@ -433,7 +433,7 @@ TEST_F(Explorer, TwoInstancesWithPowerRequests) {
 }
 
 TEST_F(Explorer, APowerRequestAgainstTheLastDeinit) {
-    Explore("request-against-deinit", 2, {[&] { Init(), Deinit(); }, [&] { RequestD4(); }});
+    Explore("request-against-deinit", 3, {[&] { Init(), Deinit(); }, [&] { RequestD4(); }});
 }
 
 // The saver writes a later clock over the store while a second instance reads it: a record
@@ -449,7 +449,7 @@ TEST_F(Explorer, AStartUpDuringASnapshot) {
 // saver's reset keeps it from waking the saver again at once.
 TEST_F(Explorer, AnotherProcessSetsTheSaveEventAtStart) {
     due_ = kLater;
-    Explore("setter-at-start", 2,
+    Explore("setter-at-start", 3,
             {[&] { Init(), Deinit(); },
              [&] {
                  HANDLE save = CreateEventW(nullptr, TRUE, FALSE, u"SaveRTCEvent");
@@ -508,7 +508,7 @@ TEST_F(Explorer, AClockChangeAgainstTheRestore) {
 
 // An instance begins while the last one stops, asks for D4 and ends, while a third starts up.
 TEST_F(Explorer, AnInstanceThroughTheLastStopWhileAThirdStartsUp) {
-    Explore("through-the-last-stop", 0,
+    Explore("through-the-last-stop", 1,
             {[&] { Init(), SetEvent(quit_), Deinit(); },
              [&] { WaitForSingleObject(quit_, INFINITE), Init(), RequestD4(), Deinit(); },
              [&] { WaitForSingleObject(quit_, INFINITE), Init(), Deinit(); }});
@@ -559,7 +559,7 @@ TEST_F(Explorer, AForeignManualResetSaveEvent) {
 // RTC_Deinit with no instance, before the first Init and after the last Deinit, against a
 // power request: it fails and changes nothing.
 TEST_F(Explorer, ADeinitWithNoInstance) {
-    Explore("deinit-without-instance", 2,
+    Explore("deinit-without-instance", 3,
             {[&] { DeinitWithoutInstance(), Init(), Deinit(), DeinitWithoutInstance(); },
              [&] { RequestD4(); }});
 }
