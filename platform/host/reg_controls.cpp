@@ -63,16 +63,26 @@ void DeleteKey(std::string_view path) {
         parent->keys.erase(FoldCase(last));
 }
 
+// A test sets the same few values before each run of an explorer's program: a key or a value
+// that exists is found without a copy of its name.
 void SetValue(std::string_view path, std::string_view name, RegValue value) {
+    thread_local std::u16string wide_path, wide_name;
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
     RegKey* key = &r.live;
-    for (const std::u16string& part : ToPath(path))
-        key = key->AddChild(part);
-    std::u16string wname = support::Utf16(name);
-    RegKey::Named& slot = key->values[FoldCase(wname)];
-    slot.name = wname;
-    slot.value = std::move(value);
+    const std::u16string_view parts = Wide(path, &wide_path);
+    size_t at = 0;
+    std::u16string_view part;
+    while (NextPart(parts, &at, &part)) {
+        RegKey* child = key->Child(part);
+        key = child ? child : key->AddChild(part);
+    }
+    const std::u16string_view wname = Wide(name, &wide_name);
+    auto it = key->values.find(wname);
+    if (it == key->values.end())
+        it = key->values.try_emplace(FoldCase(wname)).first;
+    it->second.name = wname;
+    it->second.value = std::move(value);
 }
 
 void SetDword(std::string_view path, std::string_view name, DWORD value) {

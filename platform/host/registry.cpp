@@ -98,6 +98,16 @@ void NoteAccess(RegState& r, RegCall kind, HKEY h, LPCWSTR value_name, const cha
     NoteKeyAccess(key, kind != RegCall::kQuery, call, site);
 }
 
+// A key created or removed by a thread of an explorer's run: opens and closes, which are not
+// scheduling points, would then not commute, and the runs would miss orders that matter.
+void KeysChangedInRun() {
+    if (Scheduled())
+        FailScheduledRun(
+            "a key was created or removed while the program's threads ran: opening "
+            "and closing keys are not scheduling points, so the explorer cannot "
+            "order them against it");
+}
+
 // Runs one registry call under the lock, then the call hook outside it. A call with a `site`
 // (its caller's return address) is an access to the value `value_name` of the key `h` names.
 template <typename Fn>
@@ -105,7 +115,11 @@ LONG Call(RegCall kind, LPCWSTR value_name, Fn&& fn, HKEY h = nullptr, const voi
     static const char* const kNames[] = {"RegOpenKey",  "RegCreateKey",   "RegQueryValue",
                                          "RegSetValue", "RegDeleteValue", "RegDeleteKey",
                                          "RegFlushKey", "RegCloseKey",    "RegEnumKey"};
-    SchedulePoint(kNames[static_cast<int>(kind)]);
+    // Opening and closing a key are not scheduling points: with the keys as they are, each
+    // commutes with every other thread's call (a handle's number is never used again), so a
+    // switch there gives no order that a switch at the thread's next call does not.
+    if (kind != RegCall::kOpen && kind != RegCall::kClose)
+        SchedulePoint(kNames[static_cast<int>(kind)]);
     RegState& r = Registry();
     if (site)
         NoteAccess(r, kind, h, value_name, kNames[static_cast<int>(kind)], site);
@@ -173,49 +187,55 @@ HKEY NewHandle(RegState& r, const std::u16string& path, RegKey* key) {
 // `options` is RegOpenKeyExW's, which Windows CE reserves: anything but zero is refused.
 LONG OpenOrCreate(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult, bool create, LPDWORD disposition,
                   DWORD options = 0) {
-    return Call(create ? RegCall::kCreate : RegCall::kOpen, nullptr, [&](RegState& r) -> LONG {
-        r.counters.opens++;
-        if (!phkResult)
-            return ERROR_INVALID_PARAMETER;
-        *phkResult = nullptr;
-        if (options != 0)
-            return ERROR_INVALID_PARAMETER;
-        const RegHandle* handle;
-        LONG rc = Resolve(r, hKey, &handle);
-        if (rc != ERROR_SUCCESS)
-            return rc;
-        RegKey* parent;
-        if (ResolveKey(r, hKey, &parent) != ERROR_SUCCESS)
-            return ERROR_KEY_DELETED;
-        if (r.fail_opens)
-            return ERROR_ACCESS_DENIED;
-        const std::u16string_view sub = View(lpSubKey);
-        RegState::Opened& last = r.last_opened;
-        const bool again =
-            last.key && last.parent == parent && last.at == r.removals && last.sub == sub;
-        const bool existed = again || Find(parent, sub) != nullptr;
-        if (!again) {
-            if (!existed && !create)
-                return ERROR_FILE_NOT_FOUND;
-            last.path = handle->path;
-            RegKey* key = parent;
-            size_t at = 0;
-            std::u16string_view part;
-            while (NextPart(sub, &at, &part)) {
-                AppendFolded(&last.path, part);
-                last.path += u'\\';
-                key = key->AddChild(part);  // the one there, if there is one
+    bool created = false;
+    const LONG rc =
+        Call(create ? RegCall::kCreate : RegCall::kOpen, nullptr, [&](RegState& r) -> LONG {
+            r.counters.opens++;
+            if (!phkResult)
+                return ERROR_INVALID_PARAMETER;
+            *phkResult = nullptr;
+            if (options != 0)
+                return ERROR_INVALID_PARAMETER;
+            const RegHandle* handle;
+            LONG rc = Resolve(r, hKey, &handle);
+            if (rc != ERROR_SUCCESS)
+                return rc;
+            RegKey* parent;
+            if (ResolveKey(r, hKey, &parent) != ERROR_SUCCESS)
+                return ERROR_KEY_DELETED;
+            if (r.fail_opens)
+                return ERROR_ACCESS_DENIED;
+            const std::u16string_view sub = View(lpSubKey);
+            RegState::Opened& last = r.last_opened;
+            const bool again =
+                last.key && last.parent == parent && last.at == r.removals && last.sub == sub;
+            const bool existed = again || Find(parent, sub) != nullptr;
+            if (!again) {
+                if (!existed && !create)
+                    return ERROR_FILE_NOT_FOUND;
+                last.path = handle->path;
+                RegKey* key = parent;
+                size_t at = 0;
+                std::u16string_view part;
+                while (NextPart(sub, &at, &part)) {
+                    AppendFolded(&last.path, part);
+                    last.path += u'\\';
+                    key = key->AddChild(part);  // the one there, if there is one
+                }
+                last.parent = parent;
+                last.sub = sub;
+                last.at = r.removals;
+                last.key = key;
             }
-            last.parent = parent;
-            last.sub = sub;
-            last.at = r.removals;
-            last.key = key;
-        }
-        if (disposition)
-            *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-        *phkResult = NewHandle(r, last.path, last.key);
-        return ERROR_SUCCESS;
-    });
+            if (disposition)
+                *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+            *phkResult = NewHandle(r, last.path, last.key);
+            created = !existed;
+            return ERROR_SUCCESS;
+        });
+    if (created)
+        KeysChangedInRun();
+    return rc;
 }
 
 }  // namespace
@@ -358,7 +378,7 @@ COREDLL_API LONG RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
 }
 
 COREDLL_API LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
-    return Call(RegCall::kDeleteKey, nullptr, [&](RegState& r) -> LONG {
+    const LONG rc = Call(RegCall::kDeleteKey, nullptr, [&](RegState& r) -> LONG {
         RegKey* key;
         LONG rc = ResolveKey(r, hKey, &key);
         if (rc != ERROR_SUCCESS)
@@ -374,6 +394,9 @@ COREDLL_API LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
         KeysRemoved(r);
         return ERROR_SUCCESS;
     });
+    if (rc == ERROR_SUCCESS)
+        KeysChangedInRun();
+    return rc;
 }
 
 COREDLL_API LONG RegFlushKey(HKEY hKey) {

@@ -329,6 +329,7 @@ void SchedulePoint(const char* call) {
         return;
     Kernel& k = TheKernel();
     Scheduler* s;
+    explore::Step step;
     {
         std::lock_guard<std::mutex> lock(k.mu);
         s = k.sched;
@@ -339,10 +340,17 @@ void SchedulePoint(const char* call) {
         if (s->trace.size() > s->step_bound && s->failure.empty())
             FailRun(*s, "the program's threads are not done after " +
                             std::to_string(s->step_bound) + " scheduling points");
+        step = {call,
+                self.scheduled,
+                s->threads[self.scheduled]->program,
+                s->trace.size(),
+                NowLocked(k),
+                k.alive,
+                k.bad_handle_uses};
     }
     if (s->check_step && s->failure.empty()) {
         self.in_check = true;
-        const std::string what = s->check_step(call);
+        const std::string what = s->check_step(step);
         self.in_check = false;
         if (!what.empty())
             FailRun(*s, what);
@@ -559,6 +567,13 @@ void FailRun(Scheduler& s, const std::string& what) {
     std::fprintf(stderr, "explore: %s", report.c_str());
     std::fflush(stderr);
     s.failure = std::move(report);
+}
+
+void FailScheduledRun(const std::string& what) {
+    Kernel& k = TheKernel();
+    std::lock_guard<std::mutex> lock(k.mu);
+    if (k.sched)
+        FailRun(*k.sched, what);
 }
 
 void FailRunNow(Scheduler& s, const std::string& what) {

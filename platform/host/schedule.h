@@ -4,6 +4,7 @@
 #define TIMEWARD_HOST_SCHEDULE_H
 
 #include "context.h"
+#include "explore.h"
 #include "kernel.h"
 
 #include <csetjmp>
@@ -92,7 +93,7 @@ struct Scheduler {
     uint64_t time_limit = 0;    // virtual time by which the run must be done
     uint64_t preempted_ms = 0;  // moved on by timers that expired while a thread could run
     uint64_t step_bound = 0;
-    std::function<std::string(const char* call)> check_step;
+    std::function<std::string(const explore::Step& step)> check_step;
     std::string schedule;   // "seed:N"; empty for a list of choices
     std::string run;        // which run of the exploration this is, for the report
     std::string failure;    // the report on what failed; empty while all holds
@@ -151,6 +152,9 @@ void NoteKeyAccess(const std::u16string& key, bool write, const char* call, cons
 // unwinding, as a terminated thread does on the device, and the explorer reports the failure.
 // A failure found by a check on the program's thread, after the run, just fails it.
 void FailRun(Scheduler& s, const std::string& what);
+// From a scheduled thread: fails its run (FailRun), under the kernel's lock, which the caller
+// must not hold.
+void FailScheduledRun(const std::string& what);
 // Fails the run and abandons it at once, from a scheduled thread that cannot go on (a lock
 // misused); the kernel's lock must not be held.
 [[noreturn]] void FailRunNow(Scheduler& s, const std::string& what);

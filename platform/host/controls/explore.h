@@ -4,11 +4,12 @@
 // In the deterministic mode exactly one thread runs at a time: the program's own threads and
 // the simulated threads they start alike. A thread is switched out only at a call into the core
 // library (each is a scheduling point: waits, event changes, thread creation, handle closes,
-// critical sections, interlocked calls, registry calls, clock reads and sets, module calls,
-// CeRunAppAtEvent and the notification thread's deliveries), and the thread that runs next is
-// chosen by a strategy: the same choices give the same run. Virtual time moves to the next timer
-// when every thread is blocked, or, chosen as a preemption, while some could still run. Outside
-// a run the library keeps its ordinary mode.
+// critical sections, interlocked calls, registry calls but the opening and closing of a key,
+// clock reads and sets, module calls, CeRunAppAtEvent and the notification thread's
+// deliveries; a run in which a thread creates or removes a key fails), and the thread that runs
+// next is chosen by a strategy: the same choices give the same run. Virtual time moves to the next
+// timer when every thread is blocked, or, chosen as a preemption, while some could still run.
+// Outside a run the library keeps its ordinary mode.
 #ifndef TIMEWARD_EXPLORE_H
 #define TIMEWARD_EXPLORE_H
 
@@ -21,17 +22,29 @@
 
 namespace coredll::explore {
 
+// A scheduling point as a step check sees it: what the scheduler knows there, read under its
+// own lock once, so that a check at every step of every run need not ask for each.
+struct Step {
+    const char* call;          // the call about to be made
+    int thread;                // the calling thread's number (ThreadNumber)
+    bool program;              // one of the program's threads (ThreadIndex is `thread`)
+    uint64_t index;            // scheduling points passed in this run, this one included
+    uint64_t now_ms;           // virtual time
+    int simulated_threads;     // simulated threads alive (threads::Alive)
+    uint64_t bad_handle_uses;  // so far (threads::BadHandleUses)
+};
+
 // A small concurrent program. Before each run the library is reset and `before` runs on the
 // calling thread; then `threads` run, each on a thread of its own, under the scheduler; once
 // every one has ended and no thread can run, `after` runs on the calling thread.
-// `check_step` runs at every scheduling point, given the call, on the thread that reached it
-// before the call does anything. Both checks return
-// "" when all holds, else what does not; either may use the library's controls, not its calls.
+// `check_step` runs at every scheduling point on the thread that reached it, before the call
+// does anything. Both checks return "" when all holds, else what does not; either may use the
+// library's controls, not its calls.
 struct Program {
     std::string name;
     std::function<void()> before;
     std::vector<std::function<void()>> threads;
-    std::function<std::string(const char* call)> check_step;
+    std::function<std::string(const Step& step)> check_step;
     std::function<std::string()> after;
 };
 
