@@ -93,7 +93,6 @@ class Explorer : public ::testing::Test {
         std::vector<SYSTEMTIME> whole;  // records the store held whole, and the program's own sets
         std::vector<SYSTEMTIME> own;    // the program's own sets
         std::vector<Thread> threads;    // by number
-        int modifying = 0;              // threads whose last step was EventModify or a delivery
         size_t sets_seen = 0;           // of the clock's SetSystemTime calls
         int program_set = -1;           // the program thread in SetClock's SetSystemTime
         uint64_t wakes = 0;             // event changes, deliveries, moves of time
@@ -182,7 +181,8 @@ class Explorer : public ::testing::Test {
         // and no time passed since the pass of the first began is a spin on an event left set.
         Passes(t);
         // Not while another thread's event change may have been made or not.
-        const bool pending = run_.modifying > (t.modifying ? 1 : 0);
+        const bool pending = std::any_of(run_.threads.begin(), run_.threads.end(),
+                                         [&](const Thread& o) { return &o != &t && o.modifying; });
         // Nor the stop's own snapshot, once: a stop that came before the pass of the last snapshot
         // began is answered by the next one.
         if (t.saved && t.saved_wakes == t.pass_wakes && !pending) {
@@ -252,7 +252,6 @@ class Explorer : public ::testing::Test {
             ++t.own_wakes;
         }
         t.modifying = c == "EventModify" || c == "a time-change notification's delivery";
-        run_.modifying += t.modifying - modified;
         if (!step.program) {
             t.saver = true;
             // Each run of event changes begins a pass: a wake that took no snapshot, then a stop
@@ -413,8 +412,8 @@ class Explorer : public ::testing::Test {
     void TearDown() override {
         // A failed run is abandoned before its end frees the module; its threads' references
         // would keep the driver's state for the next test of this process.
-        while (module_ && coredll::modules::References(module_) > 0)
-            FreeLibrary(module_);
+        while (module_ && coredll::modules::References(module_) > 0 && FreeLibrary(module_)) {
+        }
         coredll::Reset();
     }
     Run run_;
@@ -640,17 +639,13 @@ TEST(Scheduler, ReportsUnorderedRegistryWrites) {
                 ::testing::ContainsRegex(
                     "data race on the registry value .*TIMEWARD.V: thread 0's RegSetValue at step "
                     "1 from driver_tests\\+0x[0-9a-f]+, and thread 1's RegSetValue"));
-    explore::Program creator{"creator",
-                             nullptr,
-                             {[] {
-                                 HKEY key;
-                                 RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\New", 0, nullptr,
-                                                 0, 0, nullptr, &key, nullptr);
-                                 RegCloseKey(key);
-                             }},
-                             nullptr,
-                             nullptr};
-    EXPECT_THAT(explore::Explore(creator, b).failure,
+    auto create = [] {
+        HKEY key;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\New", 0, nullptr, 0, 0, nullptr, &key,
+                        nullptr);
+        RegCloseKey(key);
+    };
+    EXPECT_THAT(explore::Explore({"creator", nullptr, {create}, nullptr, nullptr}, b).failure,
                 ::testing::HasSubstr("a key was created or removed while the program's threads"));
 }
 

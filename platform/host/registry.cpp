@@ -188,51 +188,51 @@ HKEY NewHandle(RegState& r, const std::u16string& path, RegKey* key) {
 LONG OpenOrCreate(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult, bool create, LPDWORD disposition,
                   DWORD options = 0) {
     bool created = false;
-    const LONG rc =
-        Call(create ? RegCall::kCreate : RegCall::kOpen, nullptr, [&](RegState& r) -> LONG {
-            r.counters.opens++;
-            if (!phkResult)
-                return ERROR_INVALID_PARAMETER;
-            *phkResult = nullptr;
-            if (options != 0)
-                return ERROR_INVALID_PARAMETER;
-            const RegHandle* handle;
-            LONG rc = Resolve(r, hKey, &handle);
-            if (rc != ERROR_SUCCESS)
-                return rc;
-            RegKey* parent;
-            if (ResolveKey(r, hKey, &parent) != ERROR_SUCCESS)
-                return ERROR_KEY_DELETED;
-            if (r.fail_opens)
-                return ERROR_ACCESS_DENIED;
-            const std::u16string_view sub = View(lpSubKey);
-            RegState::Opened& last = r.last_opened;
-            const bool again =
-                last.key && last.parent == parent && last.at == r.removals && last.sub == sub;
-            const bool existed = again || Find(parent, sub) != nullptr;
-            if (!again) {
-                if (!existed && !create)
-                    return ERROR_FILE_NOT_FOUND;
-                last.path = handle->path;
-                RegKey* key = parent;
-                size_t at = 0;
-                std::u16string_view part;
-                while (NextPart(sub, &at, &part)) {
-                    AppendFolded(&last.path, part);
-                    last.path += u'\\';
-                    key = key->AddChild(part);  // the one there, if there is one
-                }
-                last.parent = parent;
-                last.sub = sub;
-                last.at = r.removals;
-                last.key = key;
+    auto open = [&](RegState& r) -> LONG {
+        r.counters.opens++;
+        if (!phkResult)
+            return ERROR_INVALID_PARAMETER;
+        *phkResult = nullptr;
+        if (options != 0)
+            return ERROR_INVALID_PARAMETER;
+        const RegHandle* handle;
+        LONG rc = Resolve(r, hKey, &handle);
+        if (rc != ERROR_SUCCESS)
+            return rc;
+        RegKey* parent;
+        if (ResolveKey(r, hKey, &parent) != ERROR_SUCCESS)
+            return ERROR_KEY_DELETED;
+        if (r.fail_opens)
+            return ERROR_ACCESS_DENIED;
+        const std::u16string_view sub = View(lpSubKey);
+        RegState::Opened& last = r.last_opened;
+        const bool again =
+            last.key && last.parent == parent && last.at == r.removals && last.sub == sub;
+        const bool existed = again || Find(parent, sub) != nullptr;
+        if (!again) {
+            if (!existed && !create)
+                return ERROR_FILE_NOT_FOUND;
+            last.path = handle->path;
+            RegKey* key = parent;
+            size_t at = 0;
+            std::u16string_view part;
+            while (NextPart(sub, &at, &part)) {
+                AppendFolded(&last.path, part);
+                last.path += u'\\';
+                key = key->AddChild(part);  // the one there, if there is one
             }
-            if (disposition)
-                *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-            *phkResult = NewHandle(r, last.path, last.key);
-            created = !existed;
-            return ERROR_SUCCESS;
-        });
+            last.parent = parent;
+            last.sub = sub;
+            last.at = r.removals;
+            last.key = key;
+        }
+        if (disposition)
+            *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+        *phkResult = NewHandle(r, last.path, last.key);
+        created = !existed;
+        return ERROR_SUCCESS;
+    };
+    const LONG rc = Call(create ? RegCall::kCreate : RegCall::kOpen, nullptr, open);
     if (created)
         KeysChangedInRun();
     return rc;
