@@ -637,8 +637,8 @@ TEST(Scheduler, ReportsUnorderedRegistryWrites) {
     DeleteCriticalSection(&g_cs);
     EXPECT_THAT(explore::Explore(Writers(false), b).failure,
                 ::testing::ContainsRegex(
-                    "data race on the registry value .*TIMEWARD.V: thread 0's RegSetValue at step "
-                    "1 from driver_tests\\+0x[0-9a-f]+, and thread 1's RegSetValue"));
+                    "data race on the registry value .*TIMEWARD.V: thread 0's RegSetValue before "
+                    "the first step from driver_tests\\+0x[0-9a-f]+, and thread 1's RegSetValue"));
     auto create = [] {
         HKEY key;
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\New", 0, nullptr, 0, 0, nullptr, &key,
