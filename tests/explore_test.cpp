@@ -473,7 +473,7 @@ TEST_F(Explorer, AnotherProcessWaitsOnTheSaveEvent) {
 // The first instance runs until its saver has registered for changes of the clock; another
 // thread sets the clock then, and the notification thread delivers the change against the stop.
 TEST_F(Explorer, AClockChangeAgainstDeinit) {
-    Explore("clock-change", 1,
+    Explore("clock-change", 2,
             {[&] { Init(), Sleep(1500), Deinit(); },
              [&] { Sleep(1500), SetClock(Record(2027, 3, 3, 3, 3)); }});
 }
@@ -483,7 +483,7 @@ TEST_F(Explorer, AClockChangeAgainstDeinit) {
 TEST_F(Explorer, AClockChangeAtTheFirstRegistration) {
     uint64_t set_at = 0;
     Explore(
-        "clock-change-at-registration", 1,
+        "clock-change-at-registration", 2,
         {[&] {
              Init(), Sleep(1500);
              // Unless a timer expired while the saver could still run, keeping it from there.
