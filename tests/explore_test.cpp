@@ -473,7 +473,7 @@ TEST_F(Explorer, AnotherProcessWaitsOnTheSaveEvent) {
 // The first instance runs until its saver has registered for changes of the clock; another
 // thread sets the clock then, and the notification thread delivers the change against the stop.
 TEST_F(Explorer, AClockChangeAgainstDeinit) {
-    Explore("clock-change", 1,
+    Explore("clock-change", 2,
             {[&] { Init(), Sleep(1500), Deinit(); },
              [&] { Sleep(1500), SetClock(Record(2027, 3, 3, 3, 3)); }});
 }
@@ -483,7 +483,7 @@ TEST_F(Explorer, AClockChangeAgainstDeinit) {
 TEST_F(Explorer, AClockChangeAtTheFirstRegistration) {
     uint64_t set_at = 0;
     Explore(
-        "clock-change-at-registration", 1,
+        "clock-change-at-registration", 2,
         {[&] {
              Init(), Sleep(1500);
              // Unless a timer expired while the saver could still run, keeping it from there.
@@ -637,8 +637,8 @@ TEST(Scheduler, ReportsUnorderedRegistryWrites) {
     DeleteCriticalSection(&g_cs);
     EXPECT_THAT(explore::Explore(Writers(false), b).failure,
                 ::testing::ContainsRegex(
-                    "data race on the registry value .*TIMEWARD.V: thread 0's RegSetValue at step "
-                    "1 from driver_tests\\+0x[0-9a-f]+, and thread 1's RegSetValue"));
+                    "data race on the registry value .*TIMEWARD.V: thread 0's RegSetValue before "
+                    "the first step from driver_tests\\+0x[0-9a-f]+, and thread 1's RegSetValue"));
     auto create = [] {
         HKEY key;
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\New", 0, nullptr, 0, 0, nullptr, &key,

@@ -91,8 +91,9 @@ constexpr std::string_view kRunAppAtEvent = "CeRunAppAtEvent";
 
 // The core library, as GetModuleHandleW finds it: this library itself. Under the lock.
 HMODULE CoreLibraryLocked() {
-    Dl_info info;
-    if (!dladdr(reinterpret_cast<void*>(&GetModuleHandleW), &info))
+    static Dl_info info;  // where this library is mapped does not change: asked once
+    static const bool found = dladdr(reinterpret_cast<void*>(&GetModuleHandleW), &info) != 0;
+    if (!found)
         return nullptr;
     HMODULE h = static_cast<HMODULE>(info.dli_fbase);
     if (!Mods().loaded.count(h)) {
@@ -386,7 +387,8 @@ COREDLL_API HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
     }
     const std::string name = BaseName(lpModuleName);
     std::lock_guard<std::mutex> lock(Mods().mu);
-    if (strcasecmp(name.c_str(), support::Utf8(kCoreLibrary).c_str()) == 0)
+    static const std::string core = support::Utf8(kCoreLibrary);
+    if (strcasecmp(name.c_str(), core.c_str()) == 0)
         return CoreLibraryLocked();
     for (const auto& [h, module] : Mods().loaded) {
         if (strcasecmp(name.c_str(), BaseName(module.file).c_str()) == 0)

@@ -26,6 +26,34 @@ std::u16string_view Wide(std::string_view text, std::u16string* room) {
     return *room;
 }
 
+// The live key at `path`, made with the keys on its way when `create` says so. The last one
+// found is found again without a walk while no key was removed since: a checker reads the same
+// key's values at every flush of a run. Under the registry's lock.
+RegKey* FindLive(RegState& r, std::string_view path, bool create) {
+    thread_local struct {
+        std::string path;
+        uint64_t removals = 0;
+        RegKey* key = nullptr;
+    } last;
+    if (last.key && last.removals == r.removals && last.path == path)
+        return last.key;
+    thread_local std::u16string wide_path;
+    const std::u16string_view parts = Wide(path, &wide_path);
+    RegKey* key = &r.live;
+    size_t at = 0;
+    std::u16string_view part;
+    while (key && NextPart(parts, &at, &part)) {
+        RegKey* child = key->Child(part);
+        key = child || !create ? child : key->AddChild(part);
+    }
+    if (key) {
+        last.path.assign(path);
+        last.removals = r.removals;
+        last.key = key;
+    }
+    return key;
+}
+
 }  // namespace
 }  // namespace coredll::detail
 
@@ -66,17 +94,10 @@ void DeleteKey(std::string_view path) {
 // A test sets the same few values before each run of an explorer's program: a key or a value
 // that exists is found without a copy of its name.
 void SetValue(std::string_view path, std::string_view name, RegValue value) {
-    thread_local std::u16string wide_path, wide_name;
+    thread_local std::u16string wide_name;
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
-    RegKey* key = &r.live;
-    const std::u16string_view parts = Wide(path, &wide_path);
-    size_t at = 0;
-    std::u16string_view part;
-    while (NextPart(parts, &at, &part)) {
-        RegKey* child = key->Child(part);
-        key = child ? child : key->AddChild(part);
-    }
+    RegKey* key = FindLive(r, path, true);
     const std::u16string_view wname = Wide(name, &wide_name);
     auto it = key->values.find(wname);
     if (it == key->values.end())
@@ -109,7 +130,7 @@ std::optional<DWORD> GetDword(std::string_view path, std::string_view name, bool
     thread_local std::u16string wide_path, wide_name;
     RegState& r = Registry();
     std::lock_guard<std::mutex> lock(r.mu);
-    RegKey* key = Find(persisted ? &r.persisted : &r.live, Wide(path, &wide_path));
+    RegKey* key = persisted ? Find(&r.persisted, Wide(path, &wide_path)) : FindLive(r, path, false);
     if (!key)
         return std::nullopt;
     auto it = key->values.find(Wide(name, &wide_name));

@@ -115,10 +115,16 @@ LONG Call(RegCall kind, LPCWSTR value_name, Fn&& fn, HKEY h = nullptr, const voi
     static const char* const kNames[] = {"RegOpenKey",  "RegCreateKey",   "RegQueryValue",
                                          "RegSetValue", "RegDeleteValue", "RegDeleteKey",
                                          "RegFlushKey", "RegCloseKey",    "RegEnumKey"};
-    // Opening and closing a key are not scheduling points: with the keys as they are, each
-    // commutes with every other thread's call (a handle's number is never used again), so a
-    // switch there gives no order that a switch at the thread's next call does not.
-    if (kind != RegCall::kOpen && kind != RegCall::kClose)
+    // Only the calls that change the keys or write the hive to storage are scheduling points.
+    // - An open, a close or an enumeration commutes with every other thread's call while the
+    //   keys stay as they are (a handle's number is never used again).
+    // - A query, a set or a delete of a value is an access that the race check follows: two of
+    //   one value by two threads that nothing orders fail the run in any schedule that holds
+    //   both. Where there is no such race, every other thread's access to that value is ordered
+    //   before or after this one by synchronisation, whose calls are scheduling points; a
+    //   switch at the access gives no order that a switch at those calls does not.
+    // A switch at any of them would only multiply the runs.
+    if (kind == RegCall::kCreate || kind == RegCall::kDeleteKey || kind == RegCall::kFlush)
         SchedulePoint(kNames[static_cast<int>(kind)]);
     RegState& r = Registry();
     if (site)

@@ -72,13 +72,21 @@ RegKey* RegKey::AddChild(std::u16string_view name) {
 
 namespace {
 
-// Makes `to` hold the entries of `from`, assigning each over the one of the same name.
+// Makes `to` hold the entries of `from`, assigning each over the one of the same name: one walk
+// over both, in their common order.
 template <typename Map, typename AssignFn>
 void AssignEntries(Map& to, const Map& from, AssignFn assign) {
-    for (auto it = to.begin(); it != to.end();)
-        it = from.count(it->first) ? std::next(it) : to.erase(it);
-    for (const auto& [folded, entry] : from)
-        assign(to.try_emplace(folded).first->second, entry);
+    const auto less = to.key_comp();
+    auto it = to.begin();
+    for (const auto& [folded, entry] : from) {
+        while (it != to.end() && less(it->first, folded))
+            it = to.erase(it);
+        if (it == to.end() || less(folded, it->first))
+            it = to.emplace_hint(it, folded, typename Map::mapped_type());
+        assign(it->second, entry);
+        ++it;
+    }
+    to.erase(it, to.end());
 }
 
 }  // namespace

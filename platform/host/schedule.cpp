@@ -284,9 +284,11 @@ std::string Site(const void* site) {
     return text;
 }
 
+// A value access is not a scheduling point: it runs in its thread's turn after its last one.
 std::string Describe(const Access& a) {
-    return "thread " + std::to_string(a.thread) + "'s " + a.call + " at step " +
-           std::to_string(a.step) + " from " + Site(a.site);
+    return "thread " + std::to_string(a.thread) + "'s " + a.call +
+           (a.step ? " after step " + std::to_string(a.step) : " before the first step") +
+           " from " + Site(a.site);
 }
 
 // Whether `a` happens before what `clock` has seen.
