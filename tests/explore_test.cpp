@@ -460,7 +460,7 @@ TEST_F(Explorer, AnotherProcessSetsTheSaveEventAtStart) {
 
 // Another process waits on "SaveRTCEvent" until the driver is gone.
 TEST_F(Explorer, AnotherProcessWaitsOnTheSaveEvent) {
-    Explore("waiter", 2,
+    Explore("waiter", 3,
             {[&] { Init(), RequestD4(), Deinit(), SetEvent(quit_); },
              [&] {
                  HANDLE both[] = {quit_, CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent")};
@@ -536,7 +536,7 @@ TEST_F(Explorer, ADeinitHoldingTheLoaderLockIsAFailedRun) {
 // Another process creates "SaveRTCEvent" first, manual-reset, and sets it twice: each wake of
 // the saver takes one snapshot, never one after another on an event left set.
 TEST_F(Explorer, AForeignManualResetSaveEvent) {
-    Explore("manual-reset-save-event", 2,
+    Explore("manual-reset-save-event", 3,
             {[&] {
                  Init(), RequestD4(), Deinit();
                  // The two sets, the D4 and the stop, and one for each five minutes that timers
