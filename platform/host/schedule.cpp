@@ -355,8 +355,16 @@ struct KeyAccesses {
     std::vector<Access> reads;  // by thread, since the last write
 };
 
-std::unordered_map<std::u16string, KeyAccesses>& KeyTable() {
-    static std::unordered_map<std::u16string, KeyAccesses> table;
+// Paths of one key share their long start: compared as bytes, not one code unit at a time.
+struct SamePath {
+    bool operator()(const std::u16string& a, const std::u16string& b) const {
+        return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * 2) == 0;
+    }
+};
+
+std::unordered_map<std::u16string, KeyAccesses, std::hash<std::u16string>, SamePath>& KeyTable() {
+    static std::unordered_map<std::u16string, KeyAccesses, std::hash<std::u16string>, SamePath>
+        table;
     return table;
 }
 
