@@ -647,6 +647,15 @@ TEST(Scheduler, ReportsUnorderedRegistryWrites) {
     };
     EXPECT_THAT(explore::Explore({"creator", nullptr, {create}, nullptr, nullptr}, b).failure,
                 ::testing::HasSubstr("a key was created or removed while the program's threads"));
+    // The clocks have room for 32 threads a run; one more fails it.
+    b.depth_first_runs = 1;
+    for (const size_t threads : {32, 33}) {
+        const explore::Program crowd{
+            "crowd", nullptr, std::vector<std::function<void()>>(threads, [] {}), nullptr, nullptr};
+        EXPECT_EQ(explore::Explore(crowd, b).failure.find("a run of more than 32 threads") !=
+                      std::string::npos,
+                  threads == 33);
+    }
 }
 
 // Host threads of this process.
