@@ -18,7 +18,6 @@
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -578,7 +577,10 @@ void InterlockedScheduled(const void* target) {
 }
 
 uint64_t NewRunId() {
-    static std::atomic<uint64_t> runs{0};
+    // Under a lock of its own: ARMv5 has no 64-bit atomics without libatomic.
+    static std::mutex mu;
+    static uint64_t runs = 0;
+    std::lock_guard<std::mutex> lock(mu);
     return ++runs;
 }
 
