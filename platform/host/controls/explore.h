@@ -10,6 +10,7 @@
 // fails, and value accesses are left to the race check), and the thread that runs next is
 // chosen by a strategy: the same choices give the same run. Virtual time moves to the next
 // timer when every thread is blocked, or, chosen as a preemption, while some could still run.
+// A run may start 32 threads, the program's own and the simulated ones: one more fails it.
 // Outside a run the library keeps its ordinary mode.
 #ifndef TIMEWARD_EXPLORE_H
 #define TIMEWARD_EXPLORE_H
