@@ -37,7 +37,9 @@ constexpr int kClockThreads = 32;
 struct VectorClock {
     uint32_t size = 0;  // the elements past it are 0
     uint32_t at[kClockThreads] = {};
-    uint32_t operator[](size_t i) const { return i < size ? at[i] : 0; }
+    uint32_t operator[](size_t i) const {
+        return i < size ? at[i] : 0;
+    }
 };
 
 // An access to a registry key, for the check of races.
@@ -95,10 +97,10 @@ struct Scheduler {
         int depth;
         void (*give_up)(void*);  // frees it from an owner whose run was abandoned
     };
-    std::vector<Held> locks;  // critical sections and the loader lock, held; in the order taken
-    std::vector<int> enabled;     // at the point being picked: the threads that could run
-    std::vector<int> choices;     // at each point with a choice, the one made
-    std::vector<bool> defaults;   // whether it was the default one
+    std::vector<Held> locks;     // critical sections and the loader lock, held; in the order taken
+    std::vector<int> enabled;    // at the point being picked: the threads that could run
+    std::vector<int> choices;    // at each point with a choice, the one made
+    std::vector<bool> defaults;  // whether it was the default one
     std::vector<Step> trace;
     bool print_steps = false;
     uint64_t time_limit = 0;    // virtual time by which the run must be done
