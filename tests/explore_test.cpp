@@ -460,7 +460,7 @@ TEST_F(Explorer, AnotherProcessSetsTheSaveEventAtStart) {
 
 // Another process waits on "SaveRTCEvent" until the driver is gone.
 TEST_F(Explorer, AnotherProcessWaitsOnTheSaveEvent) {
-    Explore("waiter", 2,
+    Explore("waiter", 3,
             {[&] { Init(), RequestD4(), Deinit(), SetEvent(quit_); },
              [&] {
                  HANDLE both[] = {quit_, CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent")};
@@ -536,7 +536,7 @@ TEST_F(Explorer, ADeinitHoldingTheLoaderLockIsAFailedRun) {
 // Another process creates "SaveRTCEvent" first, manual-reset, and sets it twice: each wake of
 // the saver takes one snapshot, never one after another on an event left set.
 TEST_F(Explorer, AForeignManualResetSaveEvent) {
-    Explore("manual-reset-save-event", 2,
+    Explore("manual-reset-save-event", 3,
             {[&] {
                  Init(), RequestD4(), Deinit();
                  // The two sets, the D4 and the stop, and one for each five minutes that timers
@@ -647,6 +647,15 @@ TEST(Scheduler, ReportsUnorderedRegistryWrites) {
     };
     EXPECT_THAT(explore::Explore({"creator", nullptr, {create}, nullptr, nullptr}, b).failure,
                 ::testing::HasSubstr("a key was created or removed while the program's threads"));
+    // The clocks have room for 32 threads a run; one more fails it.
+    b.depth_first_runs = 1;
+    for (const size_t threads : {32, 33}) {
+        const explore::Program crowd{
+            "crowd", nullptr, std::vector<std::function<void()>>(threads, [] {}), nullptr, nullptr};
+        EXPECT_EQ(explore::Explore(crowd, b).failure.find("a run of more than 32 threads") !=
+                      std::string::npos,
+                  threads == 33);
+    }
 }
 
 // Host threads of this process.

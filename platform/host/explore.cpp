@@ -159,7 +159,7 @@ void RunOnce(const explore::Program& p, Scheduler& s) {
     // Every thread has ended: a critical section still entered is one that nobody can leave.
     if (!s.locks.empty())
         FailRun(s, "a critical section is still entered by thread " +
-                       std::to_string(s.locks.begin()->second.owner) + ", which has ended");
+                       std::to_string(s.locks.front().owner) + ", which has ended");
     if (p.after) {
         const std::string what = p.after();
         if (!what.empty())

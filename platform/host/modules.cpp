@@ -62,16 +62,15 @@ std::string BaseName(std::u16string_view dll) {
 
 // "Timeward.dll" is the host's "<search path>/libTimeward.so".
 std::filesystem::path HostFileFor(std::u16string_view dll) {
-    std::string name = BaseName(dll);
-    if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".dll") == 0) {
-        name.resize(name.size() - 4);
-    }
     std::filesystem::path file;
     {
         std::lock_guard<std::mutex> lock(Mods().mu);
         auto known = Mods().host_files.find(dll);
         if (known != Mods().host_files.end())
             return known->second;
+        std::string name = BaseName(dll);
+        if (name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".dll") == 0)
+            name.resize(name.size() - 4);
         file = Mods().search_path / ("lib" + name + ".so");
     }
     // The file itself, whatever link names it: two names of one file are one module, as the

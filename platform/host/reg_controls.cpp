@@ -15,13 +15,14 @@ Path ToPath(std::string_view path) {
 // `text` in UTF-16, in `*room`, whose room is kept from call to call: a checker reads the store
 // at every step of a run.
 std::u16string_view Wide(std::string_view text, std::u16string* room) {
-    room->clear();
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
+    room->resize(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
             *room = support::Utf16(text);
             break;
         }
-        room->push_back(static_cast<char16_t>(c));
+        (*room)[i] = c;
     }
     return *room;
 }

@@ -212,8 +212,9 @@ LONG OpenOrCreate(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult, bool create, LPD
             return ERROR_ACCESS_DENIED;
         const std::u16string_view sub = View(lpSubKey);
         RegState::Opened& last = r.last_opened;
-        const bool again =
-            last.key && last.parent == parent && last.at == r.removals && last.sub == sub;
+        const bool again = last.key && last.parent == parent && last.at == r.removals &&
+                           last.sub.size() == sub.size() &&
+                           std::memcmp(last.sub.data(), sub.data(), sub.size() * 2) == 0;
         const bool existed = again || Find(parent, sub) != nullptr;
         if (!again) {
             if (!existed && !create)

@@ -1,6 +1,8 @@
 // The simulated registry's key tree: names without regard to case, paths, copies and merges.
 #include "regtree.h"
 
+#include <algorithm>
+
 namespace coredll::detail {
 
 std::u16string FoldCase(std::u16string_view name) {
@@ -13,8 +15,10 @@ std::u16string FoldCase(std::u16string_view name) {
 }
 
 void AppendFolded(std::u16string* to, std::u16string_view name) {
-    for (char16_t c : name)
-        to->push_back(FoldedLess::Fold(c));
+    const size_t at = to->size();
+    to->resize(at + name.size());
+    std::transform(name.begin(), name.end(), to->begin() + static_cast<ptrdiff_t>(at),
+                   FoldedLess::Fold);
 }
 
 bool NextPart(std::u16string_view path, size_t* at, std::u16string_view* part) {

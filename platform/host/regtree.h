@@ -23,6 +23,8 @@ struct FoldedLess {
     bool operator()(std::u16string_view a, std::u16string_view b) const {
         const size_t n = a.size() < b.size() ? a.size() : b.size();
         for (size_t i = 0; i < n; ++i) {
+            if (a[i] == b[i])  // most are: no need to fold them
+                continue;
             const char16_t x = Fold(a[i]), y = Fold(b[i]);
             if (x != y)
                 return x < y;

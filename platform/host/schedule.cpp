@@ -21,10 +21,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 
 namespace coredll::detail {
 
 namespace {
+
+template <typename S>
+auto HeldLock(S& s, const void* lock) -> decltype(&s.locks[0]) {
+    for (auto& held : s.locks) {
+        if (held.lock == lock)
+            return &held;
+    }
+    return nullptr;
+}
 
 bool Enabled(const Scheduler& s, int id) {
     const ScheduledThread& t = *s.threads[id];
@@ -34,8 +44,8 @@ bool Enabled(const Scheduler& s, int id) {
         case ScheduledThread::kWaiting:
             return t.waiter->woken;
         case ScheduledThread::kLocking: {
-            auto it = s.locks.find(t.lock);
-            return it == s.locks.end() || it->second.owner == id;
+            const Scheduler::Held* held = HeldLock(s, t.lock);
+            return !held || held->owner == id;
         }
         case ScheduledThread::kEnded:
             return false;
@@ -92,11 +102,11 @@ int PickLocked(Kernel& k, Scheduler& s) {
 // that entered them.
 void GiveUpLocksOf(Scheduler& s, int id) {
     for (auto it = s.locks.begin(); it != s.locks.end();) {
-        if (it->second.owner != id) {
+        if (it->owner != id) {
             ++it;
             continue;
         }
-        it->second.give_up(it->first);
+        it->give_up(it->lock);
         it = s.locks.erase(it);
     }
 }
@@ -247,10 +257,26 @@ void RunInContext(void* arg) {
 }
 
 void Join(VectorClock& into, const VectorClock& from) {
-    if (into.size() < from.size())
-        into.resize(from.size());
-    for (size_t i = 0; i < from.size(); ++i)
-        into[i] = std::max(into[i], from[i]);
+    for (uint32_t i = 0; i < from.size; ++i)
+        into.at[i] = std::max(into.at[i], from.at[i]);
+    into.size = std::max(into.size, from.size);
+}
+
+// One more release of thread `id` (a thread past the clock's room has failed its run).
+void Tick(VectorClock& clock, int id) {
+    if (id >= kClockThreads)
+        return;
+    ++clock.at[id];
+    clock.size = std::max(clock.size, static_cast<uint32_t>(id + 1));
+}
+
+// What `object` passes on from the threads that released it, null when none has.
+VectorClock* Released(Scheduler& s, const void* object) {
+    for (auto it = s.released.rbegin(); it != s.released.rend(); ++it) {
+        if (it->first == object)
+            return &it->second;
+    }
+    return nullptr;
 }
 
 // The scheduled thread that calls, or null outside a run.
@@ -293,8 +319,7 @@ std::string Describe(const Access& a) {
 
 // Whether `a` happens before what `clock` has seen.
 bool Ordered(const Access& a, const VectorClock& clock) {
-    return a.thread < 0 ||
-           (static_cast<size_t>(a.thread) < clock.size() && a.epoch <= clock[a.thread]);
+    return a.thread < 0 || a.epoch <= clock[a.thread];
 }
 
 std::string Choices(const Scheduler& s) {
@@ -317,6 +342,29 @@ std::string Choices(const Scheduler& s) {
         i = j;
     }
     return text;
+}
+
+// The registry values that runs accessed, by path and name, folded (names that share their long
+// path, which a hash tells apart faster than an ordered compare), with the accesses of the last
+// run that made one; under the kernel's lock. Kept from run to run, so that a run allocates
+// nothing for the values the runs before it knew.
+struct KeyAccesses {
+    uint64_t run = 0;           // Scheduler::id
+    Access write;               // the last one
+    std::vector<Access> reads;  // by thread, since the last write
+};
+
+// Paths of one key share their long start: compared as bytes, not one code unit at a time.
+struct SamePath {
+    bool operator()(const std::u16string& a, const std::u16string& b) const {
+        return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * 2) == 0;
+    }
+};
+
+std::unordered_map<std::u16string, KeyAccesses, std::hash<std::u16string>, SamePath>& KeyTable() {
+    static std::unordered_map<std::u16string, KeyAccesses, std::hash<std::u16string>, SamePath>
+        table;
+    return table;
 }
 
 }  // namespace
@@ -375,10 +423,12 @@ int StartScheduledLocked(Kernel& k, std::function<void()> body, bool program,
     // A new thread sees what its creator did; the creator's later steps it does not.
     if (ScheduledThread* parent = Me(k)) {
         t.clock = parent->clock;
-        ++parent->clock[Self().scheduled];
+        Tick(parent->clock, Self().scheduled);
     }
-    t.clock.resize(id + 1);
-    t.clock[id] = 1;
+    if (id >= kClockThreads)
+        FailRun(s, "a run of more than " + std::to_string(kClockThreads) +
+                       " threads: the race check's clocks have room for no more");
+    Tick(t.clock, id);
     if (program)
         ++s.programs_left;
     if (s.contexts)
@@ -418,7 +468,7 @@ void RunScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock) {
     SwitchContext(s.main, s.threads[first]->context, false);
     // An abandoned run: each thread that holds a lock gives it up on its own context.
     while (s.aborting && !s.locks.empty()) {
-        const int owner = s.locks.begin()->second.owner;
+        const int owner = s.locks.front().owner;
         ScheduledThread& t = *s.threads[owner];
         if (t.gone) {
             GiveUpLocksOf(s, owner);  // it ended holding them: no context to give them up on
@@ -476,18 +526,18 @@ void EnterScheduled(void* cs, void (*give_up)(void*)) {
     std::unique_lock<std::mutex> lock(k.mu);
     Scheduler& s = *k.sched;
     const int me = Self().scheduled;
-    auto it = s.locks.find(cs);
-    if (it != s.locks.end() && it->second.owner != me) {
+    const Scheduler::Held* held = HeldLock(s, cs);
+    if (held && held->owner != me) {
         ScheduledThread& t = *s.threads[me];
         t.state = ScheduledThread::kLocking;
         t.lock = cs;
         SwitchLocked(k, s, lock, me);
         t.lock = nullptr;
     }
-    Scheduler::Held& held = s.locks[cs];
-    held.owner = me;
-    held.give_up = give_up;
-    ++held.depth;
+    if (Scheduler::Held* mine = HeldLock(s, cs))
+        ++mine->depth;
+    else
+        s.locks.push_back({cs, me, 1, give_up});
     AcquireScheduledLocked(k, cs);
 }
 
@@ -495,26 +545,28 @@ void LeaveScheduled(void* cs) {
     Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
     ReleaseScheduledLocked(k, cs);
-    auto it = k.sched->locks.find(cs);
-    if (it != k.sched->locks.end() && --it->second.depth == 0)
-        k.sched->locks.erase(it);
+    std::vector<Scheduler::Held>& locks = k.sched->locks;
+    if (Scheduler::Held* held = HeldLock(*k.sched, cs); held && --held->depth == 0)
+        locks.erase(locks.begin() + (held - locks.data()));
 }
 
 void AcquireScheduledLocked(Kernel& k, const void* object) {
     ScheduledThread* me = Me(k);
     if (!me)
         return;
-    auto it = k.sched->released.find(object);
-    if (it != k.sched->released.end())
-        Join(me->clock, it->second);
+    if (const VectorClock* released = Released(*k.sched, object))
+        Join(me->clock, *released);
 }
 
 void ReleaseScheduledLocked(Kernel& k, const void* object) {
     ScheduledThread* me = Me(k);
     if (!me)
         return;
-    Join(k.sched->released[object], me->clock);
-    ++me->clock[Self().scheduled];
+    VectorClock* released = Released(*k.sched, object);
+    if (!released)
+        released = &k.sched->released.emplace_back(object, VectorClock()).second;
+    Join(*released, me->clock);
+    Tick(me->clock, Self().scheduled);
 }
 
 void InterlockedScheduled(const void* target) {
@@ -522,6 +574,14 @@ void InterlockedScheduled(const void* target) {
     std::lock_guard<std::mutex> lock(k.mu);
     AcquireScheduledLocked(k, target);
     ReleaseScheduledLocked(k, target);
+}
+
+uint64_t NewRunId() {
+    // Under a lock of its own: ARMv5 has no 64-bit atomics without libatomic.
+    static std::mutex mu;
+    static uint64_t runs = 0;
+    std::lock_guard<std::mutex> lock(mu);
+    return ++runs;
 }
 
 void NoteKeyAccess(const std::u16string& key, bool write, const char* call, const void* site) {
@@ -533,7 +593,12 @@ void NoteKeyAccess(const std::u16string& key, bool write, const char* call, cons
     Scheduler& s = *k.sched;
     const int id = Self().scheduled;
     const Access now{id, me->clock[id], call, site, s.trace.size()};
-    Scheduler::KeyAccesses& a = s.keys[key];
+    KeyAccesses& a = KeyTable()[key];
+    if (a.run != s.id) {
+        a.run = s.id;
+        a.write = Access();
+        a.reads.clear();
+    }
     auto race = [&](const Access& earlier) {
         if (earlier.thread == id || Ordered(earlier, me->clock))
             return;

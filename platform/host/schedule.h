@@ -11,7 +11,8 @@
 #include <functional>
 #include <string>
 #include <thread>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace coredll::detail {
 
@@ -30,8 +31,16 @@ class Strategy {
 };
 
 // Happens-before, as a vector clock: element i counts the releases of thread i that are ordered
-// before the holder.
-using VectorClock = std::vector<uint32_t>;
+// before the holder. Held inline, as a lock call acquires or releases one at every step; a run
+// may start kClockThreads threads (one more fails it).
+constexpr int kClockThreads = 32;
+struct VectorClock {
+    uint32_t size = 0;  // the elements past it are 0
+    uint32_t at[kClockThreads] = {};
+    uint32_t operator[](size_t i) const {
+        return i < size ? at[i] : 0;
+    }
+};
 
 // An access to a registry key, for the check of races.
 struct Access {
@@ -69,6 +78,9 @@ struct Step {
     const char* call;
 };
 
+// A number no other run of the process has.
+uint64_t NewRunId();
+
 struct Scheduler {
     Strategy* strategy = nullptr;
     bool contexts = false;    // switches in user mode on one host thread, else handoffs
@@ -80,14 +92,15 @@ struct Scheduler {
     bool finished = false;
     std::condition_variable done;
     struct Held {
+        void* lock;
         int owner;
         int depth;
         void (*give_up)(void*);  // frees it from an owner whose run was abandoned
     };
-    std::map<void*, Held> locks;  // critical sections and the loader lock
-    std::vector<int> enabled;     // at the point being picked: the threads that could run
-    std::vector<int> choices;     // at each point with a choice, the one made
-    std::vector<bool> defaults;   // whether it was the default one
+    std::vector<Held> locks;     // critical sections and the loader lock, held; in the order taken
+    std::vector<int> enabled;    // at the point being picked: the threads that could run
+    std::vector<int> choices;    // at each point with a choice, the one made
+    std::vector<bool> defaults;  // whether it was the default one
     std::vector<Step> trace;
     bool print_steps = false;
     uint64_t time_limit = 0;    // virtual time by which the run must be done
@@ -100,14 +113,9 @@ struct Scheduler {
     bool aborting = false;  // the run is abandoned: every thread of it ends where it is
     // What each synchronising object (critical section, event, thread, interlocked target)
     // passes on from the threads that released it.
-    std::map<const void*, VectorClock> released;
-    struct KeyAccesses {
-        Access write;               // the last one
-        std::vector<Access> reads;  // by thread, since the last write
-    };
-    // By the value's path and name, folded: names that share their long path, which a hash
-    // tells apart faster than an ordered compare.
-    std::unordered_map<std::u16string, KeyAccesses> keys;
+    // A run has a few dozen: a list, searched from its end, costs less than a tree's nodes.
+    std::vector<std::pair<const void*, VectorClock>> released;
+    uint64_t id = NewRunId();  // tells this run's accesses to registry values from others'
 };
 
 // Whether the calling thread is one the scheduler runs.

@@ -4,13 +4,14 @@
 // In the deterministic mode exactly one thread runs at a time: the program's own threads and
 // the simulated threads they start alike. A thread is switched out only at a call into the core
 // library (each is a scheduling point: waits, event changes, thread creation, handle closes,
-// critical sections, interlocked calls, the registry calls that create or remove a key or flush
-// the hive, clock reads and sets, module calls, CeRunAppAtEvent and the notification thread's
-// deliveries; a run in which a thread creates or removes a key fails, and value accesses are
-// left to the race check), and the thread that runs next is chosen by a strategy: the same
-// choices give the same run. Virtual time moves to the next timer when every thread is blocked,
-// or, chosen as a preemption, while some could still run. Outside a run the library keeps its
-// ordinary mode.
+// entering a critical section (not leaving one), interlocked calls, the registry calls that
+// create or remove a key or flush the hive, clock reads and sets, module calls, CeRunAppAtEvent
+// and the notification thread's deliveries; a run in which a thread creates or removes a key
+// fails, and value accesses are left to the race check), and the thread that runs next is
+// chosen by a strategy: the same choices give the same run. Virtual time moves to the next
+// timer when every thread is blocked, or, chosen as a preemption, while some could still run.
+// A run may start 32 threads, the program's own and the simulated ones: one more fails it.
+// Outside a run the library keeps its ordinary mode.
 #ifndef TIMEWARD_EXPLORE_H
 #define TIMEWARD_EXPLORE_H
 
