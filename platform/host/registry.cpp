@@ -3,6 +3,7 @@
 #include "internal.h"
 #include "schedule.h"
 #include "support/files.h"
+#include "support/text.h"
 
 #include <cstring>
 #include <iterator>
@@ -213,8 +214,7 @@ LONG OpenOrCreate(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult, bool create, LPD
         const std::u16string_view sub = View(lpSubKey);
         RegState::Opened& last = r.last_opened;
         const bool again = last.key && last.parent == parent && last.at == r.removals &&
-                           last.sub.size() == sub.size() &&
-                           std::memcmp(last.sub.data(), sub.data(), sub.size() * 2) == 0;
+                           support::SameUnits(last.sub, sub);
         const bool existed = again || Find(parent, sub) != nullptr;
         if (!again) {
             if (!existed && !create)

@@ -354,10 +354,10 @@ struct KeyAccesses {
     std::vector<Access> reads;  // by thread, since the last write
 };
 
-// Paths of one key share their long start: compared as bytes, not one code unit at a time.
+// Paths of one key share their long start: compared as bytes.
 struct SamePath {
     bool operator()(const std::u16string& a, const std::u16string& b) const {
-        return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * 2) == 0;
+        return support::SameUnits(a, b);
     }
 };
 
