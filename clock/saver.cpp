@@ -384,9 +384,8 @@ extern "C" BOOL StopSaver(void) {
     return TRUE;
 }
 
-extern "C" DWORD ReadWholeSnapshot(SYSTEMTIME* pTime) {
+extern "C" void ReadWholeSnapshot(STORE_RECORDS* pRecords) {
     EnterCriticalSection(&g_csSnapshot);
-    const DWORD dwRead = ReadSnapshotRecord(pTime);
+    ReadStore(pRecords);
     LeaveCriticalSection(&g_csSnapshot);
-    return dwRead;
 }

@@ -48,9 +48,10 @@ void RequestSave(void);
 // may be unloaded.
 BOOL StopSaver(void);
 
-// ReadSnapshotRecord, never while this process's saver is writing a snapshot: the record read
-// is one snapshot, never the first fields of one and the rest of another.
-DWORD ReadWholeSnapshot(SYSTEMTIME* pTime);
+// ReadStore, never while this process's saver is writing a snapshot: the store read is between
+// two snapshots, never in the middle of one.
+struct STORE_RECORDS;
+void ReadWholeSnapshot(STORE_RECORDS* pRecords);
 
 // The thread, given the saver's state: snapshots once an interval after the last one, at once
 // on a request, and at once when the clock is set by more than the restore margin; until the

@@ -151,7 +151,17 @@ int ClearCommand(void) {
     LONG lResult = ERROR_SUCCESS;
     if (fPresent) {
         lResult = RegDeleteValueW(hKey, SIGNATURE_VALUE_NAME);
-        if (lResult == ERROR_SUCCESS) {
+    }
+    if (lResult == ERROR_SUCCESS) {
+        // Without the signature nothing is restored; the record kept before the snapshot goes
+        // too, and the driver's headers with it, so that a driver that writes none of them
+        // starts this key afresh as well.
+        static const LPCWSTR KEPT[] = {PREVIOUS_VALUE_NAME, RECORD_VALUE_NAME, CHECK_VALUE_NAME};
+        BOOL fChanged = fPresent;
+        for (DWORD i = 0; i < sizeof(KEPT) / sizeof(KEPT[0]); ++i) {
+            fChanged = RegDeleteValueW(hKey, KEPT[i]) == ERROR_SUCCESS || fChanged;
+        }
+        if (fChanged) {
             RegFlushKey(hKey);  // on a hive-based registry nothing is on storage until then
         }
     }

@@ -19,6 +19,7 @@ STORE_STATUS ReadStatus(const SYSTEMTIME& clock);
 // The model's words: its lines, and what its snapshot, switch and next start are.
 std::vector<std::string> StatusLines(const STORE_STATUS& s);
 std::string SnapshotText(const STORE_STATUS& s);
+std::string PreviousText(const STORE_STATUS& s);
 std::string SwitchText(const STORE_STATUS& s);
 std::string NextStartText(const STORE_STATUS& s);
 

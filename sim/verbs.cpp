@@ -230,9 +230,9 @@ constexpr Verb kVerbs[] = {
      .on = &Session::PowerCut},
     {.name = "power-cut after-write",
      .words = "N",
-     .help = "arms a power cut right after the Nth registry value write from here on, in "
-             "whichever later step makes it: that step ends there, and the steps up to the next "
-             "boot find the device off (those that can come while it is off are played so)",
+     .help = "arms a power cut right after the Nth registry value write (or removal) from here "
+             "on, in whichever later step makes it: that step ends there, and the steps up to the "
+             "next boot find the device off (those that can come while it is off are played so)",
      .allowed = kPowerUp,
      .parse = ReadWriteCount,
      .on = &Session::ArmPowerCut},
@@ -332,7 +332,8 @@ constexpr Verb kVerbs[] = {
      .check = ExpectNoLine},
     {.name = "expect snapshot",
      .words = "DATE|none",
-     .help = "the snapshot stored in the hive (as flushed) is DATE, or there is none",
+     .help = "the snapshot a start would restore from, as the hive holds it (as flushed), is "
+             "DATE (the one before a torn one, where that is kept), or there is none",
      .allowed = kPowerAny,
      .parse = ReadSnapshot,
      .on = &Session::Expect,

@@ -135,6 +135,13 @@ TEST_F(Timewardctl, TheModelForeseesTheStartUpCheckForEveryStore) {
         EXPECT_EQ(s.dwNextStart, row.next_start);
         EXPECT_EQ(s.dwInterval, row.interval_state);
         EXPECT_EQ(s.dwIntervalSeconds, row.interval_s);
+        EXPECT_EQ(s.dwFloorState, row.floor_state);
+        if (row.uses != USE_NONE) {
+            EXPECT_EQ(s.dwUse, row.uses);
+        }
+        if (row.generation) {
+            EXPECT_EQ(s.dwGeneration, *row.generation);
+        }
 
         Result r = Ctl({u"status"});
         EXPECT_EQ(r.status, row.key ? 0 : 3) << r.err;
@@ -148,12 +155,19 @@ TEST_F(Timewardctl, TheModelForeseesTheStartUpCheckForEveryStore) {
 
         // What the driver then does.
         EXPECT_EQ(StartClockKeeping(nullptr) == 0, row.next_start == NEXT_REFUSE);
-        EXPECT_EQ(!coredll::clock::SetSystemTimeCalls().empty(), row.next_start == NEXT_RESTORE);
+        EXPECT_EQ(!coredll::clock::SetSystemTimeCalls().empty(),
+                  row.next_start == NEXT_RESTORE || row.next_start == NEXT_FLOOR);
         EXPECT_EQ(CountLines("We did not save RTC before\r\n"),
-                  row.next_start == NEXT_NO_SNAPSHOT ? 1 : 0);
+                  s.dwSnapshot != SNAPSHOT_TORN && s.dwUse == USE_NONE ? 1 : 0);
         EXPECT_EQ(CountLines("The saved time is torn: a snapshot was cut short, nothing is "
                              "restored\r\n"),
                   row.next_start == NEXT_TORN ? 1 : 0);
+        EXPECT_EQ(CountLines("The saved time is torn: a snapshot was cut short, the one before "
+                             "it is used\r\n"),
+                  row.uses == USE_PREVIOUS ? 1 : 0);
+        EXPECT_EQ(CountLines("The clock is earlier than the floor 20270601 (YYYYMMDD): it is set "
+                             "to that day\r\n"),
+                  row.next_start == NEXT_FLOOR ? 1 : 0);
         StopSaver();
     }
 }
@@ -173,7 +187,7 @@ TEST_F(Timewardctl, SaveWaitsForTheDriversSnapshot) {
     EXPECT_EQ(CountLines("RTC is saved\r\n"), 1);
     EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCHour", true), 10u);  // flushed
     EXPECT_EQ(coredll::reg::GetDword(kKey, "TimewardImplemented"), 0u);
-    EXPECT_EQ(coredll::reg::Counters().sets, 10u);  // the driver's ten, none of timewardctl's
+    EXPECT_EQ(coredll::reg::Counters().sets, 12u);  // the driver's twelve, none of timewardctl's
 }
 
 TEST_F(Timewardctl, SaveWithNoDriverSaysSoAndFails) {
@@ -198,8 +212,12 @@ TEST_F(Timewardctl, SaveWithNoDriverSaysSoAndFails) {
     EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCHour"), 9u);
 }
 
-TEST_F(Timewardctl, ClearRemovesTheSignatureAlone) {
+// The signature goes, and with it the records this driver and the version before keep beside
+// the clock values: nothing else.
+TEST_F(Timewardctl, ClearRemovesTheSignatureAndTheRecordsBesideIt) {
     StoreSnapshot(Record(2026, 12, 8, 9, 0, 0));
+    coredll::reg::SetValue(kKey, "TimewardRecord", {REG_BINARY, std::vector<BYTE>(12, 1)});
+    coredll::reg::SetValue(kKey, "TimewardPrevious", {REG_BINARY, std::vector<BYTE>(24, 2)});
     coredll::reg::SetDword(kKey, "TimewardImplemented", 0);
     coredll::reg::Flush();
     const std::string before = coredll::reg::ExportText(true);
@@ -209,9 +227,12 @@ TEST_F(Timewardctl, ClearRemovesTheSignatureAlone) {
     EXPECT_EQ(r.out, "cleared: \"TimewardSignature\" removed\n");
     EXPECT_FALSE(coredll::reg::GetValue(kKey, "TimewardSignature", true));  // flushed
     std::string expected = before;
-    size_t at = expected.find("\"TimewardSignature\"");
-    ASSERT_NE(at, std::string::npos);
-    expected.erase(at, expected.find('\n', at) + 1 - at);
+    for (const char* name :
+         {"TimewardSignature", "TimewardCheck", "TimewardRecord", "TimewardPrevious"}) {
+        size_t at = expected.find(std::string("\"") + name + "\"");
+        ASSERT_NE(at, std::string::npos) << name;
+        expected.erase(at, expected.find('\n', at) + 1 - at);
+    }
     EXPECT_EQ(coredll::reg::ExportText(true), expected);
 
     r = Ctl({u"clear"});
@@ -225,7 +246,7 @@ TEST_F(Timewardctl, ClearRemovesTheSignatureAlone) {
     coredll::reg::SetString("Drivers\\BuiltIn\\Timeward", "Dll", "Timeward.dll");
     coredll::reg::SetString("Drivers\\Active\\01", "Key", "Drivers\\BuiltIn\\Timeward");
     EXPECT_EQ(CountLines("We did not save RTC before\r\n"), 1);
-    EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
+    EXPECT_EQ(CountLines("SavedTime is bigger than CurrentTime for more than 5 minutes\r\n"), 0);
     r = Ctl({u"clear"});
     EXPECT_NE(r.out.find("note: the driver is running"), std::string::npos) << r.out;
 

@@ -1,15 +1,20 @@
 // Tests of the start-up sequence: the switch, the start of the saver, and the restore.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <optional>
 #include <thread>
 
 #include "saver.h"
 #include "sim_fixture.h"
 #include "startup.h"
+#include "timeward_version.h"
 
 namespace {
 
 using namespace timeward_test;
+
+const char* const kRestoreLine = "SavedTime is bigger than CurrentTime for more than 5 minutes\r\n";
 
 class Startup : public SimTest {
   protected:
@@ -25,7 +30,7 @@ class Startup : public SimTest {
     }
     // The clock now, and a snapshot `ahead` seconds later.
     void ClockAndSnapshot(int64_t ahead) {
-        clock_ = Record(2026, 4, 10, 8, 0, 0);
+        clock_ = Record(2026, 12, 10, 8, 0, 0);
         coredll::clock::SetWall(clock_);
         int64_t ms;
         ASSERT_TRUE(coredll::clock::ToMs(clock_, &ms));
@@ -180,14 +185,114 @@ TEST_F(Startup, LeapDayBefore1961IsNotRestoredAsAnImpossibleDate) {
     coredll::clock::SetWall(Record(1700, 1, 1));
     StoreSnapshot(Record(1960, 2, 29));
     EXPECT_EQ(StartClockKeeping(nullptr), 1u);
-    EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
+    EXPECT_EQ(CountLines(kRestoreLine), 0);
+}
+
+// The driver's floor as a day: its hexadecimal digits are YYYYMMDD (the tests' own reading).
+SYSTEMTIME FloorDay(DWORD floor) {
+    auto number = [floor](int first, int count) {
+        WORD n = 0;
+        for (int i = first; i < first + count; ++i)
+            n = static_cast<WORD>(n * 10 + ((floor >> (28 - 4 * i)) & 0xF));
+        return n;
+    };
+    return Record(number(0, 4), number(4, 2), number(6, 2));
+}
+
+// With no record to restore, a clock earlier than the floor (the release's, or a later one in
+// "TimewardFloor") is set to it, and the line says so; a clock at the floor or past it is left
+// alone, and a record that is restored is not moved by it.
+TEST_F(Startup, AClockEarlierThanTheFloorIsSetToIt) {
+    const SYSTEMTIME release = FloorDay(TIMEWARD_FLOOR);
+    int64_t release_ms = 0;
+    ASSERT_TRUE(coredll::clock::ToMs(release, &release_ms));
+    char release_line[96];
+    std::snprintf(release_line, sizeof release_line,
+                  "The clock is earlier than the floor %08x (YYYYMMDD): it is set to that day\r\n",
+                  TIMEWARD_FLOOR);
+    char out_of_range[128], wrong_type[96];
+    std::snprintf(out_of_range, sizeof out_of_range,
+                  "TimewardFloor is not a day from %08x to 20961231 (dword:YYYYMMDD): the floor "
+                  "is %08x\r\n",
+                  TIMEWARD_FLOOR, TIMEWARD_FLOOR);
+    std::snprintf(wrong_type, sizeof wrong_type,
+                  "TimewardFloor is not a REG_DWORD: the floor is %08x\r\n", TIMEWARD_FLOOR);
+    const coredll::RegValue raised{REG_DWORD, {0x01, 0x06, 0x27, 0x20}};  // dword:20270601
+    const struct {
+        const char* name;
+        SYSTEMTIME clock;
+        std::optional<SYSTEMTIME> snapshot;
+        std::optional<coredll::RegValue> floor;
+        std::optional<SYSTEMTIME> set;
+        std::string line;
+    } rows[] = {
+        {"a reset clock", Record(2003, 1, 1), {}, {}, release, release_line},
+        {"a millisecond before it",
+         coredll::clock::FromMs(release_ms - 1),
+         {},
+         {},
+         release,
+         release_line},
+        {"at it", release, {}, {}, {}, ""},
+        {"a snapshot not due",
+         Record(2003, 1, 1),
+         Record(2003, 1, 1, 0, 5),
+         {},
+         release,
+         release_line},
+        {"a snapshot due",
+         Record(2003, 1, 1),
+         Record(2025, 6, 1),
+         {},
+         Record(2025, 6, 1),
+         kRestoreLine},
+        {"raised",
+         Record(2026, 12, 8),
+         {},
+         raised,
+         Record(2027, 6, 1),
+         "The clock is earlier than the floor 20270601 (YYYYMMDD): it is set to that day\r\n"},
+        {"raised, a clock past it", Record(2027, 6, 1, 0, 0, 1), {}, raised, {}, ""},
+        {"lowered",
+         Record(2003, 1, 1),
+         {},
+         coredll::RegValue{REG_DWORD, {1, 1, 0, 0x20}},
+         release,
+         out_of_range},
+        {"a string",
+         Record(2003, 1, 1),
+         {},
+         coredll::RegValue{REG_SZ, {'2', 0, 0, 0}},
+         release,
+         wrong_type},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        coredll::reg::DeleteKey(kKey);
+        coredll::reg::CreateKey(kKey);
+        coredll::debug::Clear();
+        coredll::clock::SetWall(row.clock);
+        if (row.snapshot)
+            StoreSnapshot(*row.snapshot);
+        if (row.floor)
+            coredll::reg::SetValue(kKey, "TimewardFloor", *row.floor);
+        const size_t before = coredll::clock::SetSystemTimeCalls().size();
+        ASSERT_EQ(StartClockKeeping(nullptr), 1u);
+        const std::vector<coredll::clock::SetCall> sets = coredll::clock::SetSystemTimeCalls();
+        ASSERT_EQ(sets.size() - before, row.set ? 1u : 0u);
+        if (row.set) {
+            EXPECT_TRUE(SameTime(sets.back().requested, *row.set)) << Show(sets.back().requested);
+            EXPECT_EQ(CountLines(row.line), 1);
+        }
+        EXPECT_TRUE(StopSaver());
+    }
 }
 
 TEST_F(Startup, InvalidSnapshotIsNotRestored) {
     coredll::clock::SetWall(Record(2003, 1, 1));
     StoreSnapshot(Record(2026, 13, 1));
     EXPECT_EQ(StartClockKeeping(nullptr), 1u);
-    EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
+    EXPECT_EQ(CountLines(kRestoreLine), 0);
     EXPECT_EQ(CountLines("We did not save RTC before\r\n"), 1);
 }
 
