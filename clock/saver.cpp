@@ -255,13 +255,14 @@ extern "C" DWORD WINAPI SaveThreadProc(LPVOID pvSaver) {
         passes.dwLookTick = now.dwTick;
         BOOL fSave = now.dwTick - passes.dwSnapshotTick >= passes.dwDueMs;
         if (dwWake == WAIT_OBJECT_0) {
-            // A request or the stop is answered by a snapshot; a resume alone by a new base, as
-            // the tick count stood still while the clock ran on.
+            // A request is answered by a snapshot (the stop below, too); a resume alone by a new
+            // base, as the tick count stood still while the clock ran on. With neither, a
+            // snapshot since the caller set its flag has answered it already.
             const BOOL fRequested = InterlockedExchange(&g_lSaveRequested, 0) != 0;
             const BOOL fResumed = InterlockedExchange(&g_lResumed, 0) != 0;
-            if (fRequested || !fResumed) {
+            if (fRequested) {
                 fSave = TRUE;
-            } else {
+            } else if (fResumed) {
                 passes.base = now;
             }
         } else if (dwWake != WAIT_TIMEOUT && dwWake != WAIT_OBJECT_0 + dwTimeChange) {
