@@ -32,12 +32,6 @@ static BOOL KeyExists(void) {
     return TRUE;
 }
 
-static BOOL SameRecord(const SYSTEMTIME* pA, const SYSTEMTIME* pB) {
-    return pA->wYear == pB->wYear && pA->wMonth == pB->wMonth && pA->wDayOfWeek == pB->wDayOfWeek &&
-           pA->wDay == pB->wDay && pA->wHour == pB->wHour && pA->wMinute == pB->wMinute &&
-           pA->wSecond == pB->wSecond && pA->wMilliseconds == pB->wMilliseconds;
-}
-
 void ReadStatusNow(STORE_STATUS* pStatus) {
     STORE_READER reader;
     RegistryStoreReader(&reader);
@@ -71,8 +65,11 @@ extern "C" int RunCtlRequest(const CTL_REQUEST* pRequest) {
 }
 
 DWORD RequestSnapshot(DWORD dwTimeoutSeconds, SYSTEMTIME* pstSaved) {
-    SYSTEMTIME stBefore;
-    const BOOL fBefore = ReadSnapshot(&stBefore);
+    // A snapshot in the same second as the last one may hold the same time: the generation
+    // tells them apart, and a record counts once all its values match its check.
+    STORE_RECORDS records;
+    ReadStore(&records);
+    const DWORD dwBefore = NewestGeneration(&records);
 
     // The driver creates the event when it starts; if this call creates it, nobody listens.
     SetLastError(ERROR_SUCCESS);
@@ -85,22 +82,15 @@ DWORD RequestSnapshot(DWORD dwTimeoutSeconds, SYSTEMTIME* pstSaved) {
     }
     EventModify(hEvent, EVENT_SET);
 
-    // The nine values are written one by one: a snapshot counts once it reads the same twice.
     const DWORD dwStart = GetTickCount();
     const DWORD dwTimeoutMs = dwTimeoutSeconds * 1000;
-    BOOL fSeen = FALSE;
     BOOL fSaved = FALSE;
     for (;;) {
-        SYSTEMTIME stNow;
-        if (ReadSnapshot(&stNow) && !(fBefore && SameRecord(&stNow, &stBefore))) {
-            if (fSeen && SameRecord(&stNow, pstSaved)) {
-                fSaved = TRUE;
-                break;
-            }
-            *pstSaved = stNow;
-            fSeen = TRUE;
-        } else {
-            fSeen = FALSE;
+        ReadStore(&records);
+        // Generations only grow: a wrap after four billion snapshots is no concern here.
+        if (NewestGeneration(&records) > dwBefore && RecordToRestore(&records, pstSaved)) {
+            fSaved = TRUE;
+            break;
         }
         if (GetTickCount() - dwStart >= dwTimeoutMs) {
             break;

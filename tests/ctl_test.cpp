@@ -188,6 +188,16 @@ TEST_F(Timewardctl, SaveWaitsForTheDriversSnapshot) {
     EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCHour", true), 10u);  // flushed
     EXPECT_EQ(coredll::reg::GetDword(kKey, "TimewardImplemented"), 0u);
     EXPECT_EQ(coredll::reg::Counters().sets, 12u);  // the driver's twelve, none of timewardctl's
+
+    // The driver saves, and is asked again in that very millisecond: the same time, a new
+    // generation.
+    RequestSave();
+    coredll::clock::Settle();
+    const SYSTEMTIME last = coredll::clock::Now();
+    r = CtlOnDevice({u"save"}, 10, &waited);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "saved: the snapshot is " + Show(last) + " UTC\n");
+    EXPECT_EQ(CountLines("RTC is saved\r\n"), 3);
 }
 
 TEST_F(Timewardctl, SaveWithNoDriverSaysSoAndFails) {
@@ -256,20 +266,69 @@ TEST_F(Timewardctl, ClearRemovesTheSignatureAndTheRecordsBesideIt) {
     EXPECT_NE(r.err.find("is missing"), std::string::npos);
 }
 
-// check on a device for each OS design: the checks that fail, and the exit status.
+// check on a device for each OS design: the checks that fail, and the exit status. What it
+// says of the snapshot it says after its own request, so that no line gainsays another.
 TEST_F(Timewardctl, CheckNamesWhatTheDeviceLacks) {
     const SYSTEMTIME now = Record(2026, 12, 8, 9, 30, 0);
+    // What happened before the check: the driver took a snapshot this very second; the store
+    // was torn; another kind of object holds "SaveRTCEvent", just after a long power-off.
+    enum Before { kNothing, kSnapshotThisSecond, kTorn, kNameHeld };
     const struct {
         const char* name;
         bool key, started, listed;
         DWORD switch_value, interval;
+        Before before;
         std::set<std::string> failed;
+        const char* said;
     } rows[] = {
-        {"healthy", true, true, true, 0, 0, {}},
-        {"key missing", false, true, true, 0, 0, {"key", "snapshot", "save"}},
-        {"switch off", true, false, false, 1, 0, {"switch", "driver", "snapshot", "save"}},
-        {"not loaded, snapshot 2 h old", true, false, false, 0, 0, {"driver", "snapshot", "save"}},
-        {"not loaded, 3 h interval", true, false, false, 0, 10800, {"driver", "save"}},
+        {"healthy", true, true, true, 0, 0, kNothing, {}, ": just saved, generation 2\n"},
+        {"healthy, a snapshot this second",
+         true,
+         true,
+         true,
+         0,
+         0,
+         kSnapshotThisSecond,
+         {},
+         "PASS  save       a requested snapshot arrived: 2026-12-08 09:36:00.000 UTC\n"},
+        {"healthy, torn", true, true, true, 0, 0, kTorn, {}, "      note: the one before was torn"},
+        {"a long power-off, the name held",
+         true,
+         true,
+         true,
+         0,
+         0,
+         kNameHeld,
+         {"save"},
+         "2 h old: not due yet\n"},
+        {"key missing", false, true, true, 0, 0, kNothing, {"key", "snapshot", "save"}, ""},
+        {"switch off",
+         true,
+         false,
+         false,
+         1,
+         0,
+         kNothing,
+         {"switch", "driver", "snapshot", "save"},
+         ""},
+        {"not loaded, snapshot 2 h old",
+         true,
+         false,
+         false,
+         0,
+         0,
+         kNothing,
+         {"driver", "snapshot", "save"},
+         ""},
+        {"not loaded, 3 h interval",
+         true,
+         false,
+         false,
+         0,
+         10800,
+         kNothing,
+         {"driver", "save"},
+         ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -287,9 +346,24 @@ TEST_F(Timewardctl, CheckNamesWhatTheDeviceLacks) {
             coredll::reg::SetString("Drivers\\BuiltIn\\Timeward", "Dll", "Timeward.dll");
             coredll::reg::SetString("Drivers\\Active\\01", "Key", "Drivers\\BuiltIn\\Timeward");
         }
+        if (row.before == kNameHeld)
+            coredll::threads::TakeName(u"SaveRTCEvent");
         if (row.started) {
             ASSERT_EQ(StartClockKeeping(nullptr), 1u);
-            coredll::clock::Advance(6 * 60 * 1000);  // a snapshot a minute old
+            if (row.before != kNameHeld)
+                coredll::clock::Advance(6 * 60 * 1000);  // a snapshot a minute old
+        }
+        if (row.before == kSnapshotThisSecond) {
+            RequestSave();
+            coredll::clock::Settle();
+        }
+        if (row.before == kTorn) {  // cut short among the clock values
+            std::optional<coredll::RegValue> header =
+                coredll::reg::GetValue(kKey, "TimewardRecord");
+            ASSERT_TRUE(header);
+            header->data[8] = 1;
+            coredll::reg::SetValue(kKey, "TimewardRecord", *header);
+            coredll::reg::SetDword(kKey, "RTCMinute", 59);
         }
         uint64_t waited = 0;
         Result r = CtlOnDevice({u"check"}, 100, &waited);
@@ -300,6 +374,7 @@ TEST_F(Timewardctl, CheckNamesWhatTheDeviceLacks) {
                 failed.insert(line.substr(6, line.find(' ', 6) - 6));
         }
         EXPECT_EQ(failed, row.failed) << r.out;
+        EXPECT_NE(r.out.find(row.said), std::string::npos) << r.out;
         EXPECT_EQ(r.status, row.failed.empty() ? 0 : 1) << r.out;
         EXPECT_NE(r.out.find(row.failed.empty() ? "check: all 6 passed\n" : " of 6 failed\n"),
                   std::string::npos)
