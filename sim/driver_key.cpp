@@ -118,6 +118,13 @@ void WriteSwitch(bool on) {
     coredll::reg::Flush();
 }
 
+void WriteOlderDriverSnapshot(const SYSTEMTIME& snapshot) {
+    for (const CLOCK_VALUE& value : CLOCK_VALUES)
+        coredll::reg::SetDword(Key(), support::Utf8(value.pszValueName), snapshot.*value.pField);
+    coredll::reg::SetDword(Key(), support::Utf8(SIGNATURE_VALUE_NAME), SNAPSHOT_SIGNATURE);
+    coredll::reg::Flush();
+}
+
 void WriteInterval(std::optional<DWORD> seconds) {
     if (seconds) {
         coredll::reg::SetDword(Key(), support::Utf8(INTERVAL_VALUE_NAME), *seconds);

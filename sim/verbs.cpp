@@ -257,6 +257,14 @@ constexpr Verb kVerbs[] = {
      .allowed = kPowerOff,
      .parse = ReadDate,
      .at_rest = &AtRest::SetRealTimeClock},
+    {.name = "older-driver",
+     .words = "DATE",
+     .help = "a driver that keeps no check ran in between (a downgrade) and stored the snapshot "
+             "DATE as it stores one: the eight clock values and the signature, the rest of the "
+             "key as it was",
+     .allowed = kPowerOff,
+     .parse = ReadDate,
+     .at_rest = &AtRest::StoreAsAnOlderDriver},
     {.name = "switch",
      .words = "on|off",
      .help = "\"TimewardImplemented\" in the image: 0 (on) or 1 (off)",
