@@ -244,38 +244,41 @@ extern "C" DWORD WINAPI SaveThreadProc(LPVOID pvSaver) {
                 dwWake = WaitAfterFailedWait(pSaver->ahEvents[0], dwWait);
             }
         }
-        // Reset before the clock is read: a change notified after the reading wakes the saver
-        // again. A manual-reset "TimewardTimeChanged" that another process created would
-        // otherwise stay set and wake it again at once, for ever.
-        if (pSaver->fTimeChangeEvent) {
-            EventModify(pSaver->ahEvents[dwTimeChange], EVENT_RESET);
-        }
-        CLOCK_POINT now;
-        ReadClockPoint(&now);
-        passes.dwLookTick = now.dwTick;
-        BOOL fSave = now.dwTick - passes.dwSnapshotTick >= passes.dwDueMs;
+        // A request is answered by a snapshot, as is the stop; a resume alone by a new base, as
+        // the tick count stood still while the clock ran on. With neither flag left, a snapshot
+        // since its caller set it has answered it already.
+        BOOL fSave = FALSE;
+        BOOL fResumed = FALSE;
         if (dwWake == WAIT_OBJECT_0) {
-            // A request is answered by a snapshot (the stop below, too); a resume alone by a new
-            // base, as the tick count stood still while the clock ran on. With neither, a
-            // snapshot since the caller set its flag has answered it already.
-            const BOOL fRequested = InterlockedExchange(&g_lSaveRequested, 0) != 0;
-            const BOOL fResumed = InterlockedExchange(&g_lResumed, 0) != 0;
-            if (fRequested) {
-                fSave = TRUE;
-            } else if (fResumed) {
-                passes.base = now;
-            }
+            fSave = InterlockedExchange(&g_lSaveRequested, 0) != 0;
+            fResumed = !fSave && InterlockedExchange(&g_lResumed, 0) != 0;
         } else if (dwWake != WAIT_TIMEOUT && dwWake != WAIT_OBJECT_0 + dwTimeChange) {
             fSave = TRUE;  // "SaveRTCEvent"
         }
-        BOOL fForSet = FALSE;
-        if (!fSave && ClockMovedFrom(&passes.base, &now)) {
-            fForSet = !passes.fSetSaved || now.dwTick - passes.dwSetTick >= SET_SNAPSHOT_SPACING_MS;
-            passes.fSetWaiting = !fForSet;
-            fSave = fForSet;
-        }
         // Read before the snapshot, so the last snapshot always begins after the stop request.
         const BOOL fStop = StopRequested();
+        BOOL fForSet = FALSE;
+        if (!fSave && !fStop) {
+            // Reset before the clock is read: a change notified after the reading wakes the
+            // saver again. A manual-reset "TimewardTimeChanged" that another process created
+            // would otherwise stay set and wake it again at once, for ever.
+            if (pSaver->fTimeChangeEvent) {
+                EventModify(pSaver->ahEvents[dwTimeChange], EVENT_RESET);
+            }
+            CLOCK_POINT now;
+            ReadClockPoint(&now);
+            passes.dwLookTick = now.dwTick;
+            if (fResumed) {
+                passes.base = now;
+            }
+            fSave = now.dwTick - passes.dwSnapshotTick >= passes.dwDueMs;
+            if (!fSave && ClockMovedFrom(&passes.base, &now)) {
+                fForSet =
+                    !passes.fSetSaved || now.dwTick - passes.dwSetTick >= SET_SNAPSHOT_SPACING_MS;
+                passes.fSetWaiting = !fForSet;
+                fSave = fForSet;
+            }
+        }
         if (fSave || fStop) {
             // One snapshot per wake: left reset, an event set at the same time as the one that
             // woke the saver, or a manual-reset "SaveRTCEvent" that another process created,
@@ -293,6 +296,7 @@ extern "C" DWORD WINAPI SaveThreadProc(LPVOID pvSaver) {
             SaveSnapshotOf(&snapshot.stTime);
             LeaveCriticalSection(&g_csSnapshot);
             passes.base = snapshot;
+            passes.dwLookTick = snapshot.dwTick;
             passes.dwSnapshotTick = snapshot.dwTick;
             passes.dwDueMs = dwIntervalMs;
             passes.fSetWaiting = FALSE;
