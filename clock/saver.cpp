@@ -272,12 +272,13 @@ extern "C" DWORD WINAPI SaveThreadProc(LPVOID pvSaver) {
                 passes.base = now;
             }
             fSave = now.dwTick - passes.dwSnapshotTick >= passes.dwDueMs;
-            if (!fSave && ClockMovedFrom(&passes.base, &now)) {
-                fForSet =
-                    !passes.fSetSaved || now.dwTick - passes.dwSetTick >= SET_SNAPSHOT_SPACING_MS;
-                passes.fSetWaiting = !fForSet;
-                fSave = fForSet;
-            }
+            // A set that waits for its minute is judged again when it is up: the clock may be
+            // back where it runs by then.
+            const BOOL fMoved = !fSave && ClockMovedFrom(&passes.base, &now);
+            fForSet = fMoved && (!passes.fSetSaved ||
+                                 now.dwTick - passes.dwSetTick >= SET_SNAPSHOT_SPACING_MS);
+            passes.fSetWaiting = fMoved && !fForSet;
+            fSave = fSave || fForSet;
         }
         if (fSave || fStop) {
             // One snapshot per wake: left reset, an event set at the same time as the one that

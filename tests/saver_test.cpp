@@ -204,6 +204,9 @@ TEST_F(SaverStart, ASetIsSavedWhenTheClockIsOffTheLastSnapshotByMoreThanTheMargi
         {"a notification at the reset", {{10000, Act::kSetAtTheReset, -600}}, {10000}},
         {"a resume, then +5 s", {{10000, Act::kSleep, 2700}, {20000, Act::kSet, 5}}, {10000}},
         {"a set every second for a minute", fight, {10000, 70000}},
+        {"a set that waits, undone",
+         {{10000, Act::kSet, 301}, {20000, Act::kSet, -301}, {30000, Act::kSet, 301}},
+         {10000}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
