@@ -164,8 +164,12 @@ bool ReadCtlWords(StepWords& w, Step* s) {
         return w.Fail("status, save, clear or check " + w.After());
     while (!w.AtEnd())
         s->words.push_back(w.Take());
-    const std::string problem = CtlWordsProblem(s->words);
-    return problem.empty() || w.Say("timewardctl: " + problem);
+    // timewardctl quotes the word it refuses: "'stauts': unknown command: ...".
+    std::string problem = CtlWordsProblem(s->words);
+    const size_t quoted = problem.find("': ", 1);
+    if (quoted != std::string::npos)
+        problem.insert(quoted + 3, "timewardctl: ");
+    return problem.empty() || w.Say(problem);
 }
 
 // timewardctl's exit statuses: 0 to 3.

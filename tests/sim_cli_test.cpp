@@ -74,7 +74,7 @@ TEST_F(SimCli, RefusesBadCommandLines) {
     ExpectRefused("--scale -5 boot", "--scale '-5': expected a number");
     ExpectRefused("boot expect line x -1", "'-1': a count cannot be negative");
     ExpectRefused("power-cut after-write 0", "'0': expected a count of value writes from 1");
-    ExpectRefused("boot ctl stauts", "timewardctl: 'stauts': unknown command");
+    ExpectRefused("boot ctl stauts", "'stauts': timewardctl: unknown command");
     ExpectRefused("boot expect ctl-exit 0", "expected a ctl step right before 'expect ctl-exit'");
     ExpectRefused("\"$(printf '\\377')\"", "argument 3: expected UTF-8 text, but the byte 0xFF");
     ExpectRefused("run 5m",
@@ -141,7 +141,7 @@ TEST_F(SimCli, RefusesBadScenarioFilesNamingTheLine) {
         {"boot\nexpect line \"caf\xE9\"\n",
          "bad.tws:2: expected UTF-8 text, but the byte 0xE9 at "
          "column 17"},
-        {"boot\nctl status --jsno\n", "bad.tws:2: timewardctl: '--jsno': status takes nothing"},
+        {"boot\nctl status --jsno\n", "bad.tws:2: '--jsno': timewardctl: status takes nothing"},
         {"boot\nctl status\nrun 1m\nexpect ctl-exit 0\n", "bad.tws:4: expected a ctl step right"},
         {"boot\nctl status\nexpect ctl-exit 4\n", "bad.tws:3: '4': expected an exit status from"},
         {"expect line \"x\"\n", "bad.tws:1: expected the device on or suspended for 'expect line'"},
