@@ -99,15 +99,24 @@ static BOOL ParseSeconds(LPCWSTR pszText, DWORD* pdwSeconds) {
     return TRUE;
 }
 
+// A word is quoted up to this many characters, so that what is wrong with it fits after it.
+static const DWORD QUOTED_CHARS = 40;
+
 // Says what is wrong with pszWord (NULL: nothing to quote), and how the command (NULL: the
 // tool) is used.
 static int Usage(LPCWSTR pszWord, LPCWSTR pszProblem, const CTL_USAGE* pCommand = NULL) {
     TEXT_LINE line;
     LineBegin(&line);
     if (pszWord != NULL) {
+        WCHAR szQuoted[QUOTED_CHARS + 1];
+        DWORD i = 0;
+        for (; pszWord[i] != 0 && i < QUOTED_CHARS; ++i) {
+            szQuoted[i] = pszWord[i];
+        }
+        szQuoted[i] = 0;
         LineAppend(&line, TEXT("'"));
-        LineAppend(&line, pszWord);
-        LineAppend(&line, TEXT("': "));
+        LineAppend(&line, szQuoted);
+        LineAppend(&line, pszWord[i] != 0 ? TEXT("...': ") : TEXT("': "));
     }
     LineAppend(&line, pszProblem);
     PrintError(&line);

@@ -356,7 +356,7 @@ TEST_F(Timewardctl, UsageAndBadArgumentsTouchNothing) {
     // Each bad word is quoted.
     const struct {
         std::vector<std::u16string> args;
-        const char* said;
+        std::string said;
     } bad[] = {{{}, "expected a command"},
                {{u"stat"}, "'stat': unknown command"},
                {{u"check", u"now"}, "'now': check takes nothing but --json"},
@@ -368,7 +368,8 @@ TEST_F(Timewardctl, UsageAndBadArgumentsTouchNothing) {
                {{u"save", u"-t", u"3601"}, "'3601': expected a whole number"},
                {{u"save", u"-t", u"5s"}, "'5s': expected a whole number"},
                {{u"save", u"-t", u"5", u"6"}, "'6': save takes nothing after"},
-               {{u"save", u"5"}, "'5': save takes nothing, or -t SECONDS"}};
+               {{u"save", u"5"}, "'5': save takes nothing, or -t SECONDS"},
+               {{std::u16string(200, u'x')}, "'" + std::string(40, 'x') + "...': unknown command"}};
     for (const auto& b : bad) {
         r = Ctl(b.args);
         EXPECT_EQ(r.status, 2);
