@@ -40,10 +40,10 @@ BOOL ReadValue(void*, LPCWSTR name, DWORD* type, DWORD* size, BOOL* read, DWORD*
 }
 
 // The Device Manager's list, as timewardctl reads it: the registry as it is, not as flushed.
-BOOL DriverRunning(void*) {
+BOOL DriverRunning(void*, BOOL* known) {
     STORE_READER live;
     RegistryStoreReader(&live);
-    return live.pfnDriverRunning(live.pContext);
+    return live.pfnDriverRunning(live.pContext, known);
 }
 
 std::string Text(const TEXT_LINE& line) {
