@@ -603,6 +603,7 @@ TEST(Platform, ModuleLoadedAgainByItsOwnFileNameIsOneMoreReference) {
 
 DWORD WINAPI DropTheModuleAndExit(LPVOID) {
     FreeLibraryAndExitThread(LoadLibraryW(kModule), 9);
+    return 0;  // not reached; Windows CE does not declare the call no-return
 }
 
 TEST(Platform, FreeLibraryAndExitThreadDropsTheThreadsReferenceAndEndsIt) {

@@ -106,11 +106,3 @@ COREDLL_API HANDLE OpenEventW(DWORD, BOOL, LPCWSTR lpName) {
                                                               : ERROR_FILE_NOT_FOUND);
     return nullptr;
 }
-
-COREDLL_API BOOL SetEvent(HANDLE hEvent) {
-    return EventModify(hEvent, EVENT_SET);
-}
-
-COREDLL_API BOOL ResetEvent(HANDLE hEvent) {
-    return EventModify(hEvent, EVENT_RESET);
-}
