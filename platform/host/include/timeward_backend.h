@@ -179,8 +179,10 @@ COREDLL_API BOOL SetSystemTime(const SYSTEMTIME* lpSystemTime);
 COREDLL_API DWORD GetTickCount(void);
 
 // Events, waits and threads.
+// Security attributes must be NULL (ERROR_INVALID_PARAMETER otherwise).
 COREDLL_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
                                 BOOL bInitialState, LPCWSTR lpName);
+// Opens with EVENT_ALL_ACCESS and no inheritance only (ERROR_INVALID_PARAMETER otherwise).
 COREDLL_API HANDLE OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName);
 COREDLL_API BOOL EventModify(HANDLE hEvent, DWORD func);
 // As on Windows CE, no exports of the core library but inline calls of EventModify.
