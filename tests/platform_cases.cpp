@@ -2,9 +2,10 @@
 // written against platform.h alone. Every backend runs them: the simulated core library on the
 // host, and the Win32 backend under Wine. Where Windows CE documents another answer than
 // desktop Win32, the simulation gives CE's, and the case is skipped on the desktop with the
-// reason (docs/developers.md lists them). That reason says when the answer it leaves out is
-// checked against the simulation alone: then what Windows CE does is taken from its
-// documentation, not from a run on a device or under Wine.
+// reason, or, in a table of what Windows CE refuses, the row expects Wine's own answer there
+// (docs/developers.md lists them). The message says when CE's answer is checked against the
+// simulation alone: then what Windows CE does is taken from its documentation, not from a run
+// on a device or under Wine.
 //
 // Each case runs in a process of its own. Waits that must time out wait a few milliseconds:
 // virtual time on the host, real time under Wine. Threads are ordered with events.
