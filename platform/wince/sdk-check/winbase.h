@@ -7,6 +7,7 @@
 
 #include "windef.h"
 
+// Row Constants, but where a row of a call says otherwise.
 #define INFINITE 0xFFFFFFFF
 #define WAIT_OBJECT_0 0x00000000L
 #define WAIT_TIMEOUT 258L
@@ -18,6 +19,7 @@
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1
 
+// Row Base types.
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
     LPVOID lpSecurityDescriptor;
@@ -36,6 +38,7 @@ typedef struct CRITICAL_SECTION {
     DWORD dwContentions;
 } CRITICAL_SECTION, *LPCRITICAL_SECTION;
 
+// Row Base types.
 typedef struct _SYSTEMTIME {
     WORD wYear;
     WORD wMonth;
@@ -77,7 +80,7 @@ VOID WINAPI SetLastError(DWORD dwErrCode);
 VOID WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime);
 BOOL WINAPI SetSystemTime(CONST SYSTEMTIME* lpSystemTime);
 
-// Row Initialize/Enter/Leave/DeleteCriticalSection.
+// Row InitializeCriticalSection.
 VOID WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpcsCriticalSection);
 VOID WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpcsCriticalSection);
 VOID WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpcsCriticalSection);
@@ -88,9 +91,8 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpsa, DWORD cbStack,
                            LPTHREAD_START_ROUTINE lpStartAddr, LPVOID lpvThreadParam,
                            DWORD fdwCreate, LPDWORD lpIDThread);
 
-// Rows LoadLibraryW / FreeLibrary, FreeLibraryAndExitThread (no no-return attribute: a
-// function that ends in it still needs its return), GetModuleFileNameW / GetModuleHandleW,
-// GetProcAddressW, DisableThreadLibraryCalls.
+// Rows LoadLibraryW, FreeLibraryAndExitThread (no no-return attribute: a function that ends in
+// it still needs its return), GetModuleFileNameW, GetProcAddressW.
 HINSTANCE WINAPI LoadLibraryW(LPCWSTR lpLibFileName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 VOID WINAPI FreeLibraryAndExitThread(HMODULE hLibModule, DWORD dwExitCode);

@@ -10,25 +10,27 @@
 #define WINAPIV __cdecl
 // Row RegOpenKeyExW: the registry's calls are APIENTRY, which is WINAPI.
 #define APIENTRY WINAPI
+
+// Row Base types: Windows' own, the desktop's as well.
 #define CONST const
 #define VOID void
-
 #ifndef NULL
 #define NULL 0
 #endif
 #define FALSE 0
 #define TRUE 1
-#define MAX_PATH 260
+#define MAX_PATH 260  // row Constants
 
 #define __TEXT(quote) L##quote
 #define TEXT(quote) __TEXT(quote)
 
+// Row Base types.
 typedef int BOOL;
 typedef unsigned char BYTE;
 typedef unsigned char UCHAR;
 typedef unsigned short WORD;
-typedef unsigned long DWORD;
-typedef long LONG;
+typedef unsigned long DWORD;  // row DWORD, LONG
+typedef long LONG;            // row DWORD, LONG
 typedef unsigned int UINT;
 typedef unsigned long ULONG_PTR;
 typedef wchar_t WCHAR;
@@ -46,19 +48,19 @@ typedef CONST TCHAR* LPCTSTR;
 // convert to it.
 typedef long* LPLONG;
 
-typedef void* HANDLE;
+typedef void* HANDLE;  // row Base types
 // Row HKEY, PHKEY: strict handles, each a type of its own; HINSTANCE too, which is why a
 // DllMain with an HINSTANCE is not winbase.h's DllMain (row DllMain).
 struct HKEY__ {
     int unused;
 };
 typedef struct HKEY__* HKEY;
-typedef HKEY* PHKEY;  // row HKEY, PHKEY
+typedef HKEY* PHKEY;
 struct HINSTANCE__ {
     int unused;
 };
 typedef struct HINSTANCE__* HINSTANCE;
-typedef HINSTANCE HMODULE;
+typedef HINSTANCE HMODULE;  // row Base types
 
 typedef DWORD ACCESS_MASK;
 typedef ACCESS_MASK REGSAM;  // row REGSAM
