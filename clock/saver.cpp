@@ -228,7 +228,7 @@ static HANDLE OpenSaveEvent(void) {
         return hEvent;
     }
     const DWORD dwError = GetLastError();
-    hEvent = OpenEventW(EVENT_ALL_ACCESS, FALSE, SAVE_EVENT_NAME);  // the only access CE opens
+    hEvent = OpenEventW(EVENT_ALL_ACCESS, FALSE, SAVE_EVENT_NAME);  // the one access CE takes
     if (hEvent == NULL) {
         NKDbgPrintfW(TEXT("SaveRTCEvent cannot be opened (error %u): requests by name will not "
                           "be heard\r\n"),
