@@ -48,7 +48,8 @@ static HANDLE g_hWakeEvent = NULL;   // what requests and the stop set; NULL onc
 static SAVER g_saver;                // the thread's; hThread is NULL while there is no thread
 static LONG g_lStopWaiters = 0;      // callers waiting, without the lock, for the thread's end
 static BOOL g_fSavePending = FALSE;  // a request came while a stop was ending an old saver
-static volatile LONG g_lStopRequested = 0;
+// Touched only through the Interlocked calls, which take a plain LONG * on Windows CE 5.0.
+static LONG g_lStopRequested = 0;
 static LONG g_lSaveRequested = 0;  // a request came since the last snapshot
 static LONG g_lResumed = 0;        // a resume came since the last snapshot
 
@@ -329,7 +330,7 @@ static HANDLE OpenSaveEvent(void) {
         return hEvent;
     }
     const DWORD dwError = GetLastError();
-    hEvent = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, SAVE_EVENT_NAME);
+    hEvent = OpenEventW(EVENT_ALL_ACCESS, FALSE, SAVE_EVENT_NAME);  // the one access CE takes
     if (hEvent == NULL) {
         NKDbgPrintfW(TEXT("SaveRTCEvent cannot be opened (error %u): requests by name will not "
                           "be heard\r\n"),

@@ -82,10 +82,13 @@ static BOOL ReadKeyString(HKEY hRoot, LPCWSTR pszKey, LPCWSTR pszName, WCHAR* ps
     return TRUE;
 }
 
-static BOOL RegistryDriverRunning(void*) {
+static BOOL RegistryDriverRunning(void*, BOOL* pfKnown) {
+    // The Device Manager makes the list at every start: without it, nothing here says whether
+    // the driver runs.
     HKEY hActive;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ACTIVE_DRIVERS_PATH, 0, KEY_ALL_ACCESS, &hActive) !=
-        ERROR_SUCCESS) {
+    *pfKnown = RegOpenKeyExW(HKEY_LOCAL_MACHINE, ACTIVE_DRIVERS_PATH, 0, KEY_ALL_ACCESS,
+                             &hActive) == ERROR_SUCCESS;
+    if (!*pfKnown) {
         return FALSE;
     }
     BOOL fRunning = FALSE;
@@ -197,11 +200,23 @@ static void ReadSwitchState(const STORE_READER* pReader, STORE_STATUS* pStatus) 
     pStatus->fRefuses = fRead && pStatus->dwSwitchValue == SWITCH_OFF;
 }
 
+// Whether *pA is later than *pB to the second, field by field (the check ignores milliseconds).
+static BOOL CalendarLater(const SYSTEMTIME* pA, const SYSTEMTIME* pB) {
+    const WORD awA[] = {pA->wYear, pA->wMonth, pA->wDay, pA->wHour, pA->wMinute, pA->wSecond};
+    const WORD awB[] = {pB->wYear, pB->wMonth, pB->wDay, pB->wHour, pB->wMinute, pB->wSecond};
+    for (DWORD i = 0; i < sizeof(awA) / sizeof(awA[0]); ++i) {
+        if (awA[i] != awB[i]) {
+            return awA[i] > awB[i];
+        }
+    }
+    return FALSE;
+}
+
 extern "C" void ReadStoreStatus(const STORE_READER* pReader, const SYSTEMTIME* pstClock,
                                 STORE_STATUS* pStatus) {
     STORE_STATUS status = STORE_STATUS();
     status.fKey = pReader->pfnKeyExists(pReader->pContext);
-    status.fDriverRunning = pReader->pfnDriverRunning(pReader->pContext);
+    status.fDriverRunning = pReader->pfnDriverRunning(pReader->pContext, &status.fDriverKnown);
     status.stClock = *pstClock;
     ReadSnapshotState(pReader, &status);
     ReadSwitchState(pReader, &status);
@@ -223,7 +238,11 @@ extern "C" void ReadStoreStatus(const STORE_READER* pReader, const SYSTEMTIME* p
         } else {
             status.dwNextStart = NEXT_CLOCK_AHEAD;
         }
-        status.fClockLater = dwNowSeconds > dwSavedSeconds;
+        // Which is later by the calendar; the difference of the wrapped counts is the distance
+        // all the same, below 2^32 s (136 years).
+        status.fClockLater = CalendarLater(&stNow, &stSaved);
+        status.fSecondsWrap =
+            status.fClockLater ? dwNowSeconds < dwSavedSeconds : dwSavedSeconds < dwNowSeconds;
         status.dwDistanceSeconds =
             status.fClockLater ? dwNowSeconds - dwSavedSeconds : dwSavedSeconds - dwNowSeconds;
     } else {

@@ -19,8 +19,10 @@ struct STORE_READER {
     STORE_VALUE_READ pfnReadValue;
     // TRUE, with pbData filled, when the value is a REG_BINARY of exactly cbData bytes.
     BOOL (*pfnReadBytes)(void* pContext, LPCWSTR pszName, BYTE* pbData, DWORD cbData);
-    // TRUE when the Device Manager lists the driver as active (Drivers\Active).
-    BOOL (*pfnDriverRunning)(void* pContext);
+    // TRUE when the Device Manager lists the driver as active (Drivers\Active); *pfKnown FALSE
+    // when there is no such list to read (no Device Manager keeps one here), and whether the
+    // driver runs is unknown.
+    BOOL (*pfnDriverRunning)(void* pContext, BOOL* pfKnown);
 };
 
 enum SWITCH_STATE {
@@ -44,6 +46,7 @@ enum NEXT_START {
 struct STORE_STATUS {
     BOOL fKey;
     BOOL fDriverRunning;
+    BOOL fDriverKnown;   // FALSE: no Device Manager's list to read (fDriverRunning is FALSE)
     SYSTEMTIME stClock;  // the clock the next start is judged against
 
     DWORD dwSnapshot;  // SNAPSHOT_STATE of the record in the clock values
@@ -80,7 +83,11 @@ struct STORE_STATUS {
 
     DWORD dwNextStart;        // NEXT_START
     DWORD dwDistanceSeconds;  // a record to use: between it and the clock, either way
-    BOOL fClockLater;         // a record to use: the clock is later than it
+    BOOL fClockLater;         // a record to use: the clock is later than it, by the calendar
+    // A record to use: the 32-bit seconds since 1961 that the start-up check compares wrapped
+    // between the two (after 2097-02-06 06:28:15), so the check sees them the other way round:
+    // with NEXT_RESTORE, the restore sets the clock back.
+    BOOL fSecondsWrap;
 };
 
 extern "C" {

@@ -3,6 +3,9 @@
 
 // CeRunAppAtEvent, as notify.h declares it.
 typedef BOOL (*RUN_APP_AT_EVENT)(WCHAR* pwszAppName, LONG lWhichEvent);
+// The declaration's own type, or this does not compile. Named only inside sizeof, which calls
+// nothing, the call is not imported.
+typedef char RUN_APP_AT_EVENT_IS_DECLARED[sizeof(static_cast<RUN_APP_AT_EVENT>(&CeRunAppAtEvent))];
 
 // What the subsystem opens and sets. Not const: the call takes a writable string.
 static WCHAR g_szTimeChangeTarget[] =

@@ -25,6 +25,18 @@ install(FILES platform/wince/timeward_backend.h platform/wince/Timeward.bib
 install(FILES docs/integrator-guide.md DESTINATION ${kit}/docs COMPONENT kit EXCLUDE_FROM_ALL)
 install(FILES docs/kit-readme.md DESTINATION ${kit} RENAME README.md COMPONENT kit
         EXCLUDE_FROM_ALL)
+# Every file of the kit is text, and gets CRLF line ends as it is packed, for the editors of a
+# Platform Builder workstation (older ones show a file of LF ends as one line); the tree keeps
+# LF. Last of the kit's install rules, so it finds all of the kit's files in place.
+string(CONFIGURE [[
+  file(GLOB_RECURSE kit_files "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/@kit@/*")
+  foreach(kit_file IN LISTS kit_files)
+    file(READ "${kit_file}" kit_text)  # as text, which drops any carriage return
+    string(REPLACE "\n" "\r\n" kit_text "${kit_text}")
+    file(WRITE "${kit_file}" "${kit_text}")
+  endforeach()
+]] kit_crlf @ONLY)
+install(CODE "${kit_crlf}" COMPONENT kit EXCLUDE_FROM_ALL)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Timeward)
@@ -42,7 +54,7 @@ include(CPack)
 # own, in an empty directory.
 if(BUILD_TESTING)
   add_test(NAME kit.archive
-    COMMAND ${CMAKE_COMMAND} -DCPACK=${CMAKE_CPACK_COMMAND} -DSOURCE=${PROJECT_SOURCE_DIR}
+    COMMAND ${CMAKE_COMMAND} -DSOURCE=${PROJECT_SOURCE_DIR}
             -DWORK=${CMAKE_BINARY_DIR}/kit-test
             -DNAME=Timeward-${PROJECT_VERSION}-kit -DTOP=${kit}
             -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE "-DEXPECTED=${TIMEWARD_KIT_COMPILED}"

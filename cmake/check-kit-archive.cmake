@@ -1,9 +1,10 @@
 # Makes the kit archive as the kit preset does, unpacks it into an empty directory and checks the
 # unpacked tree:
-#   cmake -DCPACK=cpack -DSOURCE=. -DWORK=dir -DNAME=Timeward-1.0-kit
+#   cmake -DSOURCE=. -DWORK=dir -DNAME=Timeward-1.0-kit
 #         -DTOP=Timeward -DLICENSE=LICENSE -DEXPECTED=... -DDEF=driver/Timeward.def
 #         -DCHECK=check-kit.cmake -P check-kit-archive.cmake
 # NAME is the archive's name, TOP the one folder it unpacks to, LICENSE the licence it carries.
+cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/unpacked")
 # The kit preset's build, here: it must configure with GoogleTest out of reach and build nothing.
@@ -17,13 +18,14 @@ file(STRINGS "${build}/CMakeCache.txt" gtest REGEX "^GTest_DIR:")
 if(gtest AND NOT gtest MATCHES "NOTFOUND$")
   message(FATAL_ERROR "the kit preset found GoogleTest: ${gtest}")
 endif()
-execute_process(COMMAND ${CPACK} -G ZIP --config ${build}/CPackConfig.cmake -B ${WORK}
+# As the kit build preset makes it: its package target, which runs cpack and must build nothing.
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${build} --target package
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
 file(GLOB_RECURSE built "${build}/*.o" "${build}/*.so" "${build}/*.a")
 if(built)
   message(FATAL_ERROR "making the kit built what it does not hold: ${built}")
 endif()
-set(zip "${WORK}/${NAME}.zip")
+set(zip "${build}/${NAME}.zip")
 if(NOT rc EQUAL 0 OR NOT EXISTS "${zip}")
   message(FATAL_ERROR "cpack made no ${NAME}.zip (${rc}):\n${out}")
 endif()
@@ -61,10 +63,97 @@ foreach(part "`clock/`" "`driver/`" "`ctl/`" "`platform/`" "`docs/`" "**Copy**" 
   endif()
 endforeach()
 file(READ "${LICENSE}" licence)
-file(READ "${kit}/LICENSE" packed_licence)
+file(READ "${kit}/LICENSE" packed_licence)  # as text: without the carriage returns
 if(NOT packed_licence STREQUAL licence)
   message(FATAL_ERROR "${NAME}.zip: its LICENSE is not the project's ${LICENSE}")
 endif()
+
+# Every file is text with CRLF line ends, as a Platform Builder workstation's editors expect.
+# Read as bytes: file(READ) as text drops the carriage returns.
+file(GLOB_RECURSE files RELATIVE "${kit}" "${kit}/*")
+foreach(file IN LISTS files)
+  file(READ "${kit}/${file}" bytes HEX)
+  string(REGEX REPLACE "(..)" " \\1" bytes "${bytes}")
+  string(REPLACE " 0d 0a" "" bare "${bytes}")
+  string(FIND "${bare}" " 0a" lf)
+  if(NOT lf EQUAL -1 OR NOT bytes MATCHES " 0d 0a$")
+    message(FATAL_ERROR "${NAME}.zip: ${file} has a line end other than CRLF")
+  endif()
+endforeach()
+
+# The kit refers to nothing outside itself: every relative link of its text resolves inside it,
+# to a file and, after a #, to a heading of that file.
+function(heading_anchors file out)
+  file(STRINGS "${file}" headings REGEX "^#+ ")
+  set(anchors "")
+  foreach(heading IN LISTS headings)
+    string(REGEX REPLACE "^#+ +" "" heading "${heading}")
+    string(TOLOWER "${heading}" heading)
+    string(REGEX REPLACE "[^a-z0-9 _-]" "" heading "${heading}")
+    string(REPLACE " " "-" heading "${heading}")
+    list(APPEND anchors "${heading}")
+  endforeach()
+  set(${out} "${anchors}" PARENT_SCOPE)
+endfunction()
+file(GLOB_RECURSE texts RELATIVE "${kit}" "${kit}/*.md")
+foreach(text_file IN LISTS texts)
+  file(READ "${kit}/${text_file}" text)
+  # Brackets would bind the elements of a CMake list: a link's "](" becomes a mark of its own.
+  string(REPLACE "](" "<link>(" text "${text}")
+  string(REPLACE "[" "" text "${text}")
+  string(REPLACE "]" "" text "${text}")
+  string(REGEX MATCHALL "<link>\\([^)]+\\)" links "${text}")
+  get_filename_component(from "${kit}/${text_file}" DIRECTORY)
+  foreach(link IN LISTS links)
+    string(REGEX REPLACE "^<link>\\((.*)\\)$" "\\1" target "${link}")
+    if(target MATCHES "^[a-z]+:")
+      continue()  # a web address, not a file of the kit
+    endif()
+    string(FIND "${target}" "#" hash)
+    set(path "${target}")
+    set(anchor "")
+    if(NOT hash EQUAL -1)
+      string(SUBSTRING "${target}" 0 ${hash} path)
+      string(SUBSTRING "${target}" ${hash} -1 anchor)
+    endif()
+    set(to "${kit}/${text_file}")
+    if(NOT path STREQUAL "")
+      get_filename_component(to "${from}/${path}" ABSOLUTE)
+    endif()
+    file(RELATIVE_PATH inside "${kit}" "${to}")
+    if(inside MATCHES "^\\.\\." OR NOT EXISTS "${to}")
+      message(FATAL_ERROR "${NAME}.zip: ${text_file} links ${target}, which is not in the kit")
+    endif()
+    if(anchor)
+      heading_anchors("${to}" anchors)
+      string(SUBSTRING "${anchor}" 1 -1 anchor)
+      if(NOT anchor IN_LIST anchors)
+        message(FATAL_ERROR "${NAME}.zip: ${text_file} links ${target}: no such heading")
+      endif()
+    endif()
+  endforeach()
+endforeach()
+
+# The guide's listing of each folder of the tree names the sources its sources file builds.
+file(READ "${kit}/docs/integrator-guide.md" guide)
+foreach(dir clock driver ctl)
+  if(NOT guide MATCHES "\n${dir}/sources, makefile +[^\n]*\\): ([^\n]*(\n  +[^\n]*)*)")
+    message(FATAL_ERROR "${NAME}.zip: the guide's listing has no ${dir}/sources entry")
+  endif()
+  string(REGEX REPLACE "[;(].*" "" listed "${CMAKE_MATCH_1}")
+  string(REGEX REPLACE "[ \n]+" "" listed "${listed}")
+  string(REPLACE "," ";" listed "${listed}")
+  list(SORT listed)
+  file(READ "${kit}/${dir}/sources" sources)
+  string(REGEX MATCH "SOURCES=[^#]*" sources "${sources}")
+  string(REGEX MATCHALL "[A-Za-z0-9_]+\\.(cpp|rc)" sources "${sources}")
+  list(TRANSFORM sources REPLACE "\\.cpp$" "")
+  list(SORT sources)
+  if(NOT listed STREQUAL sources)
+    message(FATAL_ERROR "${NAME}.zip: the guide lists ${dir}/ as [${listed}], its sources file "
+                        "builds [${sources}]")
+  endif()
+endforeach()
 execute_process(COMMAND ${CMAKE_COMMAND} -DKIT=${kit} "-DEXPECTED=${EXPECTED}"
                         -DDEF=${DEF} -DBIB=platform/wince/Timeward.bib -P ${CHECK}
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)

@@ -77,6 +77,11 @@ static void CheckDriver(const STORE_STATUS* pStatus, CHECK_RESULT* pCheck) {
         LineAppend(pText, TEXT("loaded: listed in the Device Manager's Drivers\\Active"));
         return;
     }
+    if (!pStatus->fDriverKnown) {
+        LineAppend(pText, TEXT("unknown: no Device Manager's list (Drivers\\Active) to read"));
+        Fail(pCheck, TEXT("run the check on the device, whose Device Manager keeps the list"));
+        return;
+    }
     LineAppend(pText, TEXT("not loaded: not in the Device Manager's Drivers\\Active"));
     Fail(pCheck, pStatus->fRefuses
                      ? TEXT("the switch turns it off: see the switch above")
@@ -106,14 +111,14 @@ static void CheckSnapshot(const STORE_STATUS* pBefore, const STORE_STATUS* pAfte
                          : TEXT("the driver's next snapshot replaces it: see the save check"));
         return;
     }
+    // The limit is not said: with the date and any age, the line would pass 80 columns.
     const DWORD dwAge = pAfter->fClockLater ? pAfter->dwDistanceSeconds : 0;
     const DWORD dwLimit = pAfter->dwIntervalSeconds + SNAPSHOT_GRACE_S;
     LineAppendDate(pText, &pAfter->stUse);
     LineAppend(pText, TEXT(", "));
     LineAppendDuration(pText, dwAge);
+    LineAppend(pText, TEXT(" old"));
     if (dwAge <= dwLimit) {
-        LineAppend(pText, TEXT(" old, at most "));
-        LineAppendDuration(pText, dwLimit);
         return;
     }
     // After a long power-off the last snapshot is as old as the time off, until the first of
@@ -122,12 +127,10 @@ static void CheckSnapshot(const STORE_STATUS* pBefore, const STORE_STATUS* pAfte
                                ? pAfter->dwIntervalSeconds
                                : FIRST_SNAPSHOT_MAX_S;
     if (pAfter->fDriverRunning && GetTickCount() / 1000 <= dwFirstS + SNAPSHOT_GRACE_S) {
-        LineAppend(pText, TEXT(" old: not due yet"));
+        LineAppend(pText, TEXT(": not due yet"));
         return;
     }
-    LineAppend(pText, TEXT(" old, over "));
-    LineAppendDuration(pText, dwLimit);
-    Fail(pCheck, TEXT("the saver does not save: see the driver and save checks"));
+    Fail(pCheck, TEXT("over the interval and 1 min: see the driver and save checks"));
 }
 
 // A snapshot asked for through "SaveRTCEvent" arrives, as save waits for it.

@@ -170,7 +170,8 @@ int ClearCommand(void) {
     Print(&line);
     STORE_READER reader;
     RegistryStoreReader(&reader);
-    if (reader.pfnDriverRunning(reader.pContext)) {
+    BOOL fKnown;
+    if (reader.pfnDriverRunning(reader.pContext, &fKnown)) {
         ConsoleWriteW(FALSE, TEXT("note: the driver is running; its next snapshot (within five ")
                                  TEXT("minutes,\n  or on suspend) makes a new one. Restart before ")
                                      TEXT("then to start\n  without one.\n"));

@@ -252,11 +252,12 @@ extern "C" void AppendNextStartText(TEXT_LINE* pLine, const STORE_STATUS* pStatu
             LineAppend(pLine, TEXT("no restore: no snapshot"));
             break;
         case NEXT_RESTORE:
+            // Past the wrap of the driver's seconds, the restore sets the clock back.
             LineAppend(pLine, TEXT("restore to "));
             LineAppendDate(pLine, &pStatus->stUse);
             LineAppend(pLine, TEXT(", "));
             LineAppendDuration(pLine, pStatus->dwDistanceSeconds);
-            LineAppend(pLine, TEXT(" ahead"));
+            LineAppend(pLine, pStatus->fClockLater ? TEXT(" back") : TEXT(" ahead"));
             break;
         case NEXT_WITHIN_MARGIN:
             LineAppend(pLine, TEXT("no restore: the snapshot is "));
@@ -276,6 +277,12 @@ extern "C" void AppendNextStartText(TEXT_LINE* pLine, const STORE_STATUS* pStatu
             AppendFloorDay(pLine, pStatus->dwFloor);
             break;
         default:
+            if (!pStatus->fClockLater) {
+                LineAppend(pLine, TEXT("no restore, though the snapshot is "));
+                LineAppendDuration(pLine, pStatus->dwDistanceSeconds);
+                LineAppend(pLine, TEXT(" ahead"));
+                break;
+            }
             LineAppend(pLine, TEXT("no restore: the clock is "));
             LineAppendDuration(pLine, pStatus->dwDistanceSeconds);
             LineAppend(pLine, TEXT(" ahead of it"));
@@ -381,7 +388,9 @@ extern "C" void WriteStatusLines(const STORE_STATUS* pStatus, LINE_SINK pfnSink,
     }
 
     LineLabel(&line, TEXT("driver"));
-    LineAppend(&line, pStatus->fDriverRunning
+    LineAppend(&line, !pStatus->fDriverKnown
+                          ? TEXT("unknown: no Device Manager's list (Drivers\\Active) to read")
+                      : pStatus->fDriverRunning
                           ? TEXT("running: the Device Manager lists it in Drivers\\Active")
                           : TEXT("not running: not in the Device Manager's Drivers\\Active"));
     pfnSink(pContext, &line);
@@ -422,6 +431,11 @@ extern "C" void WriteStatusLines(const STORE_STATUS* pStatus, LINE_SINK pfnSink,
     LineLabel(&line, TEXT("next start"));
     AppendNextStartText(&line, pStatus);
     pfnSink(pContext, &line);
+    if (pStatus->fSecondsWrap) {
+        LineLabel(&line, TEXT(""));
+        LineAppend(&line, TEXT("the driver's seconds since 1961 wrap after 2097-02-06 06:28:15"));
+        pfnSink(pContext, &line);
+    }
 }
 
 // --- JSON --------------------------------------------------------------------------------------
@@ -542,7 +556,11 @@ extern "C" void WriteStatusJson(const STORE_STATUS* p, LINE_SINK pfnSink, void* 
     JsonOpen(&out, NULL);
     JsonNumber(&out, TEXT("schema"), TRUE, STATUS_JSON_SCHEMA);
     JsonBool(&out, TEXT("key"), p->fKey);
-    JsonBool(&out, TEXT("driver_running"), p->fDriverRunning);
+    if (p->fDriverKnown) {
+        JsonBool(&out, TEXT("driver_running"), p->fDriverRunning);
+    } else {
+        JsonText(&out, TEXT("driver_running"), NULL);
+    }
     JsonDate(&out, TEXT("clock"), TRUE, &p->stClock);
 
     JsonOpen(&out, TEXT("snapshot"));

@@ -14,7 +14,8 @@ typedef char POWER_CAPABILITIES_IS_48_BYTES[sizeof(POWER_CAPABILITIES) == 48 ? 1
 static const POWER_CAPABILITIES POWER_CAPS = {DX_MASK(D0) | DX_MASK(D4), 0, 0, {0, 0, 0, 0, 0},
                                               {0, 0, 0, 0, 0},           0};
 
-static volatile LONG g_lPowerState = D0;
+// Touched only through the Interlocked calls, which take a plain LONG * on Windows CE 5.0.
+static LONG g_lPowerState = D0;
 
 extern "C" void ResetPowerState(void) {
     InterlockedExchange(&g_lPowerState, D0);

@@ -28,7 +28,8 @@ BOOL RTC_IOControl(DWORD hOpenContext, DWORD dwCode, PBYTE pBufIn, DWORD dwLenIn
 void RTC_PowerUp(DWORD hDeviceContext);
 void RTC_PowerDown(DWORD hDeviceContext);
 
-BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved);
+// As the platform declares it: the module's instance handle as a HANDLE.
+BOOL WINAPI DllMain(HANDLE hinstDLL, DWORD fdwReason, LPVOID lpvReserved);
 
 }  // extern "C"
 

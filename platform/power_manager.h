@@ -1,5 +1,7 @@
-// The Windows CE Power Manager's declarations that the driver uses, for backends whose
-// platform headers have none (on Windows CE they come from <pm.h>).
+// The Windows CE Power Manager's declarations that the driver uses, as CE 5.0's pm.h has them,
+// for backends whose platform headers have none (on Windows CE they come from <pm.h>). As pm.h
+// does, it builds the IOCTL_POWER_* codes from winioctl.h's CTL_CODE, FILE_DEVICE_ACPI,
+// METHOD_BUFFERED and FILE_ANY_ACCESS without including it: its includer brings them first.
 #ifndef TIMEWARD_POWER_MANAGER_H
 #define TIMEWARD_POWER_MANAGER_H
 
@@ -25,11 +27,12 @@ typedef struct _POWER_CAPABILITIES {
 
 #define DX_MASK(d) (0x01U << (d))
 
-// Device type FILE_DEVICE_POWER, buffered, any access.
-#define IOCTL_POWER_CAPABILITIES 0x00321000U
-#define IOCTL_POWER_QUERY 0x00321004U
-#define IOCTL_POWER_SET 0x00321008U
-#define IOCTL_POWER_GET 0x0032100CU
+#define FILE_DEVICE_POWER FILE_DEVICE_ACPI
+#define IOCTL_POWER_CAPABILITIES \
+    CTL_CODE(FILE_DEVICE_POWER, 0x400, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_POWER_QUERY CTL_CODE(FILE_DEVICE_POWER, 0x401, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_POWER_SET CTL_CODE(FILE_DEVICE_POWER, 0x402, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_POWER_GET CTL_CODE(FILE_DEVICE_POWER, 0x403, METHOD_BUFFERED, FILE_ANY_ACCESS)
 
 // The class of power-manageable devices, named in a driver's "IClass".
 #define PMCLASS_GENERIC_DEVICE_TEXT "{A32942B7-920C-486b-B0E6-92A702A99B35}"

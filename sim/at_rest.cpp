@@ -9,6 +9,7 @@
 #include "coredll_sim.h"
 #include "date_text.h"
 #include "driver_key.h"
+#include "expect.h"
 #include "status.h"
 #include "verbs.h"
 
@@ -19,6 +20,10 @@ extern "C" int wmain(int argc, WCHAR* argv[]);  // timewardctl's
 namespace tws {
 
 using std::chrono::milliseconds;
+
+// timewardctl's statuses pass through ctl unchanged, and mean what the simulator's do.
+static_assert(kAllHeld == EXIT_DONE && kExpectationFailed == EXIT_NOT_DONE &&
+              kBadInput == EXIT_USAGE && kKeyMissing == EXIT_NO_KEY);
 
 std::string Joined(const std::vector<std::string>& words) {
     std::string out;
@@ -56,6 +61,22 @@ std::optional<int> CtlWordsEnd(const std::vector<std::string>& args) {
     if (rc < 0)
         return std::nullopt;
     return rc;
+}
+
+std::string CtlWordsProblem(const std::vector<std::string>& args) {
+    coredll::console::Capture(true);
+    const int rc = WithCtlWords(args, [](int argc, WCHAR** argv) {
+        CTL_REQUEST request;
+        return ReadCtlCommandLine(argc, argv, &request);
+    });
+    std::string said = coredll::console::Errors();
+    coredll::console::Capture(false);
+    if (rc != EXIT_USAGE)
+        return "";
+    // The first line, without the program's name: the usage follows it.
+    said = said.substr(0, said.find('\n'));
+    const std::string name = "timewardctl: ";
+    return said.rfind(name, 0) == 0 ? said.substr(name.size()) : said;
 }
 
 int PlayAtRest(const Device& device, const Step& s) {
@@ -208,8 +229,10 @@ int AtRest::Status(const Step&) {
 int AtRest::Ctl(const Step& s) {
     int ctl_status = 0;
     Out().Line(clock_, "ctl", "timewardctl " + Joined(s.words));
-    const int rc = RunCtlAtRest(device_, s.words, &ctl_status);
-    Out().Line(clock_, "ctl", "exit status " + std::to_string(ctl_status));
+    const int rc = RunCtlAtRest(device_, s.words, &ctl_status, false);
+    NoteCtlExit(rc == kAllHeld ? std::optional<int>(ctl_status) : std::nullopt);
+    if (rc == kAllHeld)
+        Out().Line(clock_, "ctl", "exit status " + std::to_string(ctl_status));
     return rc;
 }
 
@@ -219,7 +242,16 @@ int AtRest::Expect(const Step& s) {
     return s.verb->check(s, clock_) ? kAllHeld : kExpectationFailed;
 }
 
-int RunCtlAtRest(const Device& device, const std::vector<std::string>& args, int* ctl_status) {
+// The Device Manager's list of active drivers, as a reader at rest finds it: empty, as no driver
+// runs while the device is off. A device another run has on keeps its list in that run, out of
+// reach: there is none to read, and whether its driver runs is unknown.
+void ListDriversAtRest(bool in_use) {
+    if (!in_use)
+        coredll::reg::CreateKey("Drivers\\Active");
+}
+
+int RunCtlAtRest(const Device& device, const std::vector<std::string>& args, int* ctl_status,
+                 bool in_use) {
     std::string error;
     Rtc rtc;
     coredll::Reset();
@@ -229,6 +261,7 @@ int RunCtlAtRest(const Device& device, const std::vector<std::string>& args, int
         return kDeviceFailed;
     }
     coredll::reg::DetachHiveFile();  // written back below, where a failure can be told
+    ListDriversAtRest(in_use);
     coredll::clock::SetWall(rtc.battery_ok ? rtc.time : rtc.reset_to);
     std::fflush(stdout);
     const std::string before = coredll::reg::ExportText(true);
@@ -255,6 +288,7 @@ int ShowStatusAtRest(const Device& device, bool json, bool in_use) {
         Out().Fail(error);
         return kDeviceFailed;
     }
+    ListDriversAtRest(in_use);
     PrintStatus({device, in_use ? kInUse : "off", &rtc, image, wear ? &*wear : nullptr},
                 rtc.battery_ok ? rtc.time : rtc.reset_to, json);
     return kAllHeld;

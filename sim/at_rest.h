@@ -56,9 +56,11 @@ class AtRest {
 int PlayAtRest(const Device& device, const Step& s);
 
 // Runs timewardctl's own code with `args` on the device at rest: its hive, and its real-time
-// clock as the system clock. What timewardctl flushes is written back to the hive. Returns
-// kAllHeld with timewardctl's exit status in *ctl_status, or kDeviceFailed.
-int RunCtlAtRest(const Device& device, const std::vector<std::string>& args, int* ctl_status);
+// clock as the system clock; `in_use`: another run has it on, and whether its driver runs is
+// unknown. What timewardctl flushes is written back to the hive. Returns kAllHeld with
+// timewardctl's exit status in *ctl_status, or kDeviceFailed.
+int RunCtlAtRest(const Device& device, const std::vector<std::string>& args, int* ctl_status,
+                 bool in_use);
 
 // Calls timewardctl's own code with `args`, in this thread. Returns its exit status.
 int CallCtl(const std::vector<std::string>& args);
@@ -67,6 +69,10 @@ int CallCtl(const std::vector<std::string>& args);
 // end there (its help, its version, or what is wrong with them, said on the console), else
 // nothing.
 std::optional<int> CtlWordsEnd(const std::vector<std::string>& args);
+
+// What is wrong with timewardctl's words, in its own words without its name, touching no
+// device and printing nothing; "" when there is nothing wrong (a command, its help, its version).
+std::string CtlWordsProblem(const std::vector<std::string>& args);
 
 // The words with a space between them.
 std::string Joined(const std::vector<std::string>& words);

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,25 +47,15 @@ void FitLine(std::string line, size_t indent, size_t width, std::string* out) {
     *out += line;
 }
 
-// Whether output that is not a terminal is fitted to 80 columns too.
-std::atomic<bool> g_wrap_piped{false};
-
-// The width output is fitted to, or 0 for output left as it is.
-size_t FitWidth() {
-    constexpr size_t kPipedColumns = 80;
-    if (isatty(STDOUT_FILENO))
-        return static_cast<size_t>(Columns());
-    return g_wrap_piped ? kPipedColumns : 0;
+// The width output on `fd` is fitted to, or 0 for output left as it is.
+size_t FitWidth(int fd = STDOUT_FILENO) {
+    return isatty(fd) ? static_cast<size_t>(Columns(fd)) : 0;
 }
 
 }  // namespace
 
-void WrapWhenPiped(bool on) {
-    g_wrap_piped = on;
-}
-
-std::string FitToTerminal(const std::string& text, size_t indent) {
-    const size_t width = FitWidth();
+std::string FitToTerminal(const std::string& text, size_t indent, int fd) {
+    const size_t width = FitWidth(fd);
     if (width == 0)
         return text;
     std::string out;
@@ -113,7 +102,7 @@ void Console::Fail(const std::string& text) {
     std::lock_guard<std::mutex> lock(mu_);
     ClearBar();
     std::fflush(stdout);
-    std::fprintf(stderr, "timeward-sim: %s\n", text.c_str());
+    std::fprintf(stderr, "%s\n", FitToTerminal("timeward-sim: " + text, 2, STDERR_FILENO).c_str());
     DrawBar();
 }
 
@@ -129,10 +118,10 @@ void Console::DrawBar() {
         std::printf("%s", bar_.substr(0, static_cast<size_t>(std::max(0, Columns() - 1))).c_str());
 }
 
-int Columns() {
+int Columns(int fd) {
     constexpr int kDefaultColumns = 80;
     winsize ws{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
+    if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
         return ws.ws_col;
     if (const char* c = std::getenv("COLUMNS"); c && std::atoi(c) > 0)
         return std::atoi(c);

@@ -18,7 +18,7 @@ class Console {
     // Replaces the progress bar (on a terminal only), and takes it away.
     void Bar(const std::string& text);
     void EndBar();
-    // A failure, on standard error.
+    // A failure, on standard error, after the program's name.
     void Fail(const std::string& text);
 
   private:
@@ -29,18 +29,14 @@ class Console {
     std::string bar_;
 };
 
-// The terminal's width in columns (80 when it does not say).
-int Columns();
+// The width in columns of the terminal on `fd` (80 when it does not say).
+int Columns(int fd = 1);
 
-// Where standard output is a terminal, breaks each line of `text` at spaces so that none is
-// wider than the terminal; a line goes on under the column where its text starts (after a
-// run of two spaces, as in a labelled line), or under `indent` when given. Elsewhere `text`
-// as it is, unless WrapWhenPiped asks for 80 columns.
-std::string FitToTerminal(const std::string& text, size_t indent = std::string::npos);
-
-// Fits output that is not a terminal to 80 columns too, as FitToTerminal fits a terminal's: for
-// what people read rather than scripts, the help and the demo. Set before any thread writes.
-void WrapWhenPiped(bool on);
+// Where `fd` (standard output by default) is a terminal, breaks each line of `text` at spaces so
+// that none is wider than the terminal; a line goes on under the column where its text starts
+// (after a run of two spaces, as in a labelled line), or under `indent` when given. Elsewhere
+// `text` as it is: piped, a record is one line, whatever its length.
+std::string FitToTerminal(const std::string& text, size_t indent = std::string::npos, int fd = 1);
 
 // The one console of the process.
 Console& Out();

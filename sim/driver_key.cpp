@@ -49,10 +49,10 @@ BOOL ReadBytes(void*, LPCWSTR name, BYTE* data, DWORD size) {
 }
 
 // The Device Manager's list, as timewardctl reads it: the registry as it is, not as flushed.
-BOOL DriverRunning(void*) {
+BOOL DriverRunning(void*, BOOL* known) {
     STORE_READER live;
     RegistryStoreReader(&live);
-    return live.pfnDriverRunning(live.pContext);
+    return live.pfnDriverRunning(live.pContext, known);
 }
 
 std::string Text(const TEXT_LINE& line) {

@@ -45,7 +45,21 @@ std::string SinceBoot(const Step& s) {
     return text + "\" since the boot";
 }
 
+// Set in the process that played the ctl step, which plays the expectation after it.
+std::optional<int> g_last_ctl_exit;
+
 }  // namespace
+
+void NoteCtlExit(std::optional<int> status) {
+    g_last_ctl_exit = status;
+}
+
+bool ExpectCtlExit(const Step& s, const SYSTEMTIME&) {
+    return Held(g_last_ctl_exit == s.count, s,
+                "timewardctl to exit with " + std::to_string(s.count),
+                g_last_ctl_exit ? std::to_string(*g_last_ctl_exit)
+                                : std::string("no exit: it did not end"));
+}
 
 bool ExpectClock(const Step& s, const SYSTEMTIME& clock) {
     const milliseconds diff = When(clock) - When(*s.date);

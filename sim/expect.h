@@ -4,6 +4,8 @@
 
 #include <timeward_backend.h>
 
+#include <optional>
+
 #include "scenario.h"
 
 namespace tws {
@@ -19,6 +21,12 @@ bool ExpectSnapshot(const Step& s, const SYSTEMTIME& clock);
 bool ExpectSwitch(const Step& s, const SYSTEMTIME& clock);
 bool ExpectLine(const Step& s, const SYSTEMTIME& clock);
 bool ExpectNoLine(const Step& s, const SYSTEMTIME& clock);
+// About the exit status of the ctl step just before it, as noted in this process.
+bool ExpectCtlExit(const Step& s, const SYSTEMTIME& clock);
+
+// The exit status of the last ctl step played in this process; none when it did not end (the
+// power went in it, or it could not start).
+void NoteCtlExit(std::optional<int> status);
 
 }  // namespace tws
 

@@ -26,16 +26,17 @@ namespace {
 
 // The usage up to the steps; every line within 80 columns.
 const char kUsageHead[] = R"(usage: timeward-sim [OPTIONS] COMMAND [OPTIONS]
+       timeward-sim COMMAND --help
 
 A simulated Windows CE device that runs the Timeward driver. The device is a
 directory that keeps its registry hive (hive.reg), its battery-backed real-time
 clock (rtc) and what its OS image leaves out (image) between runs.
 
 Commands:
-  demo                 play the bundled demonstration on a new device, with a
-                       verdict
-  play FILE|NAME       play a scenario file, or a bundled scenario by name (see
-                       below)
+  demo                 play the bundled demonstration on a new device of its
+                       own, with a verdict
+  play FILE|NAME       play a scenario file on the device, or a bundled scenario
+                       by name on a new device of its own (see below)
   status [--json]      show the device at rest and what its next start will do,
                        in the words of timewardctl status; --json: one JSON
                        object. Changes nothing (--fresh and --date are refused)
@@ -44,7 +45,8 @@ Commands:
                        words follow it, so --device comes before it. With the
                        driver running: boot ctl check shutdown
   STEP...              play steps given here, as in a scenario file
-  help                 show this text (also -h, --help)
+  help [COMMAND]       show this text, or a command's (also -h, --help, -? or
+                       /?; after a command or a step: its own)
 
 )";
 
@@ -53,15 +55,19 @@ const char kUsageTail[] = R"(
 Scenario files:
   One step to a line, words separated by spaces; blank lines are skipped;
   '#' starts a comment that runs to the end of the line.
-  "Quoted text" is one word, in which \" is a quote and \\ a backslash. A
-  debug line in expect line and expect no-line is quoted, matched exactly and
-  whole (not as a substring), without the driver's line end.
+  "Quoted text" is one word, in which \" is a quote and \\ a backslash (no
+  other backslash is taken). A debug line in expect line and expect no-line is
+  quoted, matched exactly and whole (not as a substring), without the driver's
+  line end.
   "Since the boot" counts the lines the driver wrote from the last boot step to
   the expectation. The device is off before the first step; each step must fit
   the device's state (no run while it is off). A session that ends with the
-  device on shuts it down in order. UTF-8, with or without a byte-order mark.
-  On the command line, the shell's quotes stand for the file's: the word after
-  expect line is the text.
+  device on shuts it down in order. A failed expectation stops the run there:
+  while the device is on, with a power cut (the hive keeps what was last
+  flushed, the real-time clock the time reached). UTF-8, with or without a
+  byte-order mark. A bundled scenario sets its own clock with a clock step, so
+  it plays the same on any day. On the command line, the shell's quotes stand
+  for the file's: the word after expect line is the text.
 
 Options (before or after the command, but before ctl's words; "--" ends them):
   --device DIR         the device directory (default: $TIMEWARD_DEVICE, else
@@ -76,8 +82,8 @@ Options (before or after the command, but before ctl's words; "--" ends them):
   --instant            no real waiting at all (not with --scale or --realtime)
   --modules DIR        where libTimeward.so is (default: the installed or built
                        one)
-  --keep               demo: keep the demo's device (made under $TMPDIR,
-                       default /tmp)
+  --keep               demo, a bundled scenario: keep its device (made under
+                       $TMPDIR, default /tmp)
   --json               status: one JSON object (see the man page for its
                        fields)
   --version            show the version and where the driver module is loaded
@@ -86,9 +92,60 @@ Options (before or after the command, but before ctl's words; "--" ends them):
 Durations: 250ms, 90s, 5m, 2h, 1d, 1h30m (largest unit first, each once; at
 most 36500d). Dates, all UTC: 2026-12-08, 2026-12-08T09:30:15,
 "2026-12-08 09:30:15.250", optionally ending in Z or " UTC".
-Exit status: 0 all went as expected, 1 an expectation failed, 2 bad input
-(nothing changed), 3 the device failed.
+Piped, each line of output is one record, however long; on a terminal, lines
+are broken to its width, and the time stamps leave out the milliseconds.
 )";
+
+// One meaning each; ctl's are timewardctl's, which mean the same.
+const char kExitStatuses[] = R"(
+Exit status:
+  0  all went as expected (ctl: done)
+  1  an expectation failed, and the run stopped there (ctl: not done, or a
+     check failed)
+  2  bad input, or a device that another run holds: nothing was changed
+  3  ctl: the key HKEY_LOCAL_MACHINE\SOFTWARE\Orvex\Timeward is missing
+  4  the device failed: a file of it cannot be read or written, or the driver
+     module cannot be loaded; the message names which
+Ctrl-C or SIGTERM while the device is on is a power cut at that moment, and
+the program then ends by that signal.
+)";
+
+// The usage of each command but the steps, before the exit statuses.
+const struct {
+    const char* name;
+    const char* text;
+} kCommandUsage[] = {
+    {"demo", R"(usage: timeward-sim [OPTIONS] demo [--keep]
+
+Plays the bundled demonstration on a new device of its own at today's date,
+made under $TMPDIR (default /tmp) and removed at the end unless --keep, or on a
+new directory that --device names (--fresh: made anew), and gives a verdict.
+)"},
+    {"play", R"(usage: timeward-sim [OPTIONS] play FILE|NAME [--keep]
+
+Plays a scenario file on the device (--device, else the default one). A NAME
+without a slash that is no file is a bundled scenario: it plays on a new device
+of its own, made under $TMPDIR (default /tmp) and removed at the end unless
+--keep, or on a new directory that --device names (--fresh: made anew), and
+sets its own clock. timeward-sim --help describes the steps and the format.
+)"},
+    {"status", R"(usage: timeward-sim [OPTIONS] status [--json]
+
+Shows the device at rest and what its next start will do, in the words of
+timewardctl status; --json: one JSON object (the man page gives its fields).
+Changes nothing and takes no lock: a device that another run holds is read as
+that run last stored it, and whether its driver runs is unknown.
+)"},
+    {"ctl", R"(usage: timeward-sim [OPTIONS] ctl status|save|clear|check [ARGS]
+
+Runs timewardctl's own code on the device at rest, with timewardctl's words,
+output and exit statuses (timeward-sim ctl --help: timewardctl's usage): its
+hive, and its real-time clock as the system clock. No driver runs while the
+device is off. status, save and check only read: they take no lock, and a
+device that another run holds is read as it last stored it. clear writes the
+hive. With the driver running: timeward-sim boot ctl check shutdown.
+)"},
+};
 
 // The folders of the bundled scenarios: beside an installed program, else in the source tree.
 std::vector<std::filesystem::path> ScenarioDirs() {
@@ -126,16 +183,40 @@ std::string BundledList() {
     return out;
 }
 
-std::string Usage() {
-    std::string bundled = "\nBundled scenarios (play NAME): " + BundledList() + ".";
-    // Broken at spaces within 80 columns, as the rest.
+// The bundled scenarios, as lines of the usage within 80 columns.
+std::string BundledLine() {
+    std::string bundled = "Bundled scenarios (play NAME): " + BundledList() + ".";
     std::string out;
     while (bundled.size() > 80) {
         const size_t cut = bundled.rfind(' ', 80);
         out += bundled.substr(0, cut) + "\n";
         bundled = "  " + bundled.substr(cut + 1);
     }
-    return kUsageHead + tws::StepsUsage() + kUsageTail + out + bundled + "\n";
+    return out + bundled + "\n";
+}
+
+std::string Usage() {
+    return kUsageHead + tws::StepsUsage() + kUsageTail + "\n" + BundledLine() + kExitStatuses;
+}
+
+// What `words` (a command and what follows it, or steps) ask help for: the command's usage, the
+// usage of the steps they name, or, for anything else, the whole usage.
+std::string UsageOf(const std::vector<std::string>& words) {
+    if (words.empty() || (words[0] == "help" && words.size() == 1))
+        return Usage();
+    if (words[0] == "help")
+        return UsageOf({words.begin() + 1, words.end()});
+    for (const auto& c : kCommandUsage) {
+        if (words[0] == c.name)
+            return c.text + (words[0] == "play" ? BundledLine() : "") + kExitStatuses;
+    }
+    const std::string steps = tws::StepsUsage(words);
+    if (steps.empty())
+        return Usage();
+    return std::string(
+               "usage: timeward-sim [OPTIONS] STEP...\n\nPlays the steps in order, as a "
+               "scenario file does (timeward-sim --help:\nevery step, and the format).\n\n") +
+           steps + kExitStatuses;
 }
 
 // Simulated seconds per real second, as --scale allows.
@@ -143,7 +224,7 @@ constexpr double kLeastScale = 0.01;
 constexpr double kGreatestScale = 1e7;
 
 int BadInput(const std::string& message) {
-    std::fprintf(stderr, "timeward-sim: %s\n", message.c_str());
+    tws::Out().Fail(message);
     return tws::kBadInput;
 }
 
@@ -200,24 +281,34 @@ std::string Explain(const CLI::ParseError& e) {
     return what + " (see --help)";
 }
 
+bool IsHelpWord(std::string_view word) {
+    return word == "-h" || word == "--help" || word == "-?" || word == "/?";
+}
+
 // Reads the command line into *a; returns -1 to go on, else the exit status.
 int ReadCommandLine(int argc, char** argv, Args* a) {
-    // No option starts with a digit: a word like -5m is a negative number, which CLI11 would
-    // take for an option.
-    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-        if (std::strcmp(argv[i], "ctl") == 0)
-            break;  // timewardctl's own words follow
-        if (argv[i][0] == '-' && argv[i][1] >= '0' && argv[i][1] <= '9') {
-            const std::string why = tws::DurationProblem(argv[i]);
-            return BadInput(
-                "'" + std::string(argv[i]) +
-                "': " + (why.rfind("expected", 0) == 0 ? "not an option, nor a step's word" : why));
-        }
+    for (int i = 1; i < argc; ++i) {
+        if (const std::string problem = tws::Utf8Problem(argv[i]); !problem.empty())
+            return BadInput("argument " + std::to_string(i) + ": " + problem);
+    }
+    // A word that asks for help, wherever it stands, but among timewardctl's words (its own) and
+    // as the text of an expected line; the rest is read as it would be without it.
+    std::vector<char*> kept = {argv[0]};
+    bool own = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        own &= word != "--" && word != "ctl";
+        const bool line_text =
+            i >= 3 && std::string_view(argv[i - 2]) == "expect" &&
+            (std::string_view(argv[i - 1]) == "line" || std::string_view(argv[i - 1]) == "no-line");
+        if (own && !line_text && IsHelpWord(word))
+            a->help = true;
+        else
+            kept.push_back(argv[i]);
     }
     CLI::App app{"timeward-sim"};
     const auto last = CLI::MultiOptionPolicy::TakeLast;  // as a later word overrides
     app.set_help_flag();
-    app.add_flag("-h,--help", a->help);
     app.add_flag("--version", a->version);
     app.add_option("--device", a->device)->multi_option_policy(last);
     app.add_flag("--fresh", a->fresh);
@@ -231,8 +322,12 @@ int ReadCommandLine(int argc, char** argv, Args* a) {
     CLI::App* ctl = app.add_subcommand("ctl")->prefix_command();
     app.add_option("words", a->words);
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(kept.size()), kept.data());
     } catch (const CLI::ParseError& e) {
+        if (a->help) {  // what the words mean beyond the help does not matter
+            a->words.clear();
+            return -1;
+        }
         return BadInput(Explain(e));
     }
     // ctl after steps is a step; first, the command.
@@ -321,7 +416,14 @@ int ReadSteps(const std::vector<std::string>& words, std::vector<tws::Step>* ste
     return -1;
 }
 
-// What is left of the demo's device when a signal ends the run: said on standard error.
+// Whether the words play a bundled scenario by name: a name without a slash that is no file.
+bool PlaysBundled(const std::vector<std::string>& words) {
+    std::error_code ec;
+    return words.size() == 2 && words[0] == "play" && !std::filesystem::exists(words[1], ec) &&
+           BundledScenario(words[1]);
+}
+
+// What is left of a device of its own when a signal ends the run: said on standard error.
 char g_left_behind[PATH_MAX + 128];
 
 void SayWhatIsLeft(int sig) {
@@ -331,23 +433,23 @@ void SayWhatIsLeft(int sig) {
     raise(sig);
 }
 
-// A new directory for the demo's device under $TMPDIR (default /tmp), said on standard error
-// if a signal ends the run before the demo removes it.
-std::optional<std::filesystem::path> MakeDemoDir() {
+// A new directory under $TMPDIR (default /tmp) for the device of the demo or of a bundled
+// scenario, named after it, and said on standard error if a signal ends the run before the
+// run removes it.
+std::optional<std::filesystem::path> MakeOwnDir(const std::string& name) {
     const char* tmp = std::getenv("TMPDIR");
-    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/timeward-demo-XXXXXX";
+    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/timeward-" + name + "-XXXXXX";
     if (!mkdtemp(dir.data()))
         return std::nullopt;
     std::snprintf(g_left_behind, sizeof g_left_behind,
-                  "timeward-sim: interrupted; the demo's device is left in %s\n", dir.c_str());
+                  "timeward-sim: interrupted; the device is left in %s\n", dir.c_str());
     for (int sig : {SIGINT, SIGTERM})
         signal(sig, SayWhatIsLeft);
     return dir;
 }
 
-// Says how the demo went, and keeps or removes its device.
-int FinishDemo(int rc, const tws::Runner& runner, tws::Device& device, tws::DeviceLock& lock,
-               bool keep, bool made) {
+// Says how the demo went.
+int DemoVerdict(int rc, const tws::Runner& runner) {
     if (rc == tws::kAllHeld && !runner.restores().empty()) {
         const tws::Restore& r = runner.restores().back();
         std::printf(
@@ -360,55 +462,57 @@ int FinishDemo(int rc, const tws::Runner& runner, tws::Device& device, tws::Devi
                     std::to_string(runner.expectations()) + " expectations held.)",
                 0)
                 .c_str());
-    } else {
-        std::printf("\nverdict: FAIL. The clock was not kept; see the lines above.\n");
-        if (rc == tws::kAllHeld)
-            rc = tws::kExpectationFailed;
+        return rc;
     }
+    std::printf("\nverdict: FAIL. The clock was not kept; see the lines above.\n");
+    return rc == tws::kAllHeld ? tws::kExpectationFailed : rc;
+}
+
+// Keeps or removes a device the run made for itself.
+void FinishOwnDevice(tws::Device& device, tws::DeviceLock& lock, bool keep) {
     const std::string dir = device.dir().string();
     if (keep) {
         std::printf("%s\n",
-                    tws::FitToTerminal("The demo's device is kept in " + dir +
+                    tws::FitToTerminal("The device is kept in " + dir +
                                            " (see: timeward-sim --device " + dir + " status)",
                                        0)
                         .c_str());
-    } else if (made) {
-        std::string error;
-        std::error_code ec;
-        lock.Remove();
-        if (!device.Wipe(&error) || !std::filesystem::remove(dir, ec))
-            std::fprintf(stderr, "timeward-sim: cannot remove %s\n", dir.c_str());
+        return;
     }
-    return rc;
+    std::string error;
+    std::error_code ec;
+    lock.Remove();
+    if (!device.Wipe(&error) || !std::filesystem::remove(dir, ec))
+        tws::Out().Fail("cannot remove " + dir);
 }
 
-// Checks that the device may take the command, and makes a new one where it may.
-int PrepareDevice(const Args& a, const std::string& command, tws::Device& device,
-                  tws::DeviceLock& lock, std::optional<SYSTEMTIME> date) {
+// Checks that the device may take the command, and makes a new one where it may; `own`: the
+// command wants a new device of its own.
+int PrepareDevice(const Args& a, bool own, tws::Device& device, tws::DeviceLock& lock,
+                  std::optional<SYSTEMTIME> date) {
     std::string error;
     if (int rc = lock.Take(device.dir(), &error); rc != tws::kAllHeld) {
-        std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
+        tws::Out().Fail(error);
         return rc;
     }
     const std::string dir = device.dir().string();
-    if (command == "demo" && !a.fresh && device.Exists())
-        return BadInput("demo: " + dir +
-                        " holds a device already; name a new directory or add "
-                        "--fresh");
+    if (own && !a.fresh && device.Exists())
+        return BadInput(a.words[0] + ": " + dir +
+                        " holds a device already; name a new directory or add --fresh");
     if (!a.fresh && device.Exists() && date) {
         return BadInput("--date: " + dir +
                         " holds a device already, with a clock of its own; set it with the step "
                         "'clock DATE', or add --fresh to start anew");
     }
     if (int rc = a.fresh ? tws::kAllHeld : device.Check(&error); rc != tws::kAllHeld) {
-        std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
+        tws::Out().Fail(error);
         return rc;
     }
     // Everything is checked: from here on the device changes.
     const SYSTEMTIME start = date.value_or(tws::NowUtc());
     bool created = false;
     if ((a.fresh && !device.Wipe(&error)) || !device.Create(start, &created, &error)) {
-        std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
+        tws::Out().Fail(error);
         return tws::kDeviceFailed;
     }
     if (created) {
@@ -422,9 +526,9 @@ int PrepareDevice(const Args& a, const std::string& command, tws::Device& device
 }
 
 // timewardctl on the device at rest: its exit status, unless the device failed.
-int CtlAtRest(const tws::Device& device, const std::vector<std::string>& args) {
+int CtlAtRest(const tws::Device& device, const std::vector<std::string>& args, bool in_use) {
     int ctl_status = 0;
-    const int rc = tws::RunCtlAtRest(device, args, &ctl_status);
+    const int rc = tws::RunCtlAtRest(device, args, &ctl_status, in_use);
     return rc == tws::kAllHeld ? ctl_status : rc;
 }
 
@@ -441,25 +545,31 @@ int ExistingDevice(const Args& a, const tws::Device& device, const std::string& 
     }
     std::string error;
     if (int rc = device.Check(&error); rc != tws::kAllHeld) {
-        std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
+        tws::Out().Fail(error);
         return rc;
     }
     return -1;
 }
 
-// status and ctl status only read: no lock, no device made, nothing changed. A device that
-// another run has on is read as that run last stored it, and said so.
-int ShowAtRest(const Args& a, const tws::Device& device) {
+// status and ctl's reads (status, save, check) take no lock, make no device and change nothing.
+// A device that another run has on is read as that run last stored it, and said so.
+int ReadAtRest(const Args& a, const tws::Device& device) {
     const std::optional<long> holder = tws::DeviceLock::Holder(device.dir());
     if (holder) {
-        std::fprintf(stderr,
-                     "timeward-sim: %s is in use by another run%s: what follows is its hive as "
-                     "last flushed and its clock as last stored\n",
-                     device.dir().c_str(),
-                     *holder ? (" (pid " + std::to_string(*holder) + ")").c_str() : "");
+        tws::Out().Fail(device.dir().string() + " is in use by another run" +
+                        (*holder ? " (pid " + std::to_string(*holder) + ")" : "") +
+                        ": what follows is its hive as last flushed and its clock as last stored");
     }
-    return a.ctl ? CtlAtRest(device, *a.ctl)
-                 : tws::ShowStatusAtRest(device, a.json, holder.has_value());
+    if (!a.ctl)
+        return tws::ShowStatusAtRest(device, a.json, holder.has_value());
+    const int rc = CtlAtRest(device, *a.ctl, holder.has_value());
+    if (a.ctl->front() == "check" && !holder) {
+        tws::Out().Fail(
+            "the device is off, so no driver runs; to check it on: timeward-sim "
+            "--device " +
+            device.dir().string() + " boot ctl check shutdown");
+    }
+    return rc;
 }
 
 // timewardctl's words after ctl: an option of timeward-sim among them is refused with where it
@@ -480,10 +590,11 @@ int ReadCtlWords(const std::vector<std::string>& words) {
     return tws::CtlWordsEnd(words).value_or(-1);
 }
 
-int Run(const Args& a, const std::filesystem::path& dir, bool made) {
+int Run(const Args& a, const std::filesystem::path& dir, bool own, bool made) {
     tws::Device device(dir);
     const std::string command = a.ctl ? "ctl " + a.ctl->front() : a.words[0];
-    const bool reads = command == "status" || command == "ctl status";
+    // Only ctl clear writes; the rest of ctl only reads, as status does.
+    const bool reads = command == "status" || (a.ctl && command != "ctl clear");
     if (command == "status" && a.words.size() > 1)
         return BadInput("'" + a.words[1] + "': status takes nothing after it but --json");
     if (a.ctl || reads) {
@@ -491,22 +602,15 @@ int Run(const Args& a, const std::filesystem::path& dir, bool made) {
             return rc;
     }
     if (reads)
-        return ShowAtRest(a, device);
+        return ReadAtRest(a, device);
     if (a.ctl) {
-        // save, clear and check act on the device: one run at a time.
         std::string error;
         tws::DeviceLock lock;
         if (int rc = lock.Take(device.dir(), &error); rc != tws::kAllHeld) {
-            std::fprintf(stderr, "timeward-sim: %s\n", error.c_str());
+            tws::Out().Fail(error);
             return rc;
         }
-        const int rc = CtlAtRest(device, *a.ctl);
-        if (command == "ctl check")
-            std::fprintf(stderr,
-                         "timeward-sim: the device is off, so no driver runs; to check it on: "
-                         "timeward-sim --device %s boot ctl check shutdown\n",
-                         device.dir().c_str());
-        return rc;
+        return CtlAtRest(device, *a.ctl, false);
     }
     std::optional<SYSTEMTIME> date;
     if (a.date) {
@@ -519,7 +623,7 @@ int Run(const Args& a, const std::filesystem::path& dir, bool made) {
     if (int rc = ReadSteps(a.words, &steps); rc >= 0)
         return rc;
     tws::DeviceLock lock;
-    if (int rc = PrepareDevice(a, command, device, lock, date); rc >= 0)
+    if (int rc = PrepareDevice(a, own, device, lock, date); rc >= 0)
         return rc;
     tws::Runner runner(device, a.options);
     int rc = runner.Play(steps);
@@ -527,7 +631,11 @@ int Run(const Args& a, const std::filesystem::path& dir, bool made) {
         std::printf("timeward-sim: %s played: %zu steps, %d expectations held\n",
                     a.words[1].c_str(), steps.size(), runner.expectations());
     }
-    return command == "demo" ? FinishDemo(rc, runner, device, lock, a.keep, made) : rc;
+    if (command == "demo")
+        rc = DemoVerdict(rc, runner);
+    if (made || (own && a.keep))
+        FinishOwnDevice(device, lock, a.keep);
+    return rc;
 }
 
 }  // namespace
@@ -540,8 +648,10 @@ int main(int argc, char** argv) {
     if (int rc = ReadCommandLine(argc, argv, &a); rc >= 0)
         return rc;
     if (a.help || (!a.ctl && !a.words.empty() && a.words[0] == "help")) {
-        tws::WrapWhenPiped(true);
-        std::fputs(tws::FitToTerminal(Usage()).c_str(), stdout);
+        std::vector<std::string> words = a.words;
+        if (a.ctl)
+            words = {"ctl"};
+        std::fputs(tws::FitToTerminal(UsageOf(words)).c_str(), stdout);
         return 0;
     }
     if (a.version) {
@@ -550,14 +660,16 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!a.ctl && a.words.empty()) {
-        std::fputs(Usage().c_str(), stderr);
+        std::fputs(tws::FitToTerminal(Usage(), std::string::npos, STDERR_FILENO).c_str(), stderr);
         return tws::kBadInput;
     }
     a.options.progress = !a.options.instant && isatty(STDOUT_FILENO);
-    const bool demo = !a.ctl && a.words[0] == "demo";
-    tws::WrapWhenPiped(demo);
-    if (a.keep && !demo)
-        return BadInput("--keep: only for demo, whose device is otherwise removed");
+    // The demo and a bundled scenario get a device of their own, unless one is named; a named
+    // one must be new.
+    const bool own = !a.ctl && (a.words[0] == "demo" || PlaysBundled(a.words));
+    if (a.keep && !own)
+        return BadInput(
+            "--keep: only for demo and a bundled scenario, whose device is otherwise removed");
     if (a.json && (a.ctl || a.words[0] != "status"))
         return BadInput("--json: only for status (ctl status takes its own --json after it)");
     if (a.ctl) {
@@ -565,18 +677,22 @@ int main(int argc, char** argv) {
             return rc;
     }
 
-    // The demo gets a device of its own, unless one is named; a named one must be new.
     std::optional<std::filesystem::path> dir;
     if (!a.device.empty())
         dir = a.device;
-    else if (!demo)
+    else if (!own)
         dir = DefaultDevice();
-    else if (!(dir = MakeDemoDir()))
-        return BadInput("demo: cannot make a device directory under $TMPDIR or /tmp");
+    else if (!(dir = MakeOwnDir(a.words[0] == "demo" ? "demo" : a.words[1])))
+        return BadInput(a.words[0] + ": cannot make a device directory under $TMPDIR or /tmp");
     if (!dir) {
         return BadInput(
             "no device directory: HOME is not set and the user has no home directory; name one "
             "with --device DIR or TIMEWARD_DEVICE");
     }
-    return Run(a, *dir, demo && a.device.empty());
+    std::error_code ec;
+    if (std::filesystem::exists(*dir, ec) && !std::filesystem::is_directory(*dir, ec)) {
+        return BadInput("'" + dir->string() +
+                        "': a file, not a device directory; a device is a directory of its files");
+    }
+    return Run(a, *dir, own, own && a.device.empty());
 }

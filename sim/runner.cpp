@@ -16,6 +16,7 @@
 
 #include "at_rest.h"
 #include "console.h"
+#include "expect.h"
 #include "verbs.h"
 
 namespace tws {
@@ -177,6 +178,8 @@ int Runner::PlayOn(const std::vector<Step>& steps, size_t first, size_t last) {
     sigprocmask(SIG_UNBLOCK, &stops, nullptr);
     if (std::optional<Restore> restore = ReadRestoreReport(end.report))
         restores_.push_back(*restore);
+    // What the session's ctl steps ended with stayed in its process.
+    NoteCtlExit(std::nullopt);
     const std::optional<size_t> cut = ReadCutReport(end.report);
     for (size_t k = first; k <= (cut ? *cut : last); ++k)
         expectations_ += steps[k].verb->IsExpectation();

@@ -1,6 +1,8 @@
 // Reads the steps of a scenario from a file's lines or from the command line's words.
 #include "scenario.h"
 
+#include <cstdio>
+
 #include "verbs.h"
 
 namespace tws {
@@ -25,8 +27,18 @@ bool Tokenize(std::string_view line, std::vector<Word>* words, std::string* why)
                     closed = true;
                     break;
                 }
-                if (d == '\\' && i < line.size())
+                if (d == '\\' && i < line.size()) {
                     d = line[i++];
+                    if (d != '"' && d != '\\') {
+                        // The whole character after it, however many bytes it takes.
+                        size_t end = i;
+                        while (end < line.size() && (line[end] & 0xC0) == 0x80)
+                            ++end;
+                        *why = "\\\" or \\\\ after a backslash in quoted text, not '\\" +
+                               std::string(line.substr(i - 1, end - i + 1)) + "'";
+                        return false;
+                    }
+                }
                 word.push_back(d);
             }
             if (!closed) {
@@ -46,6 +58,37 @@ bool Tokenize(std::string_view line, std::vector<Word>* words, std::string* why)
 }
 
 }  // namespace
+
+std::string Utf8Problem(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        // The length of the sequence the lead byte begins, and the least code point it may
+        // stand for (shorter forms are overlong).
+        const size_t n = c < 0x80             ? 1
+                         : (c & 0xE0) == 0xC0 ? 2
+                         : (c & 0xF0) == 0xE0 ? 3
+                         : (c & 0xF8) == 0xF0 ? 4
+                                              : 0;
+        char32_t cp = n == 1 ? c : n == 2 ? c & 0x1F : n == 3 ? c & 0x0F : c & 0x07;
+        bool ok = n != 0 && i + n <= text.size();
+        for (size_t k = 1; ok && k < n; ++k) {
+            const unsigned char d = static_cast<unsigned char>(text[i + k]);
+            ok = (d & 0xC0) == 0x80;
+            cp = (cp << 6) | (d & 0x3F);
+        }
+        static const char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        ok = ok && cp >= kLeast[n] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+        if (!ok) {
+            char byte[8];
+            std::snprintf(byte, sizeof byte, "0x%02X", c);
+            return "expected UTF-8 text, but the byte " + std::string(byte) + " at column " +
+                   std::to_string(i + 1) + " begins no UTF-8 character";
+        }
+        i += n;
+    }
+    return "";
+}
 
 bool ParseScenario(std::string_view text, std::string_view file_name, std::vector<Step>* steps,
                    std::string* error) {
@@ -75,6 +118,8 @@ bool ParseScenario(std::string_view text, std::string_view file_name, std::vecto
         p.At(std::string(file_name) + ":" + std::to_string(++line));
         if (l.find('\0') != std::string_view::npos)
             return p.Fail("text, not a NUL byte");
+        if (const std::string problem = Utf8Problem(l); !problem.empty())
+            return p.Say(problem);
         std::vector<Word> words;
         std::string why;
         if (!Tokenize(l, &words, &why))

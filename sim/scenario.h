@@ -36,6 +36,9 @@ bool ParseScenario(std::string_view text, std::string_view file_name, std::vecto
 bool ParseCommandLine(const std::vector<std::string>& args, std::vector<Step>* steps,
                       std::string* error);
 
+// Why `text` is not UTF-8, naming the first byte that is not and its column; "" when it is.
+std::string Utf8Problem(std::string_view text);
+
 }  // namespace tws
 
 #endif  // TIMEWARD_SIM_SCENARIO_H

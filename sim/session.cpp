@@ -19,6 +19,7 @@
 #include "date_text.h"
 #include "devmgr.h"
 #include "driver_key.h"
+#include "expect.h"
 #include "saver.h"
 #include "status.h"
 #include "support/calendar.h"
@@ -210,6 +211,7 @@ std::optional<int> Session::Ctl(const Step& s) {
     if (thread)
         CloseHandle(thread);
     coredll::clock::Settle();
+    NoteCtlExit(thread ? std::optional<int>(call.status) : std::nullopt);
     Out().Line(coredll::clock::Now(), "ctl",
                thread ? "exit status " + std::to_string(call.status)
                       : std::string("cannot start timewardctl"));
@@ -355,9 +357,11 @@ void Session::StartDrivers() {
         char line[64];
         const int n = std::snprintf(line, sizeof line, kRestoreLine, MsOf(start_), MsOf(after));
         (void)!write(report_fd_, line, static_cast<size_t>(n));
+        // Back, where the driver's seconds since 1961 wrapped between the two (after 2097).
         Out().Line(after, "boot",
-                   "the clock was set forward from " + FormatDate(start_) + " to " +
-                       FormatDate(after, true));
+                   std::string("the clock was set ") +
+                       (MsOf(after) > MsOf(start_) ? "forward" : "back") + " from " +
+                       FormatDate(start_) + " to " + FormatDate(after, true));
     }
 }
 

@@ -38,7 +38,7 @@ void AddModel(const STORE_STATUS& s, Json* out) {
     const bool used = s.dwUse != USE_NONE;
     Json& j = *out;
     j["key"] = s.fKey != FALSE;
-    j["driver_running"] = s.fDriverRunning != FALSE;
+    j["driver_running"] = s.fDriverKnown ? Json(s.fDriverRunning != FALSE) : Json(nullptr);
     j["clock"] = IsoDate(s.stClock);
     j["snapshot"] = {
         {"state", Text(SnapshotStateName(s.dwSnapshot))},
@@ -82,8 +82,7 @@ std::vector<std::string> Registrations() {
 
 void PrintStatus(const DeviceState& d, const SYSTEMTIME& clock, bool json) {
     const STORE_STATUS s = ReadStatus(clock);
-    // Another run has the device on: its hive is read as last flushed, and whether its driver
-    // runs cannot be seen from here.
+    // Another run has the device on: its hive is read as last flushed.
     const bool in_use = std::string(d.power) == kInUse;
     if (json) {
         Json j;
@@ -98,8 +97,6 @@ void PrintStatus(const DeviceState& d, const SYSTEMTIME& clock, bool json) {
                    : Json(nullptr);
         j["notification_store"] = Registrations();
         AddModel(s, &j);
-        if (in_use)
-            j["driver_running"] = nullptr;
         std::puts(j.dump(2).c_str());
         return;
     }
@@ -125,12 +122,8 @@ void PrintStatus(const DeviceState& d, const SYSTEMTIME& clock, bool json) {
         lines.push_back(Labelled("notify", "the notification store holds no registration"));
     for (const std::string& r : registrations)
         lines.push_back(Labelled("notify", "registered: " + r));
-    const std::string driver = Labelled("driver", "");
-    for (const std::string& line : StatusLines(s)) {
-        lines.push_back(in_use && line.rfind(driver, 0) == 0
-                            ? driver + "unknown: it runs in the other run, if anywhere"
-                            : line);
-    }
+    for (const std::string& line : StatusLines(s))
+        lines.push_back(line);
     for (const std::string& line : lines)
         std::printf("%s\n", FitToTerminal(line).c_str());
 }

@@ -25,9 +25,14 @@ class StepWords {
     std::string After() const {
         return std::string("after ") + verb_.name;
     }
-    // Fails blaming the next word, or the last when there is none.
+    // Fails naming the next word, or blaming the last when there is none.
     bool Fail(const std::string& expected) {
-        return parser_->FailAt(w_[std::min(i_, w_.size() - 1)], expected);
+        if (AtEnd())
+            return parser_->FailAt(w_.back(), expected);
+        return parser_->Refuse(w_[i_], "expected " + expected);
+    }
+    bool Say(const std::string& text) {
+        return parser_->Say(text);
     }
     bool AtEnd() const {
         return i_ >= w_.size();
@@ -100,21 +105,27 @@ class StepWords {
         *text = w_[i_++].text + "\r\n";
         return true;
     }
-    // A count of up to six digits.
-    bool Count(int* count, const std::string& expected = "a count after the line, like 3") {
+    // A count of up to six digits, from `least` to `most`; `noun` names it when it is negative.
+    bool Count(int* count, const std::string& expected, const char* noun = "a count", int least = 0,
+               int most = kMostCount) {
         const std::string word = AtEnd() ? "" : w_[i_].text;
-        unsigned n = 0;
         const char* end = word.data() + word.size();
+        int n = 0;
         auto [stop, ec] = std::from_chars(word.data(), end, n);
+        if (ec == std::errc() && stop == end && n < 0)
+            return parser_->Refuse(w_[i_], std::string(noun) + " cannot be negative");
         if (word.empty() || word.size() > kMostCountDigits || ec != std::errc() || stop != end)
             return Fail(expected);
-        *count = static_cast<int>(n);
+        if (n < least || n > most)
+            return parser_->Refuse(w_[i_], "expected " + expected);
+        *count = n;
         ++i_;
         return true;
     }
 
   private:
     static constexpr size_t kMostCountDigits = 6;
+    static constexpr int kMostCount = 999999;
 
     const Verb& verb_;
     const std::vector<Word>& w_;
@@ -146,13 +157,24 @@ bool ReadOnOff(StepWords& w, Step* s) {
     return w.OnOff(&s->on);
 }
 
-// timewardctl's own words, whatever they are: it says what is wrong with them.
+// timewardctl's own words, read as it reads them, so that a scenario it would refuse is
+// refused before anything runs.
 bool ReadCtlWords(StepWords& w, Step* s) {
     if (w.AtEnd())
-        return w.Fail("status, save or clear " + w.After());
+        return w.Fail("status, save, clear or check " + w.After());
     while (!w.AtEnd())
         s->words.push_back(w.Take());
-    return true;
+    // timewardctl quotes the word it refuses: "'stauts': unknown command: ...".
+    std::string problem = CtlWordsProblem(s->words);
+    const size_t quoted = problem.find("': ", 1);
+    if (quoted != std::string::npos)
+        problem.insert(quoted + 3, "timewardctl: ");
+    return problem.empty() || w.Say(problem);
+}
+
+// timewardctl's exit statuses: 0 to 3.
+bool ReadCtlExit(StepWords& w, Step* s) {
+    return w.Count(&s->count, "an exit status from 0 to 3 " + w.After(), "an exit status", 0, 3);
 }
 
 bool ReadClock(StepWords& w, Step* s) {
@@ -162,7 +184,7 @@ bool ReadClock(StepWords& w, Step* s) {
 }
 
 bool ReadLineAndCount(StepWords& w, Step* s) {
-    return w.Line(&s->text) && (w.AtEnd() || w.Count(&s->count));
+    return w.Line(&s->text) && (w.AtEnd() || w.Count(&s->count, "a count after the line, like 3"));
 }
 
 bool ReadLine(StepWords& w, Step* s) {
@@ -176,12 +198,13 @@ bool ReadFlushing(StepWords& w, Step* s) {
 
 // Seconds, or "default" (count -1): the value is removed.
 bool ReadInterval(StepWords& w, Step* s) {
-    return w.Take("default") || w.Count(&s->count, "seconds or 'default' " + w.After());
+    return w.Take("default") ||
+           w.Count(&s->count, "seconds or 'default' " + w.After(), "an interval");
 }
 
 bool ReadWriteCount(StepWords& w, Step* s) {
-    const std::string expected = "a count of value writes from 1, like 5, " + w.After();
-    return w.Count(&s->count, expected) && (s->count > 0 || w.Fail(expected));
+    return w.Count(&s->count, "a count of value writes from 1, like 5, " + w.After(),
+                   "a count of value writes", 1);
 }
 
 bool ReadSnapshot(StepWords& w, Step* s) {
@@ -355,6 +378,16 @@ constexpr Verb kVerbs[] = {
      .on = &Session::Expect,
      .at_rest = &AtRest::Expect,
      .check = ExpectSwitch},
+    {.name = "expect ctl-exit",
+     .words = "N",
+     .help = "the ctl step right before it ended with timewardctl's exit status N (0 done, 1 "
+             "not done, 2 bad arguments, 3 no key)",
+     .allowed = kPowerOff | kPowerOn,
+     .parse = ReadCtlExit,
+     .on = &Session::Expect,
+     .at_rest = &AtRest::Expect,
+     .check = ExpectCtlExit,
+     .follows = "ctl"},
 };
 
 // --- Names of one word or more -------------------------------------------------------------------
@@ -498,6 +531,11 @@ bool StepParser::Refuse(const Word& word, const std::string& why) {
     return false;
 }
 
+bool StepParser::Say(const std::string& text) {
+    *error_ = where_ + ": " + text;
+    return false;
+}
+
 bool StepParser::NeedPower(const Verb& verb) {
     if (verb.allowed & power_)
         return true;
@@ -526,10 +564,11 @@ bool StepParser::Parse(const std::vector<Word>& words, std::vector<Step>* steps)
         std::string name;
         for (size_t k = 0; k < known; ++k)
             name += (k == 0 ? "" : " ") + words[k].text;
-        return FailAt(words[std::min(known, words.size() - 1)], next + " after " + name);
+        if (known < words.size())
+            return Refuse(words[known], "expected " + next + " after " + name);
+        return FailAt(words.back(), next + " after " + name);
     }
-    if (!NeedPower(*verb))
-        return false;
+    // The step's own words first: a bad value is named wherever the step stands.
     Step s;
     s.where = where_;
     s.verb = verb;
@@ -538,6 +577,12 @@ bool StepParser::Parse(const std::vector<Word>& words, std::vector<Step>* steps)
         return false;
     if (!w.AtEnd())
         return w.Fail("nothing more after " + w.Form() + LikelyStep(w.Next()));
+    if (verb->follows &&
+        (steps->empty() || std::string_view(steps->back().verb->name) != verb->follows)) {
+        return Fail("a " + std::string(verb->follows) + " step right before '" + verb->name + "'");
+    }
+    if (!NeedPower(*verb))
+        return false;
     steps->push_back(s);
     if (verb->after)
         power_ = static_cast<PowerState>(verb->after);
@@ -566,21 +611,25 @@ Argument ArgumentAfter(const std::vector<Word>& words, std::string_view argument
     return IsVerb(argument) ? Argument::kNextStep : Argument::kWord;
 }
 
-std::string StepsUsage() {
-    std::string out = "Steps:\n";
+std::string StepsUsage(const std::vector<std::string>& named) {
+    std::string out;
     std::string forms;
+    bool wanted = named.empty();
     for (const Verb& v : kVerbs) {
         if (!forms.empty())
             forms += ", ";
         forms += v.name;
         if (*v.words)
             forms += std::string(" ") + v.words;
+        wanted |= std::find(named.begin(), named.end(), NameWord(v, 0)) != named.end();
         if (v.help) {
-            out += UsageEntry(forms, v.help);
+            if (wanted)
+                out += UsageEntry(forms, v.help);
             forms.clear();
+            wanted = named.empty();
         }
     }
-    return out;
+    return out.empty() ? "" : "Steps:\n" + out;
 }
 
 }  // namespace tws

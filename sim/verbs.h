@@ -42,6 +42,8 @@ struct Verb {
     // the device is on and the real-time clock while it is off, and says a failure on the
     // console.
     bool (*check)(const Step& s, const SYSTEMTIME& clock) = nullptr;
+    // The step it must come right after, when it is about that step's outcome.
+    const char* follows = nullptr;
 
     // The step that turns the device on starts a session in a process of its own; the steps
     // that take its power away end it.
@@ -86,6 +88,8 @@ class StepParser {
     bool FailAt(const Word& word, const std::string& expected);
     // Fails saying why `word` will not do, with the word quoted.
     bool Refuse(const Word& word, const std::string& why);
+    // Fails with `text` after where the step stands.
+    bool Say(const std::string& text);
 
   private:
     // Fails unless the device is in one of the states the step `verb` may come in.
@@ -101,8 +105,9 @@ class StepParser {
 enum class Argument { kWord, kQuotedWord, kNextStep };
 Argument ArgumentAfter(const std::vector<Word>& words, std::string_view argument);
 
-// The usage's list of steps: a line or more for each, its words and what it does.
-std::string StepsUsage();
+// The usage's list of steps: a line or more for each, its words and what it does; of every
+// step, or of those whose name starts with one of `named` (and "" when none does).
+std::string StepsUsage(const std::vector<std::string>& named = {});
 
 }  // namespace tws
 

@@ -127,6 +127,7 @@ TEST_F(Timewardctl, TheModelForeseesTheStartUpCheckForEveryStore) {
         ReadStoreStatus(&reader, &now, &s);
         coredll::threads::FailEventCreation(false);
         EXPECT_FALSE(s.fDriverRunning);
+        EXPECT_FALSE(s.fDriverKnown);  // no Device Manager keeps a list here
         EXPECT_EQ(s.fKey != FALSE, row.key);
         EXPECT_EQ(s.dwSnapshot, row.snapshot);
         EXPECT_EQ(s.pszBadValue ? support::Utf8(s.pszBadValue) : "",
@@ -345,9 +346,51 @@ TEST_F(Timewardctl, CheckNamesWhatTheDeviceLacks) {
     }
 }
 
+// One table of exit statuses for every command, each status one meaning, as the usage gives it.
+TEST_F(Timewardctl, EachExitStatusHasOneMeaning) {
+    const struct {
+        const char* name;
+        bool key, driver;
+        std::vector<std::u16string> args;
+        int status;
+    } rows[] = {
+        {"status", true, false, {u"status"}, 0},
+        {"save, the driver running", true, true, {u"save"}, 0},
+        {"clear", true, false, {u"clear"}, 0},
+        {"help after a command", false, false, {u"save", u"-?"}, 0},
+        {"save, no driver", true, false, {u"save", u"-t", u"1"}, 1},
+        {"check, no driver", true, false, {u"check"}, 1},
+        {"bad arguments", true, true, {u"save", u"-t", u"-1"}, 2},
+        {"status, no key", false, false, {u"status"}, 3},
+        {"save, no key", false, true, {u"save"}, 3},
+        {"clear, no key", false, false, {u"clear"}, 3},
+        {"check, no key: a failed check", false, true, {u"check"}, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        StopSaver();
+        coredll::Reset();
+        coredll::debug::EchoToStderr(false);
+        coredll::clock::SetWall(Record(2026, 12, 8, 9, 30, 0));
+        if (row.key)
+            StoreSnapshot(Record(2026, 12, 8, 9, 0, 0));
+        if (row.driver) {
+            ASSERT_EQ(StartClockKeeping(nullptr), 1u);
+        }
+        uint64_t waited = 0;
+        const Result r = CtlOnDevice(row.args, 100, &waited);
+        EXPECT_EQ(r.status, row.status) << r.out << r.err;
+    }
+    const Result r = Ctl({u"--help"});
+    for (const char* status :
+         {"\n  0  done: ", "\n  1  not done: ", "\n  2  bad arguments: ",
+          "\n  3  the key HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvex\\Timeward is missing"})
+        EXPECT_NE(r.out.find(status), std::string::npos) << status << "\n" << r.out;
+}
+
 TEST_F(Timewardctl, UsageAndBadArgumentsTouchNothing) {
     coredll::reg::ResetCounters();
-    for (const char16_t* ask : {u"-h", u"--help", u"/?"}) {
+    for (const char16_t* ask : {u"-h", u"--help", u"-?", u"/?"}) {
         Result r = Ctl({ask});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out.rfind(
@@ -355,13 +398,20 @@ TEST_F(Timewardctl, UsageAndBadArgumentsTouchNothing) {
                   0u);
         for (const std::string& line : Lines(r.out))
             EXPECT_LE(line.size(), 80u) << line;
+        // After each command, wherever it stands: that command's usage.
+        for (const char16_t* command : {u"status", u"save", u"clear", u"check"}) {
+            r = Ctl({command, u"--json", ask});
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(r.out.rfind("usage: timewardctl " + support::Utf8(command), 0), 0u) << r.out;
+            EXPECT_EQ(r.out.find("usage:", 1), std::string::npos) << r.out;
+        }
     }
     Result r = Ctl({u"--version"});
     EXPECT_EQ(r.out, "timewardctl " TIMEWARD_VERSION_TEXT "\n");
     // Each bad word is quoted.
     const struct {
         std::vector<std::u16string> args;
-        const char* said;
+        std::string said;
     } bad[] = {{{}, "expected a command"},
                {{u"stat"}, "'stat': unknown command"},
                {{u"check", u"now"}, "'now': check takes nothing but --json"},
@@ -373,7 +423,8 @@ TEST_F(Timewardctl, UsageAndBadArgumentsTouchNothing) {
                {{u"save", u"-t", u"3601"}, "'3601': expected a whole number"},
                {{u"save", u"-t", u"5s"}, "'5s': expected a whole number"},
                {{u"save", u"-t", u"5", u"6"}, "'6': save takes nothing after"},
-               {{u"save", u"5"}, "'5': save takes nothing, or -t SECONDS"}};
+               {{u"save", u"5"}, "'5': save takes nothing, or -t SECONDS"},
+               {{std::u16string(200, u'x')}, "'" + std::string(40, 'x') + "...': unknown command"}};
     for (const auto& b : bad) {
         r = Ctl(b.args);
         EXPECT_EQ(r.status, 2);

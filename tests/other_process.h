@@ -20,7 +20,7 @@ inline DWORD OtherProcessMain() {
     const BOOL fAutoNew = hAuto != NULL && GetLastError() != ERROR_ALREADY_EXISTS;
     HANDLE hManual = CreateEventW(NULL, TRUE, FALSE, OTHER_MANUAL_RESET);
     const BOOL fManualNew = hManual != NULL && GetLastError() != ERROR_ALREADY_EXISTS;
-    HANDLE hReady = OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, OTHER_READY);
+    HANDLE hReady = OpenEventW(EVENT_ALL_ACCESS, FALSE, OTHER_READY);
     DWORD dwExit = 3;
     if (hReady != NULL) {
         dwExit = 2;

@@ -2,9 +2,10 @@
 // written against platform.h alone. Every backend runs them: the simulated core library on the
 // host, and the Win32 backend under Wine. Where Windows CE documents another answer than
 // desktop Win32, the simulation gives CE's, and the case is skipped on the desktop with the
-// reason (docs/developers.md lists them). That reason says when the answer it leaves out is
-// checked against the simulation alone: then what Windows CE does is taken from its
-// documentation, not from a run on a device or under Wine.
+// reason, or, in a table of what Windows CE refuses, the row expects Wine's own answer there
+// (docs/developers.md lists them). The message says when CE's answer is checked against the
+// simulation alone: then what Windows CE does is taken from its documentation, not from a run
+// on a device or under Wine.
 //
 // Each case runs in a process of its own. Waits that must time out wait a few milliseconds:
 // virtual time on the host, real time under Wine. Threads are ordered with events.
@@ -14,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "other_process.h"
@@ -57,6 +59,40 @@ class Key {
     HKEY h = nullptr;
 };
 
+// Calls that Windows CE refuses with ERROR_INVALID_PARAMETER, and what desktop Win32 (Wine)
+// answers instead. Each call answers as an error code: ERROR_SUCCESS where it was taken (and what
+// it opened is closed).
+struct Refusal {
+    const char* what;
+    std::function<DWORD()> call;
+    DWORD wine;
+};
+
+template <size_t N>
+void ExpectRefused(const Refusal (&rows)[N]) {
+    for (const Refusal& r : rows) {
+        SCOPED_TRACE(r.what);
+        SetLastError(0);
+        if (kDesktop) {
+            EXPECT_EQ(r.call(), r.wine)
+                << "as Wine answers; Windows CE's refusal" << kSimulationAlone;
+        } else {
+            EXPECT_EQ(r.call(), Error(ERROR_INVALID_PARAMETER)) << "as Windows CE refuses it";
+        }
+    }
+}
+
+DWORD Answer(LONG registry_result) {
+    return Error(registry_result);
+}
+
+DWORD Answer(HANDLE opened) {
+    if (!opened)
+        return GetLastError();
+    CloseHandle(opened);
+    return ERROR_SUCCESS;
+}
+
 LONG SetDword(HKEY h, LPCWSTR name, DWORD value) {
     return RegSetValueExW(h, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
 }
@@ -72,15 +108,46 @@ TEST(Platform, RegistryOpenOfAMissingKeyFails) {
               ERROR_INVALID_PARAMETER);
 }
 
-TEST(Platform, RegistryOpenWithOptionsIsRefused) {
-    if (kDesktop)
-        GTEST_SKIP() << "Windows CE reserves the options of an open; desktop Win32 takes "
-                        "REG_OPTION_OPEN_LINK there, and Wine ignores them"
-                     << kSimulationAlone;
-    HKEY h = reinterpret_cast<HKEY>(1);
-    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, TEXT("SOFTWARE"), 1, 0, &h),
-              ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(h, nullptr);
+// Windows CE reserves these arguments: anything but 0 is refused. The access asked of an open
+// is not among them: Windows CE ignores it (RegistryFlushOfAKeyOpenedWithNoAccess).
+TEST(Platform, RegistryReservedArgumentsAreRefused) {
+    Key key;
+    ASSERT_EQ(SetDword(key.h, TEXT("Year"), 2026), ERROR_SUCCESS);
+    DWORD reserved = 0, value = 0, cb = 4;
+    WCHAR name[8];
+    const Refusal rows[] = {
+        {"an open with options",
+         [&] {
+             HKEY h = reinterpret_cast<HKEY>(1);
+             const LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, TEXT("SOFTWARE"), 1, 0, &h);
+             if (rc == ERROR_SUCCESS)
+                 RegCloseKey(h);
+             else
+                 EXPECT_EQ(h, nullptr);
+             return Answer(rc);
+         },
+         ERROR_SUCCESS},  // desktop Win32 takes REG_OPTION_OPEN_LINK (1), Wine ignores it
+        {"a query with a reserved pointer",
+         [&] {
+             return Answer(RegQueryValueExW(key.h, TEXT("Year"), &reserved, nullptr,
+                                            reinterpret_cast<BYTE*>(&value), &cb));
+         },
+         ERROR_INVALID_PARAMETER},
+        {"a set with a reserved value",
+         [&] {
+             return Answer(RegSetValueExW(key.h, TEXT("Year"), 1, REG_DWORD,
+                                          reinterpret_cast<const BYTE*>(&value), 4));
+         },
+         ERROR_SUCCESS},
+        {"an enumeration with a reserved pointer",
+         [&] {
+             DWORD cch = 8;
+             return Answer(
+                 RegEnumKeyExW(key.h, 0, name, &cch, &reserved, nullptr, nullptr, nullptr));
+         },
+         ERROR_INVALID_PARAMETER},
+    };
+    ExpectRefused(rows);
 }
 
 TEST(Platform, RegistryValueAnswers) {
@@ -201,14 +268,14 @@ TEST(Platform, NamedEventCreatedAgainIsTheSameEvent) {
     SetEvent(b);
     EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(b, 0), WAIT_TIMEOUT) << "auto reset";
-    HANDLE opened = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name);
+    HANDLE opened = OpenEventW(EVENT_ALL_ACCESS, FALSE, name);
     ASSERT_NE(opened, nullptr);
     EXPECT_TRUE(SetEvent(opened));
     EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_OBJECT_0) << "opened: the same event";
     CloseHandle(opened);
     CloseHandle(a);
     CloseHandle(b);
-    EXPECT_EQ(OpenEventW(SYNCHRONIZE, FALSE, name), nullptr) << "gone with its last handle";
+    EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, name), nullptr) << "gone with its last handle";
     EXPECT_EQ(GetLastError(), Error(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(CloseHandle(b));
     EXPECT_EQ(GetLastError(), Error(ERROR_INVALID_HANDLE));
@@ -326,20 +393,29 @@ TEST(Platform, WaitForAnyAnswersTheFirstSetObject) {
         CloseHandle(h);
 }
 
-// Windows CE has only the wait for any, and the documentation forbids naming one object twice.
-TEST(Platform, WaitForAllOrForOneObjectTwiceIsRefused) {
-    if (kDesktop) {
-        GTEST_SKIP() << "desktop Win32 (Wine) waits for all, and takes one handle named twice in "
-                        "a wait for any"
-                     << kSimulationAlone;
-    }
-    HANDLE e = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+// Windows CE has only the wait for any, its documentation forbids naming one object twice, and
+// it has no security: no attributes, and an open asks EVENT_ALL_ACCESS without inheritance.
+TEST(Platform, EventAndWaitArgumentsWindowsCEForbidsAreRefused) {
+    const WCHAR name[] = TEXT("TimewardPlatformForbidden");
+    HANDLE e = CreateEventW(nullptr, TRUE, TRUE, name);
+    ASSERT_NE(e, nullptr);
     const HANDLE twice[] = {e, e};
-    EXPECT_EQ(WaitForMultipleObjects(1, &e, TRUE, 0), WAIT_FAILED);
-    EXPECT_EQ(GetLastError(), Error(ERROR_INVALID_PARAMETER));
-    SetLastError(0);
-    EXPECT_EQ(WaitForMultipleObjects(2, twice, FALSE, 0), WAIT_FAILED);
-    EXPECT_EQ(GetLastError(), Error(ERROR_INVALID_PARAMETER)) << "named twice";
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
+    auto wait = [](DWORD result) { return result == WAIT_FAILED ? GetLastError() : ERROR_SUCCESS; };
+    const Refusal rows[] = {
+        {"a wait for all", [&] { return wait(WaitForMultipleObjects(1, &e, TRUE, 0)); },
+         ERROR_SUCCESS},
+        {"a wait for any that names one object twice",
+         [&] { return wait(WaitForMultipleObjects(2, twice, FALSE, 0)); }, ERROR_SUCCESS},
+        {"an event with security attributes",
+         [&] { return Answer(CreateEventW(&sa, FALSE, FALSE, nullptr)); }, ERROR_SUCCESS},
+        {"an open that asks less than EVENT_ALL_ACCESS",
+         [&] { return Answer(OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name)); },
+         ERROR_SUCCESS},
+        {"an open that asks for inheritance",
+         [&] { return Answer(OpenEventW(EVENT_ALL_ACCESS, TRUE, name)); }, ERROR_SUCCESS},
+    };
+    ExpectRefused(rows);
     CloseHandle(e);
 }
 
@@ -603,6 +679,7 @@ TEST(Platform, ModuleLoadedAgainByItsOwnFileNameIsOneMoreReference) {
 
 DWORD WINAPI DropTheModuleAndExit(LPVOID) {
     FreeLibraryAndExitThread(LoadLibraryW(kModule), 9);
+    return 0;  // not reached; Windows CE does not declare the call no-return
 }
 
 TEST(Platform, FreeLibraryAndExitThreadDropsTheThreadsReferenceAndEndsIt) {

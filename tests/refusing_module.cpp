@@ -1,7 +1,7 @@
 // A module whose DllMain refuses the process attach, for the loader's tests.
 #include <timeward_backend.h>
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved) {
+extern "C" BOOL WINAPI DllMain(HANDLE hinstDLL, DWORD fdwReason, LPVOID lpvReserved) {
     (void)hinstDLL;
     (void)lpvReserved;
     if (fdwReason == DLL_PROCESS_ATTACH) {

@@ -11,6 +11,8 @@
 #include <map>
 #include <sstream>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "scratch_dir.h"
 
@@ -67,6 +69,14 @@ TEST_F(SimCli, RefusesBadCommandLines) {
     ExpectRefused("boot run soon", "'soon': expected a duration like 90s, 5m, 2h or 1h30m");
     ExpectRefused("boot run 5parsecs", "expected a duration");
     ExpectRefused("boot run -5m", "'-5m': a duration cannot be negative");
+    // A negative number is a number, named where one is expected; the words before the state.
+    ExpectRefused("interval -1", "'-1': an interval cannot be negative");
+    ExpectRefused("--scale -5 boot", "--scale '-5': expected a number");
+    ExpectRefused("boot expect line x -1", "'-1': a count cannot be negative");
+    ExpectRefused("power-cut after-write 0", "'0': expected a count of value writes from 1");
+    ExpectRefused("boot ctl stauts", "'stauts': timewardctl: unknown command");
+    ExpectRefused("boot expect ctl-exit 0", "expected a ctl step right before 'expect ctl-exit'");
+    ExpectRefused("\"$(printf '\\377')\"", "argument 3: expected UTF-8 text, but the byte 0xFF");
     ExpectRefused("run 5m",
                   "'run 5m': expected the device on or suspended for 'run', but it is off");
     ExpectRefused("boot boot", "'boot': expected the device off for 'boot', but it is on");
@@ -115,15 +125,25 @@ TEST_F(SimCli, RefusesBadScenarioFilesNamingTheLine) {
         std::string text;
         const char* message;
     } cases[] = {
-        {"boot\nrun 10 minutes\n", "bad.tws:2: expected a duration like 90s"},
+        {"boot\nrun 10 minutes\n", "bad.tws:2: '10': expected a duration like 90s"},
         {"boot\n\nexpect line \"open\n", "bad.tws:3: expected a closing '\"'"},
         {"# fine\nboot\nresume\n", "bad.tws:3: expected the device suspended for 'resume'"},
-        {"boot\nexpect snapshot yesterday\n", "bad.tws:2: expected a date or 'none'"},
-        {"boot\nexpect weather fine\n", "bad.tws:2: expected clock, line, no-line, snapshot"},
-        {"boot\nshutdown now\n", "bad.tws:2: expected nothing more after shutdown"},
+        {"boot\nexpect snapshot yesterday\n", "bad.tws:2: 'yesterday': expected a date or 'none'"},
+        {"boot\nexpect weather fine\n", "bad.tws:2: 'weather': expected clock, line, no-line"},
+        {"boot\nshutdown now\n", "bad.tws:2: 'now': expected nothing more after shutdown"},
         {"boot\nnotifications off\n", "bad.tws:2: expected the device off for 'notifications'"},
-        {"interval soon\n", "bad.tws:1: expected seconds or 'default' after interval"},
-        {"boot\npower-cut after-write 0\n", "bad.tws:2: expected a count of value writes from 1"},
+        {"interval soon\n", "bad.tws:1: 'soon': expected seconds or 'default' after interval"},
+        {"interval -60\n", "bad.tws:1: '-60': an interval cannot be negative"},
+        {"boot\npower-cut after-write 0\n", "bad.tws:2: '0': expected a count of value writes"},
+        {"boot\nexpect line \"RTC\\q\"\n",
+         "bad.tws:2: expected \\\" or \\\\ after a backslash in "
+         "quoted text, not '\\q'"},
+        {"boot\nexpect line \"caf\xE9\"\n",
+         "bad.tws:2: expected UTF-8 text, but the byte 0xE9 at "
+         "column 17"},
+        {"boot\nctl status --jsno\n", "bad.tws:2: '--jsno': timewardctl: status takes nothing"},
+        {"boot\nctl status\nrun 1m\nexpect ctl-exit 0\n", "bad.tws:4: expected a ctl step right"},
+        {"boot\nctl status\nexpect ctl-exit 4\n", "bad.tws:3: '4': expected an exit status from"},
         {"expect line \"x\"\n", "bad.tws:1: expected the device on or suspended for 'expect line'"},
         {std::string("boot\n\0\n", 7), "bad.tws:2: expected text, not a NUL byte"},
         {std::string("\xFF\xFE"
@@ -194,31 +214,93 @@ TEST_F(SimCli, CommandLineStepsKeepWordsThatLookLikeSteps) {
 
 // --- A device that fails, a device in use, a run that is stopped ----------------------------
 
-// A device file that cannot be read or written ends the run with exit status 3 and a message
+// Each exit status has one meaning, whatever the command, timewardctl's passed on by ctl: the
+// table of the usage and the man page, walked on a device made for each group of runs.
+TEST_F(SimCli, EachExitStatusHasOneMeaning) {
+    const std::string file = "--device '" + Write("not-a-device", "").string() + "' ";
+    const struct {
+        const char* name;
+        void (*prepare)(const fs::path& device);
+        std::vector<std::tuple<std::string, int, std::string>> runs;  // args, status, said
+    } groups[] = {
+        {"as it is",
+         [](const fs::path&) {},
+         {{"status", 0, ""},
+          {"expect switch off", 1, "expected the switch off"},
+          {"ctl save -t 1", 1, "no driver answered"},
+          {"boot run soon", 2, "'soon'"},
+          {"ctl status --jsno", 2, "'--jsno'"}}},
+        {"a file for a device",
+         [](const fs::path&) {},
+         {{file + "boot", 2, "a file, not a device directory"},
+          {file + "status", 2, "a file, not a device directory"},
+          {file + "ctl check", 2, "a file, not a device directory"}}},
+        {"unreadable",
+         [](const fs::path& d) {
+             fs::remove(d / "hive.reg");
+             fs::create_directory(d / "hive.reg");
+         },
+         {{"status", 4, "hive.reg: cannot read"},
+          {"ctl status", 4, "hive.reg: cannot read"},
+          {"boot", 4, "hive.reg: cannot read"}}},
+        {"read-only: no lock can be made",
+         [](const fs::path& d) {
+             fs::remove(d / "lock");
+             fs::create_directory(d / "lock");
+         },
+         {{"ctl check", 1, "FAIL  save"},
+          {"ctl status", 0, "next start"},
+          {"status", 0, "next start"},
+          {"switch off", 4, "lock"}}},
+        {"missing key",
+         [](const fs::path& d) {
+             std::ofstream(d / "hive.reg", std::ios::trunc) << "[HKEY_LOCAL_MACHINE\\SOFTWARE]\n";
+         },
+         {{"ctl status", 3, ": missing"},
+          {"ctl save", 3, "is missing"},
+          {"ctl clear", 3, "is missing"},
+          {"ctl check", 1, "FAIL  key"},
+          {"status", 0, ": missing"}}},
+    };
+    for (const auto& g : groups) {
+        SCOPED_TRACE(g.name);
+        fs::remove_all(device_);
+        ASSERT_EQ(Run("--instant --date 2026-12-08T09:00 boot run 6m shutdown"), 0) << output_;
+        g.prepare(device_);
+        for (const auto& [args, status, said] : g.runs) {
+            const auto before = Snapshot();
+            EXPECT_EQ(Run(args), status) << args << "\n" << output_;
+            EXPECT_NE(output_.find(said), std::string::npos) << args << "\n" << output_;
+            EXPECT_EQ(Snapshot(), before) << args;  // none of them changes the device
+        }
+    }
+}
+
+// A device file that cannot be read or written ends the run with exit status 4 and a message
 // naming the file and the system's reason. Where the temporary file of an atomic write is a
 // directory, every write of that file fails, whoever runs the test.
 TEST_F(SimCli, ADeviceFileThatCannotBeWrittenOrReadFailsTheRun) {
     fs::create_directory(device_ / "hive.reg.tmp");
-    EXPECT_EQ(Run("switch off"), 3) << output_;
+    EXPECT_EQ(Run("switch off"), 4) << output_;
     EXPECT_NE(output_.find("hive.reg: cannot write: Is a directory"), std::string::npos) << output_;
-    EXPECT_EQ(Run("--instant boot run 6m shutdown"), 3) << output_;
+    EXPECT_EQ(Run("--instant boot run 6m shutdown"), 4) << output_;
     EXPECT_NE(output_.find("hive.reg: cannot write: Is a directory"), std::string::npos) << output_;
     fs::remove(device_ / "hive.reg.tmp");
     fs::create_directory(device_ / "rtc.tmp");
-    EXPECT_EQ(Run("--instant boot run 6m shutdown"), 3) << output_;
+    EXPECT_EQ(Run("--instant boot run 6m shutdown"), 4) << output_;
     EXPECT_NE(output_.find("rtc: cannot write: Is a directory"), std::string::npos) << output_;
     fs::remove(device_ / "rtc.tmp");
 
     fs::rename(device_ / "hive.reg", dir_ / "hive.reg");
     fs::create_directory(device_ / "hive.reg");
-    EXPECT_EQ(Run("--instant boot shutdown"), 3) << output_;
+    EXPECT_EQ(Run("--instant boot shutdown"), 4) << output_;
     EXPECT_NE(output_.find("hive.reg: cannot read: Is a directory"), std::string::npos) << output_;
 
     // A directory that cannot even be looked at: a loop of links.
     fs::create_directory_symlink("loop", dir_ / "loop");
     const std::string loop = "--device '" + (dir_ / "loop" / "device").string() + "' ";
     for (const char* args : {"status", "--instant boot shutdown"}) {
-        EXPECT_EQ(Run(loop + args), 3) << args << "\n" << output_;
+        EXPECT_EQ(Run(loop + args), 4) << args << "\n" << output_;
         EXPECT_NE(output_.find("Too many levels of symbolic links"), std::string::npos) << output_;
     }
 }
@@ -297,10 +379,17 @@ TEST_F(SimCli, ASecondRunOnADeviceInUseIsRefusedWithTheHoldersPid) {
     ExpectRefused("switch off", in_use);
     ExpectRefused("--fresh boot", in_use);
     ExpectRefused("ctl clear", in_use);
-    EXPECT_EQ(Run("status"), 0) << output_;  // a read takes no lock, and says what it read
-    for (const char* said : {"is in use by another run (pid ", " (in use: the hive as last flushed",
-                             "driver     unknown: it runs in the other run"})
+    // A read takes no lock, says what it read, and both tools say the same of the driver.
+    const std::string unknown =
+        "driver     unknown: no Device Manager's list (Drivers\\Active) to read\n";
+    EXPECT_EQ(Run("status"), 0) << output_;
+    for (const std::string& said : {std::string("is in use by another run (pid "),
+                                    std::string(" (in use: the hive as last flushed"), unknown})
         EXPECT_NE(output_.find(said), std::string::npos) << said << "\n" << output_;
+    EXPECT_EQ(Run("ctl status"), 0) << output_;
+    EXPECT_NE(output_.find(unknown), std::string::npos) << output_;
+    EXPECT_EQ(Run("ctl status --json"), 0) << output_;
+    EXPECT_NE(output_.find("\"driver_running\": null,"), std::string::npos) << output_;
     kill(holder.pid(), SIGTERM);
     const int status = holder.Finish();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
@@ -334,12 +423,12 @@ TEST_F(SimCli, AFailedExpectationSaysWhatItDoesToTheDevice) {
 }
 
 TEST_F(SimCli, AModuleThatCannotBeLoadedIsADeviceFailure) {
-    EXPECT_EQ(Run("--instant --modules /nonexistent boot shutdown"), 3) << output_;
+    EXPECT_EQ(Run("--instant --modules /nonexistent boot shutdown"), 4) << output_;
     EXPECT_NE(output_.find("/nonexistent/libTimeward.so: cannot open shared object file: No such "
                            "file or directory"),
               std::string::npos)
         << output_;
-    EXPECT_EQ(Run("--fresh --instant --modules /nonexistent demo"), 3) << output_;
+    EXPECT_EQ(Run("--fresh --instant --modules /nonexistent demo"), 4) << output_;
 }
 
 TEST_F(SimCli, PlayRefusesADirectoryOrAnEmptyScenarioAndSumsUpASuccess) {

@@ -85,7 +85,11 @@ TEST_F(SimUsage, HelpNamesEveryFormAndTheScenarioFormat) {
                                  "expect switch on|off",
                                  "'#' starts a comment",
                                  "\"Quoted text\" is one word",
-                                 "matched exactly and\n  whole (not as a substring)",
+                                 "matched exactly and whole (not as a substring)",
+                                 "expect ctl-exit N",
+                                 "A failed expectation stops the run there:",
+                                 "while the device is on, with a power cut",
+                                 "Exit status:\n  0  all went as expected",
                                  "\"Since the boot\" counts",
                                  "byte-order mark",
                                  "--keep",
@@ -99,6 +103,27 @@ TEST_F(SimUsage, HelpNamesEveryFormAndTheScenarioFormat) {
     }
     ASSERT_EQ(Run("--version"), 0) << err_;
     EXPECT_TRUE(Has(out_, "timeward-sim 1.")) << out_;
+    // After every command and step, each way of asking gives its own usage, with the exit
+    // statuses; after ctl, timewardctl's.
+    const struct {
+        const char* words;
+        const char* usage;
+    } commands[] = {{"demo", "usage: timeward-sim [OPTIONS] demo"},
+                    {"play", "usage: timeward-sim [OPTIONS] play FILE|NAME"},
+                    {"status", "usage: timeward-sim [OPTIONS] status"},
+                    {"help ctl", "usage: timeward-sim [OPTIONS] ctl"},
+                    {"boot run 5m", "  run DURATION         time passes"},
+                    {"expect", "  expect ctl-exit N"},
+                    {"ctl status", "usage: timewardctl status [--json]\n"},
+                    {"ctl", "usage: timewardctl status [--json] | save"}};
+    for (const auto& c : commands) {
+        for (const char* ask : {"--help", "-h", "-?", "/?"}) {
+            ASSERT_EQ(Run(std::string(c.words) + " " + ask), 0) << c.words << " " << ask << err_;
+            EXPECT_TRUE(Has(out_, c.usage)) << c.words << " " << ask << ":\n" << out_;
+            EXPECT_TRUE(Has(out_, "xit status")) << c.words << " " << ask << ":\n" << out_;
+            EXPECT_FALSE(Has(out_, "Scenario files:")) << c.words << " " << ask;
+        }
+    }
 }
 
 TEST_F(SimUsage, OptionsComeAnywhereAndMessagesPointAtTheWord) {
@@ -223,24 +248,32 @@ TEST_F(SimUsage, StatusTellsWhatTheNextBootWillDo) {
     ASSERT_EQ(On("status"), 0) << err_;
     EXPECT_TRUE(Has(out_, "driver     not running: not in the Device Manager's Drivers\\Active\n"))
         << out_;
+
+    // Past the wrap of the driver's seconds in 2097, the restore sets the clock back: both say so.
+    ASSERT_EQ(On("--instant --fresh --date 2097-02-06T06:00 boot run 10m shutdown clock "
+                 "2097-03-01 status boot shutdown"),
+              0)
+        << err_;
+    EXPECT_TRUE(Has(out_,
+                    "next start restore to 2097-02-06 06:10:00.000 UTC, 22 d 17 h 50 min back\n"
+                    "           the driver's seconds since 1961 wrap after 2097-02-06 "
+                    "06:28:15\n"))
+        << out_;
+    EXPECT_TRUE(Has(out_,
+                    "the clock was set back from 2097-03-01 00:00:00 UTC to 2097-02-06 "
+                    "06:10:00.000 UTC"))
+        << out_;
 }
 
-TEST_F(SimUsage, TheTerminalAndThePipe) {
-    ASSERT_EQ(On("--instant --date 2026-12-08T09:00 boot shutdown"), 0) << err_;
-    // Not a terminal: no bar, even when time is paced.
-    ASSERT_EQ(On("--scale 10000000 boot run 1h shutdown"), 0) << err_;
-    EXPECT_FALSE(Has(out_, "\r")) << out_;
-
-    // A 40-column terminal: every drawing of the bar fits in 39 columns, every line in 40.
+// What a terminal `cols` columns wide shows of the shell command `cmd`: every line as it ends
+// (after a bar's redrawings), and its exit status in *status.
+std::vector<std::string> Screen(unsigned short cols, const std::string& cmd, int* status,
+                                std::string* raw = nullptr) {
     winsize ws{};
-    ws.ws_col = 40;
+    ws.ws_col = cols;
     ws.ws_row = 24;
     int master = -1;
-    const std::string sim = std::string(TIMEWARD_SIM_EMULATOR) + " '" + TIMEWARD_SIM + "' ";
-    const std::string cmd = sim + "--scale 10000000 --device '" + device_.string() +
-                            "' boot run 1h status shutdown && " + sim + "--help";
     const pid_t pid = forkpty(&master, nullptr, nullptr, &ws);
-    ASSERT_GE(pid, 0);
     if (pid == 0) {
         execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
         _exit(127);
@@ -248,31 +281,49 @@ TEST_F(SimUsage, TheTerminalAndThePipe) {
     std::string screen;
     char buf[4096];
     ssize_t n;
-    while ((n = read(master, buf, sizeof buf)) > 0)
+    while (pid > 0 && (n = read(master, buf, sizeof buf)) > 0)
         screen.append(buf, static_cast<size_t>(n));
     close(master);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
-    ASSERT_TRUE(Has(screen, "] 1h of 1h")) << screen;
-    size_t bars = 0;
-    for (size_t at = screen.find('['); at != std::string::npos; at = screen.find('[', at + 1)) {
-        if (at < 2 || screen.compare(at - 2, 2, "  ") != 0)
-            continue;  // a line's time stamp, not the bar
-        ++bars;
-        const size_t end = screen.find_first_of("\r\n", at);
-        EXPECT_LE(end - (at - 2), 39u) << screen.substr(at - 2, end - at + 2);
-    }
-    EXPECT_GT(bars, 0u) << screen;
-    // Every line of the run, of its status and of the help fits: what a line ends as.
-    std::istringstream lines(screen);
-    for (std::string line; std::getline(lines, line);) {
+    waitpid(pid, status, 0);
+    if (raw)
+        *raw = screen;
+    std::vector<std::string> lines;
+    std::istringstream in(screen);
+    for (std::string line; std::getline(in, line);) {
         line.erase(line.find_last_not_of('\r') + 1);
         line.erase(0, line.find_last_of('\r') + 1);
         if (line.rfind("\033[K", 0) == 0)
             line.erase(0, 3);
-        EXPECT_LE(line.size(), 40u) << line;
+        lines.push_back(line);
     }
+    return lines;
+}
+
+// Piped, every record is one line, whatever its length, as grep and the like expect.
+TEST_F(SimUsage, PipedEveryRecordIsOneLine) {
+    ASSERT_EQ(On("--instant --date 2026-12-08T09:00 boot shutdown"), 0) << err_;
+    // No bar, even when time is paced.
+    ASSERT_EQ(On("--scale 10000000 boot run 1h shutdown"), 0) << err_;
+    EXPECT_FALSE(Has(out_, "\r")) << out_;
+    ASSERT_EQ(Run("--instant demo"), 0) << err_;
+    EXPECT_TRUE(Has(out_,
+                    ".000 UTC] driver   SavedTime is bigger than CurrentTime for more than 5 "
+                    "minutes\n"))
+        << out_;
+    EXPECT_TRUE(Has(out_,
+                    "\nverdict: PASS. The battery pull reset the clock to 2003-01-01 00:00:00 "
+                    "UTC; at the next boot"))
+        << out_;
+    ASSERT_EQ(On("notifications off status"), 0) << err_;
+    EXPECT_TRUE(Has(out_,
+                    "image      the notification component is left out (no CeRunAppAtEvent): "
+                    "a clock that is set is saved at the next snapshot\n"))
+        << out_;
+    EXPECT_EQ(Run("play"), 2);
+    EXPECT_TRUE(Has(err_,
+                    "a bundled name: clock-set-back, demo, downgrade, first-boot, "
+                    "long-interval-trips, no-restore-within-margin, power-cut-after-flush"))
+        << err_;
 
     // A reader that went away: the program ends as quietly as any Unix tool does.
     int fds[2];
@@ -290,23 +341,72 @@ TEST_F(SimUsage, TheTerminalAndThePipe) {
         _exit(127);
     }
     close(fds[1]);
+    int status = 0;
     waitpid(writer, &status, 0);
     EXPECT_EQ(ReadFile(dir_ / "err"), "");
 }
 
+// On a terminal every line fits its width, an event going on under its text; the bar too.
+TEST_F(SimUsage, ATerminalGetsLinesOfItsWidth) {
+    const std::string sim = std::string(TIMEWARD_SIM_EMULATOR) + " '" + TIMEWARD_SIM + "' ";
+    const std::string on = sim + "--device '" + device_.string() + "' ";
+    ASSERT_EQ(On("--instant --date 2026-12-08T09:00 boot run 6m shutdown interval 3601 off 20d"), 0)
+        << err_;
+    // 80 columns: what reaches past them piped, and the messages on standard error.
+    int status = 0;
+    std::vector<std::string> lines =
+        Screen(80,
+               sim + "--instant demo; " + on + "ctl check; " + on + "notifications off status; " +
+                   sim + "/?; " + sim + "play",
+               &status);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+    std::string screen;
+    for (const std::string& line : lines) {
+        EXPECT_LE(line.size(), 80u) << line;
+        screen += line + "\n";
+    }
+    for (const char* part : {"driver   SavedTime is bigger than CurrentTime for more\n"
+                             "                               than 5 minutes\n",
+                             "FAIL  snapshot   2026-12-08 09:06:00.000 UTC, 20 d old\n",
+                             "timeward-sim: play: expected a scenario file or a bundled name:",
+                             "usage: timeward-sim [OPTIONS] COMMAND [OPTIONS]"})
+        EXPECT_TRUE(Has(screen, part)) << part << "\n" << screen;
+
+    // 40 columns: every drawing of the bar fits in 39 columns, every line in 40.
+    std::string raw;
+    lines = Screen(40, on + "--scale 10000000 boot run 1h status shutdown && " + sim + "--help",
+                   &status, &raw);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << raw;
+    ASSERT_TRUE(Has(raw, "] 1h of 1h")) << raw;
+    size_t bars = 0;
+    for (size_t at = raw.find('['); at != std::string::npos; at = raw.find('[', at + 1)) {
+        if (at < 2 || raw.compare(at - 2, 2, "  ") != 0)
+            continue;  // a line's time stamp, not the bar
+        ++bars;
+        const size_t end = raw.find_first_of("\r\n", at);
+        EXPECT_LE(end - (at - 2), 39u) << raw.substr(at - 2, end - at + 2);
+    }
+    EXPECT_GT(bars, 0u) << raw;
+    for (const std::string& line : lines)
+        EXPECT_LE(line.size(), 40u) << line;
+}
+
+// The demo and a bundled scenario played by name get a device of their own, which --keep keeps.
 TEST_F(SimUsage, DemoKeepKeepsItsDevice) {
-    ASSERT_EQ(Run("demo --keep --instant"), 0) << err_;
-    const std::string mark = "The demo's device is kept in ";
-    const size_t at = out_.find(mark);
-    ASSERT_NE(at, std::string::npos) << out_;
-    const size_t from = at + mark.size();
-    const fs::path kept = out_.substr(from, out_.find_first_of(" \n", from) - from);
-    std::istringstream lines(out_);
-    for (std::string line; std::getline(lines, line);)
-        EXPECT_LE(line.size(), 80u) << line;  // within 80 columns, though not a terminal
-    EXPECT_TRUE(fs::exists(kept / "hive.reg")) << kept;
-    EXPECT_EQ(Run("status --device '" + kept.string() + "'"), 0) << err_;
-    fs::remove_all(kept);
+    for (const char* command : {"demo", "play timewardctl"}) {
+        ASSERT_EQ(Run(std::string(command) + " --keep --instant", "TMPDIR='" + dir_.string() + "'"),
+                  0)
+            << err_;
+        const std::string mark = "The device is kept in ";
+        const size_t at = out_.find(mark);
+        ASSERT_NE(at, std::string::npos) << out_;
+        const size_t from = at + mark.size();
+        const fs::path kept = out_.substr(from, out_.find_first_of(" \n", from) - from);
+        EXPECT_EQ(kept.parent_path(), dir_) << kept;
+        EXPECT_TRUE(fs::exists(kept / "hive.reg")) << kept;
+        EXPECT_EQ(Run("status --device '" + kept.string() + "'"), 0) << err_;
+        fs::remove_all(kept);
+    }
 }
 
 // The README's tour, each command as written, in order, on a device of the test's own.

@@ -118,13 +118,13 @@ COREDLL_API void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
 
 COREDLL_API LONG InterlockedExchange(LPLONG Target, LONG Value) {
     SchedulePoint("InterlockedExchange");
-    InterlockedScheduled(const_cast<LONG*>(Target));  // its address names it
+    InterlockedScheduled(Target);  // its address names it
     return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
 }
 
 COREDLL_API LONG InterlockedCompareExchange(LPLONG Destination, LONG Exchange, LONG Comperand) {
     SchedulePoint("InterlockedCompareExchange");
-    InterlockedScheduled(const_cast<LONG*>(Destination));
+    InterlockedScheduled(Destination);
     __atomic_compare_exchange_n(Destination, &Comperand, Exchange, false, __ATOMIC_SEQ_CST,
                                 __ATOMIC_SEQ_CST);
     return Comperand;

@@ -98,6 +98,7 @@ DeviceManager::~DeviceManager() {
 }
 
 int DeviceManager::LoadBuiltIn(std::vector<std::string>* errors) {
+    reg::CreateKey(kActive);  // the list of active drivers, kept from the start, empty or not
     std::vector<std::pair<DWORD, std::string>> drivers;
     for (const std::string& name : reg::SubKeys(kBuiltIn)) {
         std::string key = std::string(kBuiltIn) + "\\" + name;

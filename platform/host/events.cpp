@@ -28,11 +28,16 @@ std::shared_ptr<Object> NamedEventLocked(Kernel& k, const std::u16string& name) 
 using namespace coredll;
 using namespace coredll::detail;
 
-COREDLL_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState,
-                                LPCWSTR lpName) {
+// Windows CE has no security: the attributes must be NULL.
+COREDLL_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
+                                BOOL bInitialState, LPCWSTR lpName) {
     Hook(threads::Call::kCreateEvent);
     Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
+    if (lpEventAttributes) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
     if (k.fail_events) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -85,12 +90,13 @@ COREDLL_API BOOL EventModify(HANDLE hEvent, DWORD func) {
     return TRUE;
 }
 
-// The access asked for plays no part: the simulated kernel, like Windows CE's, has no security.
-COREDLL_API HANDLE OpenEventW(DWORD, BOOL, LPCWSTR lpName) {
+// Windows CE has no security, and takes only the one access, EVENT_ALL_ACCESS, and no
+// inheritance: anything else is refused, as its headers say.
+COREDLL_API HANDLE OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName) {
     Hook(threads::Call::kCreateEvent);
     Kernel& k = TheKernel();
     std::lock_guard<std::mutex> lock(k.mu);
-    if (!lpName || !*lpName) {
+    if (dwDesiredAccess != EVENT_ALL_ACCESS || bInheritHandle || !lpName || !*lpName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
@@ -105,12 +111,4 @@ COREDLL_API HANDLE OpenEventW(DWORD, BOOL, LPCWSTR lpName) {
     SetLastError(it != k.named.end() && !it->second.expired() ? ERROR_INVALID_HANDLE
                                                               : ERROR_FILE_NOT_FOUND);
     return nullptr;
-}
-
-COREDLL_API BOOL SetEvent(HANDLE hEvent) {
-    return EventModify(hEvent, EVENT_SET);
-}
-
-COREDLL_API BOOL ResetEvent(HANDLE hEvent) {
-    return EventModify(hEvent, EVENT_RESET);
 }

@@ -4,8 +4,7 @@
 
 #include <timeward_backend.h>
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved);
-typedef BOOL(WINAPI* DllMainProc)(HINSTANCE, DWORD, LPVOID);
+typedef BOOL(WINAPI* DllMainProc)(HANDLE, DWORD, LPVOID);
 // The core library's loader keeps the module's data as it is before the attach, so that it can
 // load the module again without the host's loader; and learns DllMain's answer to the attach,
 // as Windows' loader does.

@@ -13,7 +13,7 @@
 #include <map>
 #include <mutex>
 
-typedef BOOL (*DllMainProc)(HINSTANCE, DWORD, LPVOID);
+typedef BOOL (*DllMainProc)(HANDLE, DWORD, LPVOID);
 
 namespace coredll::detail {
 namespace {

@@ -209,7 +209,7 @@ bool AttachStore(const std::filesystem::path& file, std::string* error) {
 
 // Applications (a path) and named events alike are kept; only named events are ever set here,
 // since no application can be started.
-COREDLL_API BOOL CeRunAppAtEvent(LPWSTR pwszAppName, LONG lWhichEvent) {
+COREDLL_API BOOL CeRunAppAtEvent(TCHAR* pwszAppName, LONG lWhichEvent) {
     SchedulePoint("CeRunAppAtEvent");
     if (!pwszAppName || !*pwszAppName) {
         SetLastError(ERROR_INVALID_PARAMETER);

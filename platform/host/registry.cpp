@@ -267,6 +267,8 @@ void ResetRegistry() {
 using namespace coredll;
 using namespace coredll::detail;
 
+// The access asked for plays no part: Windows CE's registry has no access rights ("not
+// supported, set to 0"), and opens a key for a KEY_ALL_ACCESS, which its drivers pass, as for 0.
 COREDLL_API LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM,
                                PHKEY phkResult) {
     return OpenOrCreate(hKey, lpSubKey, phkResult, false, nullptr, ulOptions);
@@ -341,7 +343,8 @@ COREDLL_API LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD 
     });
 }
 
-COREDLL_API LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType,
+// Reserved must be 0, as lpReserved of a query and an enumeration must be null.
+COREDLL_API LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
                                 const BYTE* lpData, DWORD cbData) {
     return Call(
         RegCall::kSet, lpValueName,
@@ -351,7 +354,7 @@ COREDLL_API LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwT
             LONG rc = ResolveKey(r, hKey, &key);
             if (rc != ERROR_SUCCESS)
                 return rc;
-            if (!lpData && cbData)
+            if (Reserved || (!lpData && cbData))
                 return ERROR_INVALID_PARAMETER;
             const std::u16string_view name = View(lpValueName);
             const FoldedLess less;

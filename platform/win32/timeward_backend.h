@@ -14,6 +14,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <winioctl.h>  // what the Power Manager's codes are made of, as on Windows CE
 
 #define EVENT_PULSE 1
 #define EVENT_RESET 2
@@ -42,6 +43,12 @@ FARPROC GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName);
 // Console programs: writes wide text to standard output, or to standard error when fError; as
 // UTF-8 when the handle is a file or a pipe.
 void ConsoleWriteW(BOOL fError, LPCWSTR pszText);
+// As notify.h declares it, so that the driver's pointer to it is checked against it. Nothing
+// defines it: desktop Windows has no notification subsystem, and the driver, which finds the call
+// at run time, finds none there.
+BOOL CeRunAppAtEvent(TCHAR* pwszAppName, LONG lWhichEvent);
+// A module's entry point, as the desktop's process.h and Windows CE's winbase.h declare it.
+BOOL WINAPI DllMain(HANDLE hinstDLL, DWORD dwReason, LPVOID lpvReserved);
 
 }  // extern "C"
 

@@ -12,7 +12,7 @@
 # of the SDK headers below, or of the OEM adaptation kit's headers, which the build utility
 # puts on the include path only for a sources file that sets WINCEOEM=1.
 cmake_minimum_required(VERSION 3.25)
-set(sdk_headers windows.h kfuncs.h pm.h notify.h stdio.h)
+set(sdk_headers windows.h winioctl.h kfuncs.h dbgapi.h pm.h notify.h stdio.h)
 set(oem_headers pkfuncs.h)
 set(makefile_line "!INCLUDE $(_MAKEENVROOT)\\makefile.def")
 set(errors "")

@@ -3,6 +3,10 @@
 // This header is read by driver code compiled as C++03 (with a 16-bit wchar_t) and by the host
 // library, tools and tests compiled as C++20 (with char16_t). Both spellings of a wide character
 // are 16-bit unsigned code units, and every call is extern "C", so the two sides meet in one ABI.
+//
+// Where Windows CE 5.0 declares a call or a type otherwise than the desktop, and a compiler sees
+// the difference, this header declares it as the device does (docs/developers.md, "The device's
+// declarations"), so that what the device would not compile does not compile here either.
 #ifndef TIMEWARD_HOST_BACKEND_H
 #define TIMEWARD_HOST_BACKEND_H
 
@@ -39,7 +43,7 @@ typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
 typedef const WCHAR* LPCTSTR;
 typedef const char* LPCSTR;
-typedef volatile LONG* LPLONG;
+typedef LONG* LPLONG;  // a plain LONG *: no volatile LONG's address converts to it
 
 struct HKEY__;
 typedef HKEY__* HKEY;
@@ -139,6 +143,13 @@ typedef struct _FILETIME {
 #define NOTIFICATION_EVENT_NONE 0
 #define NOTIFICATION_EVENT_TIME_CHANGE 1
 
+// What of winioctl.h the Power Manager's codes are made of (CE 5.0's pm.h includes none of it).
+#define FILE_DEVICE_ACPI 0x00000032
+#define METHOD_BUFFERED 0
+#define FILE_ANY_ACCESS 0
+#define CTL_CODE(DeviceType, Function, Method, Access) \
+    (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
+
 #include "power_manager.h"
 
 // Registry.
@@ -168,12 +179,22 @@ COREDLL_API BOOL SetSystemTime(const SYSTEMTIME* lpSystemTime);
 COREDLL_API DWORD GetTickCount(void);
 
 // Events, waits and threads.
+// Security attributes must be NULL (ERROR_INVALID_PARAMETER otherwise).
 COREDLL_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
                                 BOOL bInitialState, LPCWSTR lpName);
+// Opens with EVENT_ALL_ACCESS and no inheritance only (ERROR_INVALID_PARAMETER otherwise).
 COREDLL_API HANDLE OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName);
 COREDLL_API BOOL EventModify(HANDLE hEvent, DWORD func);
-COREDLL_API BOOL SetEvent(HANDLE hEvent);
-COREDLL_API BOOL ResetEvent(HANDLE hEvent);
+// As on Windows CE, no exports of the core library but inline calls of EventModify.
+inline BOOL SetEvent(HANDLE hEvent) {
+    return EventModify(hEvent, EVENT_SET);
+}
+inline BOOL ResetEvent(HANDLE hEvent) {
+    return EventModify(hEvent, EVENT_RESET);
+}
+inline BOOL PulseEvent(HANDLE hEvent) {
+    return EventModify(hEvent, EVENT_PULSE);
+}
 COREDLL_API DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 // As on Windows CE, only a wait for any one of the objects: fWaitAll must be FALSE.
 COREDLL_API DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL fWaitAll,
@@ -200,11 +221,13 @@ COREDLL_API BOOL CeSafeCopyMemory(LPVOID pDest, LPCVOID pSrc, DWORD cbSize);
 COREDLL_API BOOL DisableThreadLibraryCalls(HMODULE hLibModule);
 COREDLL_API HMODULE LoadLibraryW(LPCWSTR lpLibFileName);
 COREDLL_API FARPROC GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName);
+// As on Windows CE: the name is wide.
+#define GetProcAddress GetProcAddressW
 COREDLL_API BOOL FreeLibrary(HMODULE hLibModule);
 // Called by a thread to drop a reference to the module its code lives in and end itself, so
-// that no code of the module runs after the module may be unloaded.
-COREDLL_API __attribute__((noreturn)) void FreeLibraryAndExitThread(HMODULE hLibModule,
-                                                                    DWORD dwExitCode);
+// that no code of the module runs after the module may be unloaded. It does not return, but as
+// on Windows CE it is not declared so: a function that ends in it still needs its return.
+COREDLL_API void FreeLibraryAndExitThread(HMODULE hLibModule, DWORD dwExitCode);
 COREDLL_API DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 COREDLL_API HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
 
@@ -212,7 +235,11 @@ COREDLL_API HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
 // application name "\\.\Notifications\NamedEvents\NAME", sets the event NAME whenever the
 // system time is set; NOTIFICATION_EVENT_NONE removes the name's registrations. An OS design
 // may leave the component out, so callers find it with GetProcAddressW on the core library.
-COREDLL_API BOOL CeRunAppAtEvent(LPWSTR pwszAppName, LONG lWhichEvent);
+COREDLL_API BOOL CeRunAppAtEvent(TCHAR* pwszAppName, LONG lWhichEvent);
+
+// A module's entry point, which the module defines and the loader calls: its instance handle
+// is a HANDLE, as Windows CE declares it.
+extern "C" BOOL WINAPI DllMain(HANDLE hinstDLL, DWORD dwReason, LPVOID lpvReserved);
 
 // Console programs: writes wide text to standard output, or to standard error when fError.
 COREDLL_API void ConsoleWriteW(BOOL fError, LPCWSTR pszText);

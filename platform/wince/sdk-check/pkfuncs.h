@@ -1,7 +1,12 @@
-// For compile checks off the device only: the declarations of the Windows CE 5 SDK's
-// pkfuncs.h that the driver uses, in their strictest form (a source without const, as some
-// SDKs declare it), so that the check catches a call that only a lax declaration accepts.
-#pragma once
+// For compile checks off the device only: Windows CE 5.0's pkfuncs.h (an OEM header), the
+// guarded copy.
+#ifndef TIMEWARD_SDK_CHECK_PKFUNCS_H
+#define TIMEWARD_SDK_CHECK_PKFUNCS_H
 
-extern "C" void NKDbgPrintfW(LPCWSTR lpszFmt, ...);
-extern "C" BOOL CeSafeCopyMemory(LPVOID pDest, LPVOID pSrc, DWORD cbSize);
+#include "windef.h"
+
+// Row CeSafeCopyMemory: no WINAPI. COREDLL exports it on CE 5; its CE 5.0 declaration is the
+// one row of the table taken from a later page, not from CE 5.0's own.
+extern "C" BOOL CeSafeCopyMemory(LPVOID pDst, LPCVOID pSrc, DWORD cbSize);
+
+#endif  // TIMEWARD_SDK_CHECK_PKFUNCS_H

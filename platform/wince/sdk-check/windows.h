@@ -1,9 +1,17 @@
-// For compile checks off the device only: the desktop windows.h, plus what the Windows CE 5
-// SDK's windows.h declares and the desktop one lacks (GetProcAddressW, from its winbase.h).
-#pragma once
-// A system header, as the one it wraps: -pedantic would flag #include_next, a GCC extension.
-#pragma GCC system_header
+// For compile checks off the device only: Windows CE 5.0's windows.h, as far as the driver and
+// timewardctl use it. The declarations are CE 5.0's own, each with a comment that names the row
+// of docs/developers.md's table "The device's declarations" it comes from (by the row's first
+// name); nothing of the desktop's windows.h is read, so a call that is not there does not
+// compile, and the error names it.
+//
+// Like the device's, it brings no winioctl.h, kfuncs.h, dbgapi.h, pkfuncs.h, pm.h or notify.h:
+// the Windows CE backend includes each itself.
+#ifndef TIMEWARD_SDK_CHECK_WINDOWS_H
+#define TIMEWARD_SDK_CHECK_WINDOWS_H
 
-#include_next <windows.h>
+#include "windef.h"
+#include "winerror.h"
+#include "winbase.h"
+#include "winreg.h"
 
-extern "C" FARPROC WINAPI GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName);
+#endif  // TIMEWARD_SDK_CHECK_WINDOWS_H
