@@ -48,9 +48,6 @@ class PowerCut : public SimTest {
         ASSERT_TRUE(coredll::reg::LoadHiveFile(hive_, nullptr));
         coredll::reg::ResetCounters();
     }
-    void Boot(bool with_snapshot) {
-        Boot(with_snapshot ? Kind::kOlder : Kind::kEmpty);
-    }
     // After a battery pull: what the start-up restores from the hive file, if anything.
     std::optional<SYSTEMTIME> Reboot() {
         coredll::reg::SetCallHook(nullptr);
@@ -86,7 +83,7 @@ class PowerCut : public SimTest {
 
 TEST_F(PowerCut, AfterEveryCallOfASnapshotTheNextBootRestoresTheOldOrTheNewOne) {
     for (bool with_snapshot : {true, false}) {
-        Boot(with_snapshot);
+        Boot(with_snapshot ? Kind::kOlder : Kind::kEmpty);
         coredll::clock::SetWall(kNew);
         SaveCurrentTime();
         const int calls =
@@ -97,7 +94,7 @@ TEST_F(PowerCut, AfterEveryCallOfASnapshotTheNextBootRestoresTheOldOrTheNewOne) 
                "with its open and close";
         const int flush_call = calls - 1;  // the flush, before its key's close
         for (int n = 1; n <= calls; ++n) {
-            Boot(with_snapshot);
+            Boot(with_snapshot ? Kind::kOlder : Kind::kEmpty);
             coredll::clock::SetWall(kNew);
             CutAfterCall(n);
             SaveCurrentTime();
@@ -118,7 +115,7 @@ TEST_F(PowerCut, AfterEveryCallOfASnapshotTheNextBootRestoresTheOldOrTheNewOne) 
 TEST_F(PowerCut, DuringTheFlushFileWriteTheOldHiveStays) {
     using coredll::reg::Tear;
     for (Tear tear : {Tear::kHalfTheData, Tear::kBeforeTheRename}) {
-        Boot(true);
+        Boot(Kind::kOlder);
         coredll::clock::SetWall(kNew);
         coredll::reg::TearNextFlush(tear);
         SaveCurrentTime();
@@ -129,7 +126,7 @@ TEST_F(PowerCut, DuringTheFlushFileWriteTheOldHiveStays) {
 }
 
 TEST_F(PowerCut, AtEveryPointOfStartupTheNextBootRestoresTheSame) {
-    Boot(true);
+    Boot(Kind::kOlder);
     coredll::threads::FailEventCreation(true);
     coredll::clock::SetWall(Record(2003, 1, 1));
     StartClockKeeping(nullptr);
@@ -139,7 +136,7 @@ TEST_F(PowerCut, AtEveryPointOfStartupTheNextBootRestoresTheSame) {
     ASSERT_EQ(calls, 42) << "the switch, the floor, the signature, eight fields, the check and "
                             "the two records: open, query, close each";
     for (int n = 1; n <= calls; ++n) {
-        Boot(true);
+        Boot(Kind::kOlder);
         coredll::threads::FailEventCreation(true);
         coredll::clock::SetWall(Record(2003, 1, 1));
         CutAfterCall(n);
@@ -156,7 +153,7 @@ TEST_F(PowerCut, AtEveryPointOfStartupTheNextBootRestoresTheSame) {
 // the fields were written, and says why.
 TEST_F(PowerCut, AForeignFlushMidSnapshotLeavesAMixThatIsNotRestored) {
     for (int written = 1; written < 8; ++written) {
-        Boot(true);
+        Boot(Kind::kOlder);
         coredll::clock::SetWall(kNew);
         // Twelve reads of the store, the record kept and the new header come first; then each
         // value's write is open, set, close.

@@ -145,6 +145,13 @@ TEST_F(Saver, AFailedWaitDoesNotHoldAStop) {
     EXPECT_EQ(Snapshots(), 2);
 }
 
+// Moves the clock `ms` on with no set and no notification: as while the device sleeps.
+void MoveWall(int64_t ms) {
+    int64_t now = 0;
+    coredll::clock::ToMs(coredll::clock::Now(), &now);
+    coredll::clock::SetWall(coredll::clock::FromMs(now + ms));
+}
+
 // Sets the clock `ms` away from where it runs, as a time client does, and lets the saver wake.
 void SetClockBy(int64_t ms) {
     int64_t now = 0;
@@ -220,34 +227,29 @@ TEST_F(SaverStart, ASetIsSavedWhenTheClockIsOffTheLastSnapshotByMoreThanTheMargi
             if (step.act == Act::kSleep) {
                 RequestSave();
                 coredll::clock::Settle();
-                int64_t now = 0;
-                ASSERT_TRUE(coredll::clock::ToMs(coredll::clock::Now(), &now));
-                coredll::clock::SetWall(coredll::clock::FromMs(now + step.by_s * 1000));
+                MoveWall(step.by_s * 1000);  // the tick count stands still
                 NoteResume();
                 coredll::clock::Settle();
-                continue;
-            }
-            if (step.act == Act::kSetAtTheReset) {
-                // The saver's first event change after the wake that a nudge brings.
+            } else if (step.act == Act::kSetAtTheReset) {
+                // At the saver's first event change after the wake that a nudge brings.
                 const std::thread::id driving = std::this_thread::get_id();
                 auto done = std::make_shared<bool>(false);
                 coredll::threads::SetCallHook([driving, done, by_s = step.by_s](auto call) {
-                    if (call != coredll::threads::Call::kEventModify ||
-                        std::this_thread::get_id() == driving || *done)
-                        return;
-                    *done = true;
-                    int64_t now = 0;
-                    coredll::clock::ToMs(coredll::clock::Now(), &now);
-                    coredll::clock::SetWall(coredll::clock::FromMs(now + by_s * 1000));
-                    HANDLE changed = CreateEventW(nullptr, FALSE, FALSE, u"TimewardTimeChanged");
-                    SetEvent(changed);
-                    CloseHandle(changed);
+                    if (call == coredll::threads::Call::kEventModify && !*done &&
+                        std::this_thread::get_id() != driving) {
+                        *done = true;
+                        MoveWall(by_s * 1000);
+                        HANDLE changed =
+                            CreateEventW(nullptr, FALSE, FALSE, u"TimewardTimeChanged");
+                        SetEvent(changed);  // its notification, delivered there and then
+                        CloseHandle(changed);
+                    }
                 });
                 SetClockBy(5000);
                 coredll::threads::SetCallHook(nullptr);
-                continue;
+            } else {
+                SetClockBy(step.by_s * 1000);
             }
-            SetClockBy(step.by_s * 1000);
         }
         coredll::clock::Advance(299000 - coredll::clock::NowMs());
         std::vector<uint64_t> at;
