@@ -54,19 +54,10 @@ extern "C" DWORD FloorNumber(DWORD dwFloor) {
 }
 
 extern "C" DWORD ReadFloor(void) {
-    BOOL fPresent = FALSE;
-    DWORD dwType = REG_NONE;
-    DWORD dwValue = 0;
-    DWORD cbData = sizeof(dwValue);
-    HKEY hKey;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, 0, KEY_ALL_ACCESS, &hKey) ==
-        ERROR_SUCCESS) {
-        const LONG lResult =
-            RegQueryValueExW(hKey, FLOOR_VALUE_NAME, NULL, &dwType, (LPBYTE)&dwValue, &cbData);
-        RegCloseKey(hKey);
-        // Data longer than a DWORD is there all the same, and of the wrong size.
-        fPresent = lResult == ERROR_SUCCESS || lResult == ERROR_MORE_DATA;
-    }
+    DWORD dwType;
+    DWORD cbData;
+    DWORD dwValue;
+    const BOOL fPresent = ReadSetting(FLOOR_VALUE_NAME, &dwType, &cbData, &dwValue);
     DWORD dwFloor;
     const DWORD dwState = JudgeFloor(fPresent, dwType, cbData, dwValue, &dwFloor);
     if (dwState == FLOOR_OUT_OF_RANGE) {

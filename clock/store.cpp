@@ -52,6 +52,22 @@ static void NoteError(LONG* plFirstError, LONG lResult) {
     }
 }
 
+extern "C" BOOL ReadSetting(LPCWSTR pszValueName, DWORD* pdwType, DWORD* pcbData, DWORD* pdwValue) {
+    *pdwType = REG_NONE;
+    *pdwValue = 0;
+    *pcbData = sizeof(*pdwValue);
+    HKEY hKey;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, 0, KEY_ALL_ACCESS, &hKey) !=
+        ERROR_SUCCESS) {
+        return FALSE;
+    }
+    const LONG lResult =
+        RegQueryValueExW(hKey, pszValueName, NULL, pdwType, (LPBYTE)pdwValue, pcbData);
+    RegCloseKey(hKey);
+    // Data longer than a DWORD is there all the same, and of the wrong size.
+    return lResult == ERROR_SUCCESS || lResult == ERROR_MORE_DATA;
+}
+
 extern "C" BOOL RegWriteDword(HKEY hRoot, LPCWSTR pszKeyPath, LPCWSTR pszValueName, DWORD dwValue) {
     return SetDwordValue(hRoot, pszKeyPath, pszValueName, dwValue) == ERROR_SUCCESS;
 }

@@ -122,6 +122,11 @@ BOOL RegReadDword(HKEY hRoot, LPCWSTR pszKeyPath, LPCWSTR pszValueName, DWORD* p
 BOOL RegReadBinary(HKEY hRoot, LPCWSTR pszKeyPath, LPCWSTR pszValueName, BYTE* pbData,
                    DWORD cbData);
 
+// Reads an optional setting of the driver's key into a DWORD, with its type and its size, as
+// the one rule for the setting judges it: TRUE when the value is there, data longer than 4
+// bytes included (then *pdwValue is 0).
+BOOL ReadSetting(LPCWSTR pszValueName, DWORD* pdwType, DWORD* pcbData, DWORD* pdwValue);
+
 // Writes one REG_DWORD value, opening and closing the key around it. TRUE when the set
 // succeeded.
 BOOL RegWriteDword(HKEY hRoot, LPCWSTR pszKeyPath, LPCWSTR pszValueName, DWORD dwValue);

@@ -165,26 +165,18 @@ static void ReadSnapshotState(const STORE_READER* pReader, STORE_STATUS* pStatus
     RecordToRestore(&records, &pStatus->stUse);
 }
 
-static void ReadFloorState(const STORE_READER* pReader, STORE_STATUS* pStatus) {
-    DWORD dwType = REG_NONE;
-    DWORD cbData = 0;
-    const BOOL fPresent =
-        pReader->pfnReadValue(pReader->pContext, FLOOR_VALUE_NAME, &dwType, &cbData,
-                              &pStatus->fFloorRead, &pStatus->dwFloorValue);
-    pStatus->fFloorRead = fPresent && pStatus->fFloorRead;
-    pStatus->dwFloorState =
-        JudgeFloor(fPresent, dwType, cbData, pStatus->dwFloorValue, &pStatus->dwFloor);
-}
+// An optional setting and its rule's judgement: the state, and the number in effect.
+typedef DWORD (*SETTING_RULE)(BOOL fPresent, DWORD dwType, DWORD cbData, DWORD dwValue,
+                              DWORD* pdwInEffect);
 
-static void ReadIntervalState(const STORE_READER* pReader, STORE_STATUS* pStatus) {
+static DWORD ReadSettingState(const STORE_READER* pReader, LPCWSTR pszName, SETTING_RULE pfnRule,
+                              BOOL* pfRead, DWORD* pdwValue, DWORD* pdwInEffect) {
     DWORD dwType = REG_NONE;
     DWORD cbData = 0;
     const BOOL fPresent =
-        pReader->pfnReadValue(pReader->pContext, INTERVAL_VALUE_NAME, &dwType, &cbData,
-                              &pStatus->fIntervalRead, &pStatus->dwIntervalValue);
-    pStatus->fIntervalRead = fPresent && pStatus->fIntervalRead;
-    pStatus->dwInterval = JudgeInterval(fPresent, dwType, cbData, pStatus->dwIntervalValue,
-                                        &pStatus->dwIntervalSeconds);
+        pReader->pfnReadValue(pReader->pContext, pszName, &dwType, &cbData, pfRead, pdwValue);
+    *pfRead = fPresent && *pfRead;
+    return pfnRule(fPresent, dwType, cbData, *pdwValue, pdwInEffect);
 }
 
 static void ReadSwitchState(const STORE_READER* pReader, STORE_STATUS* pStatus) {
@@ -220,8 +212,12 @@ extern "C" void ReadStoreStatus(const STORE_READER* pReader, const SYSTEMTIME* p
     status.stClock = *pstClock;
     ReadSnapshotState(pReader, &status);
     ReadSwitchState(pReader, &status);
-    ReadIntervalState(pReader, &status);
-    ReadFloorState(pReader, &status);
+    status.dwInterval =
+        ReadSettingState(pReader, INTERVAL_VALUE_NAME, JudgeInterval, &status.fIntervalRead,
+                         &status.dwIntervalValue, &status.dwIntervalSeconds);
+    status.dwFloorState =
+        ReadSettingState(pReader, FLOOR_VALUE_NAME, JudgeFloor, &status.fFloorRead,
+                         &status.dwFloorValue, &status.dwFloor);
 
     // The start-up check's decision, made as it makes it.
     if (status.dwUse != USE_NONE) {
