@@ -20,19 +20,10 @@ extern "C" DWORD JudgeInterval(BOOL fPresent, DWORD dwType, DWORD cbData, DWORD 
 }
 
 extern "C" DWORD ReadSaveIntervalMs(void) {
-    BOOL fPresent = FALSE;
-    DWORD dwType = REG_NONE;
-    DWORD dwValue = 0;
-    DWORD cbData = sizeof(dwValue);
-    HKEY hKey;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, 0, KEY_ALL_ACCESS, &hKey) ==
-        ERROR_SUCCESS) {
-        const LONG lResult =
-            RegQueryValueExW(hKey, INTERVAL_VALUE_NAME, NULL, &dwType, (LPBYTE)&dwValue, &cbData);
-        RegCloseKey(hKey);
-        // Data longer than a DWORD is there all the same, and of the wrong size.
-        fPresent = lResult == ERROR_SUCCESS || lResult == ERROR_MORE_DATA;
-    }
+    DWORD dwType;
+    DWORD cbData;
+    DWORD dwValue;
+    const BOOL fPresent = ReadSetting(INTERVAL_VALUE_NAME, &dwType, &cbData, &dwValue);
     DWORD dwSeconds;
     const DWORD dwState = JudgeInterval(fPresent, dwType, cbData, dwValue, &dwSeconds);
     if (dwState == INTERVAL_OUT_OF_RANGE) {

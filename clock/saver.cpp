@@ -21,8 +21,10 @@ struct SAVER {
 
 // The saver's state and its locks.
 //
-// g_csSaver guards every variable below but g_lStopRequested, which the saver thread reads
-// with an interlocked call, and g_hSaverModule, set once at attach. The lock is held only for
+// g_csSaver guards every variable below but g_lStopRequested, g_lSaveRequested and g_lResumed,
+// which callers set under it and the saver thread reads and clears with interlocked calls
+// without it, and g_hSaverModule, set once at attach. A caller sets one of these before it sets
+// the wake-up event, so the wake finds it set. The lock is held only for
 // steps that never wait for anything (counting, creating the events, taking a reference to
 // the module and starting the thread, setting an event, closing handles), and the saver thread
 // never takes it, so it is never held while a snapshot is written and a power request never
@@ -48,6 +50,8 @@ static LONG g_lStopWaiters = 0;      // callers waiting, without the lock, for t
 static BOOL g_fSavePending = FALSE;  // a request came while a stop was ending an old saver
 // Touched only through the Interlocked calls, which take a plain LONG * on Windows CE 5.0.
 static LONG g_lStopRequested = 0;
+static LONG g_lSaveRequested = 0;  // a request came since the last snapshot
+static LONG g_lResumed = 0;        // a resume came since the last snapshot
 
 extern "C" void InitSaverLock(void) {
     InitializeCriticalSection(&g_csSaver);
@@ -67,35 +71,62 @@ static BOOL StopRequested(void) {
     return InterlockedCompareExchange(&g_lStopRequested, 0, 0) != 0;
 }
 
-// Before its first registration the saver waits this long, so that a notification subsystem
-// that is slow to answer early in boot cannot hold back a request or a stop made meanwhile.
+// The first snapshot of a start comes within this, whatever the interval: a device whose
+// power goes within one long interval of each start still gets past the snapshot it restored.
+static const DWORD FIRST_SNAPSHOT_MAX_MS = 300000;
+
+// A set of the clock is saved at once at most this often; a set within this long of the last
+// snapshot taken for one is saved when this long is up. Two programs that set the clock every
+// second, one to local time and one to UTC, cost one snapshot a minute.
+static const DWORD SET_SNAPSHOT_SPACING_MS = 60000;
+
+// The saver registers for time changes this long after it starts, so that a notification
+// subsystem that is slow to answer early in boot cannot hold back a request or a stop made
+// meanwhile; a registration that fails is tried again after a pause that begins at this long and
+// doubles, up to WATCH_RETRY_MAX_MS.
 static const DWORD FIRST_WATCH_DELAY_MS = 1000;
+static const DWORD WATCH_RETRY_MAX_MS = 60000;
+
+// While nothing notifies the saver of time changes, it looks at the clock at least this often.
+static const DWORD UNWATCHED_LOOK_MS = 300000;
 
 // While no wait works at all, the saver pauses this long at a time and looks for a stop
 // between pauses: a stop ends it within one pause, and it never spins.
 static const DWORD FAILED_WAIT_PAUSE_MS = 1000;
 
-// Where the clock was at one moment: its reading in seconds since 1961 and the tick count.
+// Where the clock was at one moment: its reading, in seconds since 1961, and the tick count. The
+// tick count stands still while the device is suspended; the clock does not.
 struct CLOCK_POINT {
+    SYSTEMTIME stTime;
     DWORD dwSeconds;
     DWORD dwTick;
 };
 
 static void ReadClockPoint(CLOCK_POINT* pPoint) {
-    SYSTEMTIME stNow;
-    GetSystemTime(&stNow);
+    GetSystemTime(&pPoint->stTime);
     pPoint->dwTick = GetTickCount();
-    SecondsSince1961(&stNow, &pPoint->dwSeconds);
+    SYSTEMTIME stTime = pPoint->stTime;
+    SecondsSince1961(&stTime, &pPoint->dwSeconds);
 }
 
-// TRUE when the clock was set by more than the restore margin, either way, between the two
-// points: the changes a later start would otherwise undo or lose. Smaller ones (a time
-// client's nudges) wait for the periodic snapshot. Unsigned differences, so that the tick
-// count may wrap between the two.
-static BOOL ClockWasSet(const CLOCK_POINT* pBefore, const CLOCK_POINT* pNow) {
-    const DWORD dwRunning = pBefore->dwSeconds + (pNow->dwTick - pBefore->dwTick) / MS_PER_SECOND;
+// TRUE when the clock is more than the restore margin, either way, from where it would be had it
+// run on from pBase: the changes a later start would otherwise undo or lose. Smaller ones (a time
+// client's nudges) wait for the periodic snapshot, and add up against pBase, not against the last
+// look. Unsigned differences, so that the tick count may wrap between the two.
+static BOOL ClockMovedFrom(const CLOCK_POINT* pBase, const CLOCK_POINT* pNow) {
+    const DWORD dwRunning = pBase->dwSeconds + (pNow->dwTick - pBase->dwTick) / MS_PER_SECOND;
     const DWORD dwAhead = pNow->dwSeconds - dwRunning;
     return dwAhead > RESTORE_MARGIN_SECONDS && dwAhead < 0u - RESTORE_MARGIN_SECONDS;
+}
+
+// What is left at dwNow of dwSpan from dwFrom, in ticks.
+static DWORD TimeLeft(DWORD dwFrom, DWORD dwSpan, DWORD dwNow) {
+    const DWORD dwPassed = dwNow - dwFrom;
+    return dwPassed >= dwSpan ? 0 : dwSpan - dwPassed;
+}
+
+static DWORD Shorter(DWORD dwA, DWORD dwB) {
+    return dwA < dwB ? dwA : dwB;
 }
 
 // After a wait on all the saver's events failed (a handle closed under it by a bug elsewhere):
@@ -118,18 +149,71 @@ static DWORD WaitAfterFailedWait(HANDLE hWake, DWORD dwMs) {
     }
 }
 
-// Registers for time changes and, the first time a registration fails after none or after
-// one that was made, says so with its error.
-static TIME_CHANGE_WATCH TryToWatch(BOOL* pfSaidUnwatched) {
-    const TIME_CHANGE_WATCH watch = WatchTimeChanges();
-    const DWORD dwError = GetLastError();
-    if (watch == TIME_CHANGES_UNWATCHED && !*pfSaidUnwatched) {
-        NKDbgPrintfW(TEXT("TimewardTimeChanged cannot be registered (error %u): a clock that is "
-                          "set is saved at the next snapshot until it is\r\n"),
-                     dwError);
-        *pfSaidUnwatched = TRUE;
+// What the saver thread keeps from one pass to the next; its own, touched by no other thread.
+struct SAVER_PASSES {
+    DWORD dwSnapshotTick;  // the last snapshot's, or the start's
+    DWORD dwDueMs;         // from dwSnapshotTick to the periodic snapshot
+    CLOCK_POINT base;      // the last snapshot's reading, or the last resume's: where the
+                           // clock runs from
+    BOOL fSetSaved;        // a snapshot was taken for a set of the clock, at dwSetTick
+    DWORD dwSetTick;
+    BOOL fSetWaiting;  // a set came within SET_SNAPSHOT_SPACING_MS of it: saved when that is up
+    TIME_CHANGE_WATCH watch;
+    BOOL fSaidUnwatched;
+    DWORD dwTryTick;    // the start, or the last registration that failed
+    DWORD dwRetryMs;    // from dwTryTick to the next registration
+    DWORD dwBackoffMs;  // the pause after the next failure
+    DWORD dwLookTick;   // the last look at the clock
+    BOOL fLookAgain;    // the registration was just made: look at the clock at once
+};
+
+// How long the saver may wait before its next pass.
+static DWORD NextWaitMs(SAVER_PASSES* pPasses) {
+    const DWORD dwNow = GetTickCount();
+    DWORD dwWait = TimeLeft(pPasses->dwSnapshotTick, pPasses->dwDueMs, dwNow);
+    if (pPasses->watch == TIME_CHANGES_UNWATCHED) {
+        dwWait = Shorter(dwWait, TimeLeft(pPasses->dwTryTick, pPasses->dwRetryMs, dwNow));
     }
-    return watch;
+    // A set that nothing notifies is found by a look.
+    if (pPasses->watch != TIME_CHANGES_WATCHED) {
+        dwWait = Shorter(dwWait, TimeLeft(pPasses->dwLookTick, UNWATCHED_LOOK_MS, dwNow));
+    }
+    if (pPasses->fSetWaiting) {
+        dwWait = Shorter(dwWait, TimeLeft(pPasses->dwSetTick, SET_SNAPSHOT_SPACING_MS, dwNow));
+    }
+    if (pPasses->fLookAgain) {
+        pPasses->fLookAgain = FALSE;
+        dwWait = 0;
+    }
+    return dwWait;
+}
+
+// Registers for time changes when the next try is due. The first time a registration fails
+// after none or after one that was made, says so with its error.
+static void TryToWatch(SAVER_PASSES* pPasses) {
+    if (pPasses->watch != TIME_CHANGES_UNWATCHED ||
+        TimeLeft(pPasses->dwTryTick, pPasses->dwRetryMs, GetTickCount()) != 0) {
+        return;
+    }
+    pPasses->watch = WatchTimeChanges();
+    const DWORD dwError = GetLastError();
+    if (pPasses->watch == TIME_CHANGES_WATCHED) {
+        // A change between this pass's reading of the clock and the registration is notified
+        // to nobody: the next pass reads the clock again without waiting.
+        pPasses->fLookAgain = TRUE;
+        return;
+    }
+    if (pPasses->watch == TIME_CHANGES_UNWATCHED) {
+        if (!pPasses->fSaidUnwatched) {
+            NKDbgPrintfW(TEXT("TimewardTimeChanged cannot be registered (error %u): a clock that "
+                              "is set is saved at the next snapshot until it is\r\n"),
+                         dwError);
+            pPasses->fSaidUnwatched = TRUE;
+        }
+        pPasses->dwTryTick = GetTickCount();
+        pPasses->dwRetryMs = pPasses->dwBackoffMs;
+        pPasses->dwBackoffMs = Shorter(2 * pPasses->dwBackoffMs, WATCH_RETRY_MAX_MS);
+    }
 }
 
 extern "C" DWORD WINAPI SaveThreadProc(LPVOID pvSaver) {
@@ -137,81 +221,99 @@ extern "C" DWORD WINAPI SaveThreadProc(LPVOID pvSaver) {
     const DWORD dwIntervalMs = ReadSaveIntervalMs();
     const DWORD dwTimeChange =
         pSaver->fTimeChangeEvent ? pSaver->cEvents - 1 : MAXIMUM_WAIT_OBJECTS;
-    TIME_CHANGE_WATCH watch =
-        pSaver->fTimeChangeEvent ? TIME_CHANGES_UNWATCHED : TIME_CHANGES_UNAVAILABLE;
-    BOOL fSaidUnwatched = FALSE;
-    BOOL fFirstWait = TRUE;
-    BOOL fLookAgain = FALSE;  // the registration was just made: look at the clock at once
-    CLOCK_POINT last;         // at the last wake: where the clock was running
-    ReadClockPoint(&last);
-    DWORD dwSnapshotTick = last.dwTick;  // the periodic snapshot is due an interval after it
+    SAVER_PASSES passes;
+    ReadClockPoint(&passes.base);
+    passes.dwSnapshotTick = passes.base.dwTick;
+    passes.dwDueMs = Shorter(dwIntervalMs, FIRST_SNAPSHOT_MAX_MS);
+    passes.fSetSaved = FALSE;
+    passes.dwSetTick = 0;
+    passes.fSetWaiting = FALSE;
+    passes.watch = pSaver->fTimeChangeEvent ? TIME_CHANGES_UNWATCHED : TIME_CHANGES_UNAVAILABLE;
+    passes.fSaidUnwatched = FALSE;
+    passes.dwTryTick = passes.base.dwTick;
+    passes.dwRetryMs = FIRST_WATCH_DELAY_MS;
+    passes.dwBackoffMs = FIRST_WATCH_DELAY_MS;
+    passes.dwLookTick = passes.base.dwTick;
+    passes.fLookAgain = FALSE;
     for (;;) {
-        // What is left of the interval: a wake that takes no snapshot keeps the deadline.
-        const DWORD dwSince = GetTickCount() - dwSnapshotTick;
-        DWORD dwWait = dwSince >= dwIntervalMs ? 0 : dwIntervalMs - dwSince;
-        if (fFirstWait && watch == TIME_CHANGES_UNWATCHED && dwWait > FIRST_WATCH_DELAY_MS) {
-            dwWait = FIRST_WATCH_DELAY_MS;
-        }
-        fFirstWait = FALSE;
-        if (fLookAgain) {
-            dwWait = 0;
-            fLookAgain = FALSE;
-        }
         // A stop that came during the last snapshot is answered without a wait.
         DWORD dwWake = WAIT_OBJECT_0;
         if (!StopRequested()) {
+            const DWORD dwWait = NextWaitMs(&passes);
             dwWake = WaitForMultipleObjects(pSaver->cEvents, pSaver->ahEvents, FALSE, dwWait);
             if (dwWake == WAIT_FAILED) {
                 dwWake = WaitAfterFailedWait(pSaver->ahEvents[0], dwWait);
             }
         }
-        CLOCK_POINT now;
-        ReadClockPoint(&now);
-        const BOOL fDue = now.dwTick - dwSnapshotTick >= dwIntervalMs;
-        BOOL fSave;
-        if (dwWake == WAIT_TIMEOUT) {
-            // A clock set while nothing watched for changes (before the registration, or when
-            // none can be made) is seen only here.
-            fSave = fDue || ClockWasSet(&last, &now);
-        } else if (dwWake == WAIT_OBJECT_0 + dwTimeChange) {
-            fSave = fDue || ClockWasSet(&last, &now);
-            if (!fSave) {
-                // A manual-reset "TimewardTimeChanged" that another process created stays set:
-                // left so, it would wake the saver again at once, for ever.
-                EventModify(pSaver->ahEvents[dwTimeChange], EVENT_RESET);
-            }
-        } else {
-            fSave = TRUE;  // a request, by name or by the driver, or the stop
+        // A request is answered by a snapshot, as is the stop; a resume alone by a new base, as
+        // the tick count stood still while the clock ran on. With neither flag left, a snapshot
+        // since its caller set it has answered it already.
+        BOOL fSave = FALSE;
+        BOOL fResumed = FALSE;
+        if (dwWake == WAIT_OBJECT_0) {
+            fSave = InterlockedExchange(&g_lSaveRequested, 0) != 0;
+            fResumed = !fSave && InterlockedExchange(&g_lResumed, 0) != 0;
+        } else if (dwWake != WAIT_TIMEOUT && dwWake != WAIT_OBJECT_0 + dwTimeChange) {
+            fSave = TRUE;  // "SaveRTCEvent"
         }
-        last = now;
         // Read before the snapshot, so the last snapshot always begins after the stop request.
         const BOOL fStop = StopRequested();
+        BOOL fForSet = FALSE;
+        if (!fSave && !fStop) {
+            // Reset before the clock is read: a change notified after the reading wakes the
+            // saver again. A manual-reset "TimewardTimeChanged" that another process created
+            // would otherwise stay set and wake it again at once, for ever.
+            if (pSaver->fTimeChangeEvent) {
+                EventModify(pSaver->ahEvents[dwTimeChange], EVENT_RESET);
+            }
+            CLOCK_POINT now;
+            ReadClockPoint(&now);
+            passes.dwLookTick = now.dwTick;
+            if (fResumed) {
+                passes.base = now;
+            }
+            fSave = now.dwTick - passes.dwSnapshotTick >= passes.dwDueMs;
+            // A set that waits for its minute is judged again when it is up: the clock may be
+            // back where it runs by then.
+            const BOOL fMoved = !fSave && ClockMovedFrom(&passes.base, &now);
+            fForSet = fMoved && (!passes.fSetSaved ||
+                                 now.dwTick - passes.dwSetTick >= SET_SNAPSHOT_SPACING_MS);
+            passes.fSetWaiting = fMoved && !fForSet;
+            fSave = fSave || fForSet;
+        }
         if (fSave || fStop) {
             // One snapshot per wake: left reset, an event set at the same time as the one that
             // woke the saver, or a manual-reset "SaveRTCEvent" that another process created,
             // cannot make it snapshot again at once, and the requests made before this
-            // snapshot begins are all answered by it. A wake without a snapshot leaves them
-            // set, so that a request that came with a time change is answered next.
+            // snapshot reads the clock are all answered by it. A wake without a snapshot leaves
+            // them set, so that a request that came with a time change is answered next.
             for (DWORD i = 0; i < pSaver->cEvents; ++i) {
                 EventModify(pSaver->ahEvents[i], EVENT_RESET);
             }
+            InterlockedExchange(&g_lSaveRequested, 0);
+            InterlockedExchange(&g_lResumed, 0);
+            CLOCK_POINT snapshot;
+            ReadClockPoint(&snapshot);
             EnterCriticalSection(&g_csSnapshot);
-            SaveCurrentTime();
+            SaveSnapshotOf(&snapshot.stTime);
             LeaveCriticalSection(&g_csSnapshot);
-            dwSnapshotTick = now.dwTick;
+            passes.base = snapshot;
+            passes.dwLookTick = snapshot.dwTick;
+            passes.dwSnapshotTick = snapshot.dwTick;
+            passes.dwDueMs = dwIntervalMs;
+            passes.fSetWaiting = FALSE;
+            if (fForSet) {
+                passes.fSetSaved = TRUE;
+                passes.dwSetTick = snapshot.dwTick;
+            }
         }
         if (fStop) {
             break;
         }
-        // After the wake's snapshot, never before it; again at each wake until it is made.
-        if (watch == TIME_CHANGES_UNWATCHED) {
-            watch = TryToWatch(&fSaidUnwatched);
-            // A change between this wake's reading of the clock and the registration is
-            // notified to nobody: the next pass reads the clock again without waiting.
-            fLookAgain = watch == TIME_CHANGES_WATCHED;
-        }
+        // After the wake's snapshot, never before it.
+        TryToWatch(&passes);
     }
-    if (watch == TIME_CHANGES_WATCHED) {
+    if (passes.watch == TIME_CHANGES_WATCHED) {
         UnwatchTimeChanges();
     }
     if (pSaver->hModule != NULL) {
@@ -298,6 +400,8 @@ static void StartSaverLocked(void) {
     }
 
     InterlockedExchange(&g_lStopRequested, 0);
+    InterlockedExchange(&g_lSaveRequested, 0);
+    InterlockedExchange(&g_lResumed, 0);
     g_saver.hModule = HoldSaverModule();
     g_saver.hThread = CreateThread(NULL, 0, SaveThreadProc, &g_saver, 0, NULL);
     if (g_saver.hThread == NULL) {
@@ -311,6 +415,7 @@ static void StartSaverLocked(void) {
     g_hWakeEvent = hWake;
     if (g_fSavePending) {
         g_fSavePending = FALSE;
+        InterlockedExchange(&g_lSaveRequested, 1);
         EventModify(hWake, EVENT_SET);
     }
 }
@@ -357,9 +462,20 @@ extern "C" void RequestSave(void) {
     // Without a saver there is nobody to ask, and a failed EventModify would leave an error
     // code behind for the caller of a request that sets none.
     if (g_hWakeEvent != NULL) {
+        InterlockedExchange(&g_lSaveRequested, 1);
         EventModify(g_hWakeEvent, EVENT_SET);
     } else if (g_saver.hThread != NULL && g_lInstances > 0) {
         g_fSavePending = TRUE;  // the saver that follows the stopping one answers it
+    }
+    LeaveCriticalSection(&g_csSaver);
+}
+
+extern "C" void NoteResume(void) {
+    EnterCriticalSection(&g_csSaver);
+    // A saver that starts later reads the clock as it starts.
+    if (g_hWakeEvent != NULL) {
+        InterlockedExchange(&g_lResumed, 1);
+        EventModify(g_hWakeEvent, EVENT_SET);
     }
     LeaveCriticalSection(&g_csSaver);
 }
@@ -385,9 +501,8 @@ extern "C" BOOL StopSaver(void) {
     return TRUE;
 }
 
-extern "C" DWORD ReadWholeSnapshot(SYSTEMTIME* pTime) {
+extern "C" void ReadWholeSnapshot(STORE_RECORDS* pRecords) {
     EnterCriticalSection(&g_csSnapshot);
-    const DWORD dwRead = ReadSnapshotRecord(pTime);
+    ReadStore(pRecords);
     LeaveCriticalSection(&g_csSnapshot);
-    return dwRead;
 }

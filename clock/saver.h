@@ -42,19 +42,27 @@ BOOL StartSaver(void);
 // saver thread. Does nothing while no saver runs.
 void RequestSave(void);
 
+// A resume (D0 after a low-power state): the saver takes the clock as it now reads as where it
+// runs from, without a snapshot, as the tick count stood still while the clock ran on. Returns at
+// once; does nothing while no saver runs.
+void NoteResume(void);
+
 // Counts one initialised instance less. FALSE, and nothing changes, when no instance is
 // counted. The last one makes the saver take one last snapshot, waits for its thread to end and
 // closes the thread and the events; it returns only once no saver thread runs, so the module
 // may be unloaded.
 BOOL StopSaver(void);
 
-// ReadSnapshotRecord, never while this process's saver is writing a snapshot: the record read
-// is one snapshot, never the first fields of one and the rest of another.
-DWORD ReadWholeSnapshot(SYSTEMTIME* pTime);
+// ReadStore, never while this process's saver is writing a snapshot: the store read is between
+// two snapshots, never in the middle of one.
+struct STORE_RECORDS;
+void ReadWholeSnapshot(STORE_RECORDS* pRecords);
 
-// The thread, given the saver's state: snapshots once an interval after the last one, at once
-// on a request, and at once when the clock is set by more than the restore margin; until the
-// stop of StopSaver ends it after one last snapshot.
+// The thread, given the saver's state: snapshots once an interval after the last one (the first
+// within five minutes of its start), at once on a request, and at once when the clock is more
+// than the restore margin from where the last snapshot says it runs, but for a set within a
+// minute of the last one saved for a set, which waits until that minute is up; until the stop
+// of StopSaver ends it after one last snapshot.
 DWORD WINAPI SaveThreadProc(LPVOID pvSaver);
 
 }  // extern "C"

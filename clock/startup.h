@@ -13,10 +13,11 @@ static const DWORD DEVICE_CONTEXT = 1;
 extern "C" {
 
 // The work of RTC_Init. Returns 0 when "TimewardImplemented" is 1 (nothing is started), else
-// sets the clock to the snapshot if the snapshot is more than RESTORE_MARGIN_SECONDS later than
-// the clock, then counts the instance with the saver (the first starts it), and returns
-// DEVICE_CONTEXT, with *pfFirstInstance (unless NULL) TRUE when no other instance was counted.
-// The clock is only ever moved forward.
+// sets the clock to the newest whole record in the store if that is more than
+// RESTORE_MARGIN_SECONDS later than the clock, or, if none is, to the floor (floor.h) if the
+// clock is earlier than that; then counts the instance with the saver (the first starts it), and
+// returns DEVICE_CONTEXT, with *pfFirstInstance (unless NULL) TRUE when no other instance was
+// counted. The clock is only ever moved forward.
 DWORD StartClockKeeping(BOOL* pfFirstInstance);
 
 // The start-up check's decision on a snapshot: converts the clock reading, then the snapshot,

@@ -1,6 +1,7 @@
 // Reads the store as the start-up check does and says what it means.
 #include "store_status.h"
 
+#include "floor.h"
 #include "interval.h"
 #include "saver.h"
 #include "seconds.h"
@@ -111,10 +112,15 @@ static BOOL RegistryDriverRunning(void*, BOOL* pfKnown) {
     return fRunning;
 }
 
+static BOOL RegistryReadBytes(void*, LPCWSTR pszName, BYTE* pbData, DWORD cbData) {
+    return RegReadBinary(HKEY_LOCAL_MACHINE, TIMEWARD_KEY_PATH, pszName, pbData, cbData);
+}
+
 extern "C" void RegistryStoreReader(STORE_READER* pReader) {
     pReader->pContext = NULL;
     pReader->pfnKeyExists = RegistryKeyExists;
     pReader->pfnReadValue = RegistryReadValue;
+    pReader->pfnReadBytes = RegistryReadBytes;
     pReader->pfnDriverRunning = RegistryDriverRunning;
 }
 
@@ -127,55 +133,50 @@ static BOOL ReadNumber(const STORE_READER* pReader, LPCWSTR pszName, DWORD* pdwV
            fRead;
 }
 
-// The snapshot as ReadSnapshot takes it, naming the first value that makes it fail.
+// The store as the start-up check judges it.
 static void ReadSnapshotState(const STORE_READER* pReader, STORE_STATUS* pStatus) {
-    pStatus->fSignature = ReadNumber(pReader, SIGNATURE_VALUE_NAME, &pStatus->dwSignature);
-    if (!pStatus->fSignature) {
-        pStatus->dwSnapshot = SNAPSHOT_NONE;
-        return;
-    }
-    if (pStatus->dwSignature != SNAPSHOT_SIGNATURE) {
-        pStatus->dwSnapshot = SNAPSHOT_FOREIGN;
-        return;
-    }
-    pStatus->dwSnapshot = SNAPSHOT_INVALID;
-    DWORD adwValues[CLOCK_VALUE_COUNT];
+    STORE_VALUES values;
+    values.fSignature = ReadNumber(pReader, SIGNATURE_VALUE_NAME, &values.dwSignature);
     for (DWORD i = 0; i < CLOCK_VALUE_COUNT; ++i) {
-        if (!ReadNumber(pReader, CLOCK_VALUES[i].pszValueName, &adwValues[i])) {
-            pStatus->pszBadValue = CLOCK_VALUES[i].pszValueName;
-            return;
-        }
+        values.afClock[i] = ReadNumber(pReader, CLOCK_VALUES[i].pszValueName, &values.adwClock[i]);
     }
-    // Fields set one by one into a record that is valid before them: the first whose setting
-    // makes it invalid is the one out of range, by the driver's own check.
-    SYSTEMTIME stTried = {2000, 1, 6, 1, 0, 0, 0, 0};
-    for (DWORD i = 0; i < CLOCK_VALUE_COUNT; ++i) {
-        stTried.*CLOCK_VALUES[i].pField = (WORD)(adwValues[i] & 0xFFFF);
-        if (!IsValidCalendarRecord(&stTried)) {
-            pStatus->pszBadValue = CLOCK_VALUES[i].pszValueName;
-            pStatus->fBadValueRead = TRUE;
-            pStatus->dwBadValue = adwValues[i];
-            return;
-        }
+    values.fCheck = ReadNumber(pReader, CHECK_VALUE_NAME, &values.dwCheck);
+    values.fRecord =
+        pReader->pfnReadBytes(pReader->pContext, RECORD_VALUE_NAME, values.abRecord, RECORD_BYTES);
+    values.fPrevious = pReader->pfnReadBytes(pReader->pContext, PREVIOUS_VALUE_NAME,
+                                             values.abPrevious, PREVIOUS_BYTES);
+    STORE_RECORDS records;
+    JudgeStore(&values, &records);
+    pStatus->fSignature = values.fSignature;
+    pStatus->dwSignature = values.dwSignature;
+    pStatus->dwSnapshot = records.dwCurrent;
+    if (records.dwCurrent == SNAPSHOT_INVALID) {
+        pStatus->pszBadValue = CLOCK_VALUES[records.dwBadValue].pszValueName;
+        pStatus->fBadValueRead = records.fBadValueRead;
+        pStatus->dwBadValue = values.adwClock[records.dwBadValue];
     }
-    pStatus->stSnapshot = stTried;
-    // No check: an older driver's store, read as it always was.
-    DWORD dwCheck;
-    pStatus->dwSnapshot =
-        ReadNumber(pReader, CHECK_VALUE_NAME, &dwCheck) && dwCheck != SnapshotCheck(adwValues)
-            ? SNAPSHOT_TORN
-            : SNAPSHOT_VALID;
+    pStatus->stSnapshot = records.stCurrent;
+    pStatus->dwWriter = records.dwWriter;
+    pStatus->dwGeneration = records.dwGeneration;
+    pStatus->fPrevious = records.fPrevious;
+    pStatus->stPrevious = records.stPrevious;
+    pStatus->dwPreviousGeneration = records.dwPreviousGeneration;
+    pStatus->dwUse = records.dwUse;
+    RecordToRestore(&records, &pStatus->stUse);
 }
 
-static void ReadIntervalState(const STORE_READER* pReader, STORE_STATUS* pStatus) {
+// An optional setting and its rule's judgement: the state, and the number in effect.
+typedef DWORD (*SETTING_RULE)(BOOL fPresent, DWORD dwType, DWORD cbData, DWORD dwValue,
+                              DWORD* pdwInEffect);
+
+static DWORD ReadSettingState(const STORE_READER* pReader, LPCWSTR pszName, SETTING_RULE pfnRule,
+                              BOOL* pfRead, DWORD* pdwValue, DWORD* pdwInEffect) {
     DWORD dwType = REG_NONE;
     DWORD cbData = 0;
     const BOOL fPresent =
-        pReader->pfnReadValue(pReader->pContext, INTERVAL_VALUE_NAME, &dwType, &cbData,
-                              &pStatus->fIntervalRead, &pStatus->dwIntervalValue);
-    pStatus->fIntervalRead = fPresent && pStatus->fIntervalRead;
-    pStatus->dwInterval = JudgeInterval(fPresent, dwType, cbData, pStatus->dwIntervalValue,
-                                        &pStatus->dwIntervalSeconds);
+        pReader->pfnReadValue(pReader->pContext, pszName, &dwType, &cbData, pfRead, pdwValue);
+    *pfRead = fPresent && *pfRead;
+    return pfnRule(fPresent, dwType, cbData, *pdwValue, pdwInEffect);
 }
 
 static void ReadSwitchState(const STORE_READER* pReader, STORE_STATUS* pStatus) {
@@ -211,11 +212,16 @@ extern "C" void ReadStoreStatus(const STORE_READER* pReader, const SYSTEMTIME* p
     status.stClock = *pstClock;
     ReadSnapshotState(pReader, &status);
     ReadSwitchState(pReader, &status);
-    ReadIntervalState(pReader, &status);
+    status.dwInterval =
+        ReadSettingState(pReader, INTERVAL_VALUE_NAME, JudgeInterval, &status.fIntervalRead,
+                         &status.dwIntervalValue, &status.dwIntervalSeconds);
+    status.dwFloorState =
+        ReadSettingState(pReader, FLOOR_VALUE_NAME, JudgeFloor, &status.fFloorRead,
+                         &status.dwFloorValue, &status.dwFloor);
 
     // The start-up check's decision, made as it makes it.
-    if (status.dwSnapshot == SNAPSHOT_VALID) {
-        SYSTEMTIME stSaved = status.stSnapshot;
+    if (status.dwUse != USE_NONE) {
+        SYSTEMTIME stSaved = status.stUse;
         SYSTEMTIME stNow = status.stClock;
         DWORD dwSavedSeconds;
         DWORD dwNowSeconds;
@@ -237,6 +243,9 @@ extern "C" void ReadStoreStatus(const STORE_READER* pReader, const SYSTEMTIME* p
             status.fClockLater ? dwNowSeconds - dwSavedSeconds : dwSavedSeconds - dwNowSeconds;
     } else {
         status.dwNextStart = status.dwSnapshot == SNAPSHOT_TORN ? NEXT_TORN : NEXT_NO_SNAPSHOT;
+    }
+    if (status.dwNextStart != NEXT_RESTORE && IsBeforeFloor(&status.stClock, status.dwFloor)) {
+        status.dwNextStart = NEXT_FLOOR;
     }
     if (status.fRefuses) {
         status.dwNextStart = NEXT_REFUSE;

@@ -4,6 +4,7 @@
 #define TIMEWARD_CLOCK_STORE_STATUS_H
 
 #include "platform.h"
+#include "store.h"
 
 // FALSE when the value is absent; else its type and size, and *pfRead TRUE with *pdwValue the
 // value as the driver reads it (data of at most 4 bytes, zero-extended).
@@ -16,18 +17,12 @@ struct STORE_READER {
     // TRUE when the store's key is there.
     BOOL (*pfnKeyExists)(void* pContext);
     STORE_VALUE_READ pfnReadValue;
+    // TRUE, with pbData filled, when the value is a REG_BINARY of exactly cbData bytes.
+    BOOL (*pfnReadBytes)(void* pContext, LPCWSTR pszName, BYTE* pbData, DWORD cbData);
     // TRUE when the Device Manager lists the driver as active (Drivers\Active); *pfKnown FALSE
     // when there is no such list to read (no Device Manager keeps one here), and whether the
     // driver runs is unknown.
     BOOL (*pfnDriverRunning)(void* pContext, BOOL* pfKnown);
-};
-
-enum SNAPSHOT_STATE {
-    SNAPSHOT_NONE,     // no "TimewardSignature"
-    SNAPSHOT_FOREIGN,  // a signature other than SNAPSHOT_SIGNATURE
-    SNAPSHOT_INVALID,  // signed, but a clock value is missing or out of range
-    SNAPSHOT_VALID,
-    SNAPSHOT_TORN  // whole-looking, but "TimewardCheck" does not match: not restored
 };
 
 enum SWITCH_STATE {
@@ -40,11 +35,12 @@ enum SWITCH_STATE {
 enum NEXT_START {
     NEXT_REFUSE,             // the switch turns the driver off
     NEXT_NO_SNAPSHOT,        // nothing valid to restore
-    NEXT_RESTORE,            // the snapshot is more than the margin ahead of the clock
+    NEXT_RESTORE,            // the record is more than the margin ahead of the clock
     NEXT_WITHIN_MARGIN,      // ahead, but by RESTORE_MARGIN_SECONDS or less
     NEXT_CLOCK_AT_SNAPSHOT,  // the same second
-    NEXT_CLOCK_AHEAD,        // the clock is later than the snapshot
-    NEXT_TORN                // the snapshot is torn: nothing is restored
+    NEXT_CLOCK_AHEAD,        // the clock is later than the record
+    NEXT_TORN,               // the snapshot is torn, with none before it: nothing is restored
+    NEXT_FLOOR               // nothing is restored, and the clock is set to the floor
 };
 
 struct STORE_STATUS {
@@ -53,13 +49,20 @@ struct STORE_STATUS {
     BOOL fDriverKnown;   // FALSE: no Device Manager's list to read (fDriverRunning is FALSE)
     SYSTEMTIME stClock;  // the clock the next start is judged against
 
-    DWORD dwSnapshot;  // SNAPSHOT_STATE
+    DWORD dwSnapshot;  // SNAPSHOT_STATE of the record in the clock values
     BOOL fSignature;   // a signature could be read: dwSignature holds it
     DWORD dwSignature;
     LPCWSTR pszBadValue;    // SNAPSHOT_INVALID: the first clock value that is wrong
     BOOL fBadValueRead;     // FALSE: that value is missing or unreadable
     DWORD dwBadValue;       // else the number the driver reads from it
     SYSTEMTIME stSnapshot;  // SNAPSHOT_VALID, SNAPSHOT_TORN: the record the values make
+    DWORD dwWriter;         // SNAPSHOT_VALID: RECORD_WRITER
+    DWORD dwGeneration;     // SNAPSHOT_VALID: its generation
+    BOOL fPrevious;         // "TimewardPrevious" holds a whole record:
+    SYSTEMTIME stPrevious;
+    DWORD dwPreviousGeneration;
+    DWORD dwUse;  // RECORD_USE: the record the next start judges, and restores if due:
+    SYSTEMTIME stUse;
 
     DWORD dwSwitch;  // SWITCH_STATE
     DWORD dwSwitchType;
@@ -73,10 +76,15 @@ struct STORE_STATUS {
     BOOL fIntervalRead;       // dwIntervalValue holds the value's number
     DWORD dwIntervalValue;
 
+    DWORD dwFloorState;  // FLOOR_STATE (floor.h)
+    DWORD dwFloor;       // in effect
+    BOOL fFloorRead;     // dwFloorValue holds the value's number
+    DWORD dwFloorValue;
+
     DWORD dwNextStart;        // NEXT_START
-    DWORD dwDistanceSeconds;  // a valid snapshot: between it and the clock, either way
-    BOOL fClockLater;         // a valid snapshot: the clock is later than it, by the calendar
-    // A valid snapshot: the 32-bit seconds since 1961 that the start-up check compares wrapped
+    DWORD dwDistanceSeconds;  // a record to use: between it and the clock, either way
+    BOOL fClockLater;         // a record to use: the clock is later than it, by the calendar
+    // A record to use: the 32-bit seconds since 1961 that the start-up check compares wrapped
     // between the two (after 2097-02-06 06:28:15), so the check sees them the other way round:
     // with NEXT_RESTORE, the restore sets the clock back.
     BOOL fSecondsWrap;

@@ -12,20 +12,24 @@
 static const DWORD CHECK_SAVE_TIMEOUT_S = 10;
 // A snapshot may be one interval old, and a minute more for the saver's turn to come.
 static const DWORD SNAPSHOT_GRACE_S = 60;
+// The first snapshot of a start comes within this, or the interval if that is shorter.
+static const DWORD FIRST_SNAPSHOT_MAX_S = 300;
 
 static const DWORD CHECK_COUNT = 6;
 
 struct CHECK_RESULT {
     LPCWSTR pszName;
     BOOL fPass;
-    TEXT_LINE text;  // what was found
-    LPCWSTR pszFix;  // FAIL: what to change; else NULL
+    TEXT_LINE text;   // what was found
+    LPCWSTR pszFix;   // FAIL: what to change; else NULL
+    LPCWSTR pszNote;  // what else to know; else NULL
 };
 
 static TEXT_LINE* Begin(CHECK_RESULT* pCheck, LPCWSTR pszName) {
     pCheck->pszName = pszName;
     pCheck->fPass = TRUE;
     pCheck->pszFix = NULL;
+    pCheck->pszNote = NULL;
     LineBegin(&pCheck->text);
     return &pCheck->text;
 }
@@ -84,47 +88,73 @@ static void CheckDriver(const STORE_STATUS* pStatus, CHECK_RESULT* pCheck) {
                      : TEXT("merge timeward.reg and Timeward.bib into the OS design; rebuild"));
 }
 
-// The snapshot is there and no older than the interval in effect and a minute.
-static void CheckSnapshotAge(const STORE_STATUS* pStatus, DWORD dwIntervalSeconds,
-                             CHECK_RESULT* pCheck) {
+// The snapshot after the check's own request: the one that request brought, or else the one in
+// the store, no older than the interval in effect and a minute unless the device started too
+// recently for a periodic one to be due.
+static void CheckSnapshot(const STORE_STATUS* pBefore, const STORE_STATUS* pAfter, DWORD dwSave,
+                          const SYSTEMTIME* pstSaved, CHECK_RESULT* pCheck) {
     TEXT_LINE* pText = Begin(pCheck, TEXT("snapshot"));
-    if (pStatus->dwSnapshot != SNAPSHOT_VALID) {
-        AppendSnapshotText(pText, pStatus);
-        Fail(pCheck, pStatus->dwSnapshot == SNAPSHOT_NONE
+    if (dwSave == REQUEST_SAVED) {
+        LineAppendDate(pText, pstSaved);
+        LineAppend(pText, TEXT(": just saved, generation "));
+        LineAppendNumber(pText, pAfter->dwGeneration, 1);
+        if (pBefore->dwSnapshot == SNAPSHOT_TORN) {
+            pCheck->pszNote = TEXT("the one before was torn by a power cut; this one is whole");
+        }
+        return;
+    }
+    // No new snapshot came: see the save check below for why.
+    if (pAfter->dwUse == USE_NONE) {
+        AppendSnapshotText(pText, pAfter);
+        Fail(pCheck, pAfter->dwSnapshot == SNAPSHOT_NONE
                          ? TEXT("load the driver, wait one interval, and check again")
-                         : TEXT("run timewardctl save: the driver's snapshot replaces it"));
+                         : TEXT("the driver's next snapshot replaces it: see the save check"));
         return;
     }
     // The limit is not said: with the date and any age, the line would pass 80 columns.
-    const DWORD dwAge = pStatus->fClockLater ? pStatus->dwDistanceSeconds : 0;
-    const DWORD dwLimit = dwIntervalSeconds + SNAPSHOT_GRACE_S;
-    LineAppendDate(pText, &pStatus->stSnapshot);
+    const DWORD dwAge = pAfter->fClockLater ? pAfter->dwDistanceSeconds : 0;
+    const DWORD dwLimit = pAfter->dwIntervalSeconds + SNAPSHOT_GRACE_S;
+    LineAppendDate(pText, &pAfter->stUse);
     LineAppend(pText, TEXT(", "));
     LineAppendDuration(pText, dwAge);
     LineAppend(pText, TEXT(" old"));
-    if (dwAge > dwLimit) {
-        Fail(pCheck, TEXT("over the interval and 1 min: is the driver loaded, its key writable?"));
+    if (dwAge <= dwLimit) {
+        return;
     }
+    // After a long power-off the last snapshot is as old as the time off, until the first of
+    // this start, which comes within five minutes (or the interval, if shorter).
+    const DWORD dwFirstS = pAfter->dwIntervalSeconds < FIRST_SNAPSHOT_MAX_S
+                               ? pAfter->dwIntervalSeconds
+                               : FIRST_SNAPSHOT_MAX_S;
+    if (pAfter->fDriverRunning && GetTickCount() / 1000 <= dwFirstS + SNAPSHOT_GRACE_S) {
+        LineAppend(pText, TEXT(": not due yet"));
+        return;
+    }
+    Fail(pCheck, TEXT("over the interval and 1 min: see the driver and save checks"));
 }
 
 // A snapshot asked for through "SaveRTCEvent" arrives, as save waits for it.
-static void CheckRequestedSnapshot(const STORE_STATUS* pStatus, CHECK_RESULT* pCheck) {
+static void CheckRequestedSnapshot(const STORE_STATUS* pStatus, DWORD dwSave,
+                                   const SYSTEMTIME* pstSaved, CHECK_RESULT* pCheck) {
     TEXT_LINE* pText = Begin(pCheck, TEXT("save"));
-    SYSTEMTIME stSaved;
-    const DWORD dwResult = RequestSnapshot(CHECK_SAVE_TIMEOUT_S, &stSaved);
-    if (dwResult == REQUEST_SAVED) {
+    if (dwSave == REQUEST_SAVED) {
         LineAppend(pText, TEXT("a requested snapshot arrived: "));
-        LineAppendDate(pText, &stSaved);
-    } else if (dwResult == REQUEST_NO_DRIVER) {
+        LineAppendDate(pText, pstSaved);
+    } else if (dwSave == REQUEST_NO_DRIVER && pStatus->fDriverRunning) {
+        LineAppend(pText, TEXT("no answer: \"SaveRTCEvent\" is not an event the driver holds"));
+        Fail(pCheck, TEXT("no other program may hold the name \"SaveRTCEvent\""));
+    } else if (dwSave == REQUEST_NO_DRIVER) {
         LineAppend(pText, TEXT("no driver answered: nothing holds \"SaveRTCEvent\""));
         Fail(pCheck, TEXT("load the driver: see the driver above"));
     } else {
         LineAppend(pText, TEXT("no snapshot within "));
         LineAppendNumber(pText, CHECK_SAVE_TIMEOUT_S, 1);
         LineAppend(pText, TEXT(" s of asking"));
-        Fail(pCheck, pStatus->fKey
+        Fail(pCheck, !pStatus->fKey
+                         ? TEXT("the driver cannot save without the key: see the key above")
+                     : pStatus->fDriverRunning
                          ? TEXT("no other program may create \"SaveRTCEvent\" before the driver")
-                         : TEXT("the driver cannot save without the key: see the key above"));
+                         : TEXT("load the driver: see the driver above"));
     }
 }
 
@@ -153,6 +183,12 @@ static void PrintCheckLines(const CHECK_RESULT* pChecks, DWORD dwFailed) {
             LineBegin(&line);
             LineAppend(&line, TEXT("      fix: "));
             LineAppend(&line, pChecks[i].pszFix);
+            Print(&line);
+        }
+        if (pChecks[i].pszNote != NULL) {
+            LineBegin(&line);
+            LineAppend(&line, TEXT("      note: "));
+            LineAppend(&line, pChecks[i].pszNote);
             Print(&line);
         }
     }
@@ -200,7 +236,8 @@ static void PrintCheckJson(const CHECK_RESULT* pChecks, DWORD dwFailed) {
         ConsoleWriteW(FALSE, pChecks[i].fPass ? TEXT("      \"pass\": true,\n")
                                               : TEXT("      \"pass\": false,\n"));
         JsonLine(TEXT("      "), TEXT("text"), pChecks[i].text.sz, TEXT(","));
-        JsonLine(TEXT("      "), TEXT("fix"), pChecks[i].pszFix, TEXT(""));
+        JsonLine(TEXT("      "), TEXT("fix"), pChecks[i].pszFix, TEXT(","));
+        JsonLine(TEXT("      "), TEXT("note"), pChecks[i].pszNote, TEXT(""));
         ConsoleWriteW(FALSE, i + 1 < CHECK_COUNT ? TEXT("    },\n") : TEXT("    }\n"));
     }
     ConsoleWriteW(FALSE, TEXT("  ]\n}\n"));
@@ -209,14 +246,19 @@ static void PrintCheckJson(const CHECK_RESULT* pChecks, DWORD dwFailed) {
 int CheckCommand(BOOL fJson) {
     STORE_STATUS status;
     ReadStatusNow(&status);
+    // The snapshot is judged after the check's own request, so that one line cannot say the
+    // driver saves while another says it does not.
+    SYSTEMTIME stSaved;
+    const DWORD dwSave = RequestSnapshot(CHECK_SAVE_TIMEOUT_S, &stSaved);
+    STORE_STATUS after;
+    ReadStatusNow(&after);
 
-    // The last snapshot's age is judged before the check asks for a new one.
     CHECK_RESULT aChecks[CHECK_COUNT];
     CheckKey(&status, &aChecks[0]);
     CheckSwitch(&status, &aChecks[1]);
     CheckDriver(&status, &aChecks[2]);
-    CheckSnapshotAge(&status, status.dwIntervalSeconds, &aChecks[3]);
-    CheckRequestedSnapshot(&status, &aChecks[4]);
+    CheckSnapshot(&status, &after, dwSave, &stSaved, &aChecks[3]);
+    CheckRequestedSnapshot(&status, dwSave, &stSaved, &aChecks[4]);
     CheckTimeChanges(&aChecks[5]);
 
     DWORD dwFailed = 0;

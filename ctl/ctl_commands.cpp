@@ -32,12 +32,6 @@ static BOOL KeyExists(void) {
     return TRUE;
 }
 
-static BOOL SameRecord(const SYSTEMTIME* pA, const SYSTEMTIME* pB) {
-    return pA->wYear == pB->wYear && pA->wMonth == pB->wMonth && pA->wDayOfWeek == pB->wDayOfWeek &&
-           pA->wDay == pB->wDay && pA->wHour == pB->wHour && pA->wMinute == pB->wMinute &&
-           pA->wSecond == pB->wSecond && pA->wMilliseconds == pB->wMilliseconds;
-}
-
 void ReadStatusNow(STORE_STATUS* pStatus) {
     STORE_READER reader;
     RegistryStoreReader(&reader);
@@ -71,8 +65,11 @@ extern "C" int RunCtlRequest(const CTL_REQUEST* pRequest) {
 }
 
 DWORD RequestSnapshot(DWORD dwTimeoutSeconds, SYSTEMTIME* pstSaved) {
-    SYSTEMTIME stBefore;
-    const BOOL fBefore = ReadSnapshot(&stBefore);
+    // A snapshot in the same second as the last one may hold the same time: the generation
+    // tells them apart, and a record counts once all its values match its check.
+    STORE_RECORDS records;
+    ReadStore(&records);
+    const DWORD dwBefore = NewestGeneration(&records);
 
     // The driver creates the event when it starts; if this call creates it, nobody listens.
     SetLastError(ERROR_SUCCESS);
@@ -85,22 +82,15 @@ DWORD RequestSnapshot(DWORD dwTimeoutSeconds, SYSTEMTIME* pstSaved) {
     }
     EventModify(hEvent, EVENT_SET);
 
-    // The nine values are written one by one: a snapshot counts once it reads the same twice.
     const DWORD dwStart = GetTickCount();
     const DWORD dwTimeoutMs = dwTimeoutSeconds * 1000;
-    BOOL fSeen = FALSE;
     BOOL fSaved = FALSE;
     for (;;) {
-        SYSTEMTIME stNow;
-        if (ReadSnapshot(&stNow) && !(fBefore && SameRecord(&stNow, &stBefore))) {
-            if (fSeen && SameRecord(&stNow, pstSaved)) {
-                fSaved = TRUE;
-                break;
-            }
-            *pstSaved = stNow;
-            fSeen = TRUE;
-        } else {
-            fSeen = FALSE;
+        ReadStore(&records);
+        // Generations only grow: a wrap after four billion snapshots is no concern here.
+        if (NewestGeneration(&records) > dwBefore && RecordToRestore(&records, pstSaved)) {
+            fSaved = TRUE;
+            break;
         }
         if (GetTickCount() - dwStart >= dwTimeoutMs) {
             break;
@@ -151,7 +141,17 @@ int ClearCommand(void) {
     LONG lResult = ERROR_SUCCESS;
     if (fPresent) {
         lResult = RegDeleteValueW(hKey, SIGNATURE_VALUE_NAME);
-        if (lResult == ERROR_SUCCESS) {
+    }
+    if (lResult == ERROR_SUCCESS) {
+        // Without the signature nothing is restored; the record kept before the snapshot goes
+        // too, and the driver's headers with it, so that a driver that writes none of them
+        // starts this key afresh as well.
+        static const LPCWSTR KEPT[] = {PREVIOUS_VALUE_NAME, RECORD_VALUE_NAME, CHECK_VALUE_NAME};
+        BOOL fChanged = fPresent;
+        for (DWORD i = 0; i < sizeof(KEPT) / sizeof(KEPT[0]); ++i) {
+            fChanged = RegDeleteValueW(hKey, KEPT[i]) == ERROR_SUCCESS || fChanged;
+        }
+        if (fChanged) {
             RegFlushKey(hKey);  // on a hive-based registry nothing is on storage until then
         }
     }

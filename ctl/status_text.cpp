@@ -1,6 +1,7 @@
 // Renders the status model in the words every tool uses.
 #include "status_text.h"
 
+#include "floor.h"
 #include "interval.h"
 #include "startup.h"
 #include "store.h"
@@ -118,7 +119,14 @@ extern "C" void AppendSnapshotText(TEXT_LINE* pLine, const STORE_STATUS* pStatus
     switch (pStatus->dwSnapshot) {
         case SNAPSHOT_VALID:
             LineAppendDate(pLine, &pStatus->stSnapshot);
-            LineAppend(pLine, TEXT(": valid"));
+            if (pStatus->dwWriter == WRITER_THIS) {
+                LineAppend(pLine, TEXT(": valid, generation "));
+                LineAppendNumber(pLine, pStatus->dwGeneration, 1);
+            } else if (pStatus->dwWriter == WRITER_OLDER_OVER_THIS) {
+                LineAppend(pLine, TEXT(": valid, rewritten by an older driver"));
+            } else {
+                LineAppend(pLine, TEXT(": valid, an older driver's"));
+            }
             break;
         case SNAPSHOT_TORN:
             LineAppendDate(pLine, &pStatus->stSnapshot);
@@ -186,6 +194,55 @@ extern "C" void AppendSwitchText(TEXT_LINE* pLine, const STORE_STATUS* pStatus) 
     }
 }
 
+extern "C" void AppendPreviousText(TEXT_LINE* pLine, const STORE_STATUS* pStatus) {
+    if (!pStatus->fPrevious) {
+        LineAppend(pLine, TEXT("none"));
+        return;
+    }
+    LineAppendDate(pLine, &pStatus->stPrevious);
+    LineAppend(pLine, TEXT(", generation "));
+    LineAppendNumber(pLine, pStatus->dwPreviousGeneration, 1);
+    if (pStatus->dwUse == USE_PREVIOUS) {
+        LineAppend(pLine, TEXT(": a start uses it"));
+    }
+}
+
+// "2026-12-01", the floor's day.
+static void AppendFloorDay(TEXT_LINE* pLine, DWORD dwFloor) {
+    const DWORD dwNumber = FloorNumber(dwFloor);
+    LineAppendNumber(pLine, dwNumber / 10000, 4);
+    LineAppend(pLine, TEXT("-"));
+    LineAppendNumber(pLine, dwNumber / 100 % 100, 2);
+    LineAppend(pLine, TEXT("-"));
+    LineAppendNumber(pLine, dwNumber % 100, 2);
+}
+
+extern "C" void AppendFloorText(TEXT_LINE* pLine, const STORE_STATUS* pStatus) {
+    AppendFloorDay(pLine, pStatus->dwFloor);
+    switch (pStatus->dwFloorState) {
+        case FLOOR_ABSENT:
+            LineAppend(pLine, TEXT(": the release's; no "));
+            AppendQuoted(pLine, FLOOR_VALUE_NAME);
+            break;
+        case FLOOR_SET:
+            LineAppend(pLine, TEXT(": "));
+            AppendQuoted(pLine, FLOOR_VALUE_NAME);
+            break;
+        case FLOOR_OUT_OF_RANGE:
+            LineAppend(pLine, TEXT(": "));
+            AppendQuoted(pLine, FLOOR_VALUE_NAME);
+            LineAppend(pLine, TEXT(" = "));
+            LineAppendHex(pLine, pStatus->dwFloorValue);
+            LineAppend(pLine, TEXT(" is out of range"));
+            break;
+        default:
+            LineAppend(pLine, TEXT(": "));
+            AppendQuoted(pLine, FLOOR_VALUE_NAME);
+            LineAppend(pLine, TEXT(" is not a REG_DWORD"));
+            break;
+    }
+}
+
 extern "C" void AppendNextStartText(TEXT_LINE* pLine, const STORE_STATUS* pStatus) {
     switch (pStatus->dwNextStart) {
         case NEXT_REFUSE:
@@ -197,7 +254,7 @@ extern "C" void AppendNextStartText(TEXT_LINE* pLine, const STORE_STATUS* pStatu
         case NEXT_RESTORE:
             // Past the wrap of the driver's seconds, the restore sets the clock back.
             LineAppend(pLine, TEXT("restore to "));
-            LineAppendDate(pLine, &pStatus->stSnapshot);
+            LineAppendDate(pLine, &pStatus->stUse);
             LineAppend(pLine, TEXT(", "));
             LineAppendDuration(pLine, pStatus->dwDistanceSeconds);
             LineAppend(pLine, pStatus->fClockLater ? TEXT(" back") : TEXT(" ahead"));
@@ -214,6 +271,10 @@ extern "C" void AppendNextStartText(TEXT_LINE* pLine, const STORE_STATUS* pStatu
             break;
         case NEXT_TORN:
             LineAppend(pLine, TEXT("no restore: the snapshot is torn"));
+            break;
+        case NEXT_FLOOR:
+            LineAppend(pLine, TEXT("no restore: the clock is set to the floor, "));
+            AppendFloorDay(pLine, pStatus->dwFloor);
             break;
         default:
             if (!pStatus->fClockLater) {
@@ -241,11 +302,26 @@ extern "C" LPCWSTR SwitchStateName(DWORD dwSwitch) {
 }
 
 extern "C" LPCWSTR NextStartName(DWORD dwNextStart) {
-    static const LPCWSTR NAMES[] = {
-        TEXT("refuse"),        TEXT("no-snapshot"),       TEXT("restore"),
-        TEXT("within-margin"), TEXT("clock-at-snapshot"), TEXT("clock-ahead"),
-        TEXT("torn")};
+    static const LPCWSTR NAMES[] = {TEXT("refuse"),
+                                    TEXT("no-snapshot"),
+                                    TEXT("restore"),
+                                    TEXT("within-margin"),
+                                    TEXT("clock-at-snapshot"),
+                                    TEXT("clock-ahead"),
+                                    TEXT("torn"),
+                                    TEXT("floor")};
     return NAMES[dwNextStart];
+}
+
+extern "C" LPCWSTR FloorStateName(DWORD dwFloorState) {
+    static const LPCWSTR NAMES[] = {TEXT("default"), TEXT("set"), TEXT("out-of-range"),
+                                    TEXT("wrong-type")};
+    return NAMES[dwFloorState];
+}
+
+extern "C" LPCWSTR RecordUseName(DWORD dwUse) {
+    static const LPCWSTR NAMES[] = {NULL, TEXT("current"), TEXT("previous")};
+    return NAMES[dwUse];
 }
 
 extern "C" LPCWSTR IntervalStateName(DWORD dwInterval) {
@@ -323,6 +399,10 @@ extern "C" void WriteStatusLines(const STORE_STATUS* pStatus, LINE_SINK pfnSink,
     AppendSnapshotText(&line, pStatus);
     pfnSink(pContext, &line);
 
+    LineLabel(&line, TEXT("previous"));
+    AppendPreviousText(&line, pStatus);
+    pfnSink(pContext, &line);
+
     // Another type takes a second line: the driver reads the number and ignores the type.
     LineLabel(&line, TEXT("switch"));
     if (pStatus->dwSwitch == SWITCH_OTHER_TYPE) {
@@ -338,6 +418,10 @@ extern "C" void WriteStatusLines(const STORE_STATUS* pStatus, LINE_SINK pfnSink,
 
     LineLabel(&line, TEXT("interval"));
     AppendIntervalText(&line, pStatus);
+    pfnSink(pContext, &line);
+
+    LineLabel(&line, TEXT("floor"));
+    AppendFloorText(&line, pStatus);
     pfnSink(pContext, &line);
 
     LineLabel(&line, TEXT("clock"));
@@ -467,6 +551,7 @@ static void JsonClose(JSON_OUT* pOut, BOOL fLast) {
 
 extern "C" void WriteStatusJson(const STORE_STATUS* p, LINE_SINK pfnSink, void* pContext) {
     const BOOL fValid = p->dwSnapshot == SNAPSHOT_VALID;
+    const BOOL fUsed = p->dwUse != USE_NONE;
     JSON_OUT out = {pfnSink, pContext, 0};
     JsonOpen(&out, NULL);
     JsonNumber(&out, TEXT("schema"), TRUE, STATUS_JSON_SCHEMA);
@@ -482,8 +567,11 @@ extern "C" void WriteStatusJson(const STORE_STATUS* p, LINE_SINK pfnSink, void* 
     JsonText(&out, TEXT("state"), SnapshotStateName(p->dwSnapshot));
     JsonDate(&out, TEXT("time"), fValid, &p->stSnapshot);
     JsonNumber(&out, TEXT("signature"), p->fSignature, p->dwSignature);
-    JsonText(&out, TEXT("bad_value"), p->dwSnapshot == SNAPSHOT_INVALID ? p->pszBadValue : NULL,
-             TRUE);
+    JsonText(&out, TEXT("bad_value"), p->dwSnapshot == SNAPSHOT_INVALID ? p->pszBadValue : NULL);
+    JsonNumber(&out, TEXT("generation"), fValid, p->dwGeneration);
+    JsonDate(&out, TEXT("previous"), p->fPrevious, &p->stPrevious);
+    JsonNumber(&out, TEXT("previous_generation"), p->fPrevious, p->dwPreviousGeneration);
+    JsonText(&out, TEXT("uses"), RecordUseName(p->dwUse), TRUE);
     JsonClose(&out, FALSE);
 
     JsonOpen(&out, TEXT("switch"));
@@ -500,10 +588,16 @@ extern "C" void WriteStatusJson(const STORE_STATUS* p, LINE_SINK pfnSink, void* 
     JsonNumberLast(&out, TEXT("seconds"), p->dwIntervalSeconds);
     JsonClose(&out, FALSE);
 
+    JsonOpen(&out, TEXT("floor"));
+    JsonText(&out, TEXT("state"), FloorStateName(p->dwFloorState));
+    JsonNumber(&out, TEXT("value"), p->fFloorRead, p->dwFloorValue);
+    JsonNumberLast(&out, TEXT("day"), FloorNumber(p->dwFloor));
+    JsonClose(&out, FALSE);
+
     JsonOpen(&out, TEXT("next_start"));
     JsonText(&out, TEXT("action"), NextStartName(p->dwNextStart));
-    JsonDate(&out, TEXT("to"), p->dwNextStart == NEXT_RESTORE, &p->stSnapshot);
-    JsonNumber(&out, TEXT("snapshot_ahead_s"), fValid, p->dwDistanceSeconds, p->fClockLater);
+    JsonDate(&out, TEXT("to"), p->dwNextStart == NEXT_RESTORE, &p->stUse);
+    JsonNumber(&out, TEXT("snapshot_ahead_s"), fUsed, p->dwDistanceSeconds, p->fClockLater);
     TEXT_LINE text;
     LineBegin(&text);
     AppendNextStartText(&text, p);

@@ -27,14 +27,15 @@ struct CTL_USAGE {
 };
 static const CTL_USAGE COMMAND_USAGE[] = {
     {TEXT("status"), TEXT("status [--json]"),
-     TEXT("  status  the key, the driver, the snapshot, the switch, the interval, the\n")
-     TEXT("          clock, and what the next start would do; --json: one JSON object\n")},
+     TEXT("  status  the key, the driver, the snapshot and the one before it, the\n")
+     TEXT("          switch, the interval, the floor, the clock, and what the next start\n")
+     TEXT("          would do; --json: one JSON object\n")},
     {TEXT("save"), TEXT("save [-t SECONDS]"),
      TEXT("  save    asks the driver for a snapshot now (\"SaveRTCEvent\") and waits up\n")
      TEXT("          to SECONDS (1 to 3600, default 10) until it is in the store\n")},
     {TEXT("clear"), TEXT("clear"),
-     TEXT("  clear   removes \"TimewardSignature\", so that a start restores nothing\n")
-     TEXT("          until the driver takes its next snapshot\n")},
+     TEXT("  clear   removes \"TimewardSignature\" and the records beside it, so that a\n")
+     TEXT("          start restores nothing until the driver takes its next snapshot\n")},
     {TEXT("check"), TEXT("check [--json]"),
      TEXT("  check   checks the driver on this device: the key, the switch, the Device\n")
      TEXT("          Manager's list, the last snapshot, a requested one and the time-change\n")

@@ -63,8 +63,11 @@ static BOOL SetPowerState(PBYTE pBufOut, DWORD dwLenOut, PDWORD pdwActualOut) {
         !StoreCount(pdwActualOut, sizeof(dwState))) {
         return FALSE;
     }
-    // Only a request that succeeded changes the state that IOCTL_POWER_GET reports.
-    InterlockedExchange(&g_lPowerState, (LONG)dwState);
+    // Only a request that succeeded changes the state that IOCTL_POWER_GET reports. D0 after a
+    // low-power state is a resume: the tick count stood still while the clock ran on.
+    if (InterlockedExchange(&g_lPowerState, (LONG)dwState) == D4 && dwState == (DWORD)D0) {
+        NoteResume();
+    }
     return TRUE;
 }
 

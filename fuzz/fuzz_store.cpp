@@ -1,12 +1,14 @@
 // Fuzzes the start-up sequence over arbitrary contents of the driver's key and an arbitrary
 // clock. The clock is only ever set to a valid record, and only when that record is more than
 // 300 s later than the clock by the driver's own conversion.
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "coredll_sim.h"
 #include "input.h"
+#include "floor.h"
 #include "saver.h"
 #include "seconds.h"
 #include "startup.h"
@@ -18,12 +20,16 @@ namespace {
 // The key and its values, by the driver's own layout.
 const std::string kKey = support::Utf8(TIMEWARD_KEY_PATH);
 const std::string kSignatureName = support::Utf8(SIGNATURE_VALUE_NAME);
-const std::vector<std::string> kNames = [] {
-    std::vector<std::string> names;
+// Each name with the size the driver reads it at.
+const std::vector<std::pair<std::string, size_t>> kNames = [] {
+    std::vector<std::pair<std::string, size_t>> names;
     for (const CLOCK_VALUE& value : CLOCK_VALUES)
-        names.push_back(support::Utf8(value.pszValueName));
-    names.push_back(kSignatureName);
-    names.push_back(support::Utf8(SWITCH_VALUE_NAME));
+        names.push_back({support::Utf8(value.pszValueName), 4});
+    for (LPCWSTR name :
+         {SIGNATURE_VALUE_NAME, SWITCH_VALUE_NAME, CHECK_VALUE_NAME, FLOOR_VALUE_NAME})
+        names.push_back({support::Utf8(name), 4});
+    names.push_back({support::Utf8(RECORD_VALUE_NAME), RECORD_BYTES});
+    names.push_back({support::Utf8(PREVIOUS_VALUE_NAME), PREVIOUS_BYTES});
     return names;
 }();
 
@@ -52,13 +58,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The key: absent, or each value absent or of any type and size.
     if (in.Byte() % 16 != 0) {
         coredll::reg::CreateKey(kKey);
-        for (const std::string& name : kNames) {
+        for (const auto& [name, size] : kNames) {
             uint8_t how = in.Byte();
             if (how % 4 == 0)
                 continue;
             coredll::RegValue v;
-            v.type = how % 4 == 1 ? REG_DWORD : in.Byte();
-            size_t len = how % 4 == 3 ? in.Byte() % 9 : 4;
+            v.type = how % 4 == 1 ? (size == 4 ? REG_DWORD : REG_BINARY) : in.Byte();
+            size_t len = how % 4 == 3 ? in.Byte() % (2 * size + 1) : size;
             for (size_t i = 0; i < len; ++i)
                 v.data.push_back(in.Byte());
             if (name == kSignatureName && in.Byte() % 2) {
@@ -82,7 +88,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         SYSTEMTIME saved = call.requested;
         DWORD saved_seconds;
         SecondsSince1961(&saved, &saved_seconds);
-        if (!(saved_seconds > now_seconds + 300))
+        // A restore, or else the floor: a day's start, later than the clock, and said.
+        const std::vector<std::string> lines = coredll::debug::Texts();
+        const bool floor = saved.wHour == 0 && saved.wMinute == 0 && saved.wSecond == 0 &&
+                           saved.wMilliseconds == 0 && saved_seconds > now_seconds &&
+                           std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+                               return line.rfind("The clock is earlier than the floor", 0) == 0;
+                           });
+        if (!(saved_seconds > now_seconds + 300) && !floor)
             std::abort();
     }
     if (coredll::clock::SetSystemTimeCalls().size() > 1 ||

@@ -167,6 +167,20 @@ int AtRest::SetSwitch(const Step& s) {
     return kAllHeld;
 }
 
+int AtRest::StoreAsAnOlderDriver(const Step& s) {
+    if (!LoadHive())
+        return kDeviceFailed;
+    // Its clock gave the day of the week with the time.
+    const SYSTEMTIME snapshot = ToRecord(ToInstant(*s.date).value_or(Instant{}));
+    WriteOlderDriverSnapshot(snapshot);
+    if (SaveHive("the snapshot") != kAllHeld)
+        return kDeviceFailed;
+    Out().Line(clock_, "older",
+               "a driver without the check stored " + FormatDate(snapshot, true) +
+                   ": the clock values and the signature alone");
+    return kAllHeld;
+}
+
 int AtRest::SetInterval(const Step& s) {
     if (!LoadHive())
         return kDeviceFailed;

@@ -23,13 +23,15 @@ class AtRest {
     bool ReadRtc();
 
     // The steps while the device is off, as the verb table names them: time passes on the
-    // real-time clock, the clock is set or loses its time, the switch is set in the hive, the
-    // image is built with or without a component, or an expectation is checked. Each returns
+    // real-time clock, the clock is set or loses its time, the switch is set in the hive, an
+    // older driver stores a snapshot, the image is built with or without a component, or an
+    // expectation is checked. Each returns
     // the exit status.
     int Off(const Step& s);
     int SetRealTimeClock(const Step& s);
     int PullBattery(const Step& s);
     int SetSwitch(const Step& s);
+    int StoreAsAnOlderDriver(const Step& s);
     int SetNotifications(const Step& s);
     int SetFlushing(const Step& s);
     int SetInterval(const Step& s);

@@ -39,6 +39,15 @@ BOOL ReadValue(void*, LPCWSTR name, DWORD* type, DWORD* size, BOOL* read, DWORD*
     return TRUE;
 }
 
+BOOL ReadBytes(void*, LPCWSTR name, BYTE* data, DWORD size) {
+    std::optional<coredll::RegValue> v =
+        coredll::reg::GetValue(Key(), support::Utf8(name), /*persisted=*/true);
+    if (!v || v->type != REG_BINARY || v->data.size() != size)
+        return FALSE;
+    std::copy(v->data.begin(), v->data.end(), data);
+    return TRUE;
+}
+
 // The Device Manager's list, as timewardctl reads it: the registry as it is, not as flushed.
 BOOL DriverRunning(void*, BOOL* known) {
     STORE_READER live;
@@ -61,7 +70,7 @@ std::string Part(const STORE_STATUS& s) {
 }  // namespace
 
 STORE_STATUS ReadStatus(const SYSTEMTIME& clock) {
-    const STORE_READER reader = {nullptr, KeyExists, ReadValue, DriverRunning};
+    const STORE_READER reader = {nullptr, KeyExists, ReadValue, ReadBytes, DriverRunning};
     STORE_STATUS s;
     ReadStoreStatus(&reader, &clock, &s);
     return s;
@@ -86,6 +95,10 @@ std::string SwitchText(const STORE_STATUS& s) {
     return Part<AppendSwitchText>(s);
 }
 
+std::string PreviousText(const STORE_STATUS& s) {
+    return Part<AppendPreviousText>(s);
+}
+
 std::string IntervalText(const STORE_STATUS& s) {
     return Part<AppendIntervalText>(s);
 }
@@ -102,6 +115,13 @@ std::string Labelled(const char* label, const std::string& text) {
 
 void WriteSwitch(bool on) {
     coredll::reg::SetDword(Key(), support::Utf8(SWITCH_VALUE_NAME), on ? kSwitchOn : SWITCH_OFF);
+    coredll::reg::Flush();
+}
+
+void WriteOlderDriverSnapshot(const SYSTEMTIME& snapshot) {
+    for (const CLOCK_VALUE& value : CLOCK_VALUES)
+        coredll::reg::SetDword(Key(), support::Utf8(value.pszValueName), snapshot.*value.pField);
+    coredll::reg::SetDword(Key(), support::Utf8(SIGNATURE_VALUE_NAME), SNAPSHOT_SIGNATURE);
     coredll::reg::Flush();
 }
 

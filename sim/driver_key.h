@@ -19,6 +19,7 @@ STORE_STATUS ReadStatus(const SYSTEMTIME& clock);
 // The model's words: its lines, and what its snapshot, switch and next start are.
 std::vector<std::string> StatusLines(const STORE_STATUS& s);
 std::string SnapshotText(const STORE_STATUS& s);
+std::string PreviousText(const STORE_STATUS& s);
 std::string SwitchText(const STORE_STATUS& s);
 std::string NextStartText(const STORE_STATUS& s);
 
@@ -27,6 +28,9 @@ std::string Labelled(const char* label, const std::string& text);
 
 // Sets the switch as the device's image would, and flushes it to the hive.
 void WriteSwitch(bool on);
+// Stores `snapshot` as a driver without a check did, and flushes it to the hive: the eight clock
+// values and the signature, and nothing else.
+void WriteOlderDriverSnapshot(const SYSTEMTIME& snapshot);
 // Sets "TimewardInterval" to `seconds`, or removes it (nullopt), and flushes it to the hive.
 void WriteInterval(std::optional<DWORD> seconds);
 std::string IntervalText(const STORE_STATUS& s);

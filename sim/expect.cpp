@@ -71,20 +71,20 @@ bool ExpectClock(const Step& s, const SYSTEMTIME& clock) {
 
 bool ExpectClockAtSnapshot(const Step& s, const SYSTEMTIME& clock) {
     const STORE_STATUS st = ReadStatus(clock);
-    return Held(st.dwSnapshot == SNAPSHOT_VALID && When(st.stSnapshot) == When(clock), s,
+    return Held(st.dwUse != USE_NONE && When(st.stUse) == When(clock), s,
                 "the clock at the stored snapshot (" + SnapshotText(st) + ")",
                 FormatDate(clock, true));
 }
 
 bool ExpectSnapshot(const Step& s, const SYSTEMTIME& clock) {
     const STORE_STATUS st = ReadStatus(clock);
-    if (!s.date) {
-        return Held(st.dwSnapshot == SNAPSHOT_NONE || st.dwSnapshot == SNAPSHOT_FOREIGN ||
-                        st.dwSnapshot == SNAPSHOT_TORN,
-                    s, "no snapshot", SnapshotText(st));
-    }
-    return Held(st.dwSnapshot == SNAPSHOT_VALID && When(st.stSnapshot) == When(*s.date), s,
-                "the snapshot " + FormatDate(*s.date, true), SnapshotText(st));
+    // The record a start would judge: the snapshot, or the one before it where it is torn.
+    const std::string seen =
+        SnapshotText(st) + (st.dwUse == USE_PREVIOUS ? "; before it " + PreviousText(st) : "");
+    if (!s.date)
+        return Held(st.dwUse == USE_NONE, s, "no snapshot", seen);
+    return Held(st.dwUse != USE_NONE && When(st.stUse) == When(*s.date), s,
+                "the snapshot " + FormatDate(*s.date, true), seen);
 }
 
 bool ExpectSwitch(const Step& s, const SYSTEMTIME& clock) {

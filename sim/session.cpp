@@ -269,25 +269,28 @@ void Session::FlushHive() {
 
 void Session::OnRegistryCall(coredll::RegCall call, std::u16string_view name, LONG result) {
     // Only a hive that could not be written is the device's failure; any other failed flush is
-    // the caller's, and says so through its result. Writing through, a value write writes it.
-    const bool writes_hive = call == coredll::RegCall::kFlush ||
-                             (call == coredll::RegCall::kSet && image_.write_through);
+    // the caller's, and says so through its result. Writing through, a value write or removal
+    // writes it.
+    const bool value_write =
+        call == coredll::RegCall::kSet || call == coredll::RegCall::kDeleteValue;
+    const bool writes_hive =
+        call == coredll::RegCall::kFlush || (value_write && image_.write_through);
     if (writes_hive && result == ERROR_WRITE_FAULT) {
         const int why = errno;  // as the failed write left it
         std::lock_guard<std::mutex> lock(Failure().mu);
         if (Failure().reason.empty())
             Failure().reason = why ? std::strerror(why) : "the write failed";
     }
-    if (call != coredll::RegCall::kSet || result != ERROR_SUCCESS || cut_after_ <= 0 ||
-        --cut_after_ != 0)
+    if (!value_write || result != ERROR_SUCCESS || cut_after_ <= 0 || --cut_after_ != 0)
         return;
     // The power goes right after this write, on whichever thread made it: nothing after it
     // runs, and the rest of the session's steps find the device off.
     coredll::reg::DetachHiveFile();
     Out().EndBar();
     Out().Line(coredll::clock::Now(), "cut",
-               "power cut right after the write of \"" + support::Utf8(name) +
-                   "\": what the hive did not keep is lost");
+               std::string("power cut right after the ") +
+                   (call == coredll::RegCall::kSet ? "write" : "removal") + " of \"" +
+                   support::Utf8(name) + "\": what the hive did not keep is lost");
     char line[32];
     const int n = std::snprintf(line, sizeof line, kCutLine, step_.load());
     (void)!write(report_fd_, line, static_cast<size_t>(n));

@@ -8,6 +8,7 @@
 #include "coredll_sim.h"
 #include "date_text.h"
 #include "driver_key.h"
+#include "floor.h"
 #include "status_text.h"
 #include "support/text.h"
 
@@ -34,6 +35,7 @@ Json Text(LPCWSTR text) {
 // The model's fields, named and typed as timewardctl's `status --json` names them.
 void AddModel(const STORE_STATUS& s, Json* out) {
     const bool valid = s.dwSnapshot == SNAPSHOT_VALID;
+    const bool used = s.dwUse != USE_NONE;
     Json& j = *out;
     j["key"] = s.fKey != FALSE;
     j["driver_running"] = s.fDriverKnown ? Json(s.fDriverRunning != FALSE) : Json(nullptr);
@@ -42,7 +44,11 @@ void AddModel(const STORE_STATUS& s, Json* out) {
         {"state", Text(SnapshotStateName(s.dwSnapshot))},
         {"time", valid ? Json(IsoDate(s.stSnapshot)) : Json(nullptr)},
         {"signature", s.fSignature ? Json(s.dwSignature) : Json(nullptr)},
-        {"bad_value", Text(s.dwSnapshot == SNAPSHOT_INVALID ? s.pszBadValue : nullptr)}};
+        {"bad_value", Text(s.dwSnapshot == SNAPSHOT_INVALID ? s.pszBadValue : nullptr)},
+        {"generation", valid ? Json(s.dwGeneration) : Json(nullptr)},
+        {"previous", s.fPrevious ? Json(IsoDate(s.stPrevious)) : Json(nullptr)},
+        {"previous_generation", s.fPrevious ? Json(s.dwPreviousGeneration) : Json(nullptr)},
+        {"uses", Text(RecordUseName(s.dwUse))}};
     j["switch"] = {
         {"state", Text(SwitchStateName(s.dwSwitch))},
         {"type", Text(s.dwSwitch != SWITCH_ABSENT ? RegTypeName(s.dwSwitchType) : nullptr)},
@@ -51,12 +57,15 @@ void AddModel(const STORE_STATUS& s, Json* out) {
     j["interval"] = {{"state", Text(IntervalStateName(s.dwInterval))},
                      {"value", s.fIntervalRead ? Json(s.dwIntervalValue) : Json(nullptr)},
                      {"seconds", s.dwIntervalSeconds}};
+    j["floor"] = {{"state", Text(FloorStateName(s.dwFloorState))},
+                  {"value", s.fFloorRead ? Json(s.dwFloorValue) : Json(nullptr)},
+                  {"day", FloorNumber(s.dwFloor)}};
     const int64_t ahead =
         s.fClockLater ? -int64_t{s.dwDistanceSeconds} : int64_t{s.dwDistanceSeconds};
     j["next_start"] = {
         {"action", Text(NextStartName(s.dwNextStart))},
-        {"to", s.dwNextStart == NEXT_RESTORE ? Json(IsoDate(s.stSnapshot)) : Json(nullptr)},
-        {"snapshot_ahead_s", valid ? Json(ahead) : Json(nullptr)},
+        {"to", s.dwNextStart == NEXT_RESTORE ? Json(IsoDate(s.stUse)) : Json(nullptr)},
+        {"snapshot_ahead_s", used ? Json(ahead) : Json(nullptr)},
         {"text", NextStartText(s)}};
 }
 

@@ -253,9 +253,9 @@ constexpr Verb kVerbs[] = {
      .on = &Session::PowerCut},
     {.name = "power-cut after-write",
      .words = "N",
-     .help = "arms a power cut right after the Nth registry value write from here on, in "
-             "whichever later step makes it: that step ends there, and the steps up to the next "
-             "boot find the device off (those that can come while it is off are played so)",
+     .help = "arms a power cut right after the Nth registry value write (or removal) from here "
+             "on, in whichever later step makes it: that step ends there, and the steps up to the "
+             "next boot find the device off (those that can come while it is off are played so)",
      .allowed = kPowerUp,
      .parse = ReadWriteCount,
      .on = &Session::ArmPowerCut},
@@ -280,6 +280,14 @@ constexpr Verb kVerbs[] = {
      .allowed = kPowerOff,
      .parse = ReadDate,
      .at_rest = &AtRest::SetRealTimeClock},
+    {.name = "older-driver",
+     .words = "DATE",
+     .help = "a driver that keeps no check ran in between (a downgrade) and stored the snapshot "
+             "DATE as it stores one: the eight clock values and the signature, the rest of the "
+             "key as it was",
+     .allowed = kPowerOff,
+     .parse = ReadDate,
+     .at_rest = &AtRest::StoreAsAnOlderDriver},
     {.name = "switch",
      .words = "on|off",
      .help = "\"TimewardImplemented\" in the image: 0 (on) or 1 (off)",
@@ -355,7 +363,8 @@ constexpr Verb kVerbs[] = {
      .check = ExpectNoLine},
     {.name = "expect snapshot",
      .words = "DATE|none",
-     .help = "the snapshot stored in the hive (as flushed) is DATE, or there is none",
+     .help = "the snapshot a start would restore from, as the hive holds it (as flushed), is "
+             "DATE (the one before a torn one, where that is kept), or there is none",
      .allowed = kPowerAny,
      .parse = ReadSnapshot,
      .on = &Session::Expect,

@@ -136,6 +136,13 @@ TEST_F(Timewardctl, TheModelForeseesTheStartUpCheckForEveryStore) {
         EXPECT_EQ(s.dwNextStart, row.next_start);
         EXPECT_EQ(s.dwInterval, row.interval_state);
         EXPECT_EQ(s.dwIntervalSeconds, row.interval_s);
+        EXPECT_EQ(s.dwFloorState, row.floor_state);
+        if (row.uses != USE_NONE) {
+            EXPECT_EQ(s.dwUse, row.uses);
+        }
+        if (row.generation) {
+            EXPECT_EQ(s.dwGeneration, *row.generation);
+        }
 
         Result r = Ctl({u"status"});
         EXPECT_EQ(r.status, row.key ? 0 : 3) << r.err;
@@ -149,12 +156,19 @@ TEST_F(Timewardctl, TheModelForeseesTheStartUpCheckForEveryStore) {
 
         // What the driver then does.
         EXPECT_EQ(StartClockKeeping(nullptr) == 0, row.next_start == NEXT_REFUSE);
-        EXPECT_EQ(!coredll::clock::SetSystemTimeCalls().empty(), row.next_start == NEXT_RESTORE);
+        EXPECT_EQ(!coredll::clock::SetSystemTimeCalls().empty(),
+                  row.next_start == NEXT_RESTORE || row.next_start == NEXT_FLOOR);
         EXPECT_EQ(CountLines("We did not save RTC before\r\n"),
-                  row.next_start == NEXT_NO_SNAPSHOT ? 1 : 0);
+                  s.dwSnapshot != SNAPSHOT_TORN && s.dwUse == USE_NONE ? 1 : 0);
         EXPECT_EQ(CountLines("The saved time is torn: a snapshot was cut short, nothing is "
                              "restored\r\n"),
                   row.next_start == NEXT_TORN ? 1 : 0);
+        EXPECT_EQ(CountLines("The saved time is torn: a snapshot was cut short, the one before "
+                             "it is used\r\n"),
+                  row.uses == USE_PREVIOUS ? 1 : 0);
+        EXPECT_EQ(CountLines("The clock is earlier than the floor 20270601 (YYYYMMDD): it is set "
+                             "to that day\r\n"),
+                  row.next_start == NEXT_FLOOR ? 1 : 0);
         StopSaver();
     }
 }
@@ -174,7 +188,17 @@ TEST_F(Timewardctl, SaveWaitsForTheDriversSnapshot) {
     EXPECT_EQ(CountLines("RTC is saved\r\n"), 1);
     EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCHour", true), 10u);  // flushed
     EXPECT_EQ(coredll::reg::GetDword(kKey, "TimewardImplemented"), 0u);
-    EXPECT_EQ(coredll::reg::Counters().sets, 10u);  // the driver's ten, none of timewardctl's
+    EXPECT_EQ(coredll::reg::Counters().sets, 12u);  // the driver's twelve, none of timewardctl's
+
+    // The driver saves, and is asked again in that very millisecond: the same time, a new
+    // generation.
+    RequestSave();
+    coredll::clock::Settle();
+    const SYSTEMTIME last = coredll::clock::Now();
+    r = CtlOnDevice({u"save"}, 10, &waited);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "saved: the snapshot is " + Show(last) + " UTC\n");
+    EXPECT_EQ(CountLines("RTC is saved\r\n"), 3);
 }
 
 TEST_F(Timewardctl, SaveWithNoDriverSaysSoAndFails) {
@@ -199,8 +223,12 @@ TEST_F(Timewardctl, SaveWithNoDriverSaysSoAndFails) {
     EXPECT_EQ(coredll::reg::GetDword(kKey, "RTCHour"), 9u);
 }
 
-TEST_F(Timewardctl, ClearRemovesTheSignatureAlone) {
+// The signature goes, and with it the records this driver and the version before keep beside
+// the clock values: nothing else.
+TEST_F(Timewardctl, ClearRemovesTheSignatureAndTheRecordsBesideIt) {
     StoreSnapshot(Record(2026, 12, 8, 9, 0, 0));
+    coredll::reg::SetValue(kKey, "TimewardRecord", {REG_BINARY, std::vector<BYTE>(12, 1)});
+    coredll::reg::SetValue(kKey, "TimewardPrevious", {REG_BINARY, std::vector<BYTE>(24, 2)});
     coredll::reg::SetDword(kKey, "TimewardImplemented", 0);
     coredll::reg::Flush();
     const std::string before = coredll::reg::ExportText(true);
@@ -210,9 +238,12 @@ TEST_F(Timewardctl, ClearRemovesTheSignatureAlone) {
     EXPECT_EQ(r.out, "cleared: \"TimewardSignature\" removed\n");
     EXPECT_FALSE(coredll::reg::GetValue(kKey, "TimewardSignature", true));  // flushed
     std::string expected = before;
-    size_t at = expected.find("\"TimewardSignature\"");
-    ASSERT_NE(at, std::string::npos);
-    expected.erase(at, expected.find('\n', at) + 1 - at);
+    for (const char* name :
+         {"TimewardSignature", "TimewardCheck", "TimewardRecord", "TimewardPrevious"}) {
+        size_t at = expected.find(std::string("\"") + name + "\"");
+        ASSERT_NE(at, std::string::npos) << name;
+        expected.erase(at, expected.find('\n', at) + 1 - at);
+    }
     EXPECT_EQ(coredll::reg::ExportText(true), expected);
 
     r = Ctl({u"clear"});
@@ -226,7 +257,7 @@ TEST_F(Timewardctl, ClearRemovesTheSignatureAlone) {
     coredll::reg::SetString("Drivers\\BuiltIn\\Timeward", "Dll", "Timeward.dll");
     coredll::reg::SetString("Drivers\\Active\\01", "Key", "Drivers\\BuiltIn\\Timeward");
     EXPECT_EQ(CountLines("We did not save RTC before\r\n"), 1);
-    EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
+    EXPECT_EQ(CountLines("SavedTime is bigger than CurrentTime for more than 5 minutes\r\n"), 0);
     r = Ctl({u"clear"});
     EXPECT_NE(r.out.find("note: the driver is running"), std::string::npos) << r.out;
 
@@ -236,20 +267,29 @@ TEST_F(Timewardctl, ClearRemovesTheSignatureAlone) {
     EXPECT_NE(r.err.find("is missing"), std::string::npos);
 }
 
-// check on a device for each OS design: the checks that fail, and the exit status.
+// check on a device for each OS design: the checks that fail, and the exit status. What it
+// says of the snapshot it says after its own request, so that no line gainsays another.
 TEST_F(Timewardctl, CheckNamesWhatTheDeviceLacks) {
     const SYSTEMTIME now = Record(2026, 12, 8, 9, 30, 0);
+    // What happened before the check: the driver took a snapshot this very second; the store
+    // was torn; another kind of object holds "SaveRTCEvent", just after a long power-off.
+    enum Before { kNothing, kSameSecond, kTorn, kNameHeld };
     const struct {
         const char* name;
         bool key, started, listed;
         DWORD switch_value, interval;
-        std::set<std::string> failed;
+        Before before;
+        const char* said;
+        const char* failed;  // the checks, in their order
     } rows[] = {
-        {"healthy", true, true, true, 0, 0, {}},
-        {"key missing", false, true, true, 0, 0, {"key", "snapshot", "save"}},
-        {"switch off", true, false, false, 1, 0, {"switch", "driver", "snapshot", "save"}},
-        {"not loaded, snapshot 2 h old", true, false, false, 0, 0, {"driver", "snapshot", "save"}},
-        {"not loaded, 3 h interval", true, false, false, 0, 10800, {"driver", "save"}},
+        {"healthy", true, true, true, 0, 0, kNothing, ": just saved, generation 2\n", ""},
+        {"same second", true, true, true, 0, 0, kSameSecond, "arrived: 2026-12-08 09:36:00", ""},
+        {"torn", true, true, true, 0, 0, kTorn, "      note: the one before was torn", ""},
+        {"power-off, name held", true, true, true, 0, 0, kNameHeld, "old: not due yet\n", "save"},
+        {"key missing", false, true, true, 0, 0, kNothing, "", "key snapshot save"},
+        {"switch off", true, false, false, 1, 0, kNothing, "", "switch driver snapshot save"},
+        {"not loaded, 2 h old", true, false, false, 0, 0, kNothing, "", "driver snapshot save"},
+        {"not loaded, 3 h interval", true, false, false, 0, 10800, kNothing, "", "driver save"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -267,26 +307,41 @@ TEST_F(Timewardctl, CheckNamesWhatTheDeviceLacks) {
             coredll::reg::SetString("Drivers\\BuiltIn\\Timeward", "Dll", "Timeward.dll");
             coredll::reg::SetString("Drivers\\Active\\01", "Key", "Drivers\\BuiltIn\\Timeward");
         }
+        if (row.before == kNameHeld)
+            coredll::threads::TakeName(u"SaveRTCEvent");
         if (row.started) {
             ASSERT_EQ(StartClockKeeping(nullptr), 1u);
-            coredll::clock::Advance(6 * 60 * 1000);  // a snapshot a minute old
+            if (row.before != kNameHeld)
+                coredll::clock::Advance(6 * 60 * 1000);  // a snapshot a minute old
+        }
+        if (row.before == kSameSecond) {
+            RequestSave();
+            coredll::clock::Settle();
+        }
+        if (row.before == kTorn) {  // cut short among the clock values
+            std::optional<coredll::RegValue> header =
+                coredll::reg::GetValue(kKey, "TimewardRecord");
+            ASSERT_TRUE(header);
+            header->data[8] = 1;
+            coredll::reg::SetValue(kKey, "TimewardRecord", *header);
+            coredll::reg::SetDword(kKey, "RTCMinute", 59);
         }
         uint64_t waited = 0;
         Result r = CtlOnDevice({u"check"}, 100, &waited);
-        std::set<std::string> failed;
+        std::string failed;
         for (const std::string& line : Lines(r.out)) {
             EXPECT_LE(line.size(), 80u) << line;
             if (line.rfind("FAIL  ", 0) == 0)
-                failed.insert(line.substr(6, line.find(' ', 6) - 6));
+                failed += (failed.empty() ? "" : " ") + line.substr(6, line.find(' ', 6) - 6);
         }
+        const bool pass = failed.empty();
         EXPECT_EQ(failed, row.failed) << r.out;
-        EXPECT_EQ(r.status, row.failed.empty() ? 0 : 1) << r.out;
-        EXPECT_NE(r.out.find(row.failed.empty() ? "check: all 6 passed\n" : " of 6 failed\n"),
-                  std::string::npos)
+        EXPECT_NE(r.out.find(row.said), std::string::npos) << r.out;
+        EXPECT_EQ(r.status, pass ? 0 : 1) << r.out;
+        EXPECT_NE(r.out.find(pass ? "check: all 6 passed\n" : " of 6 failed\n"), std::string::npos)
             << r.out;
         r = CtlOnDevice({u"check", u"--json"}, 100, &waited);
-        EXPECT_NE(r.out.find(row.failed.empty() ? "\"pass\": true," : "\"pass\": false,"),
-                  std::string::npos)
+        EXPECT_NE(r.out.find(pass ? "\"pass\": true," : "\"pass\": false,"), std::string::npos)
             << r.out;
     }
 }

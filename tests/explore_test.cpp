@@ -137,6 +137,14 @@ class Explorer : public ::testing::Test {
         if (mine < run_.d4s.size())
             run_.d4s[mine].returned = explore::Steps();
     }
+    // The Power Manager's D0: after a D4, a resume.
+    void RequestD0() {
+        DWORD state = D0, actual = 0;
+        SetLastError(kMark);
+        if (!ioctl_(1, IOCTL_POWER_SET, nullptr, 0, reinterpret_cast<PBYTE>(&state), 4, &actual))
+            return Fail("a D0 failed");
+        ErrorKept("a D0");
+    }
     void Deinit() {
         --run_.live;
         --run_.begun;
@@ -351,8 +359,8 @@ class Explorer : public ::testing::Test {
                 StoreSnapshot(*stored);
                 run_.whole.push_back(*stored);
             }
-            if (wall)
-                coredll::clock::SetWall(*wall);
+            // Past the driver's floor unless the program says otherwise.
+            coredll::clock::SetWall(wall.value_or(Record(2026, 12, 8, 9, 0)));
             // Left by a run that never stopped: the store outlives it.
             if (left_registered_)
                 CeRunAppAtEvent(kTimeChangeTarget, NOTIFICATION_EVENT_TIME_CHANGE);
@@ -433,6 +441,21 @@ TEST_F(Explorer, TwoInstancesWithPowerRequests) {
 
 TEST_F(Explorer, APowerRequestAgainstTheLastDeinit) {
     Explore("request-against-deinit", 3, {[&] { Init(), Deinit(); }, [&] { RequestD4(); }});
+}
+
+// The device suspends and resumes (D4, then D0) against the last Deinit: the D4 is answered by
+// a snapshot, and the resume by none of its own.
+TEST_F(Explorer, AResumeAgainstTheLastDeinit) {
+    Explore("resume-against-deinit", 3,
+            {[&] {
+                 Init(), Deinit();
+                 // The D4's, the stop's, and one for each five minutes that timers moved on.
+                 const uint64_t due = 2 + coredll::clock::NowMs() / 300000;
+                 if (run_.saves.size() > due)
+                     Fail(std::to_string(run_.saves.size()) + " snapshots where " +
+                          std::to_string(due) + " were due");
+             },
+             [&] { RequestD4(), RequestD0(); }});
 }
 
 // The saver writes a later clock over the store while a second instance reads it: a record

@@ -68,12 +68,27 @@ TEST_F(Power, CapabilitiesNeedFortyEightBytes) {
     EXPECT_EQ(Snapshots(), 0);
 }
 
+// D0 after D4 is also a resume: the clock ran on while the tick count stood still, so a nudge
+// of the clock after it is no set beyond the margin.
 TEST_F(Power, SetD0IsEchoedWithoutASnapshot) {
     DWORD state = D0, actual = 0;
     EXPECT_TRUE(Set(&state, &actual));
     EXPECT_EQ(state, 0u);
     EXPECT_EQ(actual, 4u);
     EXPECT_EQ(Snapshots(), 0);
+
+    coredll::clock::Advance(2000);  // the saver hears of changes of the clock
+    state = D4;
+    EXPECT_TRUE(Set(&state, &actual));
+    int64_t ms = 0;
+    ASSERT_TRUE(coredll::clock::ToMs(coredll::clock::Now(), &ms));
+    coredll::clock::SetWall(coredll::clock::FromMs(ms + 45 * 60000));  // asleep for 45 minutes
+    state = D0;
+    EXPECT_TRUE(Set(&state, &actual));
+    const SYSTEMTIME nudged = coredll::clock::FromMs(ms + 45 * 60000 + 5000);
+    SetSystemTime(&nudged);
+    coredll::clock::Settle();
+    EXPECT_EQ(Snapshots(), 1) << "the D4's alone";
 }
 
 TEST_F(Power, EveryLowPowerStateBecomesD4WithOneSnapshotAtOnce) {

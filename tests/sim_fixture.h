@@ -1,5 +1,5 @@
 // A fresh simulated device for each test: empty registry but for the driver's key, a manual
-// clock, silent debug output.
+// clock at 2026-12-08, silent debug output.
 #ifndef TIMEWARD_TESTS_SIM_FIXTURE_H
 #define TIMEWARD_TESTS_SIM_FIXTURE_H
 
@@ -34,6 +34,8 @@ class SimTest : public ::testing::Test {
         coredll::Reset();
         coredll::debug::EchoToStderr(false);
         coredll::reg::CreateKey(kKey);
+        // After the driver's floor: a start with no snapshot leaves this clock alone.
+        coredll::clock::SetWall(Record(2026, 12, 8));
     }
     void TearDown() override {
         // A stop that never ends fails the test with a message instead of hanging it.

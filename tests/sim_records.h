@@ -3,6 +3,7 @@
 #define TIMEWARD_TESTS_SIM_RECORDS_H
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "coredll_sim.h"
@@ -25,14 +26,18 @@ inline SYSTEMTIME Record(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD 
     return st;
 }
 
-// The check a whole snapshot of these eight values ends with: FNV-1a over their bytes, least
-// significant first (the tests' own copy of the rule).
-inline DWORD CheckOfValues(const DWORD (&values)[8]) {
+// The check of these eight values: FNV-1a over their bytes, least significant first, and, in
+// this driver's records, over the generation's after them (the tests' own copy of the rule).
+inline DWORD CheckOfValues(const DWORD (&values)[8], std::optional<DWORD> generation = {}) {
     DWORD hash = 2166136261u;
-    for (DWORD v : values) {
+    auto add = [&hash](DWORD v) {
         for (int b = 0; b < 4; ++b)
             hash = (hash ^ ((v >> (8 * b)) & 0xFF)) * 16777619u;
-    }
+    };
+    for (DWORD v : values)
+        add(v);
+    if (generation)  // this driver's check covers the generation too
+        add(*generation);
     return hash;
 }
 

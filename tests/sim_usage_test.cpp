@@ -224,8 +224,9 @@ TEST_F(SimUsage, StatusTellsWhatTheNextBootWillDo) {
     EXPECT_EQ(j["image"]["notifications"], false);
     EXPECT_EQ(j["image"]["flushing"], "write-through");
     EXPECT_EQ(j["interval"]["seconds"], 600);
-    // 25 snapshots of ten values, a pending check before the first, and the shutdown's flush.
-    EXPECT_EQ(j["flash"]["value_writes"], 251);
+    // 25 snapshots of twelve values (but the first, with no record before it to keep), and the
+    // shutdown's flush.
+    EXPECT_EQ(j["flash"]["value_writes"], 299);
     EXPECT_EQ(j["flash"]["flushes"], 26);
     EXPECT_EQ(j["clock"], "2026-12-08T09:00:00.000Z");  // the clock the boot starts from
     EXPECT_EQ(j["next_start"]["to"], "2026-12-08T11:00:00.000Z");
@@ -320,8 +321,8 @@ TEST_F(SimUsage, PipedEveryRecordIsOneLine) {
         << out_;
     EXPECT_EQ(Run("play"), 2);
     EXPECT_TRUE(Has(err_,
-                    "a bundled name: clock-set-back, demo, first-boot, "
-                    "no-restore-within-margin, power-cut-after-flush"))
+                    "a bundled name: clock-set-back, demo, downgrade, first-boot, "
+                    "long-interval-trips, no-restore-within-margin, power-cut-after-flush"))
         << err_;
 
     // A reader that went away: the program ends as quietly as any Unix tool does.

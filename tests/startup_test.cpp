@@ -1,15 +1,20 @@
 // Tests of the start-up sequence: the switch, the start of the saver, and the restore.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 
 #include "saver.h"
 #include "sim_fixture.h"
 #include "startup.h"
+#include "timeward_version.h"
 
 namespace {
 
 using namespace timeward_test;
+using namespace std::string_literals;
+
+const char* const kRestoreLine = "SavedTime is bigger than CurrentTime for more than 5 minutes\r\n";
 
 class Startup : public SimTest {
   protected:
@@ -25,7 +30,7 @@ class Startup : public SimTest {
     }
     // The clock now, and a snapshot `ahead` seconds later.
     void ClockAndSnapshot(int64_t ahead) {
-        clock_ = Record(2026, 4, 10, 8, 0, 0);
+        clock_ = Record(2026, 12, 10, 8, 0, 0);
         coredll::clock::SetWall(clock_);
         int64_t ms;
         ASSERT_TRUE(coredll::clock::ToMs(clock_, &ms));
@@ -180,14 +185,70 @@ TEST_F(Startup, LeapDayBefore1961IsNotRestoredAsAnImpossibleDate) {
     coredll::clock::SetWall(Record(1700, 1, 1));
     StoreSnapshot(Record(1960, 2, 29));
     EXPECT_EQ(StartClockKeeping(nullptr), 1u);
-    EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
+    EXPECT_EQ(CountLines(kRestoreLine), 0);
+}
+
+// The driver's floor as a day: its hexadecimal digits are YYYYMMDD (the tests' own reading).
+SYSTEMTIME FloorDay(DWORD floor) {
+    auto number = [floor](int first, int count) {
+        WORD n = 0;
+        for (int i = first; i < first + count; ++i)
+            n = static_cast<WORD>(n * 10 + ((floor >> (28 - 4 * i)) & 0xF));
+        return n;
+    };
+    return Record(number(0, 4), number(4, 2), number(6, 2));
+}
+
+// With no record to restore, a clock earlier than the floor (the release's, or a later one in
+// "TimewardFloor") is set to it, and a line says so; a clock at the floor is left alone, and a
+// record that is restored is not moved by it.
+TEST_F(Startup, AClockEarlierThanTheFloorIsSetToIt) {
+    const SYSTEMTIME floor = FloorDay(TIMEWARD_FLOOR);
+    int64_t ms = 0;
+    ASSERT_TRUE(coredll::clock::ToMs(floor, &ms));
+    const char* const kFloorLine = "The clock is earlier than the floor ";
+    const struct {
+        SYSTEMTIME clock;
+        DWORD floor_value;  // "TimewardFloor", or none
+        bool snapshot;      // a due one, of 2025-06-01
+        SYSTEMTIME after;   // the clock after the start
+        std::string line;   // how the line that says why begins
+    } rows[] = {
+        {Record(2003, 1, 1), 0, false, floor, kFloorLine},
+        {coredll::clock::FromMs(ms - 1), 0, false, floor, kFloorLine},
+        {floor, 0, false, floor, ""},
+        {Record(2003, 1, 1), 0, true, Record(2025, 6, 1), kRestoreLine},
+        {Record(2026, 12, 8), 0x20270601, false, Record(2027, 6, 1), kFloorLine + "20270601"s},
+        {Record(2003, 1, 1), 0x20000101, false, floor, "TimewardFloor is not a day from"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(Show(row.clock));
+        coredll::reg::DeleteKey(kKey);
+        coredll::reg::CreateKey(kKey);
+        coredll::debug::Clear();
+        coredll::clock::SetWall(row.clock);
+        if (row.snapshot)
+            StoreSnapshot(Record(2025, 6, 1));
+        if (row.floor_value)
+            coredll::reg::SetDword(kKey, "TimewardFloor", row.floor_value);
+        ASSERT_EQ(StartClockKeeping(nullptr), 1u);
+        EXPECT_TRUE(SameTime(coredll::clock::Now(), row.after)) << Show(coredll::clock::Now());
+        int said = 0, floored = 0;
+        for (const std::string& line : coredll::debug::Texts()) {
+            said += !row.line.empty() && line.rfind(row.line, 0) == 0;
+            floored += line.rfind(kFloorLine, 0) == 0;
+        }
+        EXPECT_EQ(said, row.line.empty() ? 0 : 1);
+        EXPECT_EQ(floored, row.snapshot || SameTime(row.after, row.clock) ? 0 : 1);
+        EXPECT_TRUE(StopSaver());
+    }
 }
 
 TEST_F(Startup, InvalidSnapshotIsNotRestored) {
     coredll::clock::SetWall(Record(2003, 1, 1));
     StoreSnapshot(Record(2026, 13, 1));
     EXPECT_EQ(StartClockKeeping(nullptr), 1u);
-    EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty());
+    EXPECT_EQ(CountLines(kRestoreLine), 0);
     EXPECT_EQ(CountLines("We did not save RTC before\r\n"), 1);
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "floor.h"
 #include "interval.h"
 #include "sim_records.h"
 #include "store_status.h"
@@ -52,6 +53,40 @@ inline std::string CheckOf(WORD h, WORD mi, WORD s) {
     return Dword("TimewardCheck", CheckOfValues(values));
 }
 
+// A REG_BINARY line: "Name"=hex:01,02, the numbers' bytes least significant first, `bytes`
+// each.
+inline std::string Hex(const char* name, std::vector<std::pair<DWORD, int>> numbers) {
+    std::string line = std::string("\"") + name + "\"=hex:";
+    for (const auto& [value, bytes] : numbers) {
+        for (int b = 0; b < bytes; ++b) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02x,", (value >> (8 * b)) & 0xFF);
+            line += hex;
+        }
+    }
+    line.back() = '\n';
+    return line;
+}
+
+// "TimewardRecord" as this driver writes it for Signed(h, mi, s) of `generation`: while its
+// values are written (`writing`), or once they are.
+inline std::string RecordOf(WORD h, WORD mi, WORD s, DWORD generation, bool writing = false) {
+    const DWORD values[] = {2026, 12, 2, 8, h, mi, s, 0};
+    return Hex("TimewardRecord",
+               {{generation, 4}, {CheckOfValues(values, generation), 4}, {writing ? 1u : 0u, 4}});
+}
+
+// "TimewardPrevious" holding Signed(h, mi, s) of `generation`, its check spoilt by `spoil`.
+inline std::string PreviousOf(WORD h, WORD mi, WORD s, DWORD generation, DWORD spoil = 0) {
+    const DWORD values[] = {2026, 12, 2, 8, h, mi, s, 0};
+    std::vector<std::pair<DWORD, int>> numbers;
+    for (DWORD v : values)
+        numbers.push_back({v, 2});
+    numbers.push_back({generation, 4});
+    numbers.push_back({CheckOfValues(values, generation) ^ spoil, 4});
+    return Hex("TimewardPrevious", numbers);
+}
+
 struct StoreRow {
     const char* name;
     bool key;
@@ -67,6 +102,9 @@ struct StoreRow {
     // of the clock as JSON gives them.
     std::string snapshot_text = "";
     std::optional<long long> ahead_s = std::nullopt;
+    DWORD uses = USE_NONE;  // where a row names it: the record the next start judges
+    std::optional<DWORD> generation = std::nullopt;  // of a valid snapshot, where a row names it
+    DWORD floor_state = FLOOR_ABSENT;
 };
 
 inline std::vector<StoreRow> StoreTable() {
@@ -125,11 +163,11 @@ inline std::vector<StoreRow> StoreTable() {
         {"seventy years ahead", true, Signed(11, 30, 0, Dword("RTCYear", 2096)), SNAPSHOT_VALID,
          nullptr, SWITCH_ABSENT, NEXT_RESTORE,
          "restore to 2096-12-08 11:30:00.000 UTC, 25568 d 2 h ahead", INTERVAL_ABSENT, 300,
-         "2096-12-08 11:30:00.000 UTC: valid", 2209082400},
+         "2096-12-08 11:30:00.000 UTC: valid, an older driver's", 2209082400},
         {"past the wrap of the seconds", true, Signed(11, 30, 0, Dword("RTCYear", 2098)),
          SNAPSHOT_VALID, nullptr, SWITCH_ABSENT, NEXT_CLOCK_AHEAD,
          "no restore, though the snapshot is 26298 d 2 h ahead", INTERVAL_ABSENT, 300,
-         "2098-12-08 11:30:00.000 UTC: valid", 2272154400},
+         "2098-12-08 11:30:00.000 UTC: valid, an older driver's", 2272154400},
         {"whole, with its check", true, Signed(11, 30, 0) + CheckOf(11, 30, 0), SNAPSHOT_VALID,
          nullptr, SWITCH_ABSENT, NEXT_RESTORE, restore_text},
         {"torn: the check is another record's", true, Signed(11, 30, 0) + CheckOf(10, 30, 0),
@@ -148,6 +186,36 @@ inline std::vector<StoreRow> StoreTable() {
          nullptr, SWITCH_ABSENT, NEXT_RESTORE, restore_text, INTERVAL_WRONG_TYPE},
         {"interval binary", true, restore + "\"TimewardInterval\"=hex:58,02,00,00\n",
          SNAPSHOT_VALID, nullptr, SWITCH_ABSENT, NEXT_RESTORE, restore_text, INTERVAL_WRONG_TYPE},
+        // The month-end tear of the version before's store: 31 February, and a check.
+        {"torn into a day that does not exist", true,
+         Signed(11, 30, 0, Dword("RTCMonth", 2) + Dword("RTCDay", 31)) + CheckOf(11, 30, 0),
+         SNAPSHOT_TORN, nullptr, SWITCH_ABSENT, NEXT_TORN, "no restore: the snapshot is torn"},
+        {"this driver's", true,
+         Signed(11, 30, 0) + RecordOf(11, 30, 0, 7) + PreviousOf(11, 25, 0, 6), SNAPSHOT_VALID,
+         nullptr, SWITCH_ABSENT, NEXT_RESTORE, restore_text, INTERVAL_ABSENT, 300,
+         "2026-12-08 11:30:00.000 UTC: valid, generation 7", 7200, USE_CURRENT, 7},
+        {"cut short by this driver", true,
+         Signed(11, 30, 0, Dword("RTCMonth", 2) + Dword("RTCDay", 31)) +
+             RecordOf(11, 35, 0, 8, true) + PreviousOf(11, 30, 0, 7),
+         SNAPSHOT_TORN, nullptr, SWITCH_ABSENT, NEXT_RESTORE, restore_text, INTERVAL_ABSENT, 300,
+         "2026-02-31 11:30:00.000 UTC: torn (a snapshot cut short)", 7200, USE_PREVIOUS},
+        {"cut short, the record before spoilt", true,
+         Signed(11, 30, 0) + RecordOf(11, 35, 0, 8, true) + PreviousOf(11, 30, 0, 7, 1),
+         SNAPSHOT_TORN, nullptr, SWITCH_ABSENT, NEXT_TORN, "no restore: the snapshot is torn"},
+        {"rewritten by an older driver", true,
+         Signed(11, 30, 0) + RecordOf(10, 30, 0, 7) + PreviousOf(10, 25, 0, 6), SNAPSHOT_VALID,
+         nullptr, SWITCH_ABSENT, NEXT_RESTORE, restore_text, INTERVAL_ABSENT, 300,
+         "2026-12-08 11:30:00.000 UTC: valid, rewritten by an older driver", 7200, USE_CURRENT, 8},
+        {"floor raised past the clock", true, Dword("TimewardFloor", 0x20270601), SNAPSHOT_NONE,
+         nullptr, SWITCH_ABSENT, NEXT_FLOOR,
+         "no restore: the clock is set to the floor, 2027-06-01", INTERVAL_ABSENT, 300, "",
+         std::nullopt, USE_NONE, std::nullopt, FLOOR_SET},
+        {"floor the 31st of June", true, Dword("TimewardFloor", 0x20270631), SNAPSHOT_NONE, nullptr,
+         SWITCH_ABSENT, NEXT_NO_SNAPSHOT, "no restore: no snapshot", INTERVAL_ABSENT, 300, "",
+         std::nullopt, USE_NONE, std::nullopt, FLOOR_OUT_OF_RANGE},
+        {"floor a string", true, "\"TimewardFloor\"=\"20270601\"\n", SNAPSHOT_NONE, nullptr,
+         SWITCH_ABSENT, NEXT_NO_SNAPSHOT, "no restore: no snapshot", INTERVAL_ABSENT, 300, "",
+         std::nullopt, USE_NONE, std::nullopt, FLOOR_WRONG_TYPE},
     };
 }
 

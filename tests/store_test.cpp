@@ -86,18 +86,28 @@ TEST_F(Store, SnapshotHoldsTheClockAndReadsBack) {
     EXPECT_EQ(read.wDayOfWeek, clock.wDayOfWeek);
 }
 
-// Ten value writes and a flush; the first snapshot on a key without a check writes the pending
-// check first. Every key opened is closed.
-TEST_F(Store, ASnapshotIsTenValueWritesAndOneFlush) {
-    for (uint64_t sets : {11u, 10u}) {
+// Twelve reads of the store, then twelve value writes and a flush: the record kept, the header,
+// the eight clock values, the signature and the header again. The first snapshot on an empty
+// key has no record to keep; over the check of the version before, its removal is one more.
+// Every key opened is closed.
+TEST_F(Store, ASnapshotIsTwelveValueWritesAndOneFlush) {
+    const struct {
+        bool checked;  // "TimewardCheck" left by the version before
+        uint64_t writes;
+    } rows[] = {{false, 11}, {false, 12}, {true, 13}, {false, 12}};
+    for (const auto& row : rows) {
+        if (row.checked)
+            coredll::reg::SetDword(kKey, "TimewardCheck", 1);
         coredll::reg::ResetCounters();
         SaveCurrentTime();
         coredll::RegCounters c = coredll::reg::Counters();
-        EXPECT_EQ(c.opens, sets + 2) << "and the check's query, and the flush";
-        EXPECT_EQ(c.sets, sets);
+        EXPECT_EQ(c.queries, 12u);
+        EXPECT_EQ(c.opens, 12 + row.writes + 1);
+        EXPECT_EQ(c.sets, row.checked ? row.writes - 1 : row.writes);
         EXPECT_EQ(c.flushes, 1u);
         EXPECT_EQ(c.closes, c.opens);
     }
+    EXPECT_FALSE(coredll::reg::GetValue(kKey, "TimewardCheck"));
 }
 
 TEST_F(Store, SignatureDifferingInAnyBitIsNoSnapshot) {

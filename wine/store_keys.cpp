@@ -40,11 +40,12 @@ void StoreSnapshot(const SYSTEMTIME& st) {
     SetDword(L"RTCSecond", st.wSecond);
     SetDword(L"RTCMilliseconds", st.wMilliseconds);
     SetDword(L"TimewardSignature", kSignature);
-    // As a driver without the check wrote it: the cases edit the fields afterwards, which a
-    // check left by an earlier case's snapshot would call torn.
+    // As a driver without the check wrote it: the cases edit the fields afterwards, which the
+    // values an earlier case's snapshot left beside them would judge.
     HKEY h;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_ALL_ACCESS, &h) == ERROR_SUCCESS) {
-        RegDeleteValueW(h, L"TimewardCheck");
+        for (const wchar_t* name : {L"TimewardCheck", L"TimewardRecord", L"TimewardPrevious"})
+            RegDeleteValueW(h, name);
         RegCloseKey(h);
     }
 }

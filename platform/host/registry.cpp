@@ -381,8 +381,10 @@ COREDLL_API LONG RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
             LONG rc = ResolveKey(r, hKey, &key);
             if (rc != ERROR_SUCCESS)
                 return rc;
-            return key->values.erase(FoldCase(View(lpValueName))) ? ERROR_SUCCESS
-                                                                  : ERROR_FILE_NOT_FOUND;
+            if (!key->values.erase(FoldCase(View(lpValueName))))
+                return ERROR_FILE_NOT_FOUND;
+            // Writing through, a removal reaches storage as a set does.
+            return r.write_through ? PersistLocked(r) : ERROR_SUCCESS;
         },
         hKey, __builtin_return_address(0));
 }

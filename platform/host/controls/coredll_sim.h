@@ -100,9 +100,9 @@ SIM_API void DetachHiveFile();
 SIM_API void FailOpens(bool fail);              // every open and create fails
 SIM_API void FailSetOf(std::string_view name);  // sets of this value name fail ("" = none)
 SIM_API void FailFlushes(bool fail);            // flushes fail and persist nothing
-// Each successful value write persists the hive at once (the hive file too, when attached), as
-// a hive-based registry set to flush aggressively does; it is not counted as a flush. Reset
-// turns it off.
+// Each successful value write or removal persists the hive at once (the hive file too, when
+// attached), as a hive-based registry set to flush aggressively does; it is not counted as a
+// flush. Reset turns it off.
 SIM_API void WriteThrough(bool write_through);
 // Where a torn write of the hive file stops, as a power failure would stop it: after half of
 // the temporary file (Tear::kHalfTheData), or after all of it but before the rename
