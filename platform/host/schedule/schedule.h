@@ -126,6 +126,17 @@ void RunScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock);
 // their contexts.
 void EndRun(Scheduler& s);
 
+// Shared by this folder's files. The scheduler (schedule.cpp): the scheduled thread that calls,
+// or null outside a run; and the locks a thread gives up when its run is abandoned.
+ScheduledThread* Me(Kernel& k);
+void GiveUpLocksOf(Scheduler& s, int id);
+// A failed run (failed_run.cpp): ends every thread of it where it stands, from the thread `me`
+// that holds the turn; under the kernel's lock, which it lets go.
+[[noreturn]] void AbandonLocked(Kernel& k, Scheduler& s, std::unique_lock<std::mutex>& lock,
+                                int me);
+// Happens-before (happens_before.cpp): one more release of thread `id` in `clock`.
+void Tick(VectorClock& clock, int id);
+
 }  // namespace coredll::detail
 
 #endif  // TIMEWARD_HOST_SCHEDULE_H
