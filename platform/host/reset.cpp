@@ -1,5 +1,8 @@
 // The reset that brings the whole simulated core library back to its state at load.
 #include "internal.h"
+#include "loader.h"
+#include "notifications.h"
+#include "registry.h"
 
 void coredll::Reset() {
     using namespace coredll::detail;

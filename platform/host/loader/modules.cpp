@@ -1,7 +1,8 @@
 // Modules: LoadLibraryW and its kin over the host's dynamic loader, with Windows' rules for
 // handles, reference counts and a DllMain that refuses the attach.
-#include "internal.h"
-#include "schedule.h"
+#include "deterministic.h"
+#include "loader.h"
+#include "notifications.h"
 #include "self.h"
 #include "support/text.h"
 
@@ -9,6 +10,9 @@
 #include <link.h>
 
 #include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -444,4 +448,18 @@ BOOL coredll::detail::FreeModule(HMODULE hLibModule) {
 COREDLL_API BOOL FreeLibrary(HMODULE hLibModule) {
     SchedulePoint("FreeLibrary");
     return FreeModule(hLibModule);
+}
+
+COREDLL_API void FreeLibraryAndExitThread(HMODULE hLibModule, DWORD dwExitCode) {
+    SchedulePoint("FreeLibraryAndExitThread");
+    ThreadState& self = Self();
+    if (!self.exit) {
+        std::fprintf(stderr,
+                     "simulated kernel: FreeLibraryAndExitThread on a thread that "
+                     "CreateThread did not start\n");
+        std::abort();
+    }
+    FreeModule(hLibModule);
+    self.exit_code = dwExitCode;
+    std::longjmp(*self.exit, 1);
 }

@@ -1,4 +1,4 @@
-// Pieces of the simulated core library that its own files share.
+// Pieces of the simulated kernel that its own files and the folders above it share.
 #ifndef TIMEWARD_HOST_INTERNAL_H
 #define TIMEWARD_HOST_INTERNAL_H
 
@@ -11,24 +11,15 @@ namespace coredll::detail {
 // Handles are multiples of four, as on Windows, whose handle values keep their low bits free.
 constexpr uintptr_t kHandleStep = 4;
 
-void ResetRegistry();
+// The kernel's parts of coredll::Reset.
 void ResetKernel();
 void ResetDebugOutput();
-void ResetModules();
 void ResetGuardedCopy();
-void ResetNotifications();
-
-// Whether the OS design leaves the notification component out (notify::LeaveOut).
-bool NotificationsLeftOut();
-// Sets the events registered for time changes; called once the system time was set.
-void NotifyTimeChange();
 
 // The loader lock (loader_lock.cpp): entered and left by the calling thread, recursively.
 void EnterLoaderLock();
 void LeaveLoaderLock();
 bool HoldsLoaderLock();
-// FreeLibrary's work, with no scheduling point of its own: FreeLibraryAndExitThread is one.
-BOOL FreeModule(HMODULE module);
 
 // The wall clock as a record, and virtual monotonic time, for the debug output.
 SYSTEMTIME WallNow();

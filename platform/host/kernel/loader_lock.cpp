@@ -1,6 +1,6 @@
 // The loader lock: one per process, held around DllMain and taken by LoadLibraryW, FreeLibrary,
 // FreeLibraryAndExitThread and a simulated thread's start and end, as on the device.
-#include "schedule.h"
+#include "deterministic.h"
 #include "self.h"
 
 #include <atomic>

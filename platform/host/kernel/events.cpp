@@ -1,6 +1,6 @@
 // The simulated kernel's events: named and unnamed, manual and auto reset, created and opened,
 // set, reset, pulsed.
-#include "schedule.h"
+#include "deterministic.h"
 
 namespace coredll::detail {
 

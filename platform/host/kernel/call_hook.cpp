@@ -1,6 +1,6 @@
 // The kernel's call hook, apart from the kernel's lock so that a hook may block and call the
 // library.
-#include "schedule.h"
+#include "deterministic.h"
 
 namespace coredll::detail {
 namespace {

@@ -1,6 +1,7 @@
 // Contexts where Boost.Context is not built for the target: none, and the scheduler hands the
 // turn between host threads.
 #include "context.h"
+#include "deterministic.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,6 +2,7 @@
 // call. AddressSanitizer and ThreadSanitizer are told of every switch, as each needs to know
 // which stack runs.
 #include "context.h"
+#include "deterministic.h"
 
 #include <boost/context/detail/fcontext.hpp>
 #include <sys/mman.h>

@@ -1,7 +1,7 @@
 // The notification subsystem: CeRunAppAtEvent's store of registrations, and its thread, which
 // sets the named events registered for a change of the system time after the change.
-#include "kernel.h"
-#include "schedule.h"
+#include "deterministic.h"
+#include "notifications.h"
 #include "support/files.h"
 #include "support/text.h"
 

@@ -2,6 +2,7 @@
 // within a bound on preemptions, then with seeded random choices, or one given schedule.
 #include "explore.h"
 
+#include "run_checks.h"
 #include "schedule.h"
 
 #include <chrono>
@@ -156,15 +157,7 @@ void RunOnce(const explore::Program& p, Scheduler& s) {
     EndRun(s);
     if (!s.failure.empty())
         return;
-    // Every thread has ended: a critical section still entered is one that nobody can leave.
-    if (!s.locks.empty())
-        FailRun(s, "a critical section is still entered by thread " +
-                       std::to_string(s.locks.front().owner) + ", which has ended");
-    if (p.after) {
-        const std::string what = p.after();
-        if (!what.empty())
-            FailRun(s, what);
-    }
+    CheckRunEnd(s, p);
 }
 
 std::vector<int> ParseChoices(const std::string& text) {

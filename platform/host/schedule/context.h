@@ -24,10 +24,8 @@ void SwitchContext(Context* from, Context* to, bool from_ends);
 void DeleteContext(Context* context);
 // Contexts made and not yet deleted, in this process.
 int LiveContexts();
-// Whether [p, p + n) lies within the stack of the context running on the calling host thread:
-// memory that is mapped, readable and writable for as long as the process lives (a stack freed
-// goes to a pool, never back to the host).
-bool WithinRunningStack(const void* p, size_t n);
+// WithinRunningStack, which the guarded copy asks, is declared with the kernel's interface to the
+// deterministic mode (deterministic.h).
 
 }  // namespace coredll::detail
 

@@ -1,5 +1,5 @@
 // Critical sections and interlocked operations: host locks and atomics, as strict as the device.
-#include "schedule.h"
+#include "deterministic.h"
 #include "self.h"
 
 #include <atomic>

@@ -1,11 +1,13 @@
-// The deterministic mode's scheduler, as the kernel's own files see it. Its state lives under
-// the kernel's lock; one thread at a time holds the turn.
+// The deterministic mode's scheduler: its state, which lives under the kernel's lock (one thread
+// at a time holds the turn), and what this folder's files and the explorer share. The kernel and
+// the folders above it see the scheduler through kernel/deterministic.h, which this folder
+// implements.
 #ifndef TIMEWARD_HOST_SCHEDULE_H
 #define TIMEWARD_HOST_SCHEDULE_H
 
 #include "context.h"
+#include "deterministic.h"
 #include "explore.h"
-#include "kernel.h"
 
 #include <csetjmp>
 #include <functional>
@@ -118,54 +120,22 @@ struct Scheduler {
     uint64_t id = NewRunId();  // tells this run's accesses to registry values from others'
 };
 
-// Whether the calling thread is one the scheduler runs.
-bool Scheduled();
-// A scheduling point: the calling thread, if scheduled, may be switched out here.
-void SchedulePoint(const char* call);
-// Registers a new thread, ready, that runs `body` once the scheduler first picks it and then
-// ends; under the kernel's lock. A program's thread counts towards the run's end; any other is a
-// simulated one (CreateThread's), whose `abandoned` runs if the run is abandoned before it ends.
-// Returns its number.
-int StartScheduledLocked(Kernel& k, std::function<void()> body, bool program,
-                         std::function<void(Kernel&)> abandoned = nullptr);
 // Runs the program's threads from the first pick until none can run; under the kernel's lock.
 void RunScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock);
 // Frees what the run's threads held once the run is over: joins their host threads, or deletes
 // their contexts.
 void EndRun(Scheduler& s);
-// The waiter and the list of objects a wait of the calling thread keeps while it blocks: the
-// scheduled thread's own, else `local` and `local_objects`; under the kernel's lock.
-Waiter& WaiterLocked(Kernel& k, Waiter& local);
-std::vector<std::shared_ptr<Object>>& WaitObjectsLocked(
-    Kernel& k, std::vector<std::shared_ptr<Object>>& local_objects);
-// Blocks a scheduled thread in `w` until it is woken and has the turn; under the kernel's lock.
-void BlockScheduledLocked(Kernel& k, std::unique_lock<std::mutex>& lock, Waiter& w);
-// A scheduled thread's critical section: waits for it to be free, then owns it; and leaves it.
-// `give_up` frees it from its owner if the run is abandoned while it is held.
-void EnterScheduled(void* cs, void (*give_up)(void*));
-void LeaveScheduled(void* cs);
-// Happens-before through the platform's synchronisation, for the calling scheduled thread (no
-// effect on any other): it acquires what `object` released, or releases its clock into it. The
-// Locked forms run under the kernel's lock.
-void AcquireScheduledLocked(Kernel& k, const void* object);
-void ReleaseScheduledLocked(Kernel& k, const void* object);
-// An interlocked call on `target`: both at once.
-void InterlockedScheduled(const void* target);
-// An access of the calling scheduled thread to a registry value (`key`: its key's path and its
-// name, folded). Two accesses from different threads, one a write, that no synchronisation
-// orders, fail the run, whether or not they overlapped in it.
-void NoteKeyAccess(const std::u16string& key, bool write, const char* call, const void* site);
-// Fails the run with a report on it (the first failure of a run is the one reported). The run
-// is abandoned at its next scheduling point: every thread of it ends where it stands, without
-// unwinding, as a terminated thread does on the device, and the explorer reports the failure.
-// A failure found by a check on the program's thread, after the run, just fails it.
-void FailRun(Scheduler& s, const std::string& what);
-// From a scheduled thread: fails its run (FailRun), under the kernel's lock, which the caller
-// must not hold.
-void FailScheduledRun(const std::string& what);
-// Fails the run and abandons it at once, from a scheduled thread that cannot go on (a lock
-// misused); the kernel's lock must not be held.
-[[noreturn]] void FailRunNow(Scheduler& s, const std::string& what);
+
+// Shared by this folder's files. The scheduler (schedule.cpp): the scheduled thread that calls,
+// or null outside a run; and the locks a thread gives up when its run is abandoned.
+ScheduledThread* Me(Kernel& k);
+void GiveUpLocksOf(Scheduler& s, int id);
+// A failed run (failed_run.cpp): ends every thread of it where it stands, from the thread `me`
+// that holds the turn; under the kernel's lock, which it lets go.
+[[noreturn]] void AbandonLocked(Kernel& k, Scheduler& s, std::unique_lock<std::mutex>& lock,
+                                int me);
+// Happens-before (happens_before.cpp): one more release of thread `id` in `clock`.
+void Tick(VectorClock& clock, int id);
 
 }  // namespace coredll::detail
 

@@ -1,9 +1,7 @@
 // The simulated kernel's threads: each a host thread that runs when the scheduler lets it.
-#include "schedule.h"
+#include "deterministic.h"
 
 #include <csetjmp>
-#include <cstdio>
-#include <cstdlib>
 #include <thread>
 
 using namespace coredll;
@@ -126,20 +124,6 @@ COREDLL_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD dwStackSize,
             kk.alive--;
         });
     return h;
-}
-
-COREDLL_API void FreeLibraryAndExitThread(HMODULE hLibModule, DWORD dwExitCode) {
-    SchedulePoint("FreeLibraryAndExitThread");
-    ThreadState& self = Self();
-    if (!self.exit) {
-        std::fprintf(stderr,
-                     "simulated kernel: FreeLibraryAndExitThread on a thread that "
-                     "CreateThread did not start\n");
-        std::abort();
-    }
-    FreeModule(hLibModule);
-    self.exit_code = dwExitCode;
-    std::longjmp(*self.exit, 1);
 }
 
 COREDLL_API BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {

@@ -5,7 +5,7 @@
 // has process_vm_readv/writev, one call moves the bytes; where it has not (qemu-user does not
 // emulate them), the bytes go through a pipe: write(2) reads the source, read(2) writes the
 // destination.
-#include "context.h"
+#include "deterministic.h"
 #include "internal.h"
 
 #include <fcntl.h>

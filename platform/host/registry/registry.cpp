@@ -1,7 +1,8 @@
 // The simulated registry's calls: the handle table and the Reg* functions over the key tree.
-#include "regstate.h"
+#include "deterministic.h"
 #include "internal.h"
-#include "schedule.h"
+#include "registry.h"
+#include "regstate.h"
 #include "support/files.h"
 #include "support/text.h"
 

@@ -13,7 +13,7 @@
 // thus reach a waiting thread before it runs, as they would on a device.
 #include "kernel.h"
 
-#include "schedule.h"
+#include "deterministic.h"
 
 #include <algorithm>
 #include <cstdio>

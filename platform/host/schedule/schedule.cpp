@@ -10,18 +10,11 @@
 // it is blocked in has been woken, or when the critical section it waits for is free. When no
 // thread is enabled, virtual time moves to the next timer; with no timer left and program
 // threads not done, the run is a deadlock.
+#include "run_checks.h"
 #include "schedule.h"
 
-#include "support/text.h"
-
-#include <cxxabi.h>
-#include <dlfcn.h>
-
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <unordered_map>
 
 namespace coredll::detail {
 
@@ -78,15 +71,8 @@ int PickLocked(Kernel& k, Scheduler& s) {
         } else {
             if (s.programs_left == 0)
                 return -1;
-            if (k.timers.empty()) {
-                FailRun(s, "every thread is blocked and no timer is set: a deadlock");
+            if (!CheckBlockedRunLocked(k, s))
                 return -1;
-            }
-            if (k.timers.begin()->first > s.time_limit) {
-                FailRun(s, "the program's threads are not done after " +
-                               std::to_string(s.time_limit) + " ms of virtual time");
-                return -1;
-            }
         }
         const uint64_t next = k.timers.begin()->first;
         if (!enabled.empty())
@@ -96,71 +82,6 @@ int PickLocked(Kernel& k, Scheduler& s) {
             Wake(k, k.timers.begin()->second, WAIT_TIMEOUT);
         running = -1;
     }
-}
-
-// Gives up the critical sections and the loader lock that thread `id` holds; on the host thread
-// that entered them.
-void GiveUpLocksOf(Scheduler& s, int id) {
-    for (auto it = s.locks.begin(); it != s.locks.end();) {
-        if (it->owner != id) {
-            ++it;
-            continue;
-        }
-        it->give_up(it->lock);
-        it = s.locks.erase(it);
-    }
-}
-
-// A blocked wait that will never end: no object or timer may keep pointing at it.
-void ForgetWaitLocked(Kernel& k, ScheduledThread& t) {
-    Waiter* w = t.state == ScheduledThread::kWaiting ? t.waiter : nullptr;
-    if (!w || w->woken)
-        return;
-    for (Object* o : w->objects)
-        o->waiters.remove(w);
-    if (w->timed)
-        k.timers.erase(w->timer);
-}
-
-// Abandons the failed run from the thread `me` that holds the turn: every thread of it ends where
-// it stands, as TerminateThread ends one on the device. Its waits are forgotten, what it holds is
-// given up, a simulated thread ends as its creator sees it, and its stack is abandoned (a
-// context's is freed with it; a host thread's frames are skipped by a jump to its start). Nothing
-// is unwound, so no frame that a thread can be left in owns heap memory: a wait keeps its objects
-// in the thread's state. Never returns.
-[[noreturn]] void AbandonLocked(Kernel& k, Scheduler& s, std::unique_lock<std::mutex>& lock,
-                                int me) {
-    for (auto& t : s.threads) {
-        if (t->state != ScheduledThread::kEnded)
-            ForgetWaitLocked(k, *t);
-    }
-    for (int id = 0; id < static_cast<int>(s.threads.size()); ++id) {
-        ScheduledThread& t = *s.threads[id];
-        if (t.state == ScheduledThread::kEnded)
-            continue;
-        t.state = ScheduledThread::kEnded;
-        if (t.abandoned)
-            t.abandoned(k);
-    }
-    s.aborting = true;
-    s.finished = true;
-    s.current = -1;
-    if (!s.contexts) {
-        for (auto& t : s.threads)
-            t->turn.notify_one();
-        s.done.notify_all();
-        // The kernel's lock stays held: the thread's start lets it go.
-        lock.release();
-        std::longjmp(s.threads[me]->abandon, 1);
-    }
-    // Each thread gives up its locks where it took them, as the sanitizers see a context as a
-    // thread of its own: this one here, another when the program's context switches to it once
-    // more (RunScheduledLocked).
-    GiveUpLocksOf(s, me);
-    lock.unlock();
-    SetSelf(nullptr);
-    SwitchContext(s.threads[me]->context, s.main, true);
-    std::abort();  // nothing switches back to an abandoned context
 }
 
 // Passes the turn to the thread the strategy picks; unless `me` ends, returns once `me` has it
@@ -256,27 +177,19 @@ void RunInContext(void* arg) {
     EndScheduledLocked(k, lock, t.self.scheduled);
 }
 
-void Join(VectorClock& into, const VectorClock& from) {
-    for (uint32_t i = 0; i < from.size; ++i)
-        into.at[i] = std::max(into.at[i], from.at[i]);
-    into.size = std::max(into.size, from.size);
-}
+}  // namespace
 
-// One more release of thread `id` (a thread past the clock's room has failed its run).
-void Tick(VectorClock& clock, int id) {
-    if (id >= kClockThreads)
-        return;
-    ++clock.at[id];
-    clock.size = std::max(clock.size, static_cast<uint32_t>(id + 1));
-}
-
-// What `object` passes on from the threads that released it, null when none has.
-VectorClock* Released(Scheduler& s, const void* object) {
-    for (auto it = s.released.rbegin(); it != s.released.rend(); ++it) {
-        if (it->first == object)
-            return &it->second;
+// Gives up the critical sections and the loader lock that thread `id` holds; on the host thread
+// that entered them.
+void GiveUpLocksOf(Scheduler& s, int id) {
+    for (auto it = s.locks.begin(); it != s.locks.end();) {
+        if (it->owner != id) {
+            ++it;
+            continue;
+        }
+        it->give_up(it->lock);
+        it = s.locks.erase(it);
     }
-    return nullptr;
 }
 
 // The scheduled thread that calls, or null outside a run.
@@ -284,90 +197,6 @@ ScheduledThread* Me(Kernel& k) {
     const int me = Self().scheduled;
     return me >= 0 && k.sched ? k.sched->threads[me].get() : nullptr;
 }
-
-// Where a call came from: its function and offset, as the host's loader names it, else its
-// module and offset (for addr2line).
-std::string Site(const void* site) {
-    Dl_info info;
-    char text[160];
-    if (!site || !dladdr(site, &info) || !info.dli_fname) {
-        std::snprintf(text, sizeof text, "%p", site);
-        return text;
-    }
-    const char* module = std::strrchr(info.dli_fname, '/');
-    module = module ? module + 1 : info.dli_fname;
-    const char* at = static_cast<const char*>(site);
-    if (!info.dli_sname || !info.dli_saddr) {
-        std::snprintf(text, sizeof text, "%s+0x%zx", module,
-                      static_cast<size_t>(at - static_cast<const char*>(info.dli_fbase)));
-        return text;
-    }
-    int status = 0;
-    char* plain = abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status);
-    std::snprintf(text, sizeof text, "%s+0x%zx (%s)", status == 0 && plain ? plain : info.dli_sname,
-                  static_cast<size_t>(at - static_cast<const char*>(info.dli_saddr)), module);
-    std::free(plain);
-    return text;
-}
-
-// A value access is not a scheduling point: it runs in its thread's turn after its last one.
-std::string Describe(const Access& a) {
-    return "thread " + std::to_string(a.thread) + "'s " + a.call +
-           (a.step ? " after step " + std::to_string(a.step) : " before the first step") +
-           " from " + Site(a.site);
-}
-
-// Whether `a` happens before what `clock` has seen.
-bool Ordered(const Access& a, const VectorClock& clock) {
-    return a.thread < 0 || a.epoch <= clock[a.thread];
-}
-
-std::string Choices(const Scheduler& s) {
-    size_t end = s.defaults.size();
-    while (end > 0 && s.defaults[end - 1])
-        --end;
-    std::string text = "choices:";
-    for (size_t i = 0; i < end;) {
-        size_t j = i;
-        while (j < end && s.choices[j] == s.choices[i])
-            ++j;
-        // Appended piece by piece: GCC 12 warns wrongly (-Wrestrict) of "," + std::to_string().
-        if (i != 0)
-            text += ',';
-        text += std::to_string(s.choices[i]);
-        if (j - i > 1) {
-            text += '*';
-            text += std::to_string(j - i);
-        }
-        i = j;
-    }
-    return text;
-}
-
-// The registry values that runs accessed, by path and name, folded (names that share their long
-// path, which a hash tells apart faster than an ordered compare), with the accesses of the last
-// run that made one; under the kernel's lock. Kept from run to run, so that a run allocates
-// nothing for the values the runs before it knew.
-struct KeyAccesses {
-    uint64_t run = 0;           // Scheduler::id
-    Access write;               // the last one
-    std::vector<Access> reads;  // by thread, since the last write
-};
-
-// Paths of one key share their long start: compared as bytes.
-struct SamePath {
-    bool operator()(const std::u16string& a, const std::u16string& b) const {
-        return support::SameUnits(a, b);
-    }
-};
-
-std::unordered_map<std::u16string, KeyAccesses, std::hash<std::u16string>, SamePath>& KeyTable() {
-    static std::unordered_map<std::u16string, KeyAccesses, std::hash<std::u16string>, SamePath>
-        table;
-    return table;
-}
-
-}  // namespace
 
 bool Scheduled() {
     return Self().scheduled >= 0;
@@ -387,9 +216,7 @@ void SchedulePoint(const char* call) {
         if (s->print_steps)
             std::fprintf(stderr, "  step %zu: thread %d %s\n", s->trace.size(), self.scheduled,
                          call);
-        if (s->trace.size() > s->step_bound && s->failure.empty())
-            FailRun(*s, "the program's threads are not done after " +
-                            std::to_string(s->step_bound) + " scheduling points");
+        CheckStepBoundLocked(*s);
         step = {call,
                 self.scheduled,
                 s->threads[self.scheduled]->program,
@@ -398,13 +225,7 @@ void SchedulePoint(const char* call) {
                 k.alive,
                 k.bad_handle_uses};
     }
-    if (s->check_step && s->failure.empty()) {
-        self.in_check = true;
-        const std::string what = s->check_step(step);
-        self.in_check = false;
-        if (!what.empty())
-            FailRun(*s, what);
-    }
+    CheckStep(*s, self, step);
     std::unique_lock<std::mutex> lock(k.mu);
     SwitchLocked(k, *s, lock, self.scheduled);
 }
@@ -548,106 +369,6 @@ void LeaveScheduled(void* cs) {
     std::vector<Scheduler::Held>& locks = k.sched->locks;
     if (Scheduler::Held* held = HeldLock(*k.sched, cs); held && --held->depth == 0)
         locks.erase(locks.begin() + (held - locks.data()));
-}
-
-void AcquireScheduledLocked(Kernel& k, const void* object) {
-    ScheduledThread* me = Me(k);
-    if (!me)
-        return;
-    if (const VectorClock* released = Released(*k.sched, object))
-        Join(me->clock, *released);
-}
-
-void ReleaseScheduledLocked(Kernel& k, const void* object) {
-    ScheduledThread* me = Me(k);
-    if (!me)
-        return;
-    VectorClock* released = Released(*k.sched, object);
-    if (!released)
-        released = &k.sched->released.emplace_back(object, VectorClock()).second;
-    Join(*released, me->clock);
-    Tick(me->clock, Self().scheduled);
-}
-
-void InterlockedScheduled(const void* target) {
-    Kernel& k = TheKernel();
-    std::lock_guard<std::mutex> lock(k.mu);
-    AcquireScheduledLocked(k, target);
-    ReleaseScheduledLocked(k, target);
-}
-
-uint64_t NewRunId() {
-    // Under a lock of its own: ARMv5 has no 64-bit atomics without libatomic.
-    static std::mutex mu;
-    static uint64_t runs = 0;
-    std::lock_guard<std::mutex> lock(mu);
-    return ++runs;
-}
-
-void NoteKeyAccess(const std::u16string& key, bool write, const char* call, const void* site) {
-    Kernel& k = TheKernel();
-    std::lock_guard<std::mutex> lock(k.mu);
-    ScheduledThread* me = Me(k);
-    if (!me)
-        return;
-    Scheduler& s = *k.sched;
-    const int id = Self().scheduled;
-    const Access now{id, me->clock[id], call, site, s.trace.size()};
-    KeyAccesses& a = KeyTable()[key];
-    if (a.run != s.id) {
-        a.run = s.id;
-        a.write = Access();
-        a.reads.clear();
-    }
-    auto race = [&](const Access& earlier) {
-        if (earlier.thread == id || Ordered(earlier, me->clock))
-            return;
-        FailRun(s, "a data race on the registry value " + support::Utf8(key) + ": " +
-                       Describe(earlier) + ", and " + Describe(now) +
-                       ", with no synchronisation that orders them");
-    };
-    race(a.write);
-    if (!write) {
-        if (a.reads.size() <= static_cast<size_t>(id))
-            a.reads.resize(id + 1);
-        a.reads[id] = now;
-        return;
-    }
-    for (const Access& read : a.reads)
-        race(read);
-    a.write = now;
-    a.reads.clear();
-}
-
-void FailRun(Scheduler& s, const std::string& what) {
-    if (!s.failure.empty())
-        return;
-    const std::string schedule = s.schedule.empty() ? Choices(s) : s.schedule;
-    std::string report = "program " + s.program + " failed: " + what + "\n  " + s.run +
-                         ", schedule " + schedule + "\n  last steps:\n";
-    const size_t from = s.trace.size() > 40 ? s.trace.size() - 40 : 0;
-    for (size_t i = from; i < s.trace.size(); ++i) {
-        report += "    " + std::to_string(i + 1) + ": thread ";
-        report += std::to_string(s.trace[i].thread) + " " + s.trace[i].call + "\n";
-    }
-    report += "  run it alone: TIMEWARD_EXPLORE_REPLAY='" + s.program + "=" + schedule + "'\n";
-    std::fprintf(stderr, "explore: %s", report.c_str());
-    std::fflush(stderr);
-    s.failure = std::move(report);
-}
-
-void FailScheduledRun(const std::string& what) {
-    Kernel& k = TheKernel();
-    std::lock_guard<std::mutex> lock(k.mu);
-    if (k.sched)
-        FailRun(*k.sched, what);
-}
-
-void FailRunNow(Scheduler& s, const std::string& what) {
-    Kernel& k = TheKernel();
-    std::unique_lock<std::mutex> lock(k.mu);
-    FailRun(s, what);
-    AbandonLocked(k, s, lock, Self().scheduled);
 }
 
 }  // namespace coredll::detail
