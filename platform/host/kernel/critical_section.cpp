@@ -2,6 +2,7 @@
 #include "deterministic.h"
 #include "self.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +41,22 @@ void GiveUpSection(void* section) {
     }
     s->owner.store(nullptr);
     --g_sections_held;
+}
+
+// A simulated thread outside the deterministic mode waits for the section's owner, which the
+// kernel notes, so that a test's thread that settles while it owns the section says so.
+void WaitToEnter(Section* s) {
+    Kernel& k = TheKernel();
+    const ThreadState* owner = s->owner.load();
+    {
+        std::lock_guard<std::mutex> lock(k.mu);
+        k.section_owners_awaited.push_back(owner);
+        k.settled.notify_all();
+    }
+    s->mu.lock();
+    std::lock_guard<std::mutex> lock(k.mu);
+    auto& owners = k.section_owners_awaited;
+    owners.erase(std::find(owners.begin(), owners.end(), owner));
 }
 
 }  // namespace
@@ -85,7 +102,12 @@ COREDLL_API void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     Section* s = SectionOf(lpCriticalSection);
     if (Scheduled())
         EnterScheduled(s, GiveUpSection);
-    s->mu.lock();
+    if (Scheduled() || !Self().simulated || s->mu.try_lock()) {
+        if (Scheduled() || !Self().simulated)
+            s->mu.lock();
+    } else {
+        WaitToEnter(s);
+    }
     if (s->depth++ == 0) {
         s->owner.store(&Self());
         ++g_sections_held;

@@ -62,6 +62,9 @@ struct Kernel {
     int runnable = 0;
     int gate = 0;             // driving threads now letting simulated ones run
     std::list<Waiter*> held;  // woken simulated waiters that wait for the gate
+    // The owners of the sections that simulated threads wait to enter, one entry per waiter,
+    // outside the deterministic mode: a test's thread among them that settles waits for ever.
+    std::vector<const ThreadState*> section_owners_awaited;
     uint64_t started = 0;
     bool fail_events = false;
     bool fail_threads = false;
