@@ -16,14 +16,9 @@ using namespace timeward_test;
 // Ends every instance a test started, and with the last one its saver.
 class SaverStart : public SimTest {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        coredll::clock::BoundDrivingWaits(kWaitBoundMs);
-    }
     void StopDriver() override {
         coredll::reg::SetCallHook(nullptr);
-        while (StopSaver()) {
-        }
+        StopEveryInstance(StopSaver);
     }
 };
 

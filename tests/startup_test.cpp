@@ -18,15 +18,10 @@ const char* const kRestoreLine = "SavedTime is bigger than CurrentTime for more 
 
 class Startup : public SimTest {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        coredll::clock::BoundDrivingWaits(kWaitBoundMs);
-    }
     void StopDriver() override {
         coredll::reg::SetCallHook(nullptr);
         coredll::threads::SetCallHook(nullptr);
-        while (StopSaver()) {
-        }
+        StopEveryInstance(StopSaver);
     }
     // The clock now, and a snapshot `ahead` seconds later.
     void ClockAndSnapshot(int64_t ahead) {
