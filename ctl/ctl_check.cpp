@@ -4,6 +4,7 @@
 
 #include "ctl_output.h"
 #include "saver.h"
+#include "status_text.h"
 #include "store.h"
 #include "store_status.h"
 #include "time_change.h"

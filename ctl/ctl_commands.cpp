@@ -6,6 +6,7 @@
 #include "ctl_output.h"
 #include "saver.h"
 #include "startup.h"
+#include "status_text.h"
 #include "store.h"
 #include "store_status.h"
 
