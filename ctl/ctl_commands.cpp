@@ -52,19 +52,6 @@ int StatusCommand(BOOL fJson) {
     return status.fKey ? EXIT_DONE : EXIT_NO_KEY;
 }
 
-extern "C" int RunCtlRequest(const CTL_REQUEST* pRequest) {
-    switch (pRequest->dwCommand) {
-        case CTL_STATUS:
-            return StatusCommand(pRequest->fJson);
-        case CTL_SAVE:
-            return SaveCommand(pRequest->dwTimeoutSeconds);
-        case CTL_CLEAR:
-            return ClearCommand();
-        default:
-            return CheckCommand(pRequest->fJson);
-    }
-}
-
 DWORD RequestSnapshot(DWORD dwTimeoutSeconds, SYSTEMTIME* pstSaved) {
     // A snapshot in the same second as the last one may hold the same time: the generation
     // tells them apart, and a record counts once all its values match its check.
