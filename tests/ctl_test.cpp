@@ -331,8 +331,11 @@ TEST_F(Timewardctl, CheckNamesWhatTheDeviceLacks) {
         std::string failed;
         for (const std::string& line : Lines(r.out)) {
             EXPECT_LE(line.size(), 80u) << line;
-            if (line.rfind("FAIL  ", 0) == 0)
-                failed += (failed.empty() ? "" : " ") + line.substr(6, line.find(' ', 6) - 6);
+            if (line.rfind("FAIL  ", 0) != 0)
+                continue;
+            if (!failed.empty())
+                failed += ' ';
+            failed += line.substr(6, line.find(' ', 6) - 6);
         }
         const bool pass = failed.empty();
         EXPECT_EQ(failed, row.failed) << r.out;
