@@ -100,8 +100,10 @@ int main(int argc, char** argv) {
     }
     std::error_code ec;
     if (std::filesystem::exists(*dir, ec) && !std::filesystem::is_directory(*dir, ec)) {
-        return BadInput("'" + dir->string() +
-                        "': a file, not a device directory; a device is a directory of its files");
+        std::string said = "'";
+        said += dir->string();
+        said += "': a file, not a device directory; a device is a directory of its files";
+        return BadInput(said);
     }
     return Run(a, *dir, own, own && a.device.empty());
 }
