@@ -1,9 +1,13 @@
 // timewardctl check: the integrator's check-out of the driver on the device, one line a check,
-// each PASS or FAIL, and on FAIL what to change in the OS design.
+// each PASS or FAIL, and on FAIL what to change in the OS design. It reads the store and asks
+// for a snapshot as status and save do (ctl_commands.cpp), which use nothing of it.
+#include "ctl_check.h"
+
 #include "ctl_commands.h"
 
 #include "ctl_output.h"
 #include "saver.h"
+#include "status_text.h"
 #include "store.h"
 #include "store_status.h"
 #include "time_change.h"

@@ -6,6 +6,7 @@
 #include "ctl_output.h"
 #include "saver.h"
 #include "startup.h"
+#include "status_text.h"
 #include "store.h"
 #include "store_status.h"
 
@@ -49,19 +50,6 @@ int StatusCommand(BOOL fJson) {
         WriteStatusLines(&status, PrintLine, NULL);
     }
     return status.fKey ? EXIT_DONE : EXIT_NO_KEY;
-}
-
-extern "C" int RunCtlRequest(const CTL_REQUEST* pRequest) {
-    switch (pRequest->dwCommand) {
-        case CTL_STATUS:
-            return StatusCommand(pRequest->fJson);
-        case CTL_SAVE:
-            return SaveCommand(pRequest->dwTimeoutSeconds);
-        case CTL_CLEAR:
-            return ClearCommand();
-        default:
-            return CheckCommand(pRequest->fJson);
-    }
 }
 
 DWORD RequestSnapshot(DWORD dwTimeoutSeconds, SYSTEMTIME* pstSaved) {

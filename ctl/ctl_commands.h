@@ -1,4 +1,5 @@
-// timewardctl's commands: status, save and clear, each returning the program's exit status.
+// timewardctl's commands: status, save and clear, each returning the program's exit status, and
+// what the check-out (ctl_check.h) uses of them: the store read now, and a snapshot asked for.
 #ifndef TIMEWARD_CTL_COMMANDS_H
 #define TIMEWARD_CTL_COMMANDS_H
 
@@ -50,7 +51,5 @@ int StatusCommand(BOOL fJson);
 int SaveCommand(DWORD dwTimeoutSeconds);
 // Removes the signature, so that a start restores nothing.
 int ClearCommand(void);
-// The check-out of the driver on the device: one line per check; as JSON with fJson.
-int CheckCommand(BOOL fJson);
 
 #endif  // TIMEWARD_CTL_COMMANDS_H

@@ -2,7 +2,7 @@
 #ifndef TIMEWARD_CTL_OUTPUT_H
 #define TIMEWARD_CTL_OUTPUT_H
 
-#include "status_text.h"
+#include "text_line.h"
 
 // The line, and a line break, on standard output.
 void Print(const TEXT_LINE* pLine);

@@ -1,113 +1,11 @@
-// Renders the status model in the words every tool uses.
+// Renders the status model in the words every tool uses: the status lines, and the words the
+// check-out and the JSON take from them.
 #include "status_text.h"
 
 #include "floor.h"
 #include "interval.h"
 #include "startup.h"
 #include "store.h"
-
-static const DWORD SECONDS_PER_MINUTE = 60;
-static const DWORD SECONDS_PER_HOUR = 3600;
-static const DWORD SECONDS_PER_DAY = 86400;
-
-extern "C" void LineBegin(TEXT_LINE* pLine) {
-    pLine->cch = 0;
-    pLine->sz[0] = 0;
-}
-
-extern "C" void LineAppend(TEXT_LINE* pLine, LPCWSTR pszText) {
-    const DWORD cchMax = sizeof(pLine->sz) / sizeof(pLine->sz[0]) - 1;
-    while (*pszText && pLine->cch < cchMax) {
-        pLine->sz[pLine->cch++] = *pszText++;
-    }
-    pLine->sz[pLine->cch] = 0;
-}
-
-extern "C" void LineLabel(TEXT_LINE* pLine, LPCWSTR pszLabel) {
-    LineBegin(pLine);
-    LineAppend(pLine, pszLabel);
-    while (pLine->cch < STATUS_LABEL_WIDTH) {
-        LineAppend(pLine, TEXT(" "));
-    }
-}
-
-extern "C" void LineAppendNumber(TEXT_LINE* pLine, DWORD dwValue, DWORD cDigits) {
-    WCHAR szDigits[11];
-    DWORD i = sizeof(szDigits) / sizeof(szDigits[0]) - 1;
-    szDigits[i] = 0;
-    do {
-        szDigits[--i] = (WCHAR)(TEXT('0') + dwValue % 10);
-        dwValue /= 10;
-        if (cDigits > 0) {
-            --cDigits;
-        }
-    } while (dwValue != 0 || cDigits > 0);
-    LineAppend(pLine, &szDigits[i]);
-}
-
-extern "C" void LineAppendHex(TEXT_LINE* pLine, DWORD dwValue) {
-    static const WCHAR DIGITS[] = TEXT("0123456789ABCDEF");
-    WCHAR sz[11];
-    sz[0] = TEXT('0');
-    sz[1] = TEXT('x');
-    for (int i = 0; i < 8; ++i) {
-        sz[2 + i] = DIGITS[(dwValue >> (28 - 4 * i)) & 0xF];
-    }
-    sz[10] = 0;
-    LineAppend(pLine, sz);
-}
-
-// 2026-12-08, the separator, 09:30:00.000
-static void AppendDateTime(TEXT_LINE* pLine, const SYSTEMTIME* pTime, LPCWSTR pszSeparator) {
-    LineAppendNumber(pLine, pTime->wYear, 4);
-    LineAppend(pLine, TEXT("-"));
-    LineAppendNumber(pLine, pTime->wMonth, 2);
-    LineAppend(pLine, TEXT("-"));
-    LineAppendNumber(pLine, pTime->wDay, 2);
-    LineAppend(pLine, pszSeparator);
-    LineAppendNumber(pLine, pTime->wHour, 2);
-    LineAppend(pLine, TEXT(":"));
-    LineAppendNumber(pLine, pTime->wMinute, 2);
-    LineAppend(pLine, TEXT(":"));
-    LineAppendNumber(pLine, pTime->wSecond, 2);
-    LineAppend(pLine, TEXT("."));
-    LineAppendNumber(pLine, pTime->wMilliseconds, 3);
-}
-
-extern "C" void LineAppendDate(TEXT_LINE* pLine, const SYSTEMTIME* pTime) {
-    AppendDateTime(pLine, pTime, TEXT(" "));
-    LineAppend(pLine, TEXT(" UTC"));
-}
-
-extern "C" void LineAppendIsoDate(TEXT_LINE* pLine, const SYSTEMTIME* pTime) {
-    AppendDateTime(pLine, pTime, TEXT("T"));
-    LineAppend(pLine, TEXT("Z"));
-}
-
-extern "C" void LineAppendDuration(TEXT_LINE* pLine, DWORD dwSeconds) {
-    static const struct {
-        DWORD dwSeconds;
-        LPCWSTR pszUnit;
-    } UNITS[] = {{SECONDS_PER_DAY, TEXT(" d")},
-                 {SECONDS_PER_HOUR, TEXT(" h")},
-                 {SECONDS_PER_MINUTE, TEXT(" min")},
-                 {1, TEXT(" s")}};
-    const DWORD cUnits = sizeof(UNITS) / sizeof(UNITS[0]);
-    BOOL fFirst = TRUE;
-    for (DWORD i = 0; i < cUnits; ++i) {
-        const DWORD dwCount = dwSeconds / UNITS[i].dwSeconds;
-        dwSeconds %= UNITS[i].dwSeconds;
-        if (dwCount == 0 && !(fFirst && i == cUnits - 1)) {
-            continue;
-        }
-        if (!fFirst) {
-            LineAppend(pLine, TEXT(" "));
-        }
-        LineAppendNumber(pLine, dwCount, 1);
-        LineAppend(pLine, UNITS[i].pszUnit);
-        fFirst = FALSE;
-    }
-}
 
 static void AppendQuoted(TEXT_LINE* pLine, LPCWSTR pszName) {
     LineAppend(pLine, TEXT("\""));
@@ -374,6 +272,23 @@ extern "C" LPCWSTR RegTypeName(DWORD dwType) {
     }
 }
 
+// The switch's line; another type takes a second line: the driver reads the number and ignores
+// the type.
+static void WriteSwitchLines(const STORE_STATUS* pStatus, LINE_SINK pfnSink, void* pContext) {
+    TEXT_LINE line;
+    LineLabel(&line, TEXT("switch"));
+    if (pStatus->dwSwitch == SWITCH_OTHER_TYPE) {
+        AppendSwitchValue(&line, pStatus);
+        pfnSink(pContext, &line);
+        LineLabel(&line, TEXT(""));
+        LineAppend(&line, SwitchVerdict(pStatus));
+        LineAppend(&line, TEXT("; make it a REG_DWORD"));
+    } else {
+        AppendSwitchText(&line, pStatus);
+    }
+    pfnSink(pContext, &line);
+}
+
 extern "C" void WriteStatusLines(const STORE_STATUS* pStatus, LINE_SINK pfnSink, void* pContext) {
     TEXT_LINE line;
     LineLabel(&line, TEXT("key"));
@@ -403,18 +318,7 @@ extern "C" void WriteStatusLines(const STORE_STATUS* pStatus, LINE_SINK pfnSink,
     AppendPreviousText(&line, pStatus);
     pfnSink(pContext, &line);
 
-    // Another type takes a second line: the driver reads the number and ignores the type.
-    LineLabel(&line, TEXT("switch"));
-    if (pStatus->dwSwitch == SWITCH_OTHER_TYPE) {
-        AppendSwitchValue(&line, pStatus);
-        pfnSink(pContext, &line);
-        LineLabel(&line, TEXT(""));
-        LineAppend(&line, SwitchVerdict(pStatus));
-        LineAppend(&line, TEXT("; make it a REG_DWORD"));
-    } else {
-        AppendSwitchText(&line, pStatus);
-    }
-    pfnSink(pContext, &line);
+    WriteSwitchLines(pStatus, pfnSink, pContext);
 
     LineLabel(&line, TEXT("interval"));
     AppendIntervalText(&line, pStatus);
@@ -436,172 +340,4 @@ extern "C" void WriteStatusLines(const STORE_STATUS* pStatus, LINE_SINK pfnSink,
         LineAppend(&line, TEXT("the driver's seconds since 1961 wrap after 2097-02-06 06:28:15"));
         pfnSink(pContext, &line);
     }
-}
-
-// --- JSON --------------------------------------------------------------------------------------
-
-// A JSON string: the texts here hold no control characters, only quotes to escape.
-extern "C" void AppendJsonString(TEXT_LINE* pLine, LPCWSTR pszText) {
-    LineAppend(pLine, TEXT("\""));
-    for (; *pszText; ++pszText) {
-        const WCHAR sz[3] = {TEXT('\\'), *pszText, 0};
-        LineAppend(pLine, (*pszText == TEXT('"') || *pszText == TEXT('\\')) ? sz : sz + 1);
-    }
-    LineAppend(pLine, TEXT("\""));
-}
-
-// Where the JSON goes, and how deep in it the next field stands.
-struct JSON_OUT {
-    LINE_SINK pfnSink;
-    void* pContext;
-    DWORD dwDepth;
-};
-
-// Begins `  "name": ` at the current depth.
-static void JsonName(TEXT_LINE* pLine, const JSON_OUT* pOut, LPCWSTR pszName) {
-    LineBegin(pLine);
-    for (DWORD i = 0; i < pOut->dwDepth; ++i) {
-        LineAppend(pLine, TEXT("  "));
-    }
-    AppendJsonString(pLine, pszName);
-    LineAppend(pLine, TEXT(": "));
-}
-
-// Writes the line, with a comma unless it is the last of its object.
-static void JsonEnd(TEXT_LINE* pLine, const JSON_OUT* pOut, BOOL fLast) {
-    if (!fLast) {
-        LineAppend(pLine, TEXT(","));
-    }
-    pOut->pfnSink(pOut->pContext, pLine);
-}
-
-// A field whose value is a string, or null.
-static void JsonText(const JSON_OUT* pOut, LPCWSTR pszName, LPCWSTR pszText, BOOL fLast = FALSE) {
-    TEXT_LINE line;
-    JsonName(&line, pOut, pszName);
-    if (pszText != NULL) {
-        AppendJsonString(&line, pszText);
-    } else {
-        LineAppend(&line, TEXT("null"));
-    }
-    JsonEnd(&line, pOut, fLast);
-}
-
-// A time, or null.
-static void JsonDate(const JSON_OUT* pOut, LPCWSTR pszName, BOOL fPresent,
-                     const SYSTEMTIME* pTime) {
-    TEXT_LINE text;
-    LineBegin(&text);
-    LineAppendIsoDate(&text, pTime);
-    JsonText(pOut, pszName, fPresent ? text.sz : NULL);
-}
-
-// A number (negative when fNegative), or null.
-static void JsonNumber(const JSON_OUT* pOut, LPCWSTR pszName, BOOL fPresent, DWORD dwValue,
-                       BOOL fNegative = FALSE) {
-    TEXT_LINE line;
-    JsonName(&line, pOut, pszName);
-    if (!fPresent) {
-        LineAppend(&line, TEXT("null"));
-    } else {
-        LineAppend(&line, fNegative ? TEXT("-") : TEXT(""));
-        LineAppendNumber(&line, dwValue, 1);
-    }
-    JsonEnd(&line, pOut, FALSE);
-}
-
-// The last field of its object: a number that is always there.
-static void JsonNumberLast(const JSON_OUT* pOut, LPCWSTR pszName, DWORD dwValue) {
-    TEXT_LINE line;
-    JsonName(&line, pOut, pszName);
-    LineAppendNumber(&line, dwValue, 1);
-    JsonEnd(&line, pOut, TRUE);
-}
-
-static void JsonBool(const JSON_OUT* pOut, LPCWSTR pszName, BOOL fValue, BOOL fLast = FALSE) {
-    TEXT_LINE line;
-    JsonName(&line, pOut, pszName);
-    LineAppend(&line, fValue ? TEXT("true") : TEXT("false"));
-    JsonEnd(&line, pOut, fLast);
-}
-
-// Opens an object, as a field (pszName) or the whole (NULL), and closes it.
-static void JsonOpen(JSON_OUT* pOut, LPCWSTR pszName) {
-    TEXT_LINE line;
-    if (pszName != NULL) {
-        JsonName(&line, pOut, pszName);
-    } else {
-        LineBegin(&line);
-    }
-    LineAppend(&line, TEXT("{"));
-    pOut->pfnSink(pOut->pContext, &line);
-    ++pOut->dwDepth;
-}
-
-static void JsonClose(JSON_OUT* pOut, BOOL fLast) {
-    TEXT_LINE line;
-    --pOut->dwDepth;
-    LineBegin(&line);
-    for (DWORD i = 0; i < pOut->dwDepth; ++i) {
-        LineAppend(&line, TEXT("  "));
-    }
-    LineAppend(&line, TEXT("}"));
-    JsonEnd(&line, pOut, fLast);
-}
-
-extern "C" void WriteStatusJson(const STORE_STATUS* p, LINE_SINK pfnSink, void* pContext) {
-    const BOOL fValid = p->dwSnapshot == SNAPSHOT_VALID;
-    const BOOL fUsed = p->dwUse != USE_NONE;
-    JSON_OUT out = {pfnSink, pContext, 0};
-    JsonOpen(&out, NULL);
-    JsonNumber(&out, TEXT("schema"), TRUE, STATUS_JSON_SCHEMA);
-    JsonBool(&out, TEXT("key"), p->fKey);
-    if (p->fDriverKnown) {
-        JsonBool(&out, TEXT("driver_running"), p->fDriverRunning);
-    } else {
-        JsonText(&out, TEXT("driver_running"), NULL);
-    }
-    JsonDate(&out, TEXT("clock"), TRUE, &p->stClock);
-
-    JsonOpen(&out, TEXT("snapshot"));
-    JsonText(&out, TEXT("state"), SnapshotStateName(p->dwSnapshot));
-    JsonDate(&out, TEXT("time"), fValid, &p->stSnapshot);
-    JsonNumber(&out, TEXT("signature"), p->fSignature, p->dwSignature);
-    JsonText(&out, TEXT("bad_value"), p->dwSnapshot == SNAPSHOT_INVALID ? p->pszBadValue : NULL);
-    JsonNumber(&out, TEXT("generation"), fValid, p->dwGeneration);
-    JsonDate(&out, TEXT("previous"), p->fPrevious, &p->stPrevious);
-    JsonNumber(&out, TEXT("previous_generation"), p->fPrevious, p->dwPreviousGeneration);
-    JsonText(&out, TEXT("uses"), RecordUseName(p->dwUse), TRUE);
-    JsonClose(&out, FALSE);
-
-    JsonOpen(&out, TEXT("switch"));
-    JsonText(&out, TEXT("state"), SwitchStateName(p->dwSwitch));
-    JsonText(&out, TEXT("type"),
-             p->dwSwitch != SWITCH_ABSENT ? RegTypeName(p->dwSwitchType) : NULL);
-    JsonNumber(&out, TEXT("value"), p->fSwitchRead, p->dwSwitchValue);
-    JsonBool(&out, TEXT("refuses"), p->fRefuses, TRUE);
-    JsonClose(&out, FALSE);
-
-    JsonOpen(&out, TEXT("interval"));
-    JsonText(&out, TEXT("state"), IntervalStateName(p->dwInterval));
-    JsonNumber(&out, TEXT("value"), p->fIntervalRead, p->dwIntervalValue);
-    JsonNumberLast(&out, TEXT("seconds"), p->dwIntervalSeconds);
-    JsonClose(&out, FALSE);
-
-    JsonOpen(&out, TEXT("floor"));
-    JsonText(&out, TEXT("state"), FloorStateName(p->dwFloorState));
-    JsonNumber(&out, TEXT("value"), p->fFloorRead, p->dwFloorValue);
-    JsonNumberLast(&out, TEXT("day"), FloorNumber(p->dwFloor));
-    JsonClose(&out, FALSE);
-
-    JsonOpen(&out, TEXT("next_start"));
-    JsonText(&out, TEXT("action"), NextStartName(p->dwNextStart));
-    JsonDate(&out, TEXT("to"), p->dwNextStart == NEXT_RESTORE, &p->stUse);
-    JsonNumber(&out, TEXT("snapshot_ahead_s"), fUsed, p->dwDistanceSeconds, p->fClockLater);
-    TEXT_LINE text;
-    LineBegin(&text);
-    AppendNextStartText(&text, p);
-    JsonText(&out, TEXT("text"), text.sz, TRUE);
-    JsonClose(&out, TRUE);
-    JsonClose(&out, TRUE);
 }

@@ -1,6 +1,8 @@
 // timewardctl: shows, saves and clears the snapshot of the clock that Timeward keeps, and checks
-// the driver on the device. This file reads the command line; ctl_commands.cpp and ctl_check.cpp
-// do the commands.
+// the driver on the device. This file reads the command line and runs the command it names;
+// ctl_commands.cpp does status, save and clear, and ctl_check.cpp the check-out, with what
+// ctl_commands.cpp reads and asks of the driver.
+#include "ctl_check.h"
 #include "ctl_commands.h"
 #include "ctl_output.h"
 #include "platform.h"
@@ -206,6 +208,19 @@ extern "C" int ReadCtlCommandLine(int argc, WCHAR* argv[], CTL_REQUEST* pRequest
     }
     pRequest->dwCommand = CTL_SAVE;
     return ReadSave(argc, argv, pCommand, pRequest);
+}
+
+extern "C" int RunCtlRequest(const CTL_REQUEST* pRequest) {
+    switch (pRequest->dwCommand) {
+        case CTL_STATUS:
+            return StatusCommand(pRequest->fJson);
+        case CTL_SAVE:
+            return SaveCommand(pRequest->dwTimeoutSeconds);
+        case CTL_CLEAR:
+            return ClearCommand();
+        default:
+            return CheckCommand(pRequest->fJson);
+    }
 }
 
 extern "C" int wmain(int argc, WCHAR* argv[]) {

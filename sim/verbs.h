@@ -6,6 +6,7 @@
 #include <timeward_backend.h>
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,7 +17,7 @@ namespace tws {
 
 class AtRest;     // at_rest.h
 class Session;    // session.h
-class StepWords;  // verbs.cpp
+class StepWords;  // step_words.h
 
 // The device's state between steps; a bit each, so that a verb can allow several.
 enum PowerState : unsigned { kPowerOff = 1, kPowerOn = 2, kPowerSuspended = 4 };
@@ -57,6 +58,9 @@ struct Verb {
         return check != nullptr;
     }
 };
+
+// The table of steps, in the order the usage lists them (verbs.cpp).
+std::span<const Verb> Verbs();
 
 // A word of a step: its text, whether it stood in quotes, and where it came from when it stands
 // on its own (a command-line argument, quoted as given). A word of a file's line has no place of
