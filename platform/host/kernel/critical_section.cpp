@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <set>
 #include <cstdio>
 #include <cstdlib>
 
@@ -22,6 +23,11 @@ struct Section {
     std::atomic<const ThreadState*> owner{nullptr};
     int depth = 0;
 };
+
+// The sections initialised and not deleted, by their address: a module unloaded with one of its
+// own among them has leaked it.
+std::mutex g_live_mu;
+std::set<const char*> g_live;
 
 // Sections held by any thread; each thread counts its own entries in its state.
 std::atomic<int> g_sections_held{0};
@@ -79,6 +85,12 @@ void CheckNoSectionHeldHere(const std::string& who) {
         LockMisuse(who + " returned holding a critical section");
 }
 
+bool AnySectionLiveIn(const char* begin, size_t size) {
+    std::lock_guard<std::mutex> lock(g_live_mu);
+    const auto it = g_live.lower_bound(begin);
+    return it != g_live.end() && *it < begin + size;
+}
+
 bool AnySectionHeld() {
     return g_sections_held.load() != 0;
 }
@@ -95,6 +107,8 @@ void CheckNoSectionHeld(std::string_view who) {
 
 COREDLL_API void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     lpCriticalSection->LockObject = new Section;
+    std::lock_guard<std::mutex> lock(g_live_mu);
+    g_live.insert(reinterpret_cast<const char*>(lpCriticalSection));
 }
 
 COREDLL_API void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
@@ -136,6 +150,8 @@ COREDLL_API void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
         LockMisuse("DeleteCriticalSection of a section that a thread holds");
     delete s;
     lpCriticalSection->LockObject = nullptr;
+    std::lock_guard<std::mutex> lock(g_live_mu);
+    g_live.erase(reinterpret_cast<const char*>(lpCriticalSection));
 }
 
 COREDLL_API LONG InterlockedExchange(LPLONG Target, LONG Value) {

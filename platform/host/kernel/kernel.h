@@ -125,6 +125,8 @@ std::shared_ptr<Object> NamedEventLocked(Kernel& k, const std::u16string& name);
 // A critical section used as the device would not allow: ends the process (a failed run in the
 // deterministic mode) with `what`.
 [[noreturn]] void LockMisuse(const std::string& what);
+// Whether a critical section initialised and not deleted lies in [begin, begin + size).
+bool AnySectionLiveIn(const char* begin, size_t size);
 // Reports `who` by name when the calling thread still holds a critical section.
 void CheckNoSectionHeldHere(const std::string& who);
 // Whether any thread holds a critical section.
