@@ -124,6 +124,17 @@ TEST_F(Saver, FailingWaitDoesNotSpin) {
     coredll::threads::FailWaits(false);
     coredll::clock::Advance(SAVE_INTERVAL_MS);
     EXPECT_EQ(Snapshots(), 13);
+
+    // A stop that comes while both of the saver's waits fail ends it within one of its short
+    // pauses (the stop's own wait for its end works).
+    coredll::threads::FailWaits(true);
+    RequestSave();  // its wake, after which both waits fail
+    coredll::clock::Advance(2500);
+    EXPECT_EQ(Snapshots(), 14);
+    coredll::threads::FailWaits(false);
+    const uint64_t before = coredll::clock::NowMs();
+    EXPECT_TRUE(StopSaver());
+    EXPECT_LE(coredll::clock::NowMs() - before, 1000u);
 }
 
 // A bug elsewhere in the process closes "SaveRTCEvent" under the saver: its wait fails, and
