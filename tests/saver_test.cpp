@@ -289,6 +289,10 @@ TEST_F(SaverStart, TheIntervalIsTimewardIntervalWithinItsBounds) {
          SAVE_INTERVAL_MS,
          SAVE_INTERVAL_MS,
          "TimewardInterval is not a REG_DWORD: the saver uses 300\r\n"},
+        {{5, {60, 0, 0, 0}},  // REG_DWORD_BIG_ENDIAN: four bytes, but not the type
+         SAVE_INTERVAL_MS,
+         SAVE_INTERVAL_MS,
+         "TimewardInterval is not a REG_DWORD: the saver uses 300\r\n"},
     };
     for (const auto& row : rows) {
         coredll::reg::SetValue(kKey, "TimewardInterval", row.value);
