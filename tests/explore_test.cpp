@@ -481,7 +481,7 @@ class Explorer : public ::testing::Test {
 // Two instances start, ask for D4 and end; the second stays live a while after its D4, past the
 // first wait of a saver that the first one's stop may have started for it.
 TEST_F(Explorer, TwoInstancesWithPowerRequests) {
-    Explore("two-instances", {1, 3},
+    Explore("two-instances", {2, 3},
             {[&] { Init(), RequestD4(), Deinit(); },
              [&] { Init(), RequestD4(), Sleep(1500), Deinit(); }});
 }
@@ -556,7 +556,7 @@ TEST_F(Explorer, AClockChangeAgainstDeinit) {
 TEST_F(Explorer, AClockChangeAtTheFirstRegistration) {
     uint64_t set_at = 0;
     Explore(
-        "clock-change-at-registration", {1, 3},
+        "clock-change-at-registration", {2, 3},
         {[&] {
              Init(), Sleep(1500);
              // Unless a timer expired while the saver could still run, keeping it from there.
@@ -609,7 +609,7 @@ TEST_F(Explorer, ADeinitHoldingTheLoaderLockIsAFailedRun) {
 // Another process creates "SaveRTCEvent" first, manual-reset, and sets it twice: each wake of
 // the saver takes one snapshot, never one after another on an event left set.
 TEST_F(Explorer, AForeignManualResetSaveEvent) {
-    Explore("manual-reset-save-event", {2, 3},
+    Explore("manual-reset-save-event", {3, 3},
             {[&] {
                  Init(), RequestD4(), Deinit();
                  // The two sets, the D4 and the stop, and one for each five minutes that timers
