@@ -248,12 +248,20 @@ TEST_F(Startup, AClockEarlierThanTheFloorIsSetToIt) {
     }
 }
 
+// A record whose check matches but whose month or day no calendar has: never restored, and
+// never an index past the table of the months' days.
 TEST_F(Startup, InvalidSnapshotIsNotRestored) {
-    coredll::clock::SetWall(Record(2003, 1, 1));
-    StoreSnapshot(Record(2026, 13, 1));
-    EXPECT_EQ(StartClockKeeping(nullptr), 1u);
-    EXPECT_EQ(CountLines(kRestoreLine), 0);
-    EXPECT_EQ(CountLines("We did not save RTC before\r\n"), 1);
+    for (const SYSTEMTIME& stored :
+         {Record(2026, 13, 1), Record(2026, 0, 1), Record(2026, 14, 1), Record(2026, 2, 29)}) {
+        SCOPED_TRACE(Show(stored));
+        coredll::debug::Clear();
+        coredll::clock::SetWall(Record(2003, 1, 1));
+        StoreSnapshot(stored);
+        EXPECT_EQ(StartClockKeeping(nullptr), 1u);
+        EXPECT_EQ(CountLines(kRestoreLine), 0);
+        EXPECT_EQ(CountLines("We did not save RTC before\r\n"), 1);
+        EXPECT_TRUE(StopSaver());
+    }
 }
 
 TEST_F(Startup, WithoutAnEventStillRestoresAndStartsNoThread) {
