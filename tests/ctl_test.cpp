@@ -306,8 +306,8 @@ TEST_F(Timewardctl, CheckNamesWhatTheDeviceLacks) {
                 coredll::reg::SetDword(kKey, "TimewardInterval", row.interval);
             StoreSnapshot(Record(2026, 12, 8, 7, 30, 0));
         }
-        if (row.listed) {  // as the Device Manager lists it
-            coredll::reg::SetString("Drivers\\BuiltIn\\Timeward", "Dll", "Timeward.dll");
+        if (row.listed) {  // as the Device Manager lists it, in any case, from any folder
+            coredll::reg::SetString("Drivers\\BuiltIn\\Timeward", "Dll", "\\Windows\\TIMEWARD.DLL");
             coredll::reg::SetString("Drivers\\Active\\01", "Key", "Drivers\\BuiltIn\\Timeward");
         }
         if (row.before == kNameHeld)
