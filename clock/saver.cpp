@@ -257,7 +257,7 @@ extern "C" DWORD WINAPI SaveThreadProc(LPVOID pvSaver) {
             fSave = TRUE;  // "SaveRTCEvent"
         }
         // Read before the snapshot, so the last snapshot always begins after the stop request.
-        const BOOL fStop = StopRequested();
+        BOOL fStop = StopRequested();
         BOOL fForSet = FALSE;
         if (!fSave && !fStop) {
             // Reset before the clock is read: a change notified after the reading wakes the
@@ -292,6 +292,9 @@ extern "C" DWORD WINAPI SaveThreadProc(LPVOID pvSaver) {
             }
             InterlockedExchange(&g_lSaveRequested, 0);
             InterlockedExchange(&g_lResumed, 0);
+            // A stop that came since the flag was read is answered by this snapshot, which reads
+            // the clock after it: the saver ends here instead of taking another for the stop.
+            fStop = fStop || StopRequested();
             CLOCK_POINT snapshot;
             ReadClockPoint(&snapshot);
             EnterCriticalSection(&g_csSnapshot);

@@ -1,7 +1,7 @@
 # The packages the docs name for a build by hand are those of the test command's table:
 #   cmake -DTOP=<source tree> -P check-packages.cmake
 # docs/developers.md gives each preset's packages; each suite of `tools/test --help` names its
-# packages from the table, for its preset (the host suite's is default). The README's first
+# packages from the table, for its preset (the host and explore-deep suites' is default). The README's first
 # command installs the demo preset's, and its by-hand build the default preset's.
 execute_process(COMMAND bash ${TOP}/tools/test --help OUTPUT_VARIABLE help RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -57,7 +57,7 @@ if(NOT suites)
 endif()
 foreach(suite IN LISTS suites)
   set(preset ${suite})
-  if(suite STREQUAL "host")
+  if(suite STREQUAL "host" OR suite STREQUAL "explore-deep")
     set(preset default)
   endif()
   compare(${preset} "the test command's table" "${packages_${suite}}")

@@ -272,8 +272,9 @@ TEST_F(Timewardctl, ClearRemovesTheSignatureAndTheRecordsBesideIt) {
 TEST_F(Timewardctl, CheckNamesWhatTheDeviceLacks) {
     const SYSTEMTIME now = Record(2026, 12, 8, 9, 30, 0);
     // What happened before the check: the driver took a snapshot this very second; the store
-    // was torn; another kind of object holds "SaveRTCEvent", just after a long power-off.
-    enum Before { kNothing, kSameSecond, kTorn, kNameHeld };
+    // was torn; another kind of object holds "SaveRTCEvent", just after a long power-off; the OS
+    // design has no notification component.
+    enum Before { kNothing, kSameSecond, kTorn, kNameHeld, kNoNotifications };
     const struct {
         const char* name;
         bool key, started, listed;
@@ -290,6 +291,8 @@ TEST_F(Timewardctl, CheckNamesWhatTheDeviceLacks) {
         {"switch off", true, false, false, 1, 0, kNothing, "", "switch driver snapshot save"},
         {"not loaded, 2 h old", true, false, false, 0, 0, kNothing, "", "driver snapshot save"},
         {"not loaded, 3 h interval", true, false, false, 0, 10800, kNothing, "", "driver save"},
+        {"no notifications", true, true, true, 0, 0, kNoNotifications,
+         "notify     CeRunAppAtEvent is missing", "notify"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -303,12 +306,13 @@ TEST_F(Timewardctl, CheckNamesWhatTheDeviceLacks) {
                 coredll::reg::SetDword(kKey, "TimewardInterval", row.interval);
             StoreSnapshot(Record(2026, 12, 8, 7, 30, 0));
         }
-        if (row.listed) {  // as the Device Manager lists it
-            coredll::reg::SetString("Drivers\\BuiltIn\\Timeward", "Dll", "Timeward.dll");
+        if (row.listed) {  // as the Device Manager lists it, in any case, from any folder
+            coredll::reg::SetString("Drivers\\BuiltIn\\Timeward", "Dll", "\\Windows\\TIMEWARD.DLL");
             coredll::reg::SetString("Drivers\\Active\\01", "Key", "Drivers\\BuiltIn\\Timeward");
         }
         if (row.before == kNameHeld)
             coredll::threads::TakeName(u"SaveRTCEvent");
+        coredll::notify::LeaveOut(row.before == kNoNotifications);
         if (row.started) {
             ASSERT_EQ(StartClockKeeping(nullptr), 1u);
             if (row.before != kNameHeld)

@@ -34,6 +34,10 @@ namespace explore = coredll::explore;
 
 constexpr DWORD kMark = 0xBEEF;            // the caller's error code, which must stay
 constexpr uint64_t kDeinitBoundMs = 1000;  // far below the saver's five-minute wait
+// Every run starts this long before the tick count wraps, 49.7 days after a start: the saver's
+// first registration for time changes comes before the wrap, its first snapshot and the
+// programs' later steps after it.
+constexpr uint64_t kStartTick = (uint64_t{1} << 32) - 1200;
 const SYSTEMTIME kLater = Record(2026, 12, 8, 11, 3);
 char16_t kTimeChangeTarget[] = u"\\\\.\\Notifications\\NamedEvents\\TimewardTimeChanged";
 
@@ -48,6 +52,13 @@ SYSTEMTIME Stored() {
     std::memcpy(&st, fields, sizeof st);
     return st;
 }
+
+// A program's bounds on preemptions: the suite's, and TIMEWARD_EXPLORE=long's (CI), within
+// which the program completes in minutes.
+struct Depth {
+    int suite;
+    int deep;
+};
 
 // One program's threads call these; the checker's state is touched only by the thread that
 // holds the turn.
@@ -76,6 +87,7 @@ class Explorer : public ::testing::Test {
         bool saver = false;              // a thread not the program's, seen at a step
         uint64_t first = 0;              // the step of its first scheduling point
         uint64_t last_wait = 0;          // a saver: the step of its last wait
+        int waits = 0;                   // and how many it has begun
         uint64_t pass_wakes = 0;         // wakes by others seen when its pass (from a wait) began
         bool passing = false;            // its pass (after a wait or a snapshot) has begun
         bool saved = false;              // it took a snapshot
@@ -183,6 +195,7 @@ class Explorer : public ::testing::Test {
                 r.answered = read;
         }
         run_.whole.push_back(Stored());
+        Fail(CheckFlushed(me));
         if (explore::ThreadIndex() >= 0)
             return;
         // One snapshot per wake: a second one with no event set by another thread, no delivery
@@ -191,10 +204,11 @@ class Explorer : public ::testing::Test {
         // Not while another thread's event change may have been made or not.
         const bool pending = std::any_of(run_.threads.begin(), run_.threads.end(),
                                          [&](const Thread& o) { return &o != &t && o.modifying; });
-        // Nor the stop's own snapshot, once: a stop that came before the pass of the last snapshot
-        // began is answered by the next one.
+        // Nor the stop's own snapshot, once, while a Deinit is under way (an Init may be too): a
+        // stop that came after the saver last read its flag, before the last snapshot read the
+        // clock, is answered by the next one.
         if (t.saved && t.saved_wakes == t.pass_wakes && !pending) {
-            if (run_.deinits == 0 || run_.begun > 0 || t.stop_saved)
+            if (run_.deinits == 0 || t.stop_saved)
                 Fail("thread " + std::to_string(me) +
                      " took a second snapshot for one wake: its events stay set, and it spins");
             t.stop_saved = true;
@@ -202,6 +216,33 @@ class Explorer : public ::testing::Test {
         t.saved = true;
         t.saved_wakes = t.pass_wakes;
         t.passing = false;
+    }
+    // The record just flushed by thread `me` is its last reading of the clock, all eight fields
+    // (never one field from each of several readings), under a header that says it is whole and
+    // of the generation after the last flushed one.
+    std::string CheckFlushed(int me) {
+        const SYSTEMTIME stored = Stored();
+        const std::optional<SYSTEMTIME>& read = Of(me).read;
+        const std::string who = "thread " + std::to_string(me) + " flushed ";
+        if (!read || std::memcmp(&stored, &*read, sizeof stored) != 0)
+            return who + Show(stored) + " (weekday " + std::to_string(stored.wDayOfWeek) +
+                   "), not its last reading of the clock" +
+                   (read
+                        ? ", " + Show(*read) + " (weekday " + std::to_string(read->wDayOfWeek) + ")"
+                        : "");
+        const DWORD values[8] = {stored.wYear,   stored.wMonth,       stored.wDayOfWeek,
+                                 stored.wDay,    stored.wHour,        stored.wMinute,
+                                 stored.wSecond, stored.wMilliseconds};
+        const DWORD generation = static_cast<DWORD>(run_.saves.size());
+        DWORD header[3] = {};  // generation, check, state: little-endian, as this host is
+        const auto record = coredll::reg::GetValue(kKey, "TimewardRecord");
+        if (record && record->type == REG_BINARY && record->data.size() == sizeof header)
+            std::memcpy(header, record->data.data(), sizeof header);
+        if (header[0] != generation || header[1] != CheckOfValues(values, generation) ||
+            header[2] != 0)
+            return who + "snapshot " + std::to_string(generation) + " of the run under a header " +
+                   "that is not generation " + std::to_string(generation) + ", whole and written";
+        return "";
     }
     // The first step of a pass of saver `t` after its wait: what woke it is counted before.
     void Passes(Thread& t) {
@@ -270,22 +311,24 @@ class Explorer : public ::testing::Test {
                 Passes(t);
             if (c == "Wait") {
                 t.last_wait = step.index;
+                ++t.waits;
                 t.passing = false;
             }
         }
         // A saver that waits, after a power request returned, has let it go unless a snapshot
         // that began before that wait answers it: the request left an event set that would end
         // the wait. Another thread's snapshot may have begun and not yet be flushed: the end
-        // decides. Not of a saver that began after the request: a request made while the last saver
-        // stopped is answered by the stop that started the next one, which sets its event, maybe
-        // after its first wait, or takes the snapshot itself.
+        // decides. A saver that began after the request (made while the last saver stopped) is
+        // passed it by the stop that started it, which sets its event, maybe once its first wait
+        // has begun: it answers before its second wait, unless a preemption moved time on, which
+        // may have ended the first before the stop could set the event.
         for (Request& r : run_.d4s) {
             if (r.answered != UINT64_MAX || r.returned == UINT64_MAX || r.waited != UINT64_MAX)
                 continue;
             for (int id = 0; id < static_cast<int>(run_.threads.size()); ++id) {
                 const Thread& s = run_.threads[id];
-                if (s.saver && s.first < r.began && s.last_wait > r.returned &&
-                    explore::Blocked(id)) {
+                const bool owes = s.first < r.began || (s.waits > 1 && explore::PreemptedMs() == 0);
+                if (s.saver && owes && s.last_wait > r.returned && explore::Blocked(id)) {
                     r.waited = s.last_wait;
                     r.waiter = id;
                 }
@@ -323,7 +366,8 @@ class Explorer : public ::testing::Test {
                        " and before the stop after it";
             if (r.answered > r.waited)
                 return "thread " + std::to_string(r.waiter) + " waits again after the D4 of step " +
-                       std::to_string(r.began) + " with no snapshot since";
+                       std::to_string(r.began) + " with no snapshot since, at step " +
+                       std::to_string(r.waited);
         }
         for (const coredll::clock::SetCall& set : coredll::clock::SetSystemTimeCalls()) {
             bool whole = false;
@@ -342,10 +386,9 @@ class Explorer : public ::testing::Test {
             return "the first start-up did not restore " + Show(*due_);
         return "";
     }
-    // Explores `threads` within `preemptions` from a store that holds `stored`, if given, and a
-    // clock at `wall`.
-    void Explore(const std::string& name, int preemptions,
-                 std::vector<std::function<void()>> threads,
+    // Explores `threads` within `depth` from a store that holds `stored`, if given, and a clock at
+    // `wall`.
+    void Explore(const std::string& name, Depth depth, std::vector<std::function<void()>> threads,
                  std::optional<SYSTEMTIME> stored = std::nullopt,
                  std::optional<SYSTEMTIME> wall = std::nullopt,
                  const char* expected_failure = nullptr) {
@@ -359,6 +402,7 @@ class Explorer : public ::testing::Test {
                 StoreSnapshot(*stored);
                 run_.whole.push_back(*stored);
             }
+            coredll::clock::Advance(kStartTick);
             // Past the driver's floor unless the program says otherwise.
             coredll::clock::SetWall(wall.value_or(Record(2026, 12, 8, 9, 0)));
             // Left by a run that never stopped: the store outlives it.
@@ -379,14 +423,14 @@ class Explorer : public ::testing::Test {
         };
         p.check_step = [this](const explore::Step& step) { return CheckStep(step); };
         p.after = [this] { return CheckEnd(); };
-        // Every schedule with at most `preemptions` on the host; fewer where each run is slow.
-        // TIMEWARD_EXPLORE=long: three preemptions, up to ten million runs per program;
+        // Every schedule within the suite's bound on the host; fewer where each run is slow.
+        // TIMEWARD_EXPLORE=long: within the deep bound, up to ten million runs per program;
         // TIMEWARD_EXPLORE=compare: the same runs again with the scheduler's handoffs between
         // host threads, side by side, which must be the same runs.
         const char* env = std::getenv("TIMEWARD_EXPLORE");
         const bool longer = env && std::string(env) == "long";
         explore::Bounds b;
-        b.preemptions = longer ? 3 : kSlowRuns ? 2 : preemptions;
+        b.preemptions = longer ? depth.deep : kSlowRuns ? 2 : depth.suite;
         b.depth_first_runs = longer ? 10000000 : kSlowRuns ? kSlowRuns : 1000000;
         b.random_runs = longer ? 20000 : kSlowRuns ? 50 : 200;
         b.switches = explore::Switches::kContexts;
@@ -434,23 +478,26 @@ class Explorer : public ::testing::Test {
     BOOL (*ioctl_)(DWORD, DWORD, PBYTE, DWORD, PBYTE, DWORD, PDWORD) = nullptr;
 };
 
+// Two instances start, ask for D4 and end; the second stays live a while after its D4, past the
+// first wait of a saver that the first one's stop may have started for it.
 TEST_F(Explorer, TwoInstancesWithPowerRequests) {
-    Explore("two-instances", 2,
-            {[&] { Init(), RequestD4(), Deinit(); }, [&] { Init(), RequestD4(), Deinit(); }});
+    Explore("two-instances", {2, 3},
+            {[&] { Init(), RequestD4(), Deinit(); },
+             [&] { Init(), RequestD4(), Sleep(1500), Deinit(); }});
 }
 
 TEST_F(Explorer, APowerRequestAgainstTheLastDeinit) {
-    Explore("request-against-deinit", 3, {[&] { Init(), Deinit(); }, [&] { RequestD4(); }});
+    Explore("request-against-deinit", {3, 3}, {[&] { Init(), Deinit(); }, [&] { RequestD4(); }});
 }
 
 // The device suspends and resumes (D4, then D0) against the last Deinit: the D4 is answered by
 // a snapshot, and the resume by none of its own.
 TEST_F(Explorer, AResumeAgainstTheLastDeinit) {
-    Explore("resume-against-deinit", 3,
+    Explore("resume-against-deinit", {3, 3},
             {[&] {
                  Init(), Deinit();
                  // The D4's, the stop's, and one for each five minutes that timers moved on.
-                 const uint64_t due = 2 + coredll::clock::NowMs() / 300000;
+                 const uint64_t due = 2 + (coredll::clock::NowMs() - kStartTick) / 300000;
                  if (run_.saves.size() > due)
                      Fail(std::to_string(run_.saves.size()) + " snapshots where " +
                           std::to_string(due) + " were due");
@@ -461,7 +508,7 @@ TEST_F(Explorer, AResumeAgainstTheLastDeinit) {
 // The saver writes a later clock over the store while a second instance reads it: a record
 // with fields of both would be due.
 TEST_F(Explorer, AStartUpDuringASnapshot) {
-    Explore("startup-during-snapshot", 2,
+    Explore("startup-during-snapshot", {2, 3},
             {[&] { Init(), RequestD4(), Deinit(); }, [&] { Init(), Deinit(); }},
             Record(2026, 12, 8, 10, 58), kLater);
 }
@@ -471,7 +518,7 @@ TEST_F(Explorer, AStartUpDuringASnapshot) {
 // saver's reset keeps it from waking the saver again at once.
 TEST_F(Explorer, AnotherProcessSetsTheSaveEventAtStart) {
     due_ = kLater;
-    Explore("setter-at-start", 3,
+    Explore("setter-at-start", {3, 3},
             {[&] { Init(), Deinit(); },
              [&] {
                  HANDLE save = CreateEventW(nullptr, TRUE, FALSE, u"SaveRTCEvent");
@@ -483,7 +530,7 @@ TEST_F(Explorer, AnotherProcessSetsTheSaveEventAtStart) {
 
 // Another process waits on "SaveRTCEvent" until the driver is gone.
 TEST_F(Explorer, AnotherProcessWaitsOnTheSaveEvent) {
-    Explore("waiter", 3,
+    Explore("waiter", {3, 3},
             {[&] { Init(), RequestD4(), Deinit(), SetEvent(quit_); },
              [&] {
                  HANDLE both[] = {quit_, CreateEventW(nullptr, FALSE, FALSE, u"SaveRTCEvent")};
@@ -494,11 +541,14 @@ TEST_F(Explorer, AnotherProcessWaitsOnTheSaveEvent) {
 }
 
 // The first instance runs until its saver has registered for changes of the clock; another
-// thread sets the clock then, and the notification thread delivers the change against the stop.
+// thread then nudges the clock across New Year, by less than a set that is saved at once, and
+// asks for D4: a wake for the change takes no snapshot and leaves the request for the next. The
+// notification thread delivers the change against the stop.
 TEST_F(Explorer, AClockChangeAgainstDeinit) {
-    Explore("clock-change", 2,
+    Explore("clock-change", {1, 3},
             {[&] { Init(), Sleep(1500), Deinit(); },
-             [&] { Sleep(1500), SetClock(Record(2027, 3, 3, 3, 3)); }});
+             [&] { Sleep(1500), SetClock(Record(2027, 1, 1, 0, 1, 30, 250)), RequestD4(); }},
+            std::nullopt, Record(2026, 12, 31, 23, 58));
 }
 
 // Another thread sets the clock as the saver's first wait times out and it registers for
@@ -506,7 +556,7 @@ TEST_F(Explorer, AClockChangeAgainstDeinit) {
 TEST_F(Explorer, AClockChangeAtTheFirstRegistration) {
     uint64_t set_at = 0;
     Explore(
-        "clock-change-at-registration", 2,
+        "clock-change-at-registration", {2, 3},
         {[&] {
              Init(), Sleep(1500);
              // Unless a timer expired while the saver could still run, keeping it from there.
@@ -523,14 +573,14 @@ TEST_F(Explorer, AClockChangeAtTheFirstRegistration) {
 TEST_F(Explorer, AClockChangeAgainstTheRestore) {
     due_ = kLater;
     left_registered_ = true;
-    Explore("clock-change-at-restore", 1,
+    Explore("clock-change-at-restore", {1, 3},
             {[&] { Init(), Sleep(1500), Deinit(); }, [&] { SetClock(Record(2026, 12, 8, 10, 0)); }},
             kLater);
 }
 
 // An instance begins while the last one stops, asks for D4 and ends, while a third starts up.
 TEST_F(Explorer, AnInstanceThroughTheLastStopWhileAThirdStartsUp) {
-    Explore("through-the-last-stop", 1,
+    Explore("through-the-last-stop", {1, 2},
             {[&] { Init(), SetEvent(quit_), Deinit(); },
              [&] { WaitForSingleObject(quit_, INFINITE), Init(), RequestD4(), Deinit(); },
              [&] { WaitForSingleObject(quit_, INFINITE), Init(), Deinit(); }});
@@ -540,7 +590,7 @@ TEST_F(Explorer, AnInstanceThroughTheLastStopWhileAThirdStartsUp) {
 // DllMain: there the last stop's wait for the saver's end never ends, and every run says so.
 TEST_F(Explorer, ADeinitHoldingTheLoaderLockIsAFailedRun) {
     auto program = [&] {
-        Explore("deinit-under-loader-lock", 1,
+        Explore("deinit-under-loader-lock", {1, 1},
                 {[&] { Init(), coredll::modules::WithLoaderLock([&] { Deinit(); }); },
                  [&] { RequestD4(); }},
                 std::nullopt, std::nullopt,
@@ -559,12 +609,12 @@ TEST_F(Explorer, ADeinitHoldingTheLoaderLockIsAFailedRun) {
 // Another process creates "SaveRTCEvent" first, manual-reset, and sets it twice: each wake of
 // the saver takes one snapshot, never one after another on an event left set.
 TEST_F(Explorer, AForeignManualResetSaveEvent) {
-    Explore("manual-reset-save-event", 3,
+    Explore("manual-reset-save-event", {3, 3},
             {[&] {
                  Init(), RequestD4(), Deinit();
                  // The two sets, the D4 and the stop, and one for each five minutes that timers
                  // moved on.
-                 const uint64_t due = 4 + coredll::clock::NowMs() / 300000;
+                 const uint64_t due = 4 + (coredll::clock::NowMs() - kStartTick) / 300000;
                  if (run_.saves.size() > due)
                      Fail(std::to_string(run_.saves.size()) + " snapshots where " +
                           std::to_string(due) + " were due");
@@ -581,7 +631,7 @@ TEST_F(Explorer, AForeignManualResetSaveEvent) {
 // RTC_Deinit with no instance, before the first Init and after the last Deinit, against a
 // power request: it fails and changes nothing.
 TEST_F(Explorer, ADeinitWithNoInstance) {
-    Explore("deinit-without-instance", 3,
+    Explore("deinit-without-instance", {3, 3},
             {[&] { DeinitWithoutInstance(), Init(), Deinit(), DeinitWithoutInstance(); },
              [&] { RequestD4(); }});
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "hang_guard.h"
 #include "module_fixture.h"
 #include "scratch_dir.h"
 
@@ -16,7 +17,8 @@ namespace {
 using namespace timeward_test;
 using coredll::threads::Call;
 
-// Named points that threads reach, and may be held at, with no timing involved.
+// Named points that threads reach, and may be held at, with no timing involved: a wait for one
+// that never comes ends the test as hung (hang_guard.h), naming it.
 class Points {
   public:
     // Notes that `point` was reached.
@@ -30,7 +32,8 @@ class Points {
         std::unique_lock<std::mutex> lock(mu_);
         reached_.insert(point);
         cv_.notify_all();
-        cv_.wait(lock, [&] { return released_.count(point) != 0; });
+        if (!cv_.wait_for(lock, kHangGuard, [&] { return released_.count(point) != 0; }))
+            Hung("a thread held at \"" + point + "\" for the test to release it");
     }
     void Release(const std::string& point) {
         std::lock_guard<std::mutex> lock(mu_);
@@ -40,13 +43,17 @@ class Points {
     // Returns once one of `points` has been reached.
     void WaitForAny(std::initializer_list<std::string> points) {
         std::unique_lock<std::mutex> lock(mu_);
-        cv_.wait(lock, [&] {
-            for (const std::string& p : points) {
-                if (reached_.count(p))
-                    return true;
-            }
-            return false;
-        });
+        std::string names;
+        for (const std::string& p : points)
+            names += (names.empty() ? "\"" : " or \"") + p + "\"";
+        if (!cv_.wait_for(lock, kHangGuard, [&] {
+                for (const std::string& p : points) {
+                    if (reached_.count(p))
+                        return true;
+                }
+                return false;
+            }))
+            Hung("a thread to reach " + names);
     }
 
   private:
@@ -86,11 +93,13 @@ class Lifecycle : public ModuleTest {
                 points_.Pass(t_role + " locks");
         });
     }
-    // Runs `fn` on a thread in the role `role`; "<role> returned" is passed when it has.
+    // Runs `fn` on a thread in the role `role`; "<role> returned" is passed when it has. A call
+    // that returns holding a lock ends the test at once, as another thread would never get it.
     std::thread Run(const std::string& role, std::function<void()> fn) {
         return std::thread([this, role, fn] {
             t_role = role;
             fn();
+            coredll::threads::CheckNoSectionHeld(role);
             points_.Pass(role + " returned");
         });
     }
@@ -114,8 +123,8 @@ TEST_F(Lifecycle, InitDuringTheLastDeinitGetsASaver) {
         Run("init", [&] { init = d_->entry.Init(u"Drivers\\Active\\02", nullptr); });
     points_.WaitForAny({"init locks", "init returned"});
     points_.Release("saver writes");
-    stopper.join();
-    starter.join();
+    Join(stopper, "the Deinit");
+    Join(starter, "the Init");
     coredll::reg::SetCallHook(nullptr);
     EXPECT_EQ(init, 1u);
     EXPECT_TRUE(deinit);
@@ -145,8 +154,8 @@ TEST_F(Lifecycle, TwoDeinitsAtOnceCloseEachHandleOnce) {
     points_.WaitForAny({"a waits", "a returned"});
     points_.WaitForAny({"b waits", "b returned"});
     points_.Release("saver writes");
-    a.join();
-    b.join();
+    Join(a, "Deinit a");
+    Join(b, "Deinit b");
     EXPECT_TRUE(first);
     EXPECT_TRUE(second);
     EXPECT_EQ(Snapshots(), 1);
@@ -177,8 +186,8 @@ TEST_F(Lifecycle, PowerRequestDuringDeinitNeverSetsAClosedHandle) {
     std::thread stopper = Run("deinit", [&] { Deinit(); });
     points_.WaitForAny({"deinit takes the lock", "deinit returned"});
     points_.Release("request sets the event");
-    request.join();
-    stopper.join();
+    Join(request, "the D4");
+    Join(stopper, "the Deinit");
     EXPECT_TRUE(set);
     EXPECT_EQ(error, 0xBEEFu);
     EXPECT_EQ(coredll::threads::BadHandleUses(), 0u);
@@ -204,8 +213,8 @@ TEST_F(Lifecycle, InitDuringASnapshotReadsAWholeOne) {
     std::thread starter = Run("init", [&] { d_->entry.Init(u"Drivers\\Active\\02", nullptr); });
     points_.WaitForAny({"init locks", "init returned"});
     points_.Release("saver writes");
-    starter.join();
-    requester.join();
+    Join(starter, "the Init");
+    Join(requester, "the D4");
     EXPECT_TRUE(coredll::clock::SetSystemTimeCalls().empty())
         << "set to " << Show(coredll::clock::SetSystemTimeCalls()[0].requested);
     EXPECT_TRUE(Deinit());
@@ -230,8 +239,8 @@ TEST_F(Lifecycle, ARequestDuringTheStopIsAnsweredOnce) {
     std::thread b = Run("deinit b", [this] { EXPECT_TRUE(Deinit()); });
     points_.WaitForAny({"deinit b waits", "deinit b returned"});
     points_.Release("saver wakes");
-    a.join();
-    b.join();
+    Join(a, "Deinit a");
+    Join(b, "Deinit b");
     EXPECT_EQ(Snapshots(), 2) << "the stop's own, then the request's";
     ASSERT_EQ(d_->entry.Init(u"Drivers\\Active\\03", nullptr), 1u);
     coredll::clock::Settle();

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "hang_guard.h"
 #include "module_fixture.h"
 
 namespace {
@@ -52,7 +53,7 @@ TEST_F(Load, FloodOfRequestsLosesNoneAndAddsNoSnapshot) {
         });
     }
     for (std::thread& c : callers)
-        c.join();
+        Join(c, "a caller");
     coredll::clock::Settle();
     const long requests = tickets.load();
     const uint64_t timeouts = (coredll::clock::NowMs() - start_ms) / 300000 + 1;
@@ -94,9 +95,9 @@ TEST_F(Load, StartsStopsAndRequestsRaceCleanly) {
                 errors += GetLastError() != 0xBEEF;
             }
         });
-        starter.join();
-        stopper.join();
-        requester.join();
+        Join(starter, "the second instance's Init and Deinit, round " + std::to_string(round));
+        Join(stopper, "the first instance's Deinit, round " + std::to_string(round));
+        Join(requester, "the D4s, round " + std::to_string(round));
         ASSERT_EQ(coredll::threads::Alive(), 0)
             << "a saver outlived the last Deinit, round " << round;
         ASSERT_EQ(coredll::threads::OpenHandles(), 0) << "round " << round;

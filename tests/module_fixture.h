@@ -17,7 +17,6 @@ class ModuleTest : public SimTest {
   protected:
     void SetUp() override {
         SimTest::SetUp();
-        coredll::clock::BoundDrivingWaits(kWaitBoundMs);
         coredll::modules::SetSearchPath(TIMEWARD_MODULE_DIR);
         std::string error;
         ASSERT_TRUE(coredll::reg::MergeRegFile(TIMEWARD_REG_FILE, &error)) << error;

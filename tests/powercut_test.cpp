@@ -174,6 +174,15 @@ TEST_F(PowerCut, AForeignFlushMidSnapshotLeavesAMixThatIsNotRestored) {
 // kind of store. The next start restores the newest whole record: the new snapshot once its
 // eight clock values are written, else the one before it; never a mix, and never nothing where
 // a whole record was.
+// The little-endian DWORD at `at` of a binary value of the driver's key; 0 without it.
+DWORD StoredDword(const char* name, size_t at) {
+    const std::optional<coredll::RegValue> value = coredll::reg::GetValue(kKey, name);
+    DWORD dw = 0;
+    for (size_t i = 0; value && i < 4 && at + i < value->data.size(); ++i)
+        dw |= static_cast<DWORD>(value->data[at + i]) << (8 * i);
+    return dw;
+}
+
 TEST_F(PowerCut, WritingThroughACutAfterAnyValueWriteRestoresTheNewestWholeRecord) {
     const struct {
         const char* name;
@@ -226,6 +235,11 @@ TEST_F(PowerCut, WritingThroughACutAfterAnyValueWriteRestoresTheNewestWholeRecor
                             : n <= writes - 10 ? is_old
                                                : is_new || is_old)
                     << where << ": " << Show(*restored);
+                // The next snapshot is of the generation after the newest whole one, which it
+                // keeps as the one before, torn or not.
+                SaveCurrentTime();
+                EXPECT_EQ(StoredDword("TimewardRecord", 0), StoredDword("TimewardPrevious", 16) + 1)
+                    << where;
             }
         }
     }

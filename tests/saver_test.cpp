@@ -16,14 +16,9 @@ using namespace timeward_test;
 // Ends every instance a test started, and with the last one its saver.
 class SaverStart : public SimTest {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        coredll::clock::BoundDrivingWaits(kWaitBoundMs);
-    }
     void StopDriver() override {
         coredll::reg::SetCallHook(nullptr);
-        while (StopSaver()) {
-        }
+        StopEveryInstance(StopSaver);
     }
 };
 
@@ -129,6 +124,17 @@ TEST_F(Saver, FailingWaitDoesNotSpin) {
     coredll::threads::FailWaits(false);
     coredll::clock::Advance(SAVE_INTERVAL_MS);
     EXPECT_EQ(Snapshots(), 13);
+
+    // A stop that comes while both of the saver's waits fail ends it within one of its short
+    // pauses (the stop's own wait for its end works).
+    coredll::threads::FailWaits(true);
+    RequestSave();  // its wake, after which both waits fail
+    coredll::clock::Advance(2500);
+    EXPECT_EQ(Snapshots(), 14);
+    coredll::threads::FailWaits(false);
+    const uint64_t before = coredll::clock::NowMs();
+    EXPECT_TRUE(StopSaver());
+    EXPECT_LE(coredll::clock::NowMs() - before, 1000u);
 }
 
 // A bug elsewhere in the process closes "SaveRTCEvent" under the saver: its wait fails, and
@@ -280,6 +286,10 @@ TEST_F(SaverStart, TheIntervalIsTimewardIntervalWithinItsBounds) {
          SAVE_INTERVAL_MS,
          "TimewardInterval 86401 is out of range (60 to 86400 seconds): the saver uses 300\r\n"},
         {{REG_SZ, {'6', 0, '0', 0, 0, 0}},
+         SAVE_INTERVAL_MS,
+         SAVE_INTERVAL_MS,
+         "TimewardInterval is not a REG_DWORD: the saver uses 300\r\n"},
+        {{5, {60, 0, 0, 0}},  // REG_DWORD_BIG_ENDIAN: four bytes, but not the type
          SAVE_INTERVAL_MS,
          SAVE_INTERVAL_MS,
          "TimewardInterval is not a REG_DWORD: the saver uses 300\r\n"},

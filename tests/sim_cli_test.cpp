@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "hang_guard.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -21,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using timeward_test::ReadFile;
+using namespace timeward_test;
 
 class SimCli : public ::testing::Test {
   protected:
@@ -31,12 +33,12 @@ class SimCli : public ::testing::Test {
     // Runs timeward-sim on the device; returns its exit status, output in output_.
     int Run(const std::string& args) {
         fs::path out = dir_ / "out.txt";
-        std::string cmd = std::string(TIMEWARD_SIM_EMULATOR) + " '" + TIMEWARD_SIM +
-                          "' --device '" + device_.string() + "' " + args + " > '" + out.string() +
-                          "' 2>&1";
+        std::string cmd = GuardedCommand(std::string(TIMEWARD_SIM_EMULATOR) + " '" + TIMEWARD_SIM +
+                                         "' --device '" + device_.string() + "' " + args) +
+                          " > '" + out.string() + "' 2>&1";
         int status = std::system(cmd.c_str());
         output_ = ReadFile(out);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return ExitStatus(status, "timeward-sim " + args);
     }
     fs::path Write(const std::string& name, const std::string& text) {
         fs::path p = dir_ / name;
@@ -337,6 +339,7 @@ class Child {
     }
     // Reads until `text` has come; false when the output ended first.
     bool WaitFor(const std::string& text) {
+        HangGuard guard("timeward-sim to write \"" + text + "\"", [this] { kill(-pid_, SIGKILL); });
         char buf[4096];
         ssize_t n;
         while (output.find(text) == std::string::npos) {
@@ -349,6 +352,7 @@ class Child {
     // Reads the rest while the program ends, and returns its wait status. A session it left
     // behind is killed, so that a broken program fails the test instead of hanging it.
     int Finish() {
+        HangGuard guard("timeward-sim to end", [this] { kill(-pid_, SIGKILL); });
         finished_ = true;
         std::thread drain([this] {
             char buf[4096];

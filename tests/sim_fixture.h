@@ -21,6 +21,14 @@ inline int CountLines(const std::string& text) {
     return n;
 }
 
+// Calls `stop` (StopSaver) until it fails, with no instance left; one that never failed would
+// loop for ever.
+template <typename Stop>
+void StopEveryInstance(Stop stop) {
+    for (int stops = 0; stop(); ++stops)
+        ASSERT_LT(stops, 64) << "StopSaver still succeeds with no instance left";
+}
+
 // Snapshots taken so far: the saver's debug lines.
 inline int Snapshots() {
     return CountLines("RTC is saved\r\n");
@@ -32,14 +40,15 @@ class SimTest : public ::testing::Test {
     static constexpr uint64_t kWaitBoundMs = 3 * 300000;
     void SetUp() override {
         coredll::Reset();
+        // A wait that never ends fails the test with a message instead of hanging it.
+        coredll::clock::BoundDrivingWaits(kWaitBoundMs);
         coredll::debug::EchoToStderr(false);
         coredll::reg::CreateKey(kKey);
         // After the driver's floor: a start with no snapshot leaves this clock alone.
         coredll::clock::SetWall(Record(2026, 12, 8));
     }
     void TearDown() override {
-        // A stop that never ends fails the test with a message instead of hanging it.
-        coredll::clock::BoundDrivingWaits(kWaitBoundMs);
+        coredll::clock::BoundDrivingWaits(kWaitBoundMs);  // if the test took it away
         StopDriver();
         coredll::clock::Settle();
         EXPECT_EQ(coredll::threads::Alive(), 0) << "a simulated thread outlived the test";

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "hang_guard.h"
 #include "scratch_dir.h"
 #include "store_table.h"
 
@@ -21,6 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using timeward_test::ExitStatus;
+using timeward_test::GuardedCommand;
+using timeward_test::HangGuard;
 using timeward_test::ReadFile;
 
 bool Has(const std::string& text, const std::string& part) {
@@ -34,13 +38,14 @@ class SimUsage : public ::testing::Test {
     int Run(const std::string& args, const std::string& env = "", fs::path cwd = {}) {
         if (cwd.empty())
             cwd = dir_;
-        const std::string cmd = "cd '" + cwd.string() + "' && env " + env + " " +
-                                TIMEWARD_SIM_EMULATOR + " '" + TIMEWARD_SIM + "' " + args + " > '" +
-                                (dir_ / "out").string() + "' 2> '" + (dir_ / "err").string() + "'";
+        const std::string cmd =
+            "cd '" + cwd.string() + "' && env " + env + " " +
+            GuardedCommand(TIMEWARD_SIM_EMULATOR + std::string(" '") + TIMEWARD_SIM + "' " + args) +
+            " > '" + (dir_ / "out").string() + "' 2> '" + (dir_ / "err").string() + "'";
         const int status = std::system(cmd.c_str());
         out_ = ReadFile(dir_ / "out");
         err_ = ReadFile(dir_ / "err");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return ExitStatus(status, "timeward-sim " + args);
     }
     // The same on the test's device.
     int On(const std::string& args) {
@@ -281,10 +286,13 @@ std::vector<std::string> Screen(unsigned short cols, const std::string& cmd, int
     std::string screen;
     char buf[4096];
     ssize_t n;
-    while (pid > 0 && (n = read(master, buf, sizeof buf)) > 0)
-        screen.append(buf, static_cast<size_t>(n));
+    {
+        HangGuard guard("on a terminal, " + cmd + " to end", [pid] { kill(-pid, SIGKILL); });
+        while (pid > 0 && (n = read(master, buf, sizeof buf)) > 0)
+            screen.append(buf, static_cast<size_t>(n));
+        waitpid(pid, status, 0);
+    }
     close(master);
-    waitpid(pid, status, 0);
     if (raw)
         *raw = screen;
     std::vector<std::string> lines;
@@ -334,15 +342,17 @@ TEST_F(SimUsage, PipedEveryRecordIsOneLine) {
     if (writer == 0) {
         dup2(fds[1], STDOUT_FILENO);
         signal(SIGPIPE, SIG_DFL);
-        const std::string run = std::string(TIMEWARD_SIM_EMULATOR) + " '" + TIMEWARD_SIM +
-                                "' --instant --device '" + device_.string() +
-                                "' boot run 1h shutdown 2> '" + (dir_ / "err").string() + "'";
+        const std::string run =
+            GuardedCommand(std::string(TIMEWARD_SIM_EMULATOR) + " '" + TIMEWARD_SIM +
+                           "' --instant --device '" + device_.string() + "' boot run 1h shutdown") +
+            " 2> '" + (dir_ / "err").string() + "'";
         execl("/bin/sh", "sh", "-c", run.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
     int status = 0;
     waitpid(writer, &status, 0);
+    ExitStatus(status, "timeward-sim writing to a closed pipe");
     EXPECT_EQ(ReadFile(dir_ / "err"), "");
 }
 

@@ -18,15 +18,10 @@ const char* const kRestoreLine = "SavedTime is bigger than CurrentTime for more 
 
 class Startup : public SimTest {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        coredll::clock::BoundDrivingWaits(kWaitBoundMs);
-    }
     void StopDriver() override {
         coredll::reg::SetCallHook(nullptr);
         coredll::threads::SetCallHook(nullptr);
-        while (StopSaver()) {
-        }
+        StopEveryInstance(StopSaver);
     }
     // The clock now, and a snapshot `ahead` seconds later.
     void ClockAndSnapshot(int64_t ahead) {
@@ -213,6 +208,7 @@ TEST_F(Startup, AClockEarlierThanTheFloorIsSetToIt) {
         bool snapshot;      // a due one, of 2025-06-01
         SYSTEMTIME after;   // the clock after the start
         std::string line;   // how the line that says why begins
+        DWORD floor_type = REG_DWORD;
     } rows[] = {
         {Record(2003, 1, 1), 0, false, floor, kFloorLine},
         {coredll::clock::FromMs(ms - 1), 0, false, floor, kFloorLine},
@@ -220,6 +216,9 @@ TEST_F(Startup, AClockEarlierThanTheFloorIsSetToIt) {
         {Record(2003, 1, 1), 0, true, Record(2025, 6, 1), kRestoreLine},
         {Record(2026, 12, 8), 0x20270601, false, Record(2027, 6, 1), kFloorLine + "20270601"s},
         {Record(2003, 1, 1), 0x20000101, false, floor, "TimewardFloor is not a day from"},
+        {Record(2026, 12, 8), 0x2027060A, false, Record(2026, 12, 8), "TimewardFloor is not a day"},
+        {Record(2003, 1, 1), 0x20270601, false, floor, "TimewardFloor is not a REG_DWORD",
+         REG_BINARY},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(Show(row.clock));
@@ -229,8 +228,13 @@ TEST_F(Startup, AClockEarlierThanTheFloorIsSetToIt) {
         coredll::clock::SetWall(row.clock);
         if (row.snapshot)
             StoreSnapshot(Record(2025, 6, 1));
-        if (row.floor_value)
-            coredll::reg::SetDword(kKey, "TimewardFloor", row.floor_value);
+        if (row.floor_value)  // four bytes, little-endian, of the type the row gives
+            coredll::reg::SetValue(
+                kKey, "TimewardFloor",
+                {row.floor_type,
+                 {static_cast<BYTE>(row.floor_value), static_cast<BYTE>(row.floor_value >> 8),
+                  static_cast<BYTE>(row.floor_value >> 16),
+                  static_cast<BYTE>(row.floor_value >> 24)}});
         ASSERT_EQ(StartClockKeeping(nullptr), 1u);
         EXPECT_TRUE(SameTime(coredll::clock::Now(), row.after)) << Show(coredll::clock::Now());
         int said = 0, floored = 0;
@@ -244,12 +248,20 @@ TEST_F(Startup, AClockEarlierThanTheFloorIsSetToIt) {
     }
 }
 
+// A record whose check matches but whose month or day no calendar has: never restored, and
+// never an index past the table of the months' days.
 TEST_F(Startup, InvalidSnapshotIsNotRestored) {
-    coredll::clock::SetWall(Record(2003, 1, 1));
-    StoreSnapshot(Record(2026, 13, 1));
-    EXPECT_EQ(StartClockKeeping(nullptr), 1u);
-    EXPECT_EQ(CountLines(kRestoreLine), 0);
-    EXPECT_EQ(CountLines("We did not save RTC before\r\n"), 1);
+    for (const SYSTEMTIME& stored :
+         {Record(2026, 13, 1), Record(2026, 0, 1), Record(2026, 14, 1), Record(2026, 2, 29)}) {
+        SCOPED_TRACE(Show(stored));
+        coredll::debug::Clear();
+        coredll::clock::SetWall(Record(2003, 1, 1));
+        StoreSnapshot(stored);
+        EXPECT_EQ(StartClockKeeping(nullptr), 1u);
+        EXPECT_EQ(CountLines(kRestoreLine), 0);
+        EXPECT_EQ(CountLines("We did not save RTC before\r\n"), 1);
+        EXPECT_TRUE(StopSaver());
+    }
 }
 
 TEST_F(Startup, WithoutAnEventStillRestoresAndStartsNoThread) {

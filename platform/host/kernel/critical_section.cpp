@@ -2,7 +2,9 @@
 #include "deterministic.h"
 #include "self.h"
 
+#include <algorithm>
 #include <atomic>
+#include <set>
 #include <cstdio>
 #include <cstdlib>
 
@@ -22,6 +24,11 @@ struct Section {
     int depth = 0;
 };
 
+// The sections initialised and not deleted, by their address: a module unloaded with one of its
+// own among them has leaked it.
+std::mutex g_live_mu;
+std::set<const char*> g_live;
+
 // Sections held by any thread; each thread counts its own entries in its state.
 std::atomic<int> g_sections_held{0};
 
@@ -40,6 +47,22 @@ void GiveUpSection(void* section) {
     }
     s->owner.store(nullptr);
     --g_sections_held;
+}
+
+// A simulated thread outside the deterministic mode waits for the section's owner, which the
+// kernel notes, so that a test's thread that settles while it owns the section says so.
+void WaitToEnter(Section* s) {
+    Kernel& k = TheKernel();
+    const ThreadState* owner = s->owner.load();
+    {
+        std::lock_guard<std::mutex> lock(k.mu);
+        k.section_owners_awaited.push_back(owner);
+        k.settled.notify_all();
+    }
+    s->mu.lock();
+    std::lock_guard<std::mutex> lock(k.mu);
+    auto& owners = k.section_owners_awaited;
+    owners.erase(std::find(owners.begin(), owners.end(), owner));
 }
 
 }  // namespace
@@ -62,6 +85,12 @@ void CheckNoSectionHeldHere(const std::string& who) {
         LockMisuse(who + " returned holding a critical section");
 }
 
+bool AnySectionLiveIn(const char* begin, size_t size) {
+    std::lock_guard<std::mutex> lock(g_live_mu);
+    const auto it = g_live.lower_bound(begin);
+    return it != g_live.end() && *it < begin + size;
+}
+
 bool AnySectionHeld() {
     return g_sections_held.load() != 0;
 }
@@ -78,6 +107,8 @@ void CheckNoSectionHeld(std::string_view who) {
 
 COREDLL_API void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     lpCriticalSection->LockObject = new Section;
+    std::lock_guard<std::mutex> lock(g_live_mu);
+    g_live.insert(reinterpret_cast<const char*>(lpCriticalSection));
 }
 
 COREDLL_API void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
@@ -85,7 +116,12 @@ COREDLL_API void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     Section* s = SectionOf(lpCriticalSection);
     if (Scheduled())
         EnterScheduled(s, GiveUpSection);
-    s->mu.lock();
+    if (Scheduled() || !Self().simulated || s->mu.try_lock()) {
+        if (Scheduled() || !Self().simulated)
+            s->mu.lock();
+    } else {
+        WaitToEnter(s);
+    }
     if (s->depth++ == 0) {
         s->owner.store(&Self());
         ++g_sections_held;
@@ -114,6 +150,8 @@ COREDLL_API void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
         LockMisuse("DeleteCriticalSection of a section that a thread holds");
     delete s;
     lpCriticalSection->LockObject = nullptr;
+    std::lock_guard<std::mutex> lock(g_live_mu);
+    g_live.erase(reinterpret_cast<const char*>(lpCriticalSection));
 }
 
 COREDLL_API LONG InterlockedExchange(LPLONG Target, LONG Value) {

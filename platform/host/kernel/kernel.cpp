@@ -104,7 +104,17 @@ void Release(Kernel& k) {
 
 void SettleLocked(Kernel& k, std::unique_lock<std::mutex>& lock) {
     OpenGate gate(k);
-    k.settled.wait(lock, [&] { return k.runnable == 0; });
+    const auto& owners = k.section_owners_awaited;
+    const auto awaits_me = [&] { return std::count(owners.begin(), owners.end(), &Self()) != 0; };
+    k.settled.wait(lock, [&] { return k.runnable == 0 || awaits_me(); });
+    if (k.runnable != 0) {
+        // A call the test made returned holding a critical section, and a simulated thread waits
+        // to enter it: on the device as here, it would wait for ever.
+        lock.unlock();
+        LockMisuse(
+            "a simulated thread waits for a critical section that the test's thread holds while "
+            "it lets the simulated threads run: a deadlock");
+    }
 }
 
 void ReturnsAtOnce(Kernel& k) {

@@ -62,6 +62,9 @@ struct Kernel {
     int runnable = 0;
     int gate = 0;             // driving threads now letting simulated ones run
     std::list<Waiter*> held;  // woken simulated waiters that wait for the gate
+    // The owners of the sections that simulated threads wait to enter, one entry per waiter,
+    // outside the deterministic mode: a test's thread among them that settles waits for ever.
+    std::vector<const ThreadState*> section_owners_awaited;
     uint64_t started = 0;
     bool fail_events = false;
     bool fail_threads = false;
@@ -122,6 +125,8 @@ std::shared_ptr<Object> NamedEventLocked(Kernel& k, const std::u16string& name);
 // A critical section used as the device would not allow: ends the process (a failed run in the
 // deterministic mode) with `what`.
 [[noreturn]] void LockMisuse(const std::string& what);
+// Whether a critical section initialised and not deleted lies in [begin, begin + size).
+bool AnySectionLiveIn(const char* begin, size_t size);
 // Reports `who` by name when the calling thread still holds a critical section.
 void CheckNoSectionHeldHere(const std::string& who);
 // Whether any thread holds a critical section.

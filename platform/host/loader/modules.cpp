@@ -407,6 +407,7 @@ namespace {
 BOOL FreeLibraryLocked(HMODULE hLibModule) {
     void* dl = nullptr;
     DllMainProc dll_main = nullptr;
+    const std::vector<std::pair<char*, std::vector<char>>>* data = nullptr;
     {
         std::lock_guard<std::mutex> lock(Mods().mu);
         auto it = Mods().loaded.find(hLibModule);
@@ -424,14 +425,21 @@ BOOL FreeLibraryLocked(HMODULE hLibModule) {
                 image->second.dl = dl;
                 Mods().parked[it->second.host] = hLibModule;
                 dll_main = image->second.dll_main;
+                data = &image->second.data;
             }
             Mods().loaded.erase(it);
         }
     }
     // Outside the lock: the module's detach runs here.
-    if (dll_main)
+    if (dll_main) {
         dll_main(hLibModule, DLL_PROCESS_DETACH, nullptr);
-    else if (dl)
+        // Its writable data go with it: a section there still initialised leaks what the
+        // kernel keeps for it, at every load.
+        for (const auto& [at, bytes] : *data) {
+            if (AnySectionLiveIn(at, bytes.size()))
+                LockMisuse("a module's detach left a critical section of its own not deleted");
+        }
+    } else if (dl)
         dlclose(dl);
     return TRUE;
 }
