@@ -116,12 +116,10 @@ COREDLL_API void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     Section* s = SectionOf(lpCriticalSection);
     if (Scheduled())
         EnterScheduled(s, GiveUpSection);
-    if (Scheduled() || !Self().simulated || s->mu.try_lock()) {
-        if (Scheduled() || !Self().simulated)
-            s->mu.lock();
-    } else {
+    if (Scheduled() || !Self().simulated)
+        s->mu.lock();
+    else if (!s->mu.try_lock())
         WaitToEnter(s);
-    }
     if (s->depth++ == 0) {
         s->owner.store(&Self());
         ++g_sections_held;
